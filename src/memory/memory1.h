@@ -1,0 +1,146 @@
+// The workspace heap: up to 16 spaces, each one reserved address range committed as it grows, tiled
+// by blocks whose first word is their size (negative while in use). Next-fit allocation with merging
+// on the way, lazy freeing of unreferenced count-0 pockets, resize and shrink in place, the root
+// block at the start of every space, and the chain of registered temporaries that lets compaction
+// (memory2) move pockets that C++ code is holding.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "memory/pockutil.h"
+
+namespace vantor {
+
+inline constexpr uint32_t kSpaceCount = 16;
+inline constexpr uint32_t kMainSpace = 4;
+inline constexpr uint32_t kMinimumWorkspaceBytes = 4u * 1024 * 1024;
+inline constexpr uint32_t kRootBlockWords = 128;     // at offset 0 of every space
+inline constexpr uint32_t kRootBlockFileBytes = 576; // the root block as workspace files carry it
+
+// Word indexes into the root block. Words 0-2 are a pocket header (size -128, kind 0) so that the
+// block reads as an in-use pocket; the first real pocket of a space starts at byte 512.
+enum RootWord : uint32_t {
+  kRootWorkingSlots = 3,  // eleven three-word working slots: reference, two companion words
+  kWorkingSlotCount = 11,
+  kRootGlobals = kRootWorkingSlots + 3 * kWorkingSlotCount,  // 36: every word from here is a reference slot
+  kRootSymbolList = kRootGlobals,
+  kRootCurrentNamespace,
+  kRootEmptyCharVector,
+  kRootEmptyNumericVector,
+  kRootScalarZero,
+  kRootScalarOne,
+  kRootAlphabet,
+  kRootDigits,
+  kRootSmallIntCache,
+  kRootLastResult,
+  kRootFirstFree,  // later units add their roots from here up to kRootBlockWords
+};
+
+// A working slot's first companion word may point into the pocket that the slot references (a
+// cursor); resize and compaction keep such a pointer pointing at the same place.
+inline uint32_t& RootWordAt(uint32_t index) { return reinterpret_cast<uint32_t*>(g_heapBase)[index]; }
+inline uint32_t& WorkingSlot(uint32_t slot) { return RootWordAt(kRootWorkingSlots + 3 * slot); }
+inline uint32_t& WorkingCursor(uint32_t slot) { return RootWordAt(kRootWorkingSlots + 3 * slot + 1); }
+
+// A record of references held by running C++ code. Register it with Temporaries (below).
+struct TempRecord {
+  Ref refs[3] = {0, 0, 0};
+  Ref* extra = nullptr;    // optional further references (a descriptor of a buffer)
+  uint32_t extraCount = 0;
+  TempRecord* next = nullptr;
+};
+
+using WsFullHookFn = void (*)(uint32_t requestedWords);
+
+struct SpaceDescriptor {
+  uint8_t* base = nullptr;     // start of the reserved range; the root block lives here
+  uint32_t reservedBytes = 0;  // size of the reservation
+  uint32_t limitBytes = 0;     // MAXWS for this space: the end may not pass base + limit - 4
+  uint32_t begin = 0;          // first block (byte offset)
+  uint32_t end = 0;            // offset of the end sentinel
+  uint32_t committed = 0;      // bytes committed from the base
+  uint32_t rover = 0;          // where the next search starts
+  uint32_t lowWater = 0;       // no free block lies below it
+  WsFullHookFn wsFullHook = nullptr;
+  TempRecord* temporaries = nullptr;
+  bool inUse = false;
+};
+
+extern SpaceDescriptor* g_space;  // the current space
+extern std::atomic<bool> g_interruptPending;
+extern bool g_interruptOnAllocation;
+
+// Reserves `bytes` of address space for a space (at `baseAddress` when not 0) and makes it usable:
+// root block, one free block, end sentinel. Returns false when the range cannot be had.
+bool ObtainSpace(uint32_t index, uint64_t bytes, uintptr_t baseAddress);
+// Gives a space's range back to the system.
+void ReleaseSpace(uint32_t index);
+// Creates the shared constant pockets of the main space (empty vectors, 0 and 1, ⎕A, ⎕D, the
+// small-integer cache). Called once the main space exists.
+void InitialiseHeap();
+
+// Makes `index` the current space; returns the previous index. Out of range: system error 86.
+uint32_t SwitchSpace(uint32_t index);
+uint32_t CurrentSpaceIndex();
+SpaceDescriptor& Space(uint32_t index);
+
+// An n-word block: size word -n, count 0, type word 0, last word 0. n < 3 is LIMIT ERROR; may
+// compact, may signal WS FULL or INTERRUPT.
+Ref GetSpace(uint32_t words);
+// Makes a block free.
+void FreeBlock(Ref block);
+// Grows the pocket in `slot` by `extra` words (in place when it can); new words are 0. Returns the
+// offset of the first new word.
+Ref Resize(Ref& slot, uint32_t extra);
+// Shrinks a pocket whose count is 1 to `newWords`; the tail becomes a free block.
+void ShrinkInPlace(Ref pocket, uint32_t newWords);
+
+struct SpaceUsageReport {
+  uint64_t bytesInUse;
+  uint64_t bytesAvailable;
+};
+SpaceUsageReport SpaceUsage();
+
+// Owners of caches give back spare space when the allocator runs short; a trimmer returns the words
+// it freed.
+using SpaceTrimmerFn = uint32_t (*)();
+void RegisterSpaceTrimmer(SpaceTrimmerFn trimmer);
+uint32_t TrimCaches();
+
+// True when a root-block reference or a registered temporary refers to the pocket.
+bool HeldByRoots(Ref pocket);
+
+// Grows the space's end so that `neededWords` more words fit after the used part; false when the
+// limit is reached. Used by compaction.
+bool GrowHeap(uint32_t neededEndOffset);
+// Moves the end back to leave the standard headroom after `usedEnd` (decommitting pages).
+void SetHeapEndWithHeadroom(uint32_t usedEnd);
+
+// Registers up to three references (and optionally a buffer of more) on the current space's
+// temporaries chain for the lifetime of this object. On destruction (normal or by an error
+// unwinding) the record is unlinked and every counted reference still in it is released; a pocket
+// with count 0 is left for the allocator to collect.
+class Temporaries {
+ public:
+  Temporaries();
+  ~Temporaries();
+  Temporaries(const Temporaries&) = delete;
+  Temporaries& operator=(const Temporaries&) = delete;
+  Ref& operator[](int i) { return record_.refs[i]; }
+  void SetBuffer(Ref* refs, uint32_t count) {
+    record_.extra = refs;
+    record_.extraCount = count;
+  }
+  // Takes a reference out of the record so the caller owns it again.
+  Ref Take(int i) {
+    Ref r = record_.refs[i];
+    record_.refs[i] = 0;
+    return r;
+  }
+
+ private:
+  TempRecord record_;
+  SpaceDescriptor* space_;
+};
+
+}  // namespace vantor
