@@ -1,0 +1,618 @@
+// Process start-up and end. The process entry reads the bound resources and the command line, the
+// main start-up and `aplmain` steps follow in their fixed order (splitting the command line, reading
+// the configuration, obtaining the workspace heap, collecting start-up errors), and ExitApl is the
+// one way a started process ends.
+#include "host/aplmain.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <thread>
+
+#include "host/host.h"
+#include "host/platform/eventlog.h"
+#include "host/platform/msgbox.h"
+#include "host/platform/resources.h"
+#include "host/platform/service.h"
+#include "memory/memory1.h"
+#include "memory/memory3.h"
+
+namespace vantor {
+namespace {
+
+constexpr char kCaption[] = "Vantor APL";
+constexpr char kEditionName[] = "Vantor APL/W";
+constexpr int kStartupStepFailed = 9;
+constexpr int kCommandLineFailed = 1;
+constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
+// A shrinking heap request is retried only while it stays above this size.
+constexpr uint64_t kLargestRefusedWorkspace = 524287;
+constexpr int kSleepOptionSeconds = 30;
+
+struct StartupErrorMessage {
+  uint32_t bit;
+  const char* message;
+};
+
+constexpr StartupErrorMessage kStartupErrorMessages[] = {
+    {kStartupErrorFcreatePropsC, "the environment variable APL_FCREATE_PROPS_C contains an illegal value"},
+    {kStartupErrorFcreatePropsJ, "the environment variable APL_FCREATE_PROPS_J contains an illegal value"},
+    {kStartupErrorJournalingNeedsChecksum,
+     "the value in the environment variable APL_FCREATE_PROPS_J requires that APL_FCREATE_PROPS_C be set to 1"},
+    {kStartupErrorFastFchk, "the value in the environment variable APL_FAST_FCHK contains an illegal value"},
+    {kStartupErrorFlock,
+     "the values in the environment variable APL_FLOCK_YIELD and/or APL_FLOCK_PAUSE contain an illegal value"},
+    {kStartupErrorKite, "the Kite library could not be loaded"},
+};
+
+struct DiagnosticLetter {
+  char letter;
+  uint32_t bit;
+};
+
+constexpr DiagnosticLetter kDiagnosticLetters[] = {
+    {'1', 1}, {'d', 1}, {'c', 2}, {'4', 4}, {'K', 8}, {'M', 16}, {'S', 32}, {'W', 64}, {'w', 128},
+    {'h', 256}, {'H', 512},
+};
+
+struct ServiceParameter {
+  const char* name;
+  ServiceAction action;
+};
+
+constexpr ServiceParameter kServiceParameters[] = {
+    {"APL_ServiceInstall", ServiceAction::Install},
+    {"APL_ServiceUninstall", ServiceAction::Uninstall},
+    {"APL_ServiceRun", ServiceAction::Run},
+};
+
+std::vector<void (*)()> g_cleanups;
+bool g_exiting = false;
+bool g_started = false;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+// The resources bound into this executable, read once. A damaged trailer is reported and the
+// executable then runs as if nothing were bound.
+const ResourceSet& OwnResources() {
+  static const ResourceSet resources = [] {
+    ResourceSet set = ReadResources("/proc/self/exe");
+    if (!set.problem.empty()) {
+      std::fprintf(stderr, "Vantor APL: ignoring the bound resources because %s\n", set.problem.c_str());
+    }
+    return set;
+  }();
+  return resources;
+}
+
+uint32_t BoundStartupFlags() {
+  const Resource* flags = OwnResources().Find(kResourceStartupFlags);
+  if (flags == nullptr || flags->data.size() < 4) return 0;
+  const std::vector<uint8_t>& b = flags->data;
+  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+}
+
+void ReportStartupFailure(const StartupFailure& failure) {
+  if (failure.message.empty()) return;
+  WriteEventLog(failure.message, EventKind::Error);
+  ShowMessageBox(failure.message, kCaption, BoxKind::Error);
+}
+
+// A word such as "2>file", ">>log", "<in", "2>&1" or "1>&-", or nullopt for any other word.
+std::optional<Redirection> ParseRedirection(std::string_view word) {
+  Redirection r;
+  size_t i = 0;
+  int stream = -1;
+  if (word.size() > 1 && IsDigit(word[0]) && (word[1] == '<' || word[1] == '>')) {
+    stream = word[0] - '0';
+    i = 1;
+  }
+  if (i >= word.size() || (word[i] != '<' && word[i] != '>')) return std::nullopt;
+  if (word[i++] == '<') {
+    r.kind = Redirection::Read;
+    r.stream = stream < 0 ? 0 : stream;
+  } else {
+    r.kind = i < word.size() && word[i] == '>' ? (++i, Redirection::Append) : Redirection::Truncate;
+    r.stream = stream < 0 ? 1 : stream;
+  }
+  r.target = std::string(word.substr(i));
+  if (r.target == "&-") {
+    r.kind = Redirection::Close;
+  } else if (r.target.size() == 2 && r.target[0] == '&' && IsDigit(r.target[1])) {
+    r.kind = Redirection::Duplicate;
+    r.duplicateOf = r.target[1] - '0';
+  }
+  return r;
+}
+
+// The end of the word that starts at `start`: the next blank, except that a double quote after an
+// '=' in the word opens a quoted value that runs to the next double quote (npos when none follows).
+size_t WordEnd(std::string_view text, size_t start) {
+  size_t i = start;
+  while (i < text.size() && !IsBlank(text[i])) {
+    if (text[i] == '"' && text.substr(start, i - start).find('=') != std::string_view::npos) {
+      const size_t close = text.find('"', i + 1);
+      if (close == std::string_view::npos) return close;
+      i = close;
+    }
+    ++i;
+  }
+  return i;
+}
+
+std::string UnterminatedQuoteMessage() {
+  return CouldNotInitialiseMessage("a double quote in the command line has no closing double quote");
+}
+
+// Handles the letters of one word beginning with '-'. Returns false when the word ends option
+// processing ('c').
+bool ApplyMinusWord(const std::vector<std::string>& arguments, size_t& n, StartupState& state,
+                    OptionEffects& effects) {
+  const std::string_view rest = std::string_view(arguments[n]).substr(1);
+  for (size_t k = 0; k < rest.size(); ++k) {
+    switch (rest[k]) {
+      case 'C': state.sessionFlag = false; break;
+      case 'D':
+        for (char letter : rest.substr(k + 1)) {
+          const DiagnosticLetter* found = nullptr;
+          for (const DiagnosticLetter& d : kDiagnosticLetters) {
+            if (d.letter == letter) found = &d;
+          }
+          if (found == nullptr) {
+            state.diagnosticBits = 0;
+            break;
+          }
+          state.diagnosticBits |= found->bit;
+        }
+        return true;
+      case 'E': case 'e': state.eFlag = true; break;
+      case 'N': case 'n':
+        if (EqualsIgnoringCase(rest, "Navigate")) {
+          state.navigationFlag = true;
+          state.runLatentExpression = false;
+          return true;
+        }
+        break;
+      case 'a': state.alternateReader = true; break;
+      case 'b': state.bFlag = false; break;
+      case 'c': return false;
+      case 'q': state.qFlag = false; break;
+      case 's':
+        if (rest == "sleep") {
+          effects.sleepSeconds += kSleepOptionSeconds;
+          return true;
+        }
+        if (rest == "script" || rest == "script -sleep") {
+          if (rest != "script") effects.sleepSeconds += kSleepOptionSeconds;
+          if (n + 1 >= arguments.size()) {
+            effects.error = CouldNotInitialiseMessage("the -script option names no script file");
+            return false;
+          }
+          state.scriptFile = arguments[++n];
+          state.sessionFlag = false;
+          return true;
+        }
+        break;
+      case 'x': state.runLatentExpression = false; break;
+      default: break;
+    }
+  }
+  return true;
+}
+
+int CurrentYear() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local.tm_year + 1900;
+}
+
+// One year of a YY_WINDOW value: at most 4 digits after an optional '-'.
+std::optional<int> ParseYear(std::string_view text, int currentYear) {
+  const bool negative = !text.empty() && text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  int year = 0;
+  for (char c : text) {
+    if (!IsDigit(c)) return std::nullopt;
+    year = year * 10 + (c - '0');
+  }
+  if (negative) year = -year;
+  return year < 1000 ? currentYear + year : year;
+}
+
+// --- The start-up steps ---
+
+void HandleServiceRequest() {
+  for (const ServiceParameter& parameter : kServiceParameters) {
+    const char* name = ConfigLookup(parameter.name);
+    if (name != nullptr && *name != '\0') {
+      FailStartup(kStartupStepFailed, RequestService(parameter.action, name));
+    }
+  }
+}
+
+void ObtainWorkspace(StartupState& state) {
+  const uint64_t requested = state.workspaceBytes;
+  const uint64_t step = requested / 64;
+  uint64_t size = requested;
+  while (!ObtainSpace(kMainSpace, size, state.workspaceBaseAddress)) {
+    if (step == 0 || size - step <= kLargestRefusedWorkspace) {
+      FailStartup(1, "There is insufficient free contiguous memory to obtain a " +
+                         FormatWorkspaceSize(requested) + " workspace.\r\n\r\n");
+    }
+    size -= step;
+  }
+  if (size < requested) {
+    const std::string question = "There is insufficient free contiguous memory to obtain a " +
+                                 FormatWorkspaceSize(requested) + " workspace.\r\n" + kEditionName +
+                                 " can obtain a " + FormatWorkspaceSize(size) + " workspace.\r\n\r\n";
+    if (!ShowMessageBox(question, kCaption, BoxKind::YesNo, false)) FailStartup(1, "");
+  }
+  state.workspaceBytes = static_cast<uint32_t>(size);
+}
+
+void ReadComponentFileSettings(StartupState& state) {
+  const bool checksumValid = ReadStrict("APL_FCREATE_PROPS_C", state.fcreateChecksum, 1);
+  const bool journalingValid = ReadStrict("APL_FCREATE_PROPS_J", state.fcreateJournaling, 3);
+  if (!checksumValid) state.startupErrors |= kStartupErrorFcreatePropsC;
+  if (!journalingValid) state.startupErrors |= kStartupErrorFcreatePropsJ;
+  // Journaling levels 2 and 3 need checksummed files.
+  if (checksumValid && journalingValid && state.fcreateJournaling >= 2 && state.fcreateChecksum == 0) {
+    state.startupErrors |= kStartupErrorJournalingNeedsChecksum;
+  }
+  if (!ReadStrict("APL_FLOCK_YIELD", state.flockYield, 2) ||
+      !ReadStrict("APL_FLOCK_PAUSE", state.flockPause, kInt32Max)) {
+    state.startupErrors |= kStartupErrorFlock;
+  }
+  if (!ReadStrict("VANTOR_5977", state.compat5977, 2)) state.compat5977 = 1;
+  if (!ReadStrict("VANTOR_12021", state.compat12021, 1)) state.compat12021 = 0;
+}
+
+[[noreturn]] void RedirectionFailure(const std::string& target) {
+  FailStartup(kCommandLineFailed, "Vantor APL redirection failure: " + target);
+}
+
+void ConnectStandardStreams(const std::vector<Redirection>& redirections, const StartupState& state) {
+  std::fflush(nullptr);
+  for (const Redirection& redirection : redirections) {
+    if (!ApplyRedirection(redirection)) RedirectionFailure(redirection.target);
+  }
+  if (!state.scriptFile.empty()) {
+    const Redirection script{0, Redirection::Read, state.scriptFile, -1};
+    if (!ApplyRedirection(script)) RedirectionFailure(state.scriptFile);
+  }
+}
+
+// Lets tests provoke a system error on purpose once the heap exists (see docs/configuration.md).
+void RunSystemErrorTestHook() {
+  int64_t code = 0;
+  if (ReadStrict("APL_SYSERROR_TEST", code, kInt32Max) && code > 0) SystemError(static_cast<int>(code));
+}
+
+bool SameDevice(int a, int b) {
+  struct stat first {}, second {};
+  return fstat(a, &first) == 0 && fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+void ReadYearWindowSetting(StartupState& state) {
+  const char* value = ConfigLookup("YY_WINDOW");
+  if (value == nullptr) return;
+  if (const std::optional<YearWindow> window = ParseYearWindow(value, CurrentYear())) {
+    state.yearWindowFirst = window->first;
+    state.yearWindowLast = window->last;
+  } else {
+    ShowMessageBox("Invalid YY_WINDOW entry", kCaption, BoxKind::Error);
+  }
+}
+
+// The main start-up. Steps 1, 3 and 6 to 8 set up Windows facilities (GDI+, the invalid-parameter
+// handler, OLE, DPI awareness, the resource library, comctl32) that have no counterpart here.
+CommandLineSplit MainStartup(std::string_view commandLine) {
+  StartupState& state = Startup();
+  SetConfigCommandLine(commandLine);
+
+  state.previewMode = commandLine.find("-PREVIEW") != std::string_view::npos;
+  state.editOnlyMode = commandLine.find("-EDITONLY") != std::string_view::npos;
+  state.embeddingMode = commandLine.find("Embedding") != std::string_view::npos;
+
+  HandleServiceRequest();
+
+  CommandLineSplit split = SplitCommandLine(commandLine, state.startupFlags);
+  if (!split.error.empty()) FailStartup(kCommandLineFailed, split.error);
+
+  const char* installDirectory = ConfigLookup("VANTOR");
+  state.installDirectory = installDirectory ? installDirectory : "/usr/vantor";
+  state.workspaceBytes = ReadSize("MAXWS", kMinimumWorkspaceBytes);
+  state.workspaceBaseAddress = ReadSize("APL_WS_BASEADDR", 0);
+  ReadStrict("Threads\\Flags", state.threadsFlags, kInt32Max);
+  // Steps 11 and 12 (session windows, window classes, drawing objects) are the GUI's, which has its
+  // own start-up; the system-name tables of step 13 are sorted on first use by their owner.
+  return split;
+}
+
+// `aplmain` up to the start-up error exit. The caller's handler for StartupFailure is the armed
+// start-up error exit.
+void AplMain(const CommandLineSplit& split) {
+  StartupState& state = Startup();
+  const int64_t processors = std::max(1u, std::thread::hardware_concurrency());
+  state.maxThreads = ReadLenient("APL_MAX_THREADS", processors, 16 * processors);
+  state.minParallel = ReadLenient("APL_MIN_PARALLEL", 32768, kInt32Max);
+
+  const OptionEffects effects = ApplyOptions(split.arguments, state);
+  if (!effects.error.empty()) FailStartup(kCommandLineFailed, effects.error);
+  if (effects.sleepSeconds > 0) std::this_thread::sleep_for(std::chrono::seconds(effects.sleepSeconds));
+
+  ReadComponentFileSettings(state);
+
+  ConnectStandardStreams(split.redirections, state);
+  ReadStrict("APLNID", state.userNumber, kInt32Max);
+
+  ObtainWorkspace(state);
+  InitialiseHeap();
+  if (std::fpclassify(std::numeric_limits<double>::infinity()) != FP_INFINITE) SystemError(270);
+  RunSystemErrorTestHook();
+
+  if (state.startupErrors != 0) {
+    FailStartup(StartupErrorExitCode(state.startupErrors),
+                CouldNotInitialiseMessage(StartupErrorReason(state.startupErrors, state.startupErrorText)));
+  }
+}
+
+// The run step up to entering the outer loop.
+void PrepareRun() {
+  StartupState& state = Startup();
+  state.sessionOutputFd = SameDevice(1, 2) ? 2 : 1;
+  ReadYearWindowSetting(state);
+  // The bound image is loaded by the outer loop's start event; without one it loads workspaceName.
+  state.workspaceBound = OwnResources().Find(kResourceWorkspace) != nullptr;
+}
+
+void StartInterpreter(std::string_view commandLine) {
+  AplMain(MainStartup(commandLine));
+  PrepareRun();
+  g_started = true;
+}
+
+}  // namespace
+
+StartupState& Startup() {
+  static StartupState state;
+  return state;
+}
+
+bool IsInteractive() {
+  return isatty(STDIN_FILENO) && !(Startup().startupFlags & kFlagNonInteractive);
+}
+
+void RegisterCleanup(void (*cleanup)()) { g_cleanups.push_back(cleanup); }
+
+void ExitApl(int code) {
+  const int exitCode = code >= 256 ? 127 : code;
+  if (!g_exiting) {  // a clean-up that ends the process itself skips the rest
+    g_exiting = true;
+    while (!g_cleanups.empty()) {
+      void (*cleanup)() = g_cleanups.back();
+      g_cleanups.pop_back();
+      cleanup();
+    }
+    if (Startup().exitFn != nullptr) Startup().exitFn(exitCode);
+  }
+  std::fflush(nullptr);
+  std::exit(exitCode);
+}
+
+void FailStartup(int exitCode, std::string message) { throw StartupFailure{exitCode, std::move(message)}; }
+
+std::string CouldNotInitialiseMessage(std::string_view reason) {
+  std::string message = "Vantor APL could not initialise";
+  if (!reason.empty()) message += " because " + std::string(reason);
+  return message + ".";
+}
+
+std::string StartupErrorReason(uint32_t errorSet, std::string_view runtimeText) {
+  std::vector<std::string> messages;
+  for (uint32_t bit = 1; bit != 0; bit <<= 1) {
+    if (!(errorSet & bit)) continue;
+    std::string message = bit == kStartupErrorRuntimeText ? std::string(runtimeText)
+                                                           : "there is an unspecified error";
+    for (const StartupErrorMessage& entry : kStartupErrorMessages) {
+      if (entry.bit == bit) message = entry.message;
+    }
+    messages.push_back(std::move(message));
+  }
+  std::string reason;
+  for (size_t i = 0; i < messages.size(); ++i) {
+    if (i > 0) reason += i + 1 == messages.size() ? " and " : ", ";
+    reason += messages[i];
+  }
+  return reason;
+}
+
+int StartupErrorExitCode(uint32_t errorSet) {
+  if (errorSet & kStartupErrorRuntimeText) return 6;
+  if (errorSet & kStartupErrorKite) return 5;
+  return 1;
+}
+
+std::string JoinArguments(int argc, const char* const* argv) {
+  std::string text;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) text += ' ';
+    const std::string_view argument = argv[i];
+    const size_t blank = argument.find_first_of(" \t");
+    if (blank == std::string_view::npos) {
+      text += argument;
+      continue;
+    }
+    // name=value keeps its name outside the quotes so that ConfigLookup still finds it.
+    const size_t equals = argument.find('=');
+    const size_t quoteFrom =
+        equals < blank && argument.find('"') == std::string_view::npos ? equals + 1 : 0;
+    text += argument.substr(0, quoteFrom);
+    text += '"';
+    text += argument.substr(quoteFrom);
+    text += '"';
+  }
+  return text;
+}
+
+CommandLineSplit SplitCommandLine(std::string_view text, uint32_t startupFlags) {
+  CommandLineSplit split;
+  split.arguments = {"apl", startupFlags & kFlagConsole ? "-C" : "+s"};
+  auto addArgument = [&split](std::string_view word) {
+    if (split.arguments.size() == kMaxArgumentEntries) {
+      split.error = CouldNotInitialiseMessage("the command line has more than " +
+                                              std::to_string(kMaxArgumentEntries - 2) + " words");
+      return false;
+    }
+    split.arguments.emplace_back(word);
+    return true;
+  };
+  size_t i = 0;
+  while (true) {
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (i >= text.size()) break;
+    if (text[i] == '"') {
+      const size_t close = text.find('"', i + 1);
+      if (close == std::string_view::npos) {
+        split.error = UnterminatedQuoteMessage();
+        return split;
+      }
+      if (!addArgument(text.substr(i + 1, close - i - 1))) return split;
+      i = close + 1;
+      continue;
+    }
+    const size_t end = WordEnd(text, i);
+    if (end == std::string_view::npos) {
+      split.error = UnterminatedQuoteMessage();
+      return split;
+    }
+    const std::string_view word = text.substr(i, end - i);
+    i = end;
+    if (std::optional<Redirection> redirection = ParseRedirection(word)) {
+      split.redirections.push_back(std::move(*redirection));
+      continue;
+    }
+    const size_t quote = word.find('"');
+    if (quote != std::string_view::npos && word.substr(0, quote).find('=') == std::string_view::npos) {
+      split.error = CouldNotInitialiseMessage("the command-line word " + std::string(word) +
+                                              " has a double quote outside a parameter value");
+      return split;
+    }
+    if (word.find('=') != std::string_view::npos) continue;  // a parameter: ConfigLookup finds it
+    if (!addArgument(word)) return split;
+  }
+  return split;
+}
+
+OptionEffects ApplyOptions(const std::vector<std::string>& arguments, StartupState& state) {
+  OptionEffects effects;
+  for (size_t n = 1; n < arguments.size(); ++n) {
+    const std::string& word = arguments[n];
+    if (word.starts_with('+')) {
+      for (char letter : word.substr(1)) {
+        if (letter == 'q') state.qFlag = true;
+        if (letter == 's') state.sessionFlag = true;
+      }
+    } else if (word.starts_with('-')) {
+      if (!ApplyMinusWord(arguments, n, state, effects)) break;
+    } else {
+      state.workspaceName = word;
+    }
+  }
+  return effects;
+}
+
+bool ApplyRedirection(const Redirection& redirection) {
+  switch (redirection.kind) {
+    case Redirection::Close:
+      close(redirection.stream);
+      return true;
+    case Redirection::Duplicate:
+      return dup2(redirection.duplicateOf, redirection.stream) >= 0;
+    default:
+      break;
+  }
+  const int mode = redirection.kind == Redirection::Read     ? O_RDONLY
+                   : redirection.kind == Redirection::Append ? O_WRONLY | O_CREAT | O_APPEND
+                                                             : O_WRONLY | O_CREAT | O_TRUNC;
+  const int fd = open(redirection.target.c_str(), mode, 0666);
+  if (fd < 0) return false;
+  if (fd == redirection.stream) return true;
+  const bool copied = dup2(fd, redirection.stream) >= 0;
+  close(fd);
+  return copied;
+}
+
+std::optional<YearWindow> ParseYearWindow(std::string_view text, int currentYear) {
+  const size_t comma = text.find(',');
+  const std::optional<int> first = ParseYear(text.substr(0, comma), currentYear);
+  if (!first) return std::nullopt;
+  if (comma == std::string_view::npos) return YearWindow{*first, *first + 99};
+  const std::optional<int> last = ParseYear(text.substr(comma + 1), currentYear);
+  if (!last || *last < *first || *last - *first > 99) return std::nullopt;
+  return YearWindow{*first, *last};
+}
+
+std::string FormatWorkspaceSize(uint64_t bytes) {
+  constexpr uint64_t kMegabyte = 1024 * 1024;
+  return bytes % kMegabyte == 0 ? std::to_string(bytes / kMegabyte) + "Mb"
+                                : std::to_string(bytes / 1024) + "Kb";
+}
+
+void RunProcess(int argc, const char* const* argv) {
+  // The session and thread code keep their locks and semaphore as static objects, so there is
+  // nothing to create before the flags and the command line are read.
+  StartupState& state = Startup();
+  state.startupFlags = BoundStartupFlags();
+  const Resource* boundCommandLine = OwnResources().Find(kResourceCommandLine);
+  const std::string commandLine =
+      boundCommandLine ? DecodeResourceText(boundCommandLine->data) : JoinArguments(argc, argv);
+  try {
+    StartInterpreter(commandLine);
+  } catch (const StartupFailure& failure) {
+    ReportStartupFailure(failure);
+    ExitApl(failure.exitCode);
+  }
+  EnterOuterLoop();
+}
+
+bool InitialiseForHost(std::string_view commandLine, uint32_t startupFlags, HostExitFn exitFn) {
+  if (g_started) return true;
+  StartupState& state = Startup();
+  state.startupFlags = startupFlags;
+  state.exitFn = exitFn;
+  try {
+    StartInterpreter(commandLine);
+  } catch (const StartupFailure& failure) {
+    ReportStartupFailure(failure);
+    return false;
+  }
+  return true;
+}
+
+void EnterOuterLoop() {
+  // The evaluator's outer loop is not built yet; until it is, a started interpreter ends here.
+  ExitApl(0);
+}
+
+}  // namespace vantor
