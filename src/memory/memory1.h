@@ -54,8 +54,9 @@ using WsFullHookFn = void (*)(uint32_t requestedWords);
 
 struct SpaceDescriptor {
   uint8_t* base = nullptr;     // start of the reserved range; the root block lives here
-  uint32_t reservedBytes = 0;  // size of the reservation
-  uint32_t limitBytes = 0;     // MAXWS for this space: the end may not pass base + limit - 4
+  uint64_t reservedBytes = 0;  // size of the reservation
+  uint32_t limitBytes = 0;     // MAXWS for this space
+  uint32_t maxEnd = 0;         // the furthest the end sentinel may move
   uint32_t begin = 0;          // first block (byte offset)
   uint32_t end = 0;            // offset of the end sentinel
   uint32_t committed = 0;      // bytes committed from the base
@@ -78,6 +79,8 @@ void ReleaseSpace(uint32_t index);
 // Creates the shared constant pockets of the main space (empty vectors, 0 and 1, ⎕A, ⎕D, the
 // small-integer cache). Called once the main space exists.
 void InitialiseHeap();
+// Reads the range of the small-integer cache from its first and last items (after a load).
+void RefreshSmallIntCacheRange();
 
 // Makes `index` the current space; returns the previous index. Out of range: system error 86.
 uint32_t SwitchSpace(uint32_t index);
@@ -87,10 +90,16 @@ SpaceDescriptor& Space(uint32_t index);
 // An n-word block: size word -n, count 0, type word 0, last word 0. n < 3 is LIMIT ERROR; may
 // compact, may signal WS FULL or INTERRUPT.
 Ref GetSpace(uint32_t words);
-// Makes a block free.
+// An n-word block placed so that word `dataWord` of it falls on a multiple of `alignWords` words;
+// the words skipped in front and behind become free blocks.
+Ref GetSpaceAligned(uint32_t words, uint32_t dataWord, uint32_t alignWords);
+// Makes a block free. Freeing a block that is not in use is system error 74.
 void FreeBlock(Ref block);
+// Cuts a pocket to `newWords` whatever its count (the caller knows the tail is unused).
+void ShrinkBlock(Ref pocket, uint32_t newWords);
 // Grows the pocket in `slot` by `extra` words (in place when it can); new words are 0. Returns the
-// offset of the first new word.
+// offset of the first new word. `slot` must be a root-block word or a Temporaries entry, so that
+// a compaction during the call rewrites it.
 Ref Resize(Ref& slot, uint32_t extra);
 // Shrinks a pocket whose count is 1 to `newWords`; the tail becomes a free block.
 void ShrinkInPlace(Ref pocket, uint32_t newWords);

@@ -1,0 +1,299 @@
+// Compaction by sliding with pointer threading. Every field that refers to a pocket that will move is
+// chained through that pocket's count word (counts are doubled first so that a chain entry, tagged
+// with low bit 1, can be told from the count at the chain's end). Walking the blocks in address order
+// then gives each pocket its new address and writes it into every field on its chain, and a last walk
+// copies the pockets down. Registered temporaries live outside the heap; their fields are chained by
+// their position in the temporaries walk instead of by address.
+#include "memory/memory2.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "host/aplmain.h"
+#include "language/trap.h"
+#include "memory/memory1.h"
+#include "memory/memory3.h"
+
+namespace vantor {
+
+static constexpr char kUnit[] = "memory2";
+
+namespace {
+
+inline int32_t& BlockSize(uint32_t offset) { return *reinterpret_cast<int32_t*>(g_heapBase + offset); }
+inline uint32_t BlockWords(uint32_t offset) {
+  int32_t size = BlockSize(offset);
+  return static_cast<uint32_t>(size < 0 ? -size : size);
+}
+
+// Calls visit(field) for every reference word in the root block and in the registered temporaries.
+template <typename Visit>
+void ForEachRootField(Visit visit) {
+  for (uint32_t slot = 0; slot < kWorkingSlotCount; ++slot) visit(&WorkingSlot(slot));
+  for (uint32_t w = kRootGlobals; w < kRootBlockWords; ++w) visit(&RootWordAt(w));
+  for (TempRecord* t = g_space->temporaries; t; t = t->next) {
+    for (Ref& r : t->refs) visit(&r);
+    for (uint32_t i = 0; i < t->extraCount; ++i) visit(&t->extra[i]);
+  }
+}
+
+// Calls visit(field) for every reference word of one pocket.
+template <typename Visit>
+void ForEachPocketField(Ref pocket, Visit visit) {
+  FieldRuns runs;
+  ChildFields(pocket, runs);
+  uint32_t* w = Words(pocket);
+  for (uint32_t i = 0; i < runs.count; ++i)
+    for (uint32_t k = 0; k < runs.runs[i].words; ++k) visit(&w[runs.runs[i].firstWord + k]);
+}
+
+// Marks the simple arrays that roots and temporaries hold, so that the preparation neither frees nor
+// narrows an array that running code is building or reading. The preparation walk clears the marks.
+void MarkHeldArrays() {
+  ForEachRootField([](uint32_t* field) {
+    Ref r = *field;
+    if (IsRef(r) && KindOf(TypeWord(r)) == kKindSimple) TypeWord(r) |= kMarkFlag;
+  });
+}
+
+// Frees unreferenced count-0 simple arrays and narrows the others.
+void PrepareBlocks() {
+  MarkHeldArrays();
+  for (uint32_t p = g_space->begin; BlockSize(p) != 0; p += 4 * BlockWords(p)) {
+    if (BlockSize(p) > 0 || KindOf(TypeWord(p)) != kKindSimple) continue;
+    if (TypeWord(p) & kMarkFlag) TypeWord(p) &= ~kMarkFlag;
+    else if (RefCount(p) == 0) FreeBlock(p);
+    else Narrow(p);
+  }
+  TrimCaches();
+}
+
+// A working slot's cursor that points into its pocket is kept as an offset while the pocket moves.
+struct SlotCursor {
+  bool inside;
+  uint32_t offset;
+};
+using SlotCursors = std::array<SlotCursor, kWorkingSlotCount>;
+
+SlotCursors SaveCursors() {
+  SlotCursors saved;
+  for (uint32_t s = 0; s < kWorkingSlotCount; ++s) {
+    Ref r = WorkingSlot(s);
+    uint32_t cursor = WorkingCursor(s);
+    bool inside = IsRef(r) && cursor >= r && cursor < r + 4 * BlockWords(r);
+    saved[s] = {inside, inside ? cursor - r : 0};
+  }
+  return saved;
+}
+
+void RestoreCursors(const SlotCursors& saved) {
+  for (uint32_t s = 0; s < kWorkingSlotCount; ++s)
+    if (saved[s].inside) WorkingCursor(s) = WorkingSlot(s) + saved[s].offset;
+}
+
+class Threader {
+ public:
+  explicit Threader(uint32_t firstMoving) : firstMoving_(firstMoving) {
+    ForEachRootField([this](uint32_t* field) {
+      if (!IsInHeap(field)) offHeapFields_.push_back(field);
+    });
+  }
+
+  void DoubleCounts() {
+    for (uint32_t p = firstMoving_; BlockSize(p) != 0; p += 4 * BlockWords(p))
+      if (BlockSize(p) < 0) RefCount(p) <<= 1;
+  }
+
+  void ThreadAllFields() {
+    size_t offHeapIndex = 0;
+    ForEachRootField([&](uint32_t* field) {
+      if (IsInHeap(field)) Thread(field, HeapTag(field));
+      else Thread(field, (static_cast<uint32_t>(offHeapIndex++) << 2) | 3);
+    });
+    for (uint32_t p = g_space->begin; BlockSize(p) != 0; p += 4 * BlockWords(p))
+      if (BlockSize(p) < 0) ForEachPocketField(p, [&](uint32_t* field) { Thread(field, HeapTag(field)); });
+  }
+
+  // Gives every live pocket from firstMoving_ on its new address, recording alignment padding in the
+  // type word, and writes the address into every field chained to it. Returns the new top.
+  uint32_t AssignAddresses() {
+    uint32_t top = firstMoving_;
+    for (uint32_t p = firstMoving_; BlockSize(p) != 0; p += 4 * BlockWords(p)) {
+      if (BlockSize(p) > 0) continue;
+      uint32_t padding = PaddingAt(p, top);
+      if (padding > 0) TypeWord(p) |= padding << kPaddingShift;
+      uint32_t destination = top + 4 * padding;
+      Unthread(p, destination);
+      top = destination + 4 * BlockWords(p);
+    }
+    return top;
+  }
+
+  uint32_t SlideDown() {
+    uint32_t top = firstMoving_;
+    for (uint32_t p = firstMoving_; BlockSize(p) != 0;) {
+      uint32_t words = BlockWords(p);
+      uint32_t next = p + 4 * words;
+      if (BlockSize(p) < 0) {
+        uint32_t padding = RecordedPadding(p);
+        uint32_t destination = top + 4 * padding;
+        if (destination != p) std::memmove(g_heapBase + destination, g_heapBase + p, 4ull * words);
+        if (padding > 0) BlockSize(top) = static_cast<int32_t>(padding);
+        if (padding > 0) TypeWord(destination) &= ~kPaddingMask;
+        RefCount(destination) >>= 1;
+        top = destination + 4 * words;
+      }
+      p = next;
+    }
+    return top;
+  }
+
+ private:
+  static bool IsInHeap(const uint32_t* field) {
+    auto address = reinterpret_cast<const uint8_t*>(field);
+    return address >= g_heapBase && address < g_heapBase + g_space->end;
+  }
+  static uint32_t HeapTag(const uint32_t* field) {
+    return static_cast<uint32_t>(reinterpret_cast<const uint8_t*>(field) - g_heapBase) | 1;
+  }
+  uint32_t* FieldOf(uint32_t tag) const {
+    if ((tag & 3) == 3) return offHeapFields_[tag >> 2];
+    return reinterpret_cast<uint32_t*>(g_heapBase + (tag & ~1u));
+  }
+
+  // Pushes `field` on the chain of the pocket it refers to, when that pocket will move.
+  void Thread(uint32_t* field, uint32_t tag) {
+    Ref target = *field;
+    if (!IsRef(target) || target < firstMoving_) return;
+    *field = RefCount(target);
+    RefCount(target) = tag;
+  }
+
+  void Unthread(Ref pocket, uint32_t newAddress) {
+    uint32_t entry = RefCount(pocket);
+    while (entry & 1) {
+      uint32_t* field = FieldOf(entry);
+      entry = *field;
+      *field = newAddress;
+    }
+    RefCount(pocket) = entry;
+  }
+
+  static uint32_t RecordedPadding(Ref pocket) {
+    uint32_t type = TypeWord(pocket);
+    return KindOf(type) == kKindSimple ? (type & kPaddingMask) >> kPaddingShift : 0;
+  }
+
+  // Words of padding in front of a simple array placed at `top`, so its data stays aligned.
+  static uint32_t PaddingAt(Ref pocket, uint32_t top) {
+    uint32_t type = TypeWord(pocket);
+    if (KindOf(type) != kKindSimple) return 0;
+    uint32_t align = kElementInfo[ElementOf(type)].alignWords;
+    if (align <= 1) return 0;
+    uint32_t dataWord = top / 4 + static_cast<uint32_t>(DataWordOffset(RankOf(type)));
+    return (align - dataWord % align) % align;
+  }
+
+  uint32_t firstMoving_;
+  std::vector<uint32_t*> offHeapFields_;
+};
+
+uint32_t FirstFreeBlock() {
+  uint32_t p = g_space->begin;
+  while (BlockSize(p) < 0) p += 4 * BlockWords(p);
+  return p;
+}
+
+}  // namespace
+
+void Compact(uint32_t requestedWords, bool forSave) {
+  SpaceDescriptor& s = *g_space;
+  if (!forSave) PrepareBlocks();
+  Release(RootWordAt(kRootLastResult));
+
+  SlotCursors cursors = SaveCursors();
+  uint32_t firstMoving = FirstFreeBlock();
+  uint32_t top = firstMoving;
+  if (BlockSize(firstMoving) != 0) {
+    Threader threader(firstMoving);
+    threader.DoubleCounts();
+    threader.ThreadAllFields();
+    threader.AssignAddresses();
+    top = threader.SlideDown();
+  }
+  RestoreCursors(cursors);
+
+  if (s.end > top) BlockSize(top) = static_cast<int32_t>((s.end - top) / 4);
+  s.rover = s.lowWater = top;
+  if (requestedWords > 0) {
+    uint64_t freeWords = (s.end - top) / 4;
+    uint64_t neededEnd = top + 4ull * requestedWords;
+    if (freeWords < requestedWords && (neededEnd > s.maxEnd || !GrowHeap(static_cast<uint32_t>(neededEnd))))
+      SIGNAL(kWsFull);
+  } else {
+    SetHeapEndWithHeadroom(top);
+  }
+  if (Startup().diagnosticBits & kDiagCheckAfterCompaction) CheckHeapConsistency();
+}
+
+// ---- Consistency check ---------------------------------------------------------------------------
+
+namespace {
+
+struct BlockMap {
+  std::vector<uint64_t> starts;  // one bit per word: an in-use pocket starts here
+  void Set(uint32_t offset) { starts[offset / 4 / 64] |= 1ull << (offset / 4 % 64); }
+  bool Has(uint32_t offset) const { return (starts[offset / 4 / 64] >> (offset / 4 % 64)) & 1; }
+};
+
+void CheckReference(const BlockMap& map, uint32_t value) {
+  if (!IsRef(value)) return;
+  if (value >= g_space->end || value % 4 != 0) SystemError(95);
+  if (!map.Has(value)) SystemError(96);
+}
+
+void CheckArrayPocket(Ref p) {
+  uint32_t type = TypeWord(p);
+  uint64_t count = ElementCount(p);
+  uint64_t needed = kHeaderWords + RankOf(type) + DataWords(ElementOf(type), count) +
+                    (ElementOf(type) == kRefElement && count == 0);
+  if (ElementOf(type) >= kElementTypeCount || needed > BlockWords(p)) SystemError(139);
+  if ((KindOf(type) == kKindNested) != (ElementOf(type) == kRefElement)) SystemError(139);
+}
+
+void CheckSpace() {
+  SpaceDescriptor& s = *g_space;
+  BlockMap map{std::vector<uint64_t>(s.end / 4 / 64 + 1)};
+  uint32_t p = s.begin;
+  while (BlockSize(p) != 0) {
+    uint64_t next = p + 4ull * BlockWords(p);
+    if (next > s.end) SystemError(5);
+    if (BlockSize(p) < 0) map.Set(p);
+    p = static_cast<uint32_t>(next);
+  }
+  if (p != s.end) SystemError(64);
+  for (p = s.begin; BlockSize(p) != 0; p += 4 * BlockWords(p)) {
+    if (BlockSize(p) > 0) continue;
+    uint32_t kind = KindOf(TypeWord(p));
+    if (kind == kKindRoot || !TraitsOf(kind).children) SystemError(123);
+    if (IsArrayKind(kind)) CheckArrayPocket(p);
+    ForEachPocketField(p, [&](uint32_t* field) { CheckReference(map, *field); });
+  }
+  ForEachRootField([&](uint32_t* field) { CheckReference(map, *field); });
+  if (s.rover < s.begin || s.rover > s.end || s.lowWater < s.begin || s.lowWater > s.end) SystemError(160);
+}
+
+}  // namespace
+
+void CheckHeapConsistency() {
+  uint32_t previous = CurrentSpaceIndex();
+  for (uint32_t index = 0; index < kSpaceCount; ++index) {
+    if (!Space(index).inUse) continue;
+    SwitchSpace(index);
+    CheckSpace();
+  }
+  SwitchSpace(previous);
+}
+
+}  // namespace vantor

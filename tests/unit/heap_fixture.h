@@ -1,0 +1,52 @@
+// A fresh main workspace for each heap test, and small helpers to build and inspect pockets.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "memory/memory1.h"
+#include "memory/memory2.h"
+#include "memory/pockutil.h"
+
+namespace vantor::test {
+
+inline constexpr uint32_t kTestWorkspaceBytes = 16u * 1024 * 1024;
+
+class HeapTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(kTestWorkspaceBytes); }
+  void TearDown() override { ReleaseSpace(kMainSpace); }
+
+  static void Reset(uint32_t bytes) {
+    SwitchSpace(kMainSpace);
+    ASSERT_TRUE(ObtainSpace(kMainSpace, bytes, 0));
+    InitialiseHeap();
+  }
+
+  // A simple int32 vector holding `values`.
+  static Ref IntVector(const std::vector<int32_t>& values) {
+    Ref r = AllocVector(kInt32, static_cast<uint32_t>(values.size()));
+    for (size_t i = 0; i < values.size(); ++i) DataOf<int32_t>(r)[i] = values[i];
+    TypeWord(r) |= kNoNarrowFlag;  // keep the test's element type through compactions
+    return r;
+  }
+  static std::vector<int32_t> IntValues(Ref r) {
+    const int32_t* d = DataOf<int32_t>(r);
+    return std::vector<int32_t>(d, d + ElementCount(r));
+  }
+  static Ref NestedOf(std::vector<Ref> items) {
+    Ref r = AllocVector(kRefElement, static_cast<uint32_t>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) DataOf<Ref>(r)[i] = items[i];
+    return r;
+  }
+  // A live block of plain data (no references), as any unit's private record would be.
+  static Ref PlainBlock(uint32_t words) {
+    Ref r = GetSpace(words);
+    RefCount(r) = 1;
+    TypeWord(r) = kKindPlain14;
+    return r;
+  }
+  static bool IsFreeBlock(uint32_t offset, uint32_t words) { return SizeWord(offset) == static_cast<int32_t>(words); }
+};
+
+}  // namespace vantor::test
