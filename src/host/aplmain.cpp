@@ -144,15 +144,22 @@ std::optional<Redirection> ParseRedirection(std::string_view word) {
 
 // The end of the word that starts at `start`: the next blank, except that a double quote after an
 // '=' in the word opens a quoted value that runs to the next double quote (npos when none follows).
+// After a double quote with no '=' before it the word is malformed and simply runs to the blank.
 size_t WordEnd(std::string_view text, size_t start) {
+  bool sawEquals = false;
+  bool misplacedQuote = false;
   size_t i = start;
-  while (i < text.size() && !IsBlank(text[i])) {
-    if (text[i] == '"' && text.substr(start, i - start).find('=') != std::string_view::npos) {
-      const size_t close = text.find('"', i + 1);
-      if (close == std::string_view::npos) return close;
-      i = close;
+  for (; i < text.size() && !IsBlank(text[i]); ++i) {
+    if (text[i] == '=') {
+      sawEquals = true;
+    } else if (text[i] == '"' && !misplacedQuote) {
+      if (!sawEquals) {
+        misplacedQuote = true;
+        continue;
+      }
+      i = text.find('"', i + 1);
+      if (i == std::string_view::npos) return i;
     }
-    ++i;
   }
   return i;
 }
