@@ -64,22 +64,24 @@ void CompactLargeHeap() {
   constexpr uint32_t kPerHolder = 1000;
   constexpr uint32_t kElements = 29;  // 3 + 1 + 29 = 33 words, about 132 bytes a pocket
   ReleaseSpace(kMainSpace);
-  ObtainSpace(kMainSpace, 320u << 20, 0);
+  ObtainSpace(kMainSpace, 400u << 20, 0);
   SwitchSpace(kMainSpace);
   InitialiseHeap();
+  // Holders 2k keep the live pockets, holders 2k+1 the pockets between them that are then freed.
+  std::vector<Ref> holders(2 * kLive / kPerHolder);
   Temporaries hold;
-  std::vector<Ref> holders(kLive / kPerHolder);
   hold.SetBuffer(holders.data(), static_cast<uint32_t>(holders.size()));
-  for (uint32_t h = 0; h < holders.size(); ++h) {
-    holders[h] = AllocVector(kRefElement, kPerHolder);
+  for (uint32_t h = 0; h < holders.size(); ++h) holders[h] = AllocVector(kRefElement, kPerHolder);
+  for (uint32_t h = 0; h < holders.size(); h += 2) {
     for (uint32_t i = 0; i < kPerHolder; ++i) {
-      Ref live = AllocVector(kInt32, kElements);
-      for (uint32_t k = 0; k < kElements; ++k) DataOf<int32_t>(live)[k] = 100000 + static_cast<int32_t>(k);
-      Ref gap = AllocVector(kInt32, kElements);
-      DataOf<Ref>(holders[h])[i] = live;
-      Release(gap);
+      for (uint32_t pair = 0; pair < 2; ++pair) {
+        Ref r = AllocVector(kInt32, kElements);
+        for (uint32_t k = 0; k < kElements; ++k) DataOf<int32_t>(r)[k] = 100000 + static_cast<int32_t>(k);
+        DataOf<Ref>(holders[h + pair])[i] = r;
+      }
     }
   }
+  for (uint32_t h = 1; h < holders.size(); h += 2) Release(holders[h]);
   SpaceUsageReport usage = SpaceUsage();
   uint64_t span = g_space->end - g_space->begin;
   auto start = Clock::now();

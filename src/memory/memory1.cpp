@@ -205,18 +205,6 @@ static inline int32_t& BlockSize(uint32_t offset) {
   return *reinterpret_cast<int32_t*>(g_heapBase + offset);
 }
 
-static Ref TakeBlock(uint32_t offset, uint32_t words) {
-  int32_t size = BlockSize(offset);
-  uint32_t* w = Words(offset);
-  if (static_cast<uint32_t>(size) > words) BlockSize(offset + 4 * words) = size - static_cast<int32_t>(words);
-  w[0] = static_cast<uint32_t>(-static_cast<int32_t>(words));
-  w[1] = 0;
-  w[2] = 0;
-  w[words - 1] = 0;
-  g_space->rover = offset + 4 * words;
-  return offset;
-}
-
 // Frees an in-use pocket that nobody counts and no root holds. Returns true when it was freed.
 static bool CollectIfUnreferenced(uint32_t offset) {
   if (RefCount(offset) != 0 || HeldByRoots(offset)) return false;
@@ -250,16 +238,13 @@ static uint32_t SearchFrom(uint32_t start, uint32_t words) {
   }
 }
 
-Ref GetSpace(uint32_t words) {
+Ref SearchForSpace(uint32_t words) {
   if (words < 3) SIGNAL(kLimitError);
   if (g_interruptOnAllocation && g_interruptPending.load(std::memory_order_relaxed)) SIGNAL(kInterrupt);
-  uint32_t rover = g_space->rover;
-  int32_t size = BlockSize(rover);
-  if (size > 0 && static_cast<uint32_t>(size) >= words) return TakeBlock(rover, words);
   for (;;) {
     uint32_t found = SearchFrom(g_space->rover, words);
     if (!found) found = SearchFrom(g_space->lowWater, words);
-    if (found) return TakeBlock(found, words);
+    if (found) return TakeBlock(found, words, BlockSize(found));
     if (TrimCaches() != 0) continue;
     g_space->wsFullHook(words);
   }
@@ -270,13 +255,19 @@ static void MarkFree(uint32_t offset, uint32_t words) {
   if (offset < g_space->lowWater) g_space->lowWater = offset;
 }
 
-Ref GetSpaceAligned(uint32_t words, uint32_t dataWord, uint32_t alignWords) {
-  if (alignWords <= 1) return GetSpace(words);
+Ref GetSpaceAlignedSearch(uint32_t words, uint32_t dataWord, uint32_t alignWords) {
   if (words > 0x7FFFFFFFu - alignWords) SIGNAL(kLimitError);
+  // Room at the rover: skip the few words in front (they stay a free block) and take exactly n.
+  uint32_t rover = g_space->rover;
+  int32_t size = BlockSize(rover);
+  uint32_t shift = AlignmentShift(rover, dataWord, alignWords);
+  if (size > 0 && static_cast<uint64_t>(size) >= static_cast<uint64_t>(words) + shift &&
+      !g_interruptOnAllocation && words >= 3) {
+    if (shift > 0) MarkFree(rover, shift);
+    return TakeBlock(rover + 4 * shift, words, size - static_cast<int32_t>(shift));
+  }
   Ref block = GetSpace(words + alignWords - 1);
-  uint32_t firstWord = block / 4;
-  uint32_t shift = (alignWords - (firstWord + dataWord) % alignWords) % alignWords;
-  if (shift == 0 && alignWords == 1) return block;
+  shift = AlignmentShift(block, dataWord, alignWords);
   Ref pocket = block + 4 * shift;
   if (shift > 0) MarkFree(block, shift);
   uint32_t after = alignWords - 1 - shift;
@@ -292,7 +283,16 @@ Ref GetSpaceAligned(uint32_t words, uint32_t dataWord, uint32_t alignWords) {
 void FreeBlock(Ref block) {
   int32_t size = BlockSize(block);
   if (size >= 0) SystemError(74);
-  MarkFree(block, static_cast<uint32_t>(-size));
+  uint32_t words = static_cast<uint32_t>(-size);
+  MarkFree(block, words);
+  // A block just below the rover (typically the last one allocated) joins the free space at the
+  // rover, so a short-lived pocket's words are the next ones handed out.
+  uint32_t after = block + 4 * words;
+  if (after == g_space->rover) {
+    int32_t next = BlockSize(after);
+    if (next > 0) BlockSize(block) = static_cast<int32_t>(words) + next;
+    g_space->rover = block;
+  }
 }
 
 void ShrinkBlock(Ref pocket, uint32_t newWords) {

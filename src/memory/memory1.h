@@ -87,14 +87,50 @@ uint32_t SwitchSpace(uint32_t index);
 uint32_t CurrentSpaceIndex();
 SpaceDescriptor& Space(uint32_t index);
 
+// Takes the first `words` words of the free block at `offset` (of `size` words) and moves the rover
+// past them.
+inline Ref TakeBlock(uint32_t offset, uint32_t words, int32_t size) {
+  uint32_t* w = reinterpret_cast<uint32_t*>(g_heapBase + offset);
+  if (static_cast<uint32_t>(size) > words) w[words] = static_cast<uint32_t>(size) - words;
+  w[0] = static_cast<uint32_t>(-static_cast<int32_t>(words));
+  w[1] = 0;
+  w[2] = 0;
+  w[words - 1] = 0;
+  g_space->rover = offset + 4 * words;
+  return offset;
+}
+
+Ref SearchForSpace(uint32_t words);
+
 // An n-word block: size word -n, count 0, type word 0, last word 0. n < 3 is LIMIT ERROR; may
-// compact, may signal WS FULL or INTERRUPT.
-Ref GetSpace(uint32_t words);
+// compact, may signal WS FULL or INTERRUPT. The common case, room at the rover, is one step.
+inline Ref GetSpace(uint32_t words) {
+  uint32_t rover = g_space->rover;
+  int32_t size = *reinterpret_cast<const int32_t*>(g_heapBase + rover);
+  if (size >= static_cast<int32_t>(words) && words >= 3 && !g_interruptOnAllocation)
+    return TakeBlock(rover, words, size);
+  return SearchForSpace(words);
+}
+
+Ref GetSpaceAlignedSearch(uint32_t words, uint32_t dataWord, uint32_t alignWords);
+
+// Words to skip from `offset` so that word `dataWord` of a block there falls on a multiple of
+// `alignWords` (a power of two).
+inline uint32_t AlignmentShift(uint32_t offset, uint32_t dataWord, uint32_t alignWords) {
+  return (0u - (offset / 4 + dataWord)) & (alignWords - 1);
+}
+
 // An n-word block placed so that word `dataWord` of it falls on a multiple of `alignWords` words;
 // the words skipped in front and behind become free blocks.
-Ref GetSpaceAligned(uint32_t words, uint32_t dataWord, uint32_t alignWords);
-// Makes a block free. Freeing a block that is not in use is system error 74.
-void FreeBlock(Ref block);
+inline Ref GetSpaceAligned(uint32_t words, uint32_t dataWord, uint32_t alignWords) {
+  if (alignWords <= 1) return GetSpace(words);
+  uint32_t rover = g_space->rover;
+  int32_t size = *reinterpret_cast<const int32_t*>(g_heapBase + rover);
+  if (AlignmentShift(rover, dataWord, alignWords) == 0 && size >= static_cast<int32_t>(words) && words >= 3 &&
+      !g_interruptOnAllocation)
+    return TakeBlock(rover, words, size);
+  return GetSpaceAlignedSearch(words, dataWord, alignWords);
+}
 // Cuts a pocket to `newWords` whatever its count (the caller knows the tail is unused).
 void ShrinkBlock(Ref pocket, uint32_t newWords);
 // Grows the pocket in `slot` by `extra` words (in place when it can); new words are 0. Returns the

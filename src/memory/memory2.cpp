@@ -57,16 +57,37 @@ void MarkHeldArrays() {
   });
 }
 
-// Frees unreferenced count-0 simple arrays and narrows the others.
-void PrepareBlocks() {
+// Doubles the count of every pocket in use from `from` on, freeing the low bit for chain tags.
+void DoubleCountsFrom(uint32_t from) {
+  for (uint32_t p = from; BlockSize(p) != 0; p += 4 * BlockWords(p))
+    if (BlockSize(p) < 0) RefCount(p) <<= 1;
+}
+
+uint32_t FirstFreeBlock() {
+  uint32_t p = g_space->begin;
+  while (BlockSize(p) < 0) p += 4 * BlockWords(p);
+  return p;
+}
+
+// The preparation walk: frees unreferenced count-0 simple arrays and narrows the others; from the
+// first free block on (the first block that will move) it also doubles the counts, so that the
+// threading needs no walk of its own for that. Returns the first free block.
+uint32_t PrepareBlocksAndDoubleCounts() {
   MarkHeldArrays();
+  uint32_t firstMoving = 0;
   for (uint32_t p = g_space->begin; BlockSize(p) != 0; p += 4 * BlockWords(p)) {
-    if (BlockSize(p) > 0 || KindOf(TypeWord(p)) != kKindSimple) continue;
-    if (TypeWord(p) & kMarkFlag) TypeWord(p) &= ~kMarkFlag;
-    else if (RefCount(p) == 0) FreeBlock(p);
-    else Narrow(p);
+    if (BlockSize(p) < 0 && KindOf(TypeWord(p)) == kKindSimple) {
+      if (TypeWord(p) & kMarkFlag) TypeWord(p) &= ~kMarkFlag;
+      else if (RefCount(p) == 0) FreeBlock(p);
+      else Narrow(p);
+    }
+    if (BlockSize(p) > 0) {
+      if (!firstMoving) firstMoving = p;
+    } else if (firstMoving) {
+      RefCount(p) <<= 1;
+    }
   }
-  TrimCaches();
+  return firstMoving ? firstMoving : g_space->end;
 }
 
 // A working slot's cursor that points into its pocket is kept as an offset while the pocket moves.
@@ -100,11 +121,6 @@ class Threader {
     });
   }
 
-  void DoubleCounts() {
-    for (uint32_t p = firstMoving_; BlockSize(p) != 0; p += 4 * BlockWords(p))
-      if (BlockSize(p) < 0) RefCount(p) <<= 1;
-  }
-
   void ThreadAllFields() {
     size_t offHeapIndex = 0;
     ForEachRootField([&](uint32_t* field) {
@@ -112,7 +128,8 @@ class Threader {
       else Thread(field, (static_cast<uint32_t>(offHeapIndex++) << 2) | 3);
     });
     for (uint32_t p = g_space->begin; BlockSize(p) != 0; p += 4 * BlockWords(p))
-      if (BlockSize(p) < 0) ForEachPocketField(p, [&](uint32_t* field) { Thread(field, HeapTag(field)); });
+      if (BlockSize(p) < 0 && KindOf(TypeWord(p)) != kKindSimple)
+        ForEachPocketField(p, [&](uint32_t* field) { Thread(field, HeapTag(field)); });
   }
 
   // Gives every live pocket from firstMoving_ on its new address, recording alignment padding in the
@@ -199,25 +216,25 @@ class Threader {
   std::vector<uint32_t*> offHeapFields_;
 };
 
-uint32_t FirstFreeBlock() {
-  uint32_t p = g_space->begin;
-  while (BlockSize(p) < 0) p += 4 * BlockWords(p);
-  return p;
-}
-
 }  // namespace
 
 void Compact(uint32_t requestedWords, bool forSave) {
   SpaceDescriptor& s = *g_space;
-  if (!forSave) PrepareBlocks();
+  // Anything released must be released before counts are doubled.
   Release(RootWordAt(kRootLastResult));
+  if (!forSave) TrimCaches();
+  uint32_t firstMoving;
+  if (forSave) {
+    firstMoving = FirstFreeBlock();
+    DoubleCountsFrom(firstMoving);
+  } else {
+    firstMoving = PrepareBlocksAndDoubleCounts();
+  }
 
   SlotCursors cursors = SaveCursors();
-  uint32_t firstMoving = FirstFreeBlock();
   uint32_t top = firstMoving;
   if (BlockSize(firstMoving) != 0) {
     Threader threader(firstMoving);
-    threader.DoubleCounts();
     threader.ThreadAllFields();
     threader.AssignAddresses();
     top = threader.SlideDown();

@@ -22,19 +22,7 @@ uint64_t ElementCount(Ref array) {
   return count;
 }
 
-uint64_t DataWords(ElementType type, uint64_t count) {
-  uint32_t bits = kElementInfo[type].log2Bits;
-  if (bits >= 5) return count << (bits - 5);
-  uint32_t perWord = 1u << (5 - bits);
-  return (count + perWord - 1) / perWord;
-}
-
-uint32_t ArrayWords(ElementType type, uint32_t rank, uint64_t count) {
-  if (rank > kMaxRank || count > 0xFFFFFFFFull) SIGNAL(kLimitError);
-  uint64_t total = kHeaderWords + rank + DataWords(type, count) + (type == kRefElement && count == 0);
-  if (total > 0x7FFFFFFFull) SIGNAL(kLimitError);
-  return static_cast<uint32_t>(total);
-}
+void SignalArrayTooLarge() { SIGNAL(kLimitError); }
 
 Ref AllocArray(ElementType type, uint32_t rank, uint64_t count) {
   uint32_t words = ArrayWords(type, rank, count);
@@ -151,10 +139,7 @@ static void DrainDestroyQueue() {
   g_draining = false;
 }
 
-void Release(Ref& slot) {
-  Ref r = slot;
-  slot = 0;
-  if (!IsRef(r)) return;
+void ReleaseOther(Ref r) {
   DestroyStep(r);
   DrainDestroyQueue();
 }

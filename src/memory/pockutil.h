@@ -132,10 +132,22 @@ inline void SetBit(uint8_t* data, uint64_t i, bool value) {
 }
 
 // Words of data for `count` elements of a type, rounded up to whole words.
-uint64_t DataWords(ElementType type, uint64_t count);
+inline uint64_t DataWords(ElementType type, uint64_t count) {
+  uint32_t bits = kElementInfo[type].log2Bits;
+  if (bits >= 5) return count << (bits - 5);
+  uint32_t perWord = 1u << (5 - bits);
+  return (count + perWord - 1) / perWord;
+}
+
+[[noreturn]] void SignalArrayTooLarge();
 
 // The size of an array pocket in words. LIMIT ERROR when it cannot be represented.
-uint32_t ArrayWords(ElementType type, uint32_t rank, uint64_t count);
+inline uint32_t ArrayWords(ElementType type, uint32_t rank, uint64_t count) {
+  if (rank > kMaxRank || count > 0xFFFFFFFFull) SignalArrayTooLarge();
+  uint64_t total = kHeaderWords + rank + DataWords(type, count) + (type == kRefElement && count == 0);
+  if (total > 0x7FFFFFFFull) SignalArrayTooLarge();
+  return static_cast<uint32_t>(total);
+}
 
 // Type word template for a new array (kind 7 for references, 15 otherwise).
 inline uint32_t ArrayTypeWord(ElementType type, uint32_t rank) {
@@ -154,8 +166,23 @@ Ref AllocScalar(ElementType type);
 inline void Retain(Ref r) {
   if (IsRef(r)) ++RefCount(r);
 }
-// Drops the reference held in `slot` and clears the slot.
-void Release(Ref& slot);
+void FreeBlock(Ref block);   // the heap's free operation (memory1)
+void ReleaseOther(Ref r);    // release of every kind but simple arrays
+// Drops the reference held in `slot` and clears the slot. A simple array has no children and no
+// hook, so its last release frees it at once.
+inline void Release(Ref& slot) {
+  Ref r = slot;
+  slot = 0;
+  if (!IsRef(r)) return;
+  uint32_t* w = Words(r);
+  if ((w[2] & kKindMask) != kKindSimple) return ReleaseOther(r);
+  if (w[1] > 1) {
+    --w[1];
+    return;
+  }
+  w[1] = 0;
+  FreeBlock(r);
+}
 // Drops a reference that is not held in a slot.
 inline void ReleaseRef(Ref r) { Release(r); }
 
