@@ -201,13 +201,12 @@ TEST_F(Heap, DoubleFreeIsSystemError) {
 
 TEST_F(Heap, CompactionKeepsOrderAndRewritesEveryReference) {
   Temporaries hold;
-  std::vector<Ref> live;
+  std::vector<Ref> live, gaps;
   for (int i = 0; i < 50; ++i) {
-    Ref keep = IntVector({i, i * 10});
-    Ref gap = IntVector({-1});
-    live.push_back(keep);
-    Release(gap);
+    live.push_back(IntVector({i, i * 10}));
+    gaps.push_back(IntVector({-1}));
   }
+  for (Ref& gap : gaps) Release(gap);
   // A nested vector holding every tenth array, a temporary holding one, a root slot holding another.
   Ref nested = NestedOf({live[0], live[10], live[20], live[30], live[40]});
   for (int i : {0, 10, 20, 30, 40}) Retain(live[i]);
