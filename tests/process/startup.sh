@@ -143,6 +143,19 @@ else
     grep -q "can obtain" "$work/stderr" && break
   done
   if [[ -n $found ]]; then echo "ok   no workspace obtainable (ulimit -v $found)"; else fail "no workspace obtainable: message never seen"; fi
+
+  # On a terminal (script(1) provides one) the question waits for the user's answer.
+  for answer in y n; do
+    printf '%s\n' "$answer" | (ulimit -v 300000 && cd "$work" &&
+      script -qec "env MAXWS=1G '$vantor'" /dev/null) >"$work/stdout" 2>&1
+    rc=$?
+    expected=$([[ $answer == y ]] && echo 0 || echo 1)
+    if [[ $rc -eq $expected ]] && grep -qF "Vantor APL/W can obtain a" "$work/stdout"; then
+      echo "ok   interactive memory question answered $answer"
+    else
+      fail "interactive memory question answered $answer: exit code $rc, expected $expected; output: $(cat "$work/stdout")"
+    fi
+  done
 fi
 
 if [[ $failures -gt 0 ]]; then
