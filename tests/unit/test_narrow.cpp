@@ -29,6 +29,8 @@ struct Case {
   bool scalar = false;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 // Reads element i of any numeric or character array as a double (complex: the real part).
 double ValueAt(Ref r, uint64_t i) {
   switch (ElementOf(TypeWord(r))) {
