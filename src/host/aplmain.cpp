@@ -29,8 +29,10 @@ namespace {
 
 constexpr char kCaption[] = "Vantor APL";
 constexpr char kEditionName[] = "Vantor APL/W";
-constexpr int kStartupStepFailed = 9;
-constexpr int kCommandLineFailed = 1;
+// Exit codes of a failed start-up: a refused command line, value or memory size, and a failing
+// start-up step (service requests included).
+constexpr int kExitStartupRefused = 1;
+constexpr int kExitStartupStepFailed = 9;
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 // A shrinking heap request is retried only while it stays above this size.
 constexpr uint64_t kLargestRefusedWorkspace = 524287;
@@ -251,7 +253,7 @@ void HandleServiceRequest() {
   for (const ServiceParameter& parameter : kServiceParameters) {
     const char* name = ConfigLookup(parameter.name);
     if (name != nullptr && *name != '\0') {
-      FailStartup(kStartupStepFailed, RequestService(parameter.action, name));
+      FailStartup(kExitStartupStepFailed, RequestService(parameter.action, name));
     }
   }
 }
@@ -262,7 +264,7 @@ void ObtainWorkspace(StartupState& state) {
   uint64_t size = requested;
   while (!ObtainSpace(kMainSpace, size, state.workspaceBaseAddress)) {
     if (step == 0 || size - step <= kLargestRefusedWorkspace) {
-      FailStartup(1, "There is insufficient free contiguous memory to obtain a " +
+      FailStartup(kExitStartupRefused, "There is insufficient free contiguous memory to obtain a " +
                          FormatWorkspaceSize(requested) + " workspace.\r\n\r\n");
     }
     size -= step;
@@ -271,7 +273,7 @@ void ObtainWorkspace(StartupState& state) {
     const std::string question = "There is insufficient free contiguous memory to obtain a " +
                                  FormatWorkspaceSize(requested) + " workspace.\r\n" + kEditionName +
                                  " can obtain a " + FormatWorkspaceSize(size) + " workspace.\r\n\r\n";
-    if (!ShowMessageBox(question, kCaption, BoxKind::YesNo, false)) FailStartup(1, "");
+    if (!ShowMessageBox(question, kCaption, BoxKind::YesNo, false)) FailStartup(kExitStartupRefused, "");
   }
   state.workspaceBytes = static_cast<uint32_t>(size);
 }
@@ -294,7 +296,7 @@ void ReadComponentFileSettings(StartupState& state) {
 }
 
 [[noreturn]] void RedirectionFailure(const std::string& target) {
-  FailStartup(kCommandLineFailed, "Vantor APL redirection failure: " + target);
+  FailStartup(kExitStartupRefused, "Vantor APL redirection failure: " + target);
 }
 
 void ConnectStandardStreams(const std::vector<Redirection>& redirections, const StartupState& state) {
@@ -331,8 +333,9 @@ void ReadYearWindowSetting(StartupState& state) {
   }
 }
 
-// The main start-up. Steps 1, 3 and 6 to 8 set up Windows facilities (GDI+, the invalid-parameter
-// handler, OLE, DPI awareness, the resource library, comctl32) that have no counterpart here.
+// The main start-up. The Windows edition also starts GDI+ and OLE, installs an invalid-parameter
+// handler, declares DPI awareness, loads a resource library and activates comctl32 here; none of
+// these has a counterpart on this platform, so nothing replaces them.
 CommandLineSplit MainStartup(std::string_view commandLine) {
   StartupState& state = Startup();
   SetConfigCommandLine(commandLine);
@@ -344,15 +347,15 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
   HandleServiceRequest();
 
   CommandLineSplit split = SplitCommandLine(commandLine, state.startupFlags);
-  if (!split.error.empty()) FailStartup(kCommandLineFailed, split.error);
+  if (!split.error.empty()) FailStartup(kExitStartupRefused, split.error);
 
   const char* installDirectory = ConfigLookup("VANTOR");
   state.installDirectory = installDirectory ? installDirectory : "/usr/vantor";
   state.workspaceBytes = ReadSize("MAXWS", kMinimumWorkspaceBytes);
   state.workspaceBaseAddress = ReadSize("APL_WS_BASEADDR", 0);
   ReadStrict("Threads\\Flags", state.threadsFlags, kInt32Max);
-  // Steps 11 and 12 (session windows, window classes, drawing objects) are the GUI's, which has its
-  // own start-up; the system-name tables of step 13 are sorted on first use by their owner.
+  // Session windows, window classes and drawing objects belong to the GUI, which has its own
+  // start-up; the system-name tables are sorted at first use by their owner.
   return split;
 }
 
@@ -365,7 +368,7 @@ void AplMain(const CommandLineSplit& split) {
   state.minParallel = ReadLenient("APL_MIN_PARALLEL", 32768, kInt32Max);
 
   const OptionEffects effects = ApplyOptions(split.arguments, state);
-  if (!effects.error.empty()) FailStartup(kCommandLineFailed, effects.error);
+  if (!effects.error.empty()) FailStartup(kExitStartupRefused, effects.error);
   if (effects.sleepSeconds > 0) std::this_thread::sleep_for(std::chrono::seconds(effects.sleepSeconds));
 
   ReadComponentFileSettings(state);
@@ -389,7 +392,8 @@ void PrepareRun() {
   StartupState& state = Startup();
   state.sessionOutputFd = SameDevice(1, 2) ? 2 : 1;
   ReadYearWindowSetting(state);
-  // The bound image is loaded by the outer loop's start event; without one it loads workspaceName.
+  // Workspace loading is not built yet: start-up records that an image is bound, and otherwise the
+  // outer loop will load workspaceName.
   state.workspaceBound = OwnResources().Find(kResourceWorkspace) != nullptr;
 }
 
