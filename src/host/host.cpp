@@ -14,6 +14,18 @@
 #include "host/platform/registry.h"
 
 namespace vantor {
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 namespace {
 
 struct DefaultParameter {
@@ -44,16 +56,6 @@ bool g_keyFixed = false;
 RegistryKey g_configurationKey;
 char g_valueBuffer[kConfigBufferChars];
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Finds `name=value` in the command-line copy. The word holding each '=' starts after the blank
 // before it and may begin with '-' or '/'; a value in double quotes runs to the next double quote.

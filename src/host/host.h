@@ -11,6 +11,11 @@ namespace vantor {
 // Capacity of the shared value buffer, in characters.
 inline constexpr size_t kConfigBufferChars = 32768;
 
+// ASCII letters compared without regard to case (configuration names, option words).
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+// A blank or a tab, the separators of command-line words.
+bool IsBlank(char c);
+
 // Sets the command-line copy that ConfigLookup searches (the text after the program name).
 void SetConfigCommandLine(std::string_view commandLine);
 
