@@ -63,13 +63,37 @@ static void NestedChildren(Ref r, FieldRuns& out) {
 // Interned names stay alive: the name-table code removes them.
 static int KeepAlive(Ref) { return 1; }
 
+// Object classes, indexed by bits 4-15 of the type word.
+struct ObjectClass {
+  ChildFieldsFn children = nullptr;
+  DestroyHookFn hook = nullptr;
+};
+static ObjectClass g_objectClasses[4096];
+static uint32_t ObjectClassIndex(Ref r) { return (TypeWord(r) >> 4) & 0xFFF; }
+
+static void ObjectChildren(Ref r, FieldRuns& out) {
+  ChildFieldsFn walker = g_objectClasses[ObjectClassIndex(r)].children;
+  if (!walker) SystemError(123);  // an object class whose layout nobody registered
+  walker(r, out);
+}
+// Nobody holds the object any more when its count has reached 0; its class may keep it longer.
+static int ObjectHook(Ref r) {
+  DestroyHookFn hook = g_objectClasses[ObjectClassIndex(r)].hook;
+  if (hook) return hook(r);
+  return RefCount(r) != 0;
+}
+
+void RegisterObjectClass(uint32_t low16, ChildFieldsFn children, DestroyHookFn hook) {
+  g_objectClasses[(low16 >> 4) & 0xFFF] = {children, hook};
+}
+
 static KindTraits g_kinds[16] = {
     {0, nullptr, nullptr},                  // 0 root set: never released
     {2, nullptr, KeepAlive},                // 1 interned name
     {0, RefListChildren, nullptr},          // 2 reference list
     {0, nullptr, nullptr},                  // 3 defined function
     {0, Record4Children, nullptr},          // 4 four-reference record
-    {0xFFFFFFFFu, nullptr, nullptr},        // 5 object: its hook sees every release
+    {0xFFFFFFFFu, ObjectChildren, ObjectHook},  // 5 object: its hook sees every release
     {0, nullptr, nullptr},                  // 6 external function
     {0, NestedChildren, nullptr},           // 7 nested array
     {1, nullptr, nullptr},                  // 8 system object

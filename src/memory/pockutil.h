@@ -209,6 +209,11 @@ struct KindTraits {
 const KindTraits& TraitsOf(uint32_t kind);
 // Units that define a pocket kind register its child walker and destroy hook at initialisation.
 void RegisterKind(uint32_t kind, ChildFieldsFn children, DestroyHookFn hook);
+// Objects (kind 5) are told apart by bits 4-15 of their type word (so the low 16 bits name an object
+// class: 22,741 a namespace, 20,725 a namespace handle, 20,805 a dfn). The unit that defines an
+// object class registers its walker and hook here; the hook of kind 5 sees every release (the kind's
+// threshold is the largest count), so it decides when the object dies: return 0 to destroy it.
+void RegisterObjectClass(uint32_t low16, ChildFieldsFn children, DestroyHookFn hook);
 // The reference fields of a pocket, by its kind. System error when the kind has no layout.
 void ChildFields(Ref pocket, FieldRuns& out);
 
