@@ -33,7 +33,13 @@ enum RootWord : uint32_t {
   kRootDigits,
   kRootSmallIntCache,
   kRootLastResult,
-  kRootFirstFree,  // later units add their roots from here up to kRootBlockWords
+  // Each unit names its root words inside its own range (an enum in the unit's header).
+  kRootStackWords = 46,      // state indicator: 6 words
+  kRootScanWords = 52,       // tokeniser: 4 words
+  kRootNameWords = 56,       // names and namespaces: 8 words
+  kRootSysVarWords = 64,     // system variables: 8 words
+  kRootErrorWords = 72,      // errors and ⎕DMX: 4 words
+  kRootFirstFree = 76,       // not yet given to a unit
 };
 
 // A working slot's first companion word may point into the pocket that the slot references (a
