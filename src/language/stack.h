@@ -34,21 +34,63 @@ enum FrameSubType : uint32_t {
 };
 
 inline constexpr uint32_t kFrameLinkWord = 3;
+inline constexpr uint32_t kExecutionFrameBit = 1u << 28;
+
+// Nesting-level frame: the registers of the enclosing level.
+enum NestingWord : uint32_t {
+  kNestSavedLeft = 4,
+  kNestSavedRight = 5,
+  kNestSavedPendingFunction = 6,
+  kNestSavedPendingItem = 8,
+  kNestSavedState = 9,  // five words of evaluator state, 9-13
+  kNestingFrameWords = 14,
+};
+
+// Execution-level frame: the state of the code that was running when it was pushed.
+enum ExecutionWord : uint32_t {
+  kExecLineNumber = 5,
+  kExecFunction = 6,
+  kExecCallerTokens = 7,
+  kExecCallerCursor = 8,  // an offset into the caller's token stream
+  kExecCallerSymbols = 9,
+  kExecCallerPendingItem = 11,
+  kExecCallerNamespace = 12,
+  kExecControlState = 14,
+  kExecTracerState = 17,
+  kExecOwnSymbols = 18,
+  kExecCallerState = 20,  // five words of evaluator state, 20-24
+  kExecutionFrameWords = 26,
+};
+
+// Localisation frame: a count and the LocalRecords (entry, saved value, saved state).
+enum LocalisationWord : uint32_t {
+  kLocalCountWord = 4,
+  kLocalFirstWord = 5,
+  kLocalisationFrameWords = 5,
+};
 
 inline Ref CurrentFrame() { return RootWordAt(kRootCurrentFrame); }
 inline uint32_t FrameClassOf(Ref frame) { return (TypeWord(frame) >> 12) & 0xF; }
 inline uint32_t FrameSubTypeOf(Ref frame) { return (TypeWord(frame) >> 4) & 0xFF; }
 inline Ref FrameBelow(Ref frame) { return Words(frame)[kFrameLinkWord]; }
 
-// Creates the immediate-execution frame at the bottom of an empty chain.
+// Registers the frame layouts and creates the immediate-execution frame.
 void InitialiseStack();
+
+// A new frame of the given class and sub-type (count 1, all words 0). May compact.
+Ref NewFrame(uint32_t frameClass, uint32_t subType);
+// Links `frame` on top of the chain; the chain takes over the caller's count.
+void PushFrame(Ref frame);
+// Unlinks the top frame and hands its count to the caller. The immediate frame cannot be popped.
+Ref PopFrame();
 
 // Appends a LocalRecord (entry, saved value, saved state) to the localisation frame that belongs
 // to the current execution level (creating it directly below that level when it has none). The
-// entry is counted by the record.
+// record counts the entry and takes over the saved value's reference.
 void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState);
 
-// Discards every frame above `frame`, undoing localisations in reverse order.
+// Discards every frame above `frame` (0: down to the immediate-execution frame), undoing the
+// localisations of the frames it removes in reverse order.
 void CutBackTo(Ref frame);
 
 }  // namespace vantor

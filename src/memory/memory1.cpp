@@ -345,8 +345,7 @@ static void DataAlignment(Ref pocket, uint32_t& dataWord, uint32_t& alignWords) 
 static void RetainChildren(Ref pocket) {
   FieldRuns runs;
   ChildFields(pocket, runs);
-  for (uint32_t i = 0; i < runs.count; ++i)
-    for (uint32_t k = 0; k < runs.runs[i].words; ++k) Retain(Words(pocket)[runs.runs[i].firstWord + k]);
+  ForEachChildField(Words(pocket), runs, [](uint32_t* field) { Retain(*field); });
 }
 
 Ref Resize(Ref& slot, uint32_t extra) {

@@ -43,9 +43,7 @@ template <typename Visit>
 void ForEachPocketField(Ref pocket, Visit visit) {
   FieldRuns runs;
   ChildFields(pocket, runs);
-  uint32_t* w = Words(pocket);
-  for (uint32_t i = 0; i < runs.count; ++i)
-    for (uint32_t k = 0; k < runs.runs[i].words; ++k) visit(&w[runs.runs[i].firstWord + k]);
+  ForEachChildField(Words(pocket), runs, visit);
 }
 
 // Marks the simple arrays that roots and temporaries hold, so that the preparation neither frees nor

@@ -154,10 +154,9 @@ static void DrainDestroyQueue() {
     RefCount(r) = 0;
     FieldRuns runs;
     ChildFields(r, runs);
-    uint32_t* w = Words(r);
-    for (uint32_t i = 0; i < runs.count; ++i)
-      for (uint32_t k = 0; k < runs.runs[i].words; ++k)
-        if (uint32_t child = w[runs.runs[i].firstWord + k]; IsRef(child)) DestroyStep(child);
+    ForEachChildField(Words(r), runs, [](uint32_t* field) {
+      if (IsRef(*field)) DestroyStep(*field);
+    });
     FreeBlock(r);
   }
   g_draining = false;

@@ -186,16 +186,25 @@ inline void Release(Ref& slot) {
 // Drops a reference that is not held in a slot.
 inline void ReleaseRef(Ref r) { Release(r); }
 
-// The reference fields of a pocket kind, as up to four runs of consecutive words. A word in a run
-// refers to a pocket only when its value is at least 512.
+// The reference fields of a pocket kind, as up to four runs of fields: `fields` words starting at
+// `firstWord`, `stride` words apart (1: consecutive). A field refers to a pocket only when its value
+// is at least 512.
 struct FieldRuns {
   uint32_t count = 0;
   struct Run {
     uint32_t firstWord;
-    uint32_t words;
+    uint32_t fields;
+    uint32_t stride;
   } runs[4];
-  void Add(uint32_t firstWord, uint32_t words) { runs[count++] = {firstWord, words}; }
+  void Add(uint32_t firstWord, uint32_t fields, uint32_t stride = 1) { runs[count++] = {firstWord, fields, stride}; }
 };
+
+// Calls visit(field) for every reference field of a pocket (see ChildFields below).
+template <typename Visit>
+void ForEachChildField(uint32_t* words, const FieldRuns& runs, Visit visit) {
+  for (uint32_t i = 0; i < runs.count; ++i)
+    for (uint32_t k = 0; k < runs.runs[i].fields; ++k) visit(&words[runs.runs[i].firstWord + k * runs.runs[i].stride]);
+}
 using ChildFieldsFn = void (*)(Ref pocket, FieldRuns& out);
 // A destroy hook decides whether a pocket whose count fell to its kind's threshold stays alive
 // (non-zero) or is destroyed (0).
