@@ -3,6 +3,8 @@
 // narrowing: squeezing a simple array in place to the smallest element type that holds its values.
 #include "memory/pockutil.h"
 
+#include "memory/decimal.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -165,6 +167,94 @@ static void DrainDestroyQueue() {
 void ReleaseOther(Ref r) {
   DestroyStep(r);
   DrainDestroyQueue();
+}
+
+// ---- Element access ------------------------------------------------------------------------------
+
+namespace {
+
+// An element read into the widest form of its class.
+struct ElementValue {
+  enum Class { Integer, Real, Complex, Decimal, Character } cls;
+  int64_t integer = 0;
+  double real = 0, imaginary = 0;
+  BID_UINT128 decimal{};
+  char32_t character = 0;
+};
+
+ElementValue ReadElement(Ref array, uint64_t i) {
+  const uint8_t* d = DataOf<uint8_t>(array);
+  ElementValue v{ElementValue::Integer};
+  switch (ElementOf(TypeWord(array))) {
+    case kBool: v.integer = GetBit(d, i); break;
+    case kInt8: v.integer = reinterpret_cast<const int8_t*>(d)[i]; break;
+    case kInt16: v.integer = reinterpret_cast<const int16_t*>(d)[i]; break;
+    case kInt32: v.integer = reinterpret_cast<const int32_t*>(d)[i]; break;
+    case kInt64: v.integer = reinterpret_cast<const int64_t*>(d)[i]; break;
+    case kFloat64: v = {ElementValue::Real}; v.real = reinterpret_cast<const double*>(d)[i]; break;
+    case kComplex:
+      v = {ElementValue::Complex};
+      v.real = reinterpret_cast<const double*>(d)[2 * i];
+      v.imaginary = reinterpret_cast<const double*>(d)[2 * i + 1];
+      break;
+    case kDecimal128: v = {ElementValue::Decimal}; std::memcpy(&v.decimal, d + 16 * i, 16); break;
+    case kCharAv: case kChar8: v = {ElementValue::Character}; v.character = d[i]; break;
+    case kChar16: v = {ElementValue::Character}; v.character = reinterpret_cast<const uint16_t*>(d)[i]; break;
+    case kChar32: v = {ElementValue::Character}; v.character = reinterpret_cast<const uint32_t*>(d)[i]; break;
+    default: SystemError(139);
+  }
+  return v;
+}
+
+double AsReal(const ElementValue& v) { return v.cls == ElementValue::Integer ? static_cast<double>(v.integer) : v.real; }
+
+BID_UINT128 AsDecimal(const ElementValue& v) {
+  _IDEC_flags flags = 0;
+  if (v.cls == ElementValue::Decimal) return v.decimal;
+  if (v.cls == ElementValue::Integer) return bid128_from_int64(v.integer);
+  return binary64_to_bid128(v.real, BID_ROUNDING_TO_NEAREST, &flags);
+}
+
+}  // namespace
+
+void CopyElement(Ref target, uint64_t to, Ref source, uint64_t from) {
+  ElementValue v = ReadElement(source, from);
+  uint8_t* d = DataOf<uint8_t>(target);
+  switch (ElementOf(TypeWord(target))) {
+    case kBool: SetBit(d, to, v.integer != 0); break;
+    case kInt8: reinterpret_cast<int8_t*>(d)[to] = static_cast<int8_t>(v.integer); break;
+    case kInt16: reinterpret_cast<int16_t*>(d)[to] = static_cast<int16_t>(v.integer); break;
+    case kInt32: reinterpret_cast<int32_t*>(d)[to] = static_cast<int32_t>(v.integer); break;
+    case kInt64: reinterpret_cast<int64_t*>(d)[to] = v.integer; break;
+    case kFloat64: reinterpret_cast<double*>(d)[to] = AsReal(v); break;
+    case kComplex:
+      reinterpret_cast<double*>(d)[2 * to] = AsReal(v);
+      reinterpret_cast<double*>(d)[2 * to + 1] = v.cls == ElementValue::Complex ? v.imaginary : 0;
+      break;
+    case kDecimal128: {
+      BID_UINT128 decimal = AsDecimal(v);
+      std::memcpy(d + 16 * to, &decimal, 16);
+      break;
+    }
+    case kCharAv: case kChar8: d[to] = static_cast<uint8_t>(v.character); break;
+    case kChar16: reinterpret_cast<uint16_t*>(d)[to] = static_cast<uint16_t>(v.character); break;
+    case kChar32: reinterpret_cast<uint32_t*>(d)[to] = static_cast<uint32_t>(v.character); break;
+    default: SystemError(139);
+  }
+}
+
+Ref ElementAsScalar(Ref array, uint64_t index) {
+  if (KindOf(TypeWord(array)) == kKindNested) {
+    Ref item = DataOf<Ref>(array)[index];
+    Retain(item);
+    return item;
+  }
+  Temporaries hold;
+  hold[0] = array;
+  Retain(array);
+  Ref scalar = AllocScalar(ElementOf(TypeWord(array)));
+  CopyElement(scalar, 0, hold[0], index);
+  return scalar;
 }
 
 // ---- Integer scalars -----------------------------------------------------------------------------

@@ -226,6 +226,13 @@ void RegisterObjectClass(uint32_t low16, ChildFieldsFn children, DestroyHookFn h
 // The reference fields of a pocket, by its kind. System error when the kind has no layout.
 void ChildFields(Ref pocket, FieldRuns& out);
 
+// Element access across types. CopyElement converts element `from` of `source` into element `to`
+// of `target`, whose type must hold it (a number into a number type at least as wide, a character
+// into a character type at least as wide). ElementAsScalar makes a new scalar of the element's own
+// type (for a nested array: the item itself, counted).
+void CopyElement(Ref target, uint64_t to, Ref source, uint64_t from);
+Ref ElementAsScalar(Ref array, uint64_t index);
+
 // Counted reference to an integer scalar: the shared 0 and 1, the small-integer cache, or a new
 // scalar of the narrowest integer type.
 Ref MakeIntScalar(int32_t n);

@@ -163,3 +163,36 @@ TEST_F(HeapTest, NestedAndCharacterAvArraysAreNotNarrowed) {
 
 }  // namespace
 }  // namespace vantor::test
+
+namespace vantor::test {
+namespace {
+
+TEST_F(HeapTest, CopyElementWidensAcrossTypes) {
+  Ref ints = AllocVector(kInt8, 2);
+  DataOf<int8_t>(ints)[0] = -3;
+  DataOf<int8_t>(ints)[1] = 7;
+  Ref reals = AllocVector(kFloat64, 2);
+  CopyElement(reals, 1, ints, 0);
+  EXPECT_EQ(DataOf<double>(reals)[1], -3.0);
+  Ref complex = AllocVector(kComplex, 1);
+  CopyElement(complex, 0, reals, 1);
+  EXPECT_EQ(DataOf<double>(complex)[0], -3.0);
+  EXPECT_EQ(DataOf<double>(complex)[1], 0.0);
+  Ref decimals = AllocVector(kDecimal128, 2);
+  CopyElement(decimals, 0, ints, 0);
+  CopyElement(decimals, 1, ints, 1);
+  EXPECT_EQ(Narrow(decimals), 1) << "exact integers in decimal form narrow back";
+  EXPECT_EQ(DataOf<int8_t>(decimals)[0], -3);
+  EXPECT_EQ(DataOf<int8_t>(decimals)[1], 7);
+  Ref wide = AllocVector(kChar32, 1);
+  Ref text = AllocVector(kChar8, 1);
+  DataOf<uint8_t>(text)[0] = 0xE9;
+  CopyElement(wide, 0, text, 0);
+  EXPECT_EQ(DataOf<uint32_t>(wide)[0], 0xE9u);
+  Ref scalar = ElementAsScalar(ints, 1);
+  EXPECT_EQ(RankOf(TypeWord(scalar)), 0u);
+  EXPECT_EQ(*DataOf<int8_t>(scalar), 7);
+}
+
+}  // namespace
+}  // namespace vantor::test
