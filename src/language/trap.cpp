@@ -1,14 +1,25 @@
-// Error signalling: raising the AplError exception. The trap search, ⎕DMX recording and the error
-// display build on this record.
+// Error signalling: records an error, lets the evaluator's trap search look at it, and throws the
+// AplError that unwinds to the error re-entry. Unwind requests (32768 and up) skip the record and the
+// search.
 #include "language/trap.h"
 
 namespace vantor {
 
+static TrapSearchFn g_trapSearch = nullptr;
+
 const char* AplError::what() const noexcept { return "APL error"; }
 
-void SignalError(uint32_t errorNumber, uint32_t messageRow, int osErrorKind, int osErrorCode,
-                 const char* sourceUnit, int sourceLine) {
-  throw AplError(errorNumber, messageRow, osErrorKind, osErrorCode, sourceUnit, sourceLine);
+void SetTrapSearch(TrapSearchFn search) { g_trapSearch = search; }
+
+void RaiseRecordedError(AplError error) {
+  if (error.errorNumber < kFirstUnwindRequest && g_trapSearch) error.trapped = g_trapSearch(error);
+  throw error;
+}
+
+void SignalError(uint32_t errorNumber, uint32_t messageRow, int osErrorKind, int osErrorCode, const char* sourceUnit,
+                 int sourceLine, std::initializer_list<MessageArg> args) {
+  RecordDmx(errorNumber, messageRow, osErrorKind, osErrorCode, sourceUnit, sourceLine, args);
+  RaiseRecordedError(AplError(errorNumber, messageRow, osErrorKind, osErrorCode, sourceUnit, sourceLine));
 }
 
 }  // namespace vantor
