@@ -17,6 +17,11 @@
 #include <thread>
 
 #include "host/host.h"
+#include "language/parse.h"
+#include "language/scan.h"
+#include "language/space.h"
+#include "language/stack.h"
+#include "sysfns/quadvar.h"
 #include "host/platform/eventlog.h"
 #include "host/platform/msgbox.h"
 #include "host/platform/resources.h"
@@ -350,6 +355,17 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
   return split;
 }
 
+// The units' start-up routines, in the order their dependencies need: the tokeniser's tables, the
+// system variables (which every namespace refers to), the names with # and ⎕SE, the state indicator
+// and last the evaluator's dispatch tables.
+constexpr void (*kModuleInitialisers[])() = {
+    InitialiseScanner, InitialiseSystemVariables, InitialiseNames, InitialiseStack, InitialiseEvaluator,
+};
+
+void InitialiseModules() {
+  for (auto initialise : kModuleInitialisers) initialise();
+}
+
 // `aplmain` up to the start-up error exit. The caller's handler for StartupFailure is the armed
 // start-up error exit.
 void AplMain(const CommandLineSplit& split) {
@@ -370,6 +386,8 @@ void AplMain(const CommandLineSplit& split) {
   ObtainWorkspace(state);
   InitialiseHeap();
   if (std::fpclassify(std::numeric_limits<double>::infinity()) != FP_INFINITE) SystemError(270);
+  InstallInterruptHandler();
+  InitialiseModules();
   RunSystemErrorTestHook();
 
   if (state.startupErrors != 0) {
@@ -612,9 +630,6 @@ bool InitialiseForHost(std::string_view commandLine, uint32_t startupFlags, Host
   return true;
 }
 
-void EnterOuterLoop() {
-  // The evaluator's outer loop is not built yet; until it is, a started interpreter ends here.
-  ExitApl(0);
-}
+void EnterOuterLoop() { RunSession(); }
 
 }  // namespace vantor

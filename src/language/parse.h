@@ -3,6 +3,7 @@
 // the outer loop that every error, branch and return comes back to.
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 #include "memory/memory1.h"
 
@@ -34,5 +35,13 @@ using FunctionHandler = CallResult (*)(const Ref& left, const Ref& right);
 
 // A niladic system function: returns a counted result.
 using NiladicHandler = Ref (*)();
+
+// Builds the dispatch tables. Called once at start-up, after the units it dispatches to.
+void InitialiseEvaluator();
+// Scans and executes one line in immediate execution; an untrapped error is displayed and the line
+// abandoned.
+void ExecuteLine(std::u32string_view line);
+// The outer loop: the start action, then lines read from the host until ⎕OFF or the end of input.
+[[noreturn]] void RunSession();
 
 }  // namespace vantor

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "language/parse.h"
 #include "memory/memory1.h"
 
 namespace vantor {
@@ -41,6 +42,7 @@ enum NestingWord : uint32_t {
   kNestSavedLeft = 4,
   kNestSavedRight = 5,
   kNestSavedPendingFunction = 6,
+  kNestItemList = 7,    // an index-bracket level's items so far; a member lookup's symbol index
   kNestSavedPendingItem = 8,
   kNestSavedState = 9,  // five words of evaluator state, 9-13
   kNestingFrameWords = 14,
@@ -88,6 +90,23 @@ Ref PopFrame();
 // to the current execution level (creating it directly below that level when it has none). The
 // record counts the entry and takes over the saved value's reference.
 void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState);
+
+// Interrupts. The first request (the console's break signal) is a weak interrupt; a second one
+// while the first is still pending is a strong interrupt, acted on at the next allocation or
+// immediate-execution step with INTERRUPT. Safe to call from a signal handler.
+void RequestInterrupt();
+// Signals INTERRUPT when a strong interrupt is pending (and clears both).
+void CheckStrongInterrupt();
+// Installs the console break handler.
+void InstallInterruptHandler();
+
+// The state-indicator reports (niladic system functions).
+Ref QuadSI();
+Ref QuadLC();
+Ref QuadXSI();
+Ref QuadNSI();
+Ref QuadRSI();
+Ref QuadSTACK();
 
 // Discards every frame above `frame` (0: down to the immediate-execution frame), undoing the
 // localisations of the frames it removes in reverse order.

@@ -1,0 +1,31 @@
+// Host input and output in console mode: session output written as UTF-8 to the session stream, input
+// lines read from standard input, the status channel with its filter and host hook, and the rule
+// that decides whether the runtime edition shows statement values.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace vantor {
+
+// Writes text to the session (UTF-8) and leaves the line open (⍞ output and prompts).
+void WriteSessionText(std::u32string_view text);
+// Writes one line to the session, followed by a line end. A line left open by WriteSessionText is
+// ended first.
+void WriteSessionLine(std::u32string_view line);
+
+// Reads the next input line (without its line end) from standard input; false at the end of input.
+// Prompts with six blanks when standard input is a terminal.
+bool ReadInputLine(std::u32string& line);
+
+// True when statement values and ⎕← are shown: start-up flag bit 16 (build/apl is bound with it).
+bool ResultsDisplayed();
+
+// Status output: shown when flags AND StatusFlags (default 7) is not zero; flag 32 in console mode
+// also writes it to standard error.
+void WriteStatus(std::u32string_view text, uint32_t flags);
+
+// UTF-8 at the edges.
+std::u32string FromUtf8(std::string_view text);
+std::string ToUtf8(std::u32string_view text);
+
+}  // namespace vantor

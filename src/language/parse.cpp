@@ -1,0 +1,1532 @@
+// The evaluator: reads each statement's token bytes from right to left and reduces them with the
+// registers of the root block (stranding, function and operator binding, assignment, brackets and
+// parentheses as nesting levels), applies functions through the dispatch tables, and runs the outer
+// loop that reads, scans and executes lines. ⍎ and ⎕ input run their text in an execution-level frame
+// on the state indicator, so nested execution never recurses on the C++ stack.
+#include "language/parse.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "format/disp.h"
+#include "host/aplio.h"
+#include "host/aplmain.h"
+#include "language/dmx.h"
+#include "language/qem.h"
+#include "language/quadsignal.h"
+#include "language/qsym.h"
+#include "language/shadow.h"
+#include "language/scan.h"
+#include "language/space.h"
+#include "language/stack.h"
+#include "language/tokenise.h"
+#include "language/trap.h"
+#include "memory/memory3.h"
+#include "sysfns/qsys.h"
+#include "sysfns/quadcons.h"
+#include "sysfns/quadvar.h"
+
+namespace vantor {
+
+static constexpr char kUnit[] = "parse";
+
+// ---- Token classes -----------------------------------------------------------------------------
+
+enum TokenClass : uint8_t {
+  kTcReject,          // codes the scanner never writes: SYNTAX ERROR
+  kTcNonce,           // codes of facilities this interpreter does not have
+  kTcSystemError,     // code 70
+  kTcConstant01,      // the shared 0 and 1
+  kTcFunction,        // primitive functions
+  kTcSkip0,
+  kTcSkip1,           // one operand byte
+  kTcSkip2,           // two operand bytes
+  kTcIdiom,           // [o][k][27]
+  kTcNamespaceDot,    // [h][l][28]
+  kTcSegment,         // [h][l][29]
+  kTcJot,
+  kTcBranch,
+  kTcAssign,
+  kTcQuadInput,       // ⎕
+  kTcQuoteInput,      // ⍞
+  kTcSystemName,      // [k][61/62/63/69]
+  kTcDyadicOperator,
+  kTcMonadicOperator,
+  kTcDfnName,         // [n][76]
+  kTcRootSpace,
+  kTcParentSpace,
+  kTcUnknown,         // [h][l][81]
+  kTcConstant,        // [i][86/87]
+  kTcExtension,       // [.. h l 95]
+  kTcOpenParen,
+  kTcCloseParen,
+  kTcOpenBracket,
+  kTcCloseBracket,
+  kTcSemicolon,
+  kTcStatementEnd,    // ⋄ [l][h][102], label mark [i][106]
+  kTcLineStart,       // 103
+  kTcZilde,
+  kTcStructure,       // [0][h][l][c][111]
+};
+
+static constexpr std::array<TokenClass, 112> MakeTokenClasses() {
+  std::array<TokenClass, 112> t{};
+  for (auto& c : t) c = kTcReject;
+  t[0] = t[1] = kTcConstant01;
+  for (int c = 2; c <= 12; ++c) t[c] = kTcFunction;
+  for (int c = 14; c <= 24; ++c) t[c] = kTcFunction;
+  for (int c = 30; c <= 55; ++c) t[c] = kTcFunction;
+  for (int c = 64; c <= 67; ++c) t[c] = kTcFunction;
+  t[82] = t[83] = kTcFunction;
+  t[13] = t[26] = kTcSkip2;
+  t[25] = t[101] = t[94] = kTcSkip1;
+  t[104] = kTcSkip0;
+  t[27] = kTcIdiom;
+  t[28] = kTcNamespaceDot;
+  t[29] = kTcSegment;
+  t[56] = kTcJot;
+  t[57] = kTcBranch;
+  t[58] = kTcAssign;
+  t[59] = kTcQuadInput;
+  t[60] = kTcQuoteInput;
+  t[61] = t[62] = t[63] = t[69] = kTcSystemName;
+  t[68] = t[72] = t[85] = t[84] = kTcDyadicOperator;
+  t[71] = t[73] = t[74] = t[75] = t[89] = kTcMonadicOperator;
+  t[76] = kTcDfnName;
+  t[77] = kTcRootSpace;
+  t[78] = kTcParentSpace;
+  t[81] = kTcUnknown;
+  t[86] = t[87] = kTcConstant;
+  t[95] = kTcExtension;
+  t[96] = kTcOpenParen;
+  t[97] = kTcCloseParen;
+  t[98] = kTcOpenBracket;
+  t[99] = kTcCloseBracket;
+  t[100] = kTcSemicolon;
+  t[102] = t[106] = kTcStatementEnd;
+  t[103] = kTcLineStart;
+  t[107] = kTcZilde;
+  t[111] = kTcStructure;
+  t[70] = kTcSystemError;
+  for (int c : {80, 88, 90, 91, 92, 93}) t[c] = kTcNonce;
+  return t;
+}
+static constexpr std::array<TokenClass, 112> kTokenClass = MakeTokenClasses();
+
+// Token codes the evaluator treats specially.
+enum EvaluatorCode : uint32_t {
+  kCodeBranch = 57,
+  kCodeAssign = 58,
+  kCodeExecute = 47,
+  kCodeFormat = 48,
+  kCodeJot = 56,
+  kCodeProductDot = 68,
+  kCodeLeftTack = 82,
+  kCodeRightTack = 83,
+  kCodeReduce = 64,
+  kCodeReduceFirst = 65,
+  kCodeScan = 66,
+  kCodeScanFirst = 67,
+  kCodeDiamond = 102,
+  kCodeVariant = 84,
+  kVariantOperatorCode = 252,
+};
+
+// Functions that need a left argument: SYNTAX ERROR "The function requires a left argument" when
+// called monadically.
+static constexpr bool NeedsLeftArgument(uint32_t code) {
+  return (code >= 15 && code <= 24) || code == 45 || code == 46 || code == 53 || code == 54 || code == kCodeJot;
+}
+
+// ---- Per-level state ---------------------------------------------------------------------------------
+
+enum StateFlag : uint32_t {
+  kFlagAssign = 1,         // names read now are assignment targets
+  kFlagShy = 2,            // the value so far is shy
+  kFlagLeftSingle = 4,     // LeftSlot holds a single item for stranding
+  kFlagAwaitStep = 8,      // the operator chain in PendingItem becomes a function step once complete
+  kFlagSlashOperand = 16,  // the awaited operand is a / ⌿ \ ⍀ still waiting for its own operand
+};
+
+// What the caller of a deferred application does with its result when the execution level ends.
+enum ResumeAction : uint32_t {
+  kResumeNone = 0,
+  kResumeFunctionStep = 7,  // the result is the right argument; the pending item becomes pending
+  kResumeValueStep = 9,     // the result is a value read (⎕ input)
+  kResumeBoundary = 10,     // the result is the value so far; the boundary is read again
+};
+
+// Five words of evaluator state, saved in nesting and execution frames.
+struct LevelState {
+  uint32_t flags = 0;
+  uint32_t statementEnd = 0;   // offset in the stream of the current statement's right end
+  uint32_t resume = 0;
+  uint32_t functionToken = 0;  // offset of the pending function's token (for the error caret)
+  uint32_t spare = 0;
+};
+static LevelState g_level;
+static uint32_t g_errorToken = 0;  // offset of the token an error is shown under
+
+static void FunctionStep(Ref item);
+static void ValueStep(Ref value, bool single);
+static void Escape();
+static void WriteOutputValue(uint32_t k, Ref value);
+static void ScanImmediateText(const std::u32string& text);
+static void StartMember(uint32_t memberIndex);
+static bool BeforeNamespaceDot();
+static bool AtMemberExpressionStart();
+static void FinishMember();
+[[noreturn]] static void QuadOff(Ref argument);
+static Ref NamespaceOfArgument(Ref argument);
+static bool TakesTarget(Ref fn);
+
+// Execution-level words this unit uses besides the saved caller state.
+enum ExecutionResultWord : uint32_t {
+  kExecResult = 10,       // the value of the level's last statement
+  kExecResultFlags = 13,  // 1 when that value is shy
+  kExecCallerLeft = 15,   // the caller's registers, when the level opened in the middle of a statement
+  kExecCallerRight = 16,
+  kExecCallerPendingFunction = 19,
+};
+
+// ⎕OFF is read as a function with its own dispatch code, above the system functions', so that the
+// value to its right is complete when it acts.
+inline constexpr uint32_t kCodeOff = 223;
+
+// System variables 11 and 12 stand for ⎕ and ⍞ as assignment targets (output).
+inline constexpr uint32_t kQuadOutputVariable = 11;
+inline constexpr uint32_t kQuoteOutputVariable = 12;
+
+// Derived-function type-word flags: complete (nothing further left extends it) and, internally,
+// waiting for its left operand.
+inline constexpr uint32_t kDerivedCompleteFlag = 1u << 7;
+inline constexpr uint32_t kDerivedAwaitingFlag = 1u << 8;
+// A four-word record naming a system variable as an assignment target.
+inline constexpr uint32_t kSystemTargetRecord = kKindRecord4 | (1u << 4);
+
+// ---- Registers -------------------------------------------------------------------------------------
+
+static Ref& Left() { return WorkingSlot(kSlotLeft); }
+static Ref& Right() { return WorkingSlot(kSlotRight); }
+static Ref& NewValue() { return WorkingSlot(kSlotNewValue); }
+static Ref& PendingFunction() { return WorkingSlot(kSlotPendingFunction); }
+static Ref& PendingItem() { return WorkingSlot(kSlotPendingItem); }
+static Ref& Tokens() { return WorkingSlot(kSlotTokens); }
+static uint32_t& Cursor() { return WorkingCursor(kSlotTokens); }
+
+static Ref Take(Ref& slot) {
+  Ref value = slot;
+  slot = 0;
+  return value;
+}
+static void Put(Ref& slot, Ref value) {
+  Release(slot);
+  slot = value;
+}
+
+static constexpr uint32_t kStreamDataOffset = 16;  // pocket header and shape word
+static uint32_t StreamEnd() { return Tokens() + kStreamDataOffset + ShapeOf(Tokens())[0]; }
+static uint32_t StreamFirstToken() { return Tokens() + kStreamDataOffset + 16; }
+static uint8_t ByteAt(uint32_t offset) { return g_heapBase[offset]; }
+static uint8_t ReadByte() { return g_heapBase[--Cursor()]; }
+static uint32_t CursorOffset() { return Cursor() - Tokens(); }
+
+static void SaveState(uint32_t* words) {
+  words[0] = g_level.flags;
+  words[1] = g_level.statementEnd;
+  words[2] = g_level.resume;
+  words[3] = g_level.functionToken;
+  words[4] = g_level.spare;
+}
+static void RestoreState(const uint32_t* words) { g_level = {words[0], words[1], words[2], words[3], words[4]}; }
+
+static void ClearRegisters() {
+  Release(Left());
+  Release(Right());
+  Release(NewValue());
+  Release(PendingFunction());
+  Release(PendingItem());
+  g_level.flags = 0;
+}
+
+// ---- Token layout ----------------------------------------------------------------------------------
+
+// The offset of the start of the token that ends just before `end`.
+static uint32_t TokenStartBefore(uint32_t end) {
+  uint8_t code = ByteAt(end - 1);
+  if (code >= 112) return end - 1;
+  switch (code) {
+    case 95: {
+      uint8_t inner = ByteAt(end - 4);
+      return (inner == 86 || inner == 87 || inner == 94) ? end - 5 : end - 4;
+    }
+    case 86: case 87: case 94: case 106: case 76: case 61: case 62: case 63: case 69: case 25: case 101:
+      return end - 2;
+    case 28: case 29: case 81: case 13: case 26: case 102: case 27:
+      return end - 3;
+    case 111:
+      return end - 5;
+    default:
+      return end - 1;
+  }
+}
+
+// The right end of the statement that starts at `from`: the start of the next ⋄ token, or the end
+// of the stream.
+static uint32_t StatementEndFrom(uint32_t from) {
+  uint32_t statementEnd = StreamEnd();
+  for (uint32_t p = StreamEnd(); p > from;) {
+    uint32_t start = TokenStartBefore(p);
+    if (ByteAt(p - 1) == kCodeDiamond && start >= from) statementEnd = start;
+    p = start;
+  }
+  return statementEnd;
+}
+
+// Positions the cursor at the end of the first statement of the current stream.
+static void StartStream() {
+  uint32_t end = StatementEndFrom(StreamFirstToken() + 1);
+  g_level.statementEnd = end - Tokens();
+  Cursor() = end;
+}
+
+// ---- Symbols and names -------------------------------------------------------------------------------
+
+static Ref& SymbolSlot(uint32_t index) {
+  Ref list = RootWordAt(kRootSymbolList);
+  if (!IsRef(list) || index >= ((TypeWord(list) >> 4) & 0xFFF)) SystemError(11);
+  return Words(list)[3 + index];
+}
+
+// A symbol list that others share is copied before one of its entries is rebound.
+static void MakeSymbolListPrivate() {
+  Ref& list = RootWordAt(kRootSymbolList);
+  if (RefCount(list) <= 1) return;
+  uint32_t words = PocketWords(list);
+  Ref copy = GetSpace(words);
+  std::memcpy(Words(copy) + 1, Words(list) + 1, 4ull * (words - 1));
+  RefCount(copy) = 1;
+  uint32_t count = (TypeWord(copy) >> 4) & 0xFFF;
+  for (uint32_t i = 0; i < count; ++i) Retain(Words(copy)[3 + i]);
+  Put(list, copy);
+}
+
+// The entry a name token stands for in the namespace the code now runs in: an entry bound to another
+// namespace is looked up afresh by its text, and the list is rebound to it.
+static Ref BoundEntry(uint32_t index) {
+  Ref entry = SymbolSlot(index);
+  if (Words(entry)[kEntryOwner] == Words(ExecutingNamespace())[kNsSelf]) return entry;
+  Ref fresh = LookupName(EntryName(entry), LookupMode::Create);
+  MakeSymbolListPrivate();
+  Retain(fresh);
+  Put(SymbolSlot(index), fresh);
+  return fresh;
+}
+
+// ---- Functions as values ---------------------------------------------------------------------------
+
+static bool IsDerived(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindDerived; }
+static bool IsNameEntry(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindName; }
+
+static bool IsFunction(Ref r) {
+  if (!IsRef(r)) return r >= 2;
+  uint32_t kind = KindOf(TypeWord(r));
+  return kind == kKindDerived || kind == kKindDefinedFunction || kind == kKindExternal ||
+         (kind == kKindObject && (TypeWord(r) & 0xFFFF) == kDfnObjectClass);
+}
+
+static bool IsArrayValue(Ref r) { return IsRef(r) && (IsArrayKind(KindOf(TypeWord(r))) || IsNamespaceObject(r)); }
+
+// A new derived function: left operand, operator, right operand (codes or counted references).
+static Ref MakeDerived(Ref leftOperand, uint32_t op, Ref rightOperand) {
+  Temporaries hold;
+  hold[0] = leftOperand;
+  hold[1] = op;
+  hold[2] = rightOperand;
+  Ref d = GetSpace(6);
+  uint32_t* w = Words(d);
+  w[1] = 1;
+  w[2] = kKindDerived;
+  w[3] = hold.Take(0);
+  w[4] = hold.Take(1);
+  w[5] = hold.Take(2);
+  return d;
+}
+
+static void DerivedChildren(Ref, FieldRuns& out) {
+  out.Add(3, 1);
+  out.Add(4, 1);
+  out.Add(5, 1);
+}
+
+// A function held as a value (assigned, or a statement's value): a complete derived pocket, or a
+// complete wrapper (operator 0) around a primitive or system-function code.
+static Ref FunctionAsValue(Ref fn) {
+  if (!IsRef(fn)) fn = MakeDerived(fn, 0, 0);
+  if (IsDerived(fn)) TypeWord(fn) |= kDerivedCompleteFlag;
+  return fn;
+}
+
+// A function value ready to be applied: a wrapper gives way to the function it wraps.
+static Ref UnwrapFunction(Ref fn) {
+  if (!IsDerived(fn) || Words(fn)[4] != 0) return fn;
+  Ref inner = Words(fn)[3];
+  Retain(inner);
+  Release(fn);
+  return inner;
+}
+
+// The function a name's value stands for: a wrapper stands for what it wraps.
+static Ref FunctionFromValue(Ref value) {
+  Ref fn = IsDerived(value) && Words(value)[4] == 0 ? Words(value)[3] : value;
+  Retain(fn);
+  return fn;
+}
+
+// ---- Stranding ---------------------------------------------------------------------------------------
+// Two adjacent values form a strand. A value read as a single item (a name, a single constant, a
+// parenthesised result) is one item; a strand (a numeric strand constant, or a strand already built)
+// contributes its elements. Any item that is not a simple scalar, or characters mixed with numbers,
+// make a nested vector; otherwise the widest character or number type present wins.
+
+namespace {
+
+struct StrandSide {
+  Ref value;
+  bool single;
+
+  uint64_t Items() const { return single ? 1 : ElementCount(value); }
+  bool Nested() const { return KindOf(TypeWord(value)) == kKindNested; }
+  // The simple scalar array holding item i (and its index in it), or 0 when the item is not one.
+  std::pair<Ref, uint64_t> Scalar(uint64_t i) const {
+    if (single) {
+      bool simpleScalar = KindOf(TypeWord(value)) == kKindSimple && RankOf(TypeWord(value)) == 0;
+      return {simpleScalar ? value : 0, 0};
+    }
+    if (!Nested()) return {value, i};
+    Ref item = DataOf<Ref>(value)[i];
+    bool simpleScalar = IsRef(item) && KindOf(TypeWord(item)) == kKindSimple && RankOf(TypeWord(item)) == 0;
+    return {simpleScalar ? item : 0, 0};
+  }
+};
+
+int NumberRank(ElementType t) {
+  switch (t) {
+    case kBool: return 0;
+    case kInt8: return 1;
+    case kInt16: return 2;
+    case kInt32: return 3;
+    case kInt64: return 4;
+    case kFloat64: return 5;
+    case kDecimal128: return 6;
+    default: return 7;  // complex
+  }
+}
+int CharacterWidth(ElementType t) { return t == kChar32 ? 3 : t == kChar16 ? 2 : 1; }
+
+ElementType StrandType(const StrandSide (&sides)[2]) {
+  bool characters = false, numbers = false;
+  ElementType number = kBool, character = kChar8;
+  for (const StrandSide& side : sides) {
+    for (uint64_t i = 0; i < side.Items(); ++i) {
+      Ref array = side.Scalar(i).first;
+      if (!array) return kRefElement;
+      ElementType t = ElementOf(TypeWord(array));
+      if (kElementInfo[t].classes & kClassCharacter) {
+        characters = true;
+        if (t != kCharAv && CharacterWidth(t) > CharacterWidth(character)) character = t;
+      } else {
+        numbers = true;
+        if (NumberRank(t) > NumberRank(number)) number = t;
+      }
+      if (characters && numbers) return kRefElement;
+    }
+  }
+  if (characters) return character;
+  return number == kInt64 ? kFloat64 : number;
+}
+
+}  // namespace
+
+// Forms the strand of NewValue (on the left) and LeftSlot, leaving it in LeftSlot.
+static void StrandIntoLeft(bool newSingle) {
+  bool leftSingle = (g_level.flags & kFlagLeftSingle) != 0;
+  // The sides are read from their slots each time: making an item scalar may move every pocket.
+  auto side = [&](int s) { return s == 0 ? StrandSide{NewValue(), newSingle} : StrandSide{Left(), leftSingle}; };
+  const StrandSide initial[2] = {side(0), side(1)};
+  uint64_t total = initial[0].Items() + initial[1].Items();
+  ElementType type = StrandType(initial);
+  if (total > 0xFFFFFFFFull) SIGNAL(kLimitError);
+  Temporaries hold;
+  hold[0] = AllocVector(type, static_cast<uint32_t>(total));
+  uint64_t out = 0;
+  for (int s = 0; s < 2; ++s) {
+    for (uint64_t i = 0; i < side(s).Items(); ++i, ++out) {
+      if (type != kRefElement) {
+        auto [array, index] = side(s).Scalar(i);
+        CopyElement(hold[0], out, array, index);
+      } else if (side(s).single) {
+        Retain(side(s).value);
+        DataOf<Ref>(hold[0])[out] = side(s).value;
+      } else {
+        Ref item = ElementAsScalar(side(s).value, i);
+        DataOf<Ref>(hold[0])[out] = item;
+      }
+    }
+  }
+  Release(Left());
+  Release(NewValue());
+  Left() = hold.Take(0);
+  g_level.flags &= ~kFlagLeftSingle;
+}
+
+// ---- Operator chains ---------------------------------------------------------------------------------
+// A monadic operator, or a dyadic operator whose right operand is known, waits for its left operand:
+// the chain of waiting derived functions hangs in PendingItem, each waiting one in its predecessor's
+// left-operand word. The next function or value read completes the innermost, which completes them all.
+
+static bool IsAwaiting(Ref r) { return IsDerived(r) && (TypeWord(r) & kDerivedAwaitingFlag); }
+static bool OperatorAwaiting() { return IsAwaiting(PendingItem()); }
+
+static Ref InnermostAwaiting() {
+  Ref d = PendingItem();
+  while (IsAwaiting(Words(d)[3])) d = Words(d)[3];
+  return d;
+}
+
+// Hangs a new waiting derived function on the chain (or starts a chain that becomes a function step
+// when complete).
+static void AwaitLeftOperand(Ref derived, bool becomesFunctionStep) {
+  TypeWord(derived) |= kDerivedAwaitingFlag;
+  if (OperatorAwaiting()) {
+    Words(InnermostAwaiting())[3] = derived;
+    return;
+  }
+  PendingItem() = derived;
+  if (becomesFunctionStep) g_level.flags |= kFlagAwaitStep;
+  else g_level.flags &= ~kFlagAwaitStep;
+}
+
+static bool IsSlashCode(Ref r) { return r >= kCodeReduce && r <= kCodeScanFirst; }
+
+// Gives the innermost waiting operator its left operand (a function or an array; counted).
+static void FillOperand(Ref operand) {
+  if (g_level.flags & kFlagSlashOperand) {
+    // The operand so far is a bare / ⌿ \ ⍀: with the function read now it forms a reduction or scan.
+    g_level.flags &= ~kFlagSlashOperand;
+    Ref inner = InnermostAwaiting();
+    uint32_t slash = Words(inner)[3];
+    Words(inner)[3] = 0;
+    operand = MakeDerived(operand, slash, 0);
+    inner = InnermostAwaiting();
+    Words(inner)[3] = operand;
+  } else if (IsSlashCode(operand)) {
+    Words(InnermostAwaiting())[3] = operand;
+    g_level.flags |= kFlagSlashOperand;
+    return;
+  } else {
+    Words(InnermostAwaiting())[3] = operand;
+  }
+  for (Ref d = PendingItem(); IsAwaiting(d); d = Words(d)[3]) TypeWord(d) &= ~kDerivedAwaitingFlag;
+  Ref head = Take(PendingItem());
+  if (g_level.flags & kFlagAwaitStep) {
+    g_level.flags &= ~kFlagAwaitStep;
+    FunctionStep(head);
+  } else {
+    Release(head);  // the chain is already the pending function
+  }
+}
+
+static void MonadicOperatorStep(uint32_t op) { AwaitLeftOperand(MakeDerived(0, op, 0), true); }
+
+// An unfinished derived function: an operator application that a dyadic operator to its left may
+// still reach into (not a wrapper, not marked complete).
+static bool IsUnfinished(Ref r) {
+  return IsDerived(r) && !(TypeWord(r) & kDerivedCompleteFlag) && Words(r)[4] != 0;
+}
+
+static Ref InnermostOfPendingChain() {
+  Ref d = PendingFunction();
+  while (IsUnfinished(Words(d)[3])) d = Words(d)[3];
+  return d;
+}
+
+// A dyadic operator takes the array to its right, or the function pending to its right; when that
+// function is an unfinished operator chain it takes the innermost left operand of the chain and its
+// place in it, so that operators bind long left scope: f∘g¨ is (f∘g)¨ and +.×/ is (+.×)/.
+static void DyadicOperatorStep(uint32_t op) {
+  if (op == kCodeVariant) op = kVariantOperatorCode;
+  if (Left()) {
+    Ref operand = Take(Left());
+    AwaitLeftOperand(MakeDerived(0, op, operand), true);
+    return;
+  }
+  if (!PendingFunction()) SIGNAL(kSyntaxError);  // an operator without its right operand
+  Ref d = MakeDerived(0, op, 0);
+  if (IsUnfinished(PendingFunction())) {
+    Ref inner = InnermostOfPendingChain();
+    Words(d)[5] = Words(inner)[3];
+    Words(inner)[3] = d;
+  } else {
+    Words(d)[5] = Take(PendingFunction());
+    PendingFunction() = d;
+  }
+  Retain(d);
+  AwaitLeftOperand(d, false);
+}
+
+// ---- Dispatch ------------------------------------------------------------------------------------------
+
+[[noreturn]] static void SignalNeedsLeft() {
+  SIGNAL_MESSAGE(kSyntaxError, U"The function requires a left argument");
+}
+[[noreturn]] static void SignalTakesNoLeft() {
+  SIGNAL_MESSAGE(kSyntaxError, U"The function does not take a left argument");
+}
+
+static CallResult RightArgument(const Ref&, const Ref& right) {
+  Retain(right);
+  return {right, false};
+}
+static CallResult LeftArgument(const Ref& left, const Ref&) {
+  Retain(left);
+  return {left, false};
+}
+
+// The system functions whose units exist, by registry name. The table indexed by dispatch code is
+// built from it once.
+struct SystemFunctionRow {
+  std::u32string_view name;
+  FunctionHandler monadic;
+  FunctionHandler dyadic;
+};
+static constexpr SystemFunctionRow kSystemFunctionRows[] = {
+    {U"CS", QuadCS, nullptr},
+    {U"EM", QuadEM, nullptr},
+    {U"EX", QuadEX, nullptr},
+    {U"NC", QuadNC, nullptr},
+    {U"NL", QuadNL, QuadNL},
+    {U"NS", QuadNS, QuadNS},
+    {U"SHADOW", QuadSHADOW, nullptr},
+    {U"SIGNAL", QuadSignal, QuadSignal},
+    {U"SIZE", QuadSIZE, nullptr},
+};
+
+struct SystemFunctionEntry {
+  FunctionHandler monadic = nullptr;
+  FunctionHandler dyadic = nullptr;
+};
+static std::array<SystemFunctionEntry, kLastSystemFunctionCode + 1> g_systemFunctions;
+
+static void BuildSystemFunctionTable() {
+  for (const SystemFunctionRow& row : kSystemFunctionRows) {
+    const SystemNameEntry* entry = FindSystemName(row.name);
+    if (!entry || entry->cls != kSystemFunction) SystemError(11);
+    g_systemFunctions[SystemFunctionCode(entry->code & 0xFF)] = {row.monadic, row.dyadic};
+  }
+}
+
+// Niladic system functions whose units exist, by registry name.
+struct NiladicRow {
+  std::u16string_view name;
+  NiladicHandler handler;
+};
+static constexpr NiladicRow kNiladicRows[] = {
+    {u"A", QuadA},   {u"AI", QuadAI}, {u"AN", QuadAN},         {u"AV", QuadAV},   {u"D", QuadD},
+    {u"DM", QuadDM}, {u"EN", QuadEN},      {u"FAVAIL", QuadFAVAIL}, {u"NULL", QuadNULL},
+    {u"OLDDMX", QuadOLDDMX}, {u"TC", QuadTC}, {u"THIS", QuadTHIS}, {u"TS", QuadTS}, {u"WA", QuadWA},
+    {u"\u00C1", QuadUnderscoredA}, {u"SI", QuadSI}, {u"LC", QuadLC}, {u"XSI", QuadXSI}, {u"NSI", QuadNSI},
+    {u"RSI", QuadRSI}, {u"STACK", QuadSTACK},
+};
+static std::array<NiladicHandler, 256> g_niladics;
+static uint32_t g_offNumber = 0;
+
+static void BuildNiladicTable() {
+  for (const NiladicRow& row : kNiladicRows) {
+    const SystemNameEntry* entry = FindSystemName(std::u32string(row.name.begin(), row.name.end()));
+    if (!entry || entry->cls != kSystemNiladic) SystemError(11);
+    g_niladics[entry->code & 0xFF] = row.handler;
+  }
+  g_offNumber = FindSystemName(U"OFF")->code & 0xFF;
+}
+
+static CallResult ApplyPrimitive(uint32_t code, bool dyadic) {
+  if (!dyadic && NeedsLeftArgument(code)) SignalNeedsLeft();
+  switch (code) {
+    case kCodeLeftTack: return dyadic ? LeftArgument(Left(), Right()) : RightArgument(Left(), Right());
+    case kCodeRightTack: return RightArgument(Left(), Right());
+    case kCodeFormat:
+      if (dyadic) SIGNAL(kNonceError);
+      return FormatMonadic(Left(), Right());
+    default:
+      // The scalar, structural and search functions are built by their own units.
+      SIGNAL(kNonceError);
+  }
+}
+
+static CallResult ApplySystemFunction(uint32_t code, bool dyadic) {
+  const SystemFunctionEntry& entry = g_systemFunctions[code];
+  // System functions see their simple arguments at their narrowest type.
+  if (IsRef(Right()) && RefCount(Right()) == 1) Narrow(Right());
+  if (dyadic && IsRef(Left()) && RefCount(Left()) == 1) Narrow(Left());
+  FunctionHandler handler = dyadic ? entry.dyadic : entry.monadic;
+  if (handler) return handler(Left(), Right());
+  if (dyadic && entry.monadic) SignalTakesNoLeft();
+  if (!dyadic && entry.dyadic) SignalNeedsLeft();
+  SIGNAL(kNonceError);  // a system function whose unit is not built yet
+}
+
+// ---- Assignment ---------------------------------------------------------------------------------------
+
+static uint32_t NameClassOfValue(Ref value) {
+  if (IsNamespaceObject(value)) return kNameNamespace;
+  if (IsFunction(value)) return kNameFunction;
+  return kNameVariable;
+}
+
+static void AssignEntry(Ref entry, Ref value) {
+  uint32_t current = EntryClass(entry);
+  uint32_t wanted = NameClassOfValue(value);
+  if (current == kNameSystemVariable) {
+    AssignSystemVariable(EntrySystemVariable(entry), value);
+    return;
+  }
+  if (current == kNameLabel) SIGNAL_MESSAGE(kSyntaxError, U"Can't change nameclass on assignment");
+  Ref stored = wanted == kNameFunction ? FunctionAsValue(value) : value;
+  Retain(stored);
+  SetEntry(entry, wanted, stored);
+}
+
+// Assigns `value` to the target in LeftSlot: a name, a system variable, or a strand of names.
+static void AssignTarget(Ref target, Ref value) {
+  if (IsNameEntry(target)) return AssignEntry(target, value);
+  if (IsRef(target) && TypeWord(target) == kSystemTargetRecord) {
+    uint32_t k = Words(target)[3];
+    if (k == kQuadOutputVariable || k == kQuoteOutputVariable) return WriteOutputValue(k, value);
+    return AssignSystemVariable(k, value);
+  }
+  if (!IsRef(target) || KindOf(TypeWord(target)) != kKindNested || RankOf(TypeWord(target)) != 1)
+    SIGNAL(kSyntaxError);
+  uint64_t names = ElementCount(target);
+  for (uint64_t i = 0; i < names; ++i)
+    if (!IsNameEntry(DataOf<Ref>(target)[i])) SIGNAL(kSyntaxError);
+  bool scalarValue = !IsArrayKind(KindOf(TypeWord(value))) || ElementCount(value) == 1;
+  if (!scalarValue && (RankOf(TypeWord(value)) != 1 || ElementCount(value) != names)) SIGNAL(kLengthError);
+  Temporaries hold;
+  hold[0] = target;
+  Retain(target);
+  hold[1] = value;
+  Retain(value);
+  for (uint64_t i = 0; i < names; ++i) {
+    hold[2] = scalarValue && RankOf(TypeWord(hold[1])) == 0 ? hold[1] : ElementAsScalar(hold[1], scalarValue ? 0 : i);
+    if (hold[2] == hold[1]) Retain(hold[2]);
+    AssignEntry(DataOf<Ref>(hold[0])[i], hold[2]);
+    Release(hold[2]);
+  }
+}
+
+// ← applied: LeftSlot the target, RightSlot the value. The value is the (shy) result.
+static CallResult Assign(const Ref& target, const Ref& value) {
+  if (!target) SIGNAL(kSyntaxError);  // nothing to assign to
+  if (!IsArrayValue(value) && !IsFunction(value)) SIGNAL(kSyntaxError);
+  AssignTarget(target, value);
+  Retain(value);
+  return {value, true};
+}
+
+// A modified assignment (f←, the monadic use of ←): the target's value f the value, assigned back.
+static CallResult ModifiedAssign(Ref fn, const Ref& target, const Ref& value) {
+  if (!IsNameEntry(target) || EntryClass(target) != kNameVariable)
+    SIGNAL_MESSAGE(kSyntaxError, U"Invalid modified assignment, or an attempt was made to change nameclass on assignment");
+  (void)fn;
+  (void)value;
+  SIGNAL(kNonceError);  // needs the scalar functions
+}
+
+// ---- Applying the pending function ---------------------------------------------------------------------
+
+enum class Applied { Now, Later };
+
+static void StartExecute(bool dyadic);
+static void Branch(Ref target);
+
+static CallResult ApplyDerived(Ref fn, bool dyadic) {
+  uint32_t op = Words(fn)[4];
+  if (op == 0) SystemError(11);  // wrappers are unwrapped when read
+  if (op == kCodeAssign) {
+    if (!dyadic) SIGNAL(kSyntaxError);
+    return ModifiedAssign(Words(fn)[3], Left(), Right());
+  }
+  SIGNAL(kNonceError);  // the operators are built by their own unit
+}
+
+// Applies PendingFunction to RightSlot, and to LeftSlot as left argument when it holds a value. The
+// result goes to NewValue (0 when there is none) and the shy flag. ⍎ and ⎕ input continue in an
+// execution level: Later.
+static Applied ApplyPending() {
+  g_errorToken = g_level.functionToken;
+  Ref fn = PendingFunction();
+  bool dyadic = Left() != 0;
+  if (!Right()) SIGNAL(kSyntaxError);  // a function without its right argument
+  if (!IsArrayValue(Right())) SIGNAL(kSyntaxError);
+  if (dyadic && !TakesTarget(fn) && !IsArrayValue(Left())) SIGNAL(kSyntaxError);
+  if (fn == kCodeExecute) {
+    StartExecute(dyadic);
+    return Applied::Later;
+  }
+  if (fn == kCodeOff) {
+    if (dyadic) SignalTakesNoLeft();
+    QuadOff(Right());
+  }
+  CallResult result;
+  if (fn == kCodeAssign) result = dyadic ? Assign(Left(), Right()) : CallResult{};
+  else if (fn == kCodeBranch) {
+    if (dyadic) SignalTakesNoLeft();
+    Branch(Right());
+    result = {};
+  } else if (!IsRef(fn)) {
+    result = fn < kFirstSystemFunctionCode ? ApplyPrimitive(fn, dyadic) : ApplySystemFunction(fn, dyadic);
+  } else if (IsDerived(fn)) {
+    result = ApplyDerived(fn, dyadic);
+  } else {
+    SIGNAL(kNonceError);  // defined functions and dfns are called by their own unit
+  }
+  Release(Left());
+  Release(Right());
+  Release(PendingFunction());
+  Put(NewValue(), result.value);
+  if (result.shy) g_level.flags |= kFlagShy;
+  else g_level.flags &= ~kFlagShy;
+  return Applied::Now;
+}
+
+// ---- Steps ---------------------------------------------------------------------------------------------
+
+static uint32_t g_tokenStart = 0;  // offset of the token being read
+
+static bool IsOperatorLike(Ref fn) { return IsSlashCode(fn) || fn == kCodeAssign; }
+
+// True when the function takes an assignment target (a name, not a value) as its left argument.
+static bool TakesTarget(Ref fn) {
+  return fn == kCodeAssign || (IsDerived(fn) && Words(fn)[4] == kCodeAssign);
+}
+
+static void FinishFunctionStep() {
+  if (!NewValue()) SIGNAL_MESSAGE(kValueError, U"No result was provided when the context expected one");
+  Right() = Take(NewValue());
+  PendingFunction() = Take(PendingItem());
+  g_level.functionToken = g_level.spare;
+  g_level.flags &= ~kFlagAssign;
+  if (PendingFunction() == kCodeAssign) g_level.flags |= kFlagAssign;
+}
+
+// A function has been read (a code or a counted reference).
+static void FunctionStep(Ref item) {
+  if (PendingFunction()) {
+    if (!Left() && IsOperatorLike(PendingFunction())) {
+      // / ⌿ \ ⍀ and ← with a function to their left and no value: they act as operators.
+      Ref op = Take(PendingFunction());
+      PendingFunction() = MakeDerived(item, op, 0);
+      g_level.functionToken = g_tokenStart;
+      return;
+    }
+    PendingItem() = item;
+    g_level.spare = g_tokenStart;
+    g_level.resume = kResumeFunctionStep;
+    if (ApplyPending() == Applied::Later) return;
+    FinishFunctionStep();
+    return;
+  }
+  Right() = Take(Left());
+  g_level.flags &= ~kFlagLeftSingle;
+  PendingFunction() = item;
+  g_level.functionToken = g_tokenStart;
+  if (item == kCodeAssign) g_level.flags |= kFlagAssign;
+}
+
+// After ] ... [ the index list waits in PendingItem for what stands to its left.
+static bool IndexPending() { return IsRef(PendingItem()) && KindOf(TypeWord(PendingItem())) == kKindNested; }
+
+static void FunctionItem(Ref item) {
+  if (IndexPending()) SIGNAL(kNonceError);  // an axis: built with the structural functions
+  if (OperatorAwaiting()) return FillOperand(item);
+  FunctionStep(item);
+}
+
+// A value has been read (counted).
+static void ValueStep(Ref value, bool single) {
+  if (IndexPending()) SIGNAL(kNonceError);  // indexing: built with the structural functions
+  if (OperatorAwaiting()) return FillOperand(value);
+  g_level.flags &= ~kFlagShy;
+  if (Left()) {
+    NewValue() = value;
+    StrandIntoLeft(single);
+    return;
+  }
+  Left() = value;
+  if (single) g_level.flags |= kFlagLeftSingle;
+  else g_level.flags &= ~kFlagLeftSingle;
+}
+
+// A four-word record that names system variable k as an assignment target.
+static Ref SystemVariableTarget(uint32_t k) {
+  Ref record = GetSpace(7);
+  uint32_t* w = Words(record);
+  w[1] = 1;
+  w[2] = kSystemTargetRecord;
+  w[3] = k;
+  w[4] = w[5] = w[6] = 0;
+  return record;
+}
+
+static void NameStep(uint32_t index) {
+  g_errorToken = g_tokenStart;
+  if (BeforeNamespaceDot()) return StartMember(index);
+  Ref entry = BoundEntry(index);
+  if (g_level.flags & kFlagAssign) {
+    Retain(entry);
+    return ValueStep(entry, true);
+  }
+  switch (EntryClass(entry)) {
+    case kNameVariable:
+    case kNameNamespace:
+    case kNameLabel: {
+      Ref value = EntryValue(entry);
+      Retain(value);
+      return ValueStep(value, true);
+    }
+    case kNameFunction:
+      return FunctionItem(FunctionFromValue(EntryValue(entry)));
+    case kNameSystemVariable:
+      return ValueStep(ReadSystemVariable(EntrySystemVariable(entry)), true);
+    case kNameUndefined: {
+      Ref found = ResolveUndefinedName(entry, true);
+      if (found && EntryClass(found) == kNameFunction) return FunctionItem(FunctionFromValue(EntryValue(found)));
+      SIGNAL(kValueError);
+    }
+    default:
+      SIGNAL(kNonceError);  // operators and object members are built by their own units
+  }
+}
+
+
+[[noreturn]] static void QuadOff(Ref argument) {
+  if (!IsRef(argument)) ExitApl(0);
+  if (!IsArrayKind(KindOf(TypeWord(argument))) || ElementCount(argument) != 1) SIGNAL(kLengthError);
+  std::vector<int64_t> code;
+  if (!ReadIntegers(argument, code) || code[0] < 0 || code[0] > 255) SIGNAL(kDomainError);
+  ExitApl(static_cast<int>(code[0]));
+}
+
+static void SystemNameStep(uint8_t tokenCode) {
+  uint32_t k = ReadByte();
+  g_errorToken = g_tokenStart;
+  switch (tokenCode) {
+    case 61: return FunctionItem(SystemFunctionCode(k));
+    case 62:
+      if (g_level.flags & kFlagAssign) return ValueStep(SystemVariableTarget(k), true);
+      return ValueStep(ReadSystemVariable(k), true);
+    case 63: {
+      if (k == g_offNumber) return FunctionItem(kCodeOff);
+      NiladicHandler handler = g_niladics[k];
+      if (!handler) SIGNAL(kNonceError);  // a niladic function whose unit is not built yet
+      return ValueStep(handler(), true);
+    }
+    default:
+      SIGNAL(kNonceError);  // system operators
+  }
+}
+
+static void ConstantStep(uint32_t index, bool single) {
+  Ref value = SymbolSlot(index);
+  Retain(value);
+  ValueStep(value, single);
+}
+
+// The token 95 extends the index of the token to its left to 16 bits.
+static void ExtensionStep() {
+  uint32_t low = ReadByte();
+  uint32_t high = ReadByte();
+  uint32_t index = high * 256 + low;
+  uint8_t inner = ReadByte();
+  if (inner == 86 || inner == 87) {
+    ReadByte();
+    return ConstantStep(index, inner == 87);
+  }
+  if (inner == 94) {
+    ReadByte();
+    return;
+  }
+  NameStep(index);
+}
+
+// ---- Nesting levels: parentheses and index brackets -------------------------------------------------
+
+static void PushNesting(uint32_t subType, bool keepAssignment) {
+  Ref frame = NewFrame(kFrameNesting, subType);
+  uint32_t* w = Words(frame);
+  w[kNestSavedLeft] = Take(Left());
+  w[kNestSavedRight] = Take(Right());
+  w[kNestSavedPendingFunction] = Take(PendingFunction());
+  w[kNestSavedPendingItem] = Take(PendingItem());
+  SaveState(w + kNestSavedState);
+  PushFrame(frame);
+  g_level.flags = keepAssignment ? uint32_t{kFlagAssign} : 0u;
+  g_level.spare = 0;
+}
+
+// Pops the nesting level on top (which must be of `subType`) and restores the enclosing registers.
+static void PopNesting(uint32_t subType) {
+  Ref frame = CurrentFrame();
+  if (FrameClassOf(frame) != kFrameNesting || FrameSubTypeOf(frame) != subType) SIGNAL(kSyntaxError);
+  ClearRegisters();
+  frame = PopFrame();
+  uint32_t* w = Words(frame);
+  Left() = Take(w[kNestSavedLeft]);
+  Right() = Take(w[kNestSavedRight]);
+  PendingFunction() = Take(w[kNestSavedPendingFunction]);
+  PendingItem() = Take(w[kNestSavedPendingItem]);
+  RestoreState(w + kNestSavedState);
+  Release(frame);
+}
+
+// A parenthesised target of ← is a strand of names when nothing but names stands inside.
+static bool ParenthesesHoldOnlyNames() {
+  for (uint32_t p = Cursor(); p > StreamFirstToken();) {
+    uint8_t code = ByteAt(p - 1);
+    uint32_t start = TokenStartBefore(p);
+    if (code == 96) return true;
+    bool name = code >= 112 || (code == 95 && ByteAt(p - 4) == 112);
+    if (!name) return false;
+    p = start;
+  }
+  return false;
+}
+
+static void CloseParenthesisStep() {
+  bool assigning = (g_level.flags & kFlagAssign) != 0;
+  if (assigning && !ParenthesesHoldOnlyNames()) SIGNAL(kNonceError);  // selective assignment
+  PushNesting(kNestingParenthesis, assigning);
+}
+
+// Applies what is pending at a boundary ( ( [ ; ⋄ and the line start), leaving the value so far in
+// LeftSlot. Returns false when the application continues in an execution level: the boundary token
+// is read again when that level ends.
+static bool CompleteAtBoundary(uint32_t boundaryEnd) {
+  if (OperatorAwaiting()) SIGNAL(kSyntaxError);  // an operator without its left operand
+  if (!PendingFunction()) return true;
+  if (!Right()) {
+    if (PendingFunction() == kCodeOff) QuadOff(0);
+    if (PendingFunction() == kCodeBranch && !Left()) {
+      Release(PendingFunction());
+      Escape();
+      return true;
+    }
+    if (Left()) SIGNAL(kSyntaxError);  // a value left over before a function
+    Left() = FunctionAsValue(Take(PendingFunction()));
+    g_level.flags |= kFlagLeftSingle;
+    return true;
+  }
+  uint32_t boundaryStart = Cursor();
+  Cursor() = boundaryEnd;
+  g_level.resume = kResumeBoundary;
+  if (ApplyPending() == Applied::Later) return false;
+  Cursor() = boundaryStart;
+  Left() = Take(NewValue());
+  g_level.flags |= kFlagLeftSingle;
+  g_level.flags &= ~kFlagAssign;
+  return true;
+}
+
+static void OpenParenthesisStep(uint32_t boundaryEnd) {
+  if (!CompleteAtBoundary(boundaryEnd)) return;
+  Ref value = Take(Left());
+  PopNesting(kNestingParenthesis);
+  if (!value) SIGNAL_MESSAGE(kValueError, U"No result was provided when the context expected one");
+  if (IsFunction(value)) return FunctionItem(UnwrapFunction(value));
+  ValueStep(value, true);
+}
+
+static void CloseBracketStep() { PushNesting(kNestingBracket, false); }
+
+// Adds the value of the index item just finished (0 when elided) in front of the level's list.
+static void CollectIndexItem() {
+  Temporaries hold;
+  hold[0] = Take(Left());
+  Ref frame = CurrentFrame();
+  Ref list = Words(frame)[kNestItemList];
+  uint32_t count = IsRef(list) ? static_cast<uint32_t>(ElementCount(list)) : 0;
+  Ref grown = AllocVector(kRefElement, count + 1);
+  frame = CurrentFrame();
+  list = Words(frame)[kNestItemList];
+  DataOf<Ref>(grown)[0] = hold.Take(0);
+  for (uint32_t i = 0; i < count; ++i) {
+    Ref item = DataOf<Ref>(list)[i];
+    Retain(item);
+    DataOf<Ref>(grown)[i + 1] = item;
+  }
+  Put(Words(frame)[kNestItemList], grown);
+}
+
+static void SemicolonStep(uint32_t boundaryEnd) {
+  if (!CompleteAtBoundary(boundaryEnd)) return;
+  CollectIndexItem();
+  ClearRegisters();
+}
+
+static void OpenBracketStep(uint32_t boundaryEnd) {
+  if (!CompleteAtBoundary(boundaryEnd)) return;
+  CollectIndexItem();
+  Ref frame = CurrentFrame();
+  if (FrameClassOf(frame) != kFrameNesting || FrameSubTypeOf(frame) != kNestingBracket) SIGNAL(kSyntaxError);
+  Ref list = Take(Words(frame)[kNestItemList]);
+  PopNesting(kNestingBracket);
+  if (PendingItem()) SIGNAL(kSyntaxError);
+  PendingItem() = list;
+}
+
+// ---- Execution levels: ⍎ and ⎕ input -----------------------------------------------------------------
+
+// Pushes an execution level that saves the running code's stream, cursor, symbol list, pending item,
+// namespace and state, then makes `text` (scanned with a fresh symbol list) the running code.
+static void EnterExecutionLevel(uint32_t subType, const std::u32string& text) {
+  Ref frame = NewFrame(kFrameExecution, subType);
+  uint32_t* w = Words(frame);
+  w[kExecCallerCursor] = CursorOffset();
+  w[kExecCallerTokens] = Take(Tokens());
+  w[kExecCallerSymbols] = Take(RootWordAt(kRootSymbolList));
+  w[kExecCallerPendingItem] = Take(PendingItem());
+  w[kExecCallerLeft] = Take(Left());
+  w[kExecCallerRight] = Take(Right());
+  w[kExecCallerPendingFunction] = Take(PendingFunction());
+  w[kExecCallerNamespace] = ExecutingNamespace();
+  Retain(w[kExecCallerNamespace]);
+  SaveState(w + kExecCallerState);
+  PushFrame(frame);
+  ClearRegisters();
+  g_level = {};
+  ScanImmediateText(text);
+  StartStream();
+}
+
+// ⍎ applied: RightSlot the text; LeftSlot, when given, the namespace to run it in.
+static void StartExecute(bool dyadic) {
+  Ref text = Right();
+  uint32_t rank = RankOf(TypeWord(text));
+  if (!IsSimpleCharacterArray(text) && !(IsArrayKind(KindOf(TypeWord(text))) && ElementCount(text) == 0)) SIGNAL(kDomainError);
+  if (rank > 1) SIGNAL(kRankError);
+  std::u32string source = ElementCount(text) ? CharacterText(text) : std::u32string();
+  Ref space = 0;
+  if (dyadic) space = NamespaceOfArgument(Left());  // counted; VALUE or DOMAIN ERROR when it is none
+  Release(Left());
+  Release(Right());
+  Release(PendingFunction());
+  Temporaries hold;
+  hold[0] = space;
+  EnterExecutionLevel(kExecutionExecute, source);
+  if (hold[0]) SetExecutingNamespace(hold[0]);
+}
+
+// Ends the execution level on top and continues its caller with the level's result.
+static void LeaveExecutionLevel() {
+  Temporaries hold;
+  hold[0] = PopFrame();
+  ClearRegisters();
+  uint32_t* w = Words(hold[0]);
+  Ref result = Take(w[kExecResult]);
+  bool shy = w[kExecResultFlags] & 1;
+  Put(Tokens(), Take(w[kExecCallerTokens]));
+  Cursor() = Tokens() + w[kExecCallerCursor];
+  Put(RootWordAt(kRootSymbolList), Take(w[kExecCallerSymbols]));
+  PendingItem() = Take(w[kExecCallerPendingItem]);
+  Left() = Take(w[kExecCallerLeft]);
+  Right() = Take(w[kExecCallerRight]);
+  PendingFunction() = Take(w[kExecCallerPendingFunction]);
+  RestoreState(w + kExecCallerState);
+  hold[1] = result;
+  Ref caller = w[kExecCallerNamespace];
+  if (caller != ExecutingNamespace()) SetExecutingNamespace(caller);
+  result = hold.Take(1);
+  uint32_t resume = g_level.resume;
+  g_level.resume = kResumeNone;
+  if (resume == kResumeFunctionStep) {
+    NewValue() = result;
+    FinishFunctionStep();
+  } else if (resume == kResumeValueStep) {
+    if (!result) SIGNAL(kValueError);
+    ValueStep(result, true);
+  } else {
+    Left() = result;
+    g_level.flags |= kFlagLeftSingle;
+    if (shy) g_level.flags |= kFlagShy;
+    else g_level.flags &= ~kFlagShy;
+  }
+}
+
+// ⎕ read as a value: a line of input evaluated in a new level.
+static void EvaluatedInputStep() {
+  if (!(Startup().startupFlags & kFlagConsole)) SIGNAL(kDomainError);
+  std::u32string line;
+  if (!ReadInputLine(line)) ExitApl(0);
+  g_level.resume = kResumeValueStep;
+  EnterExecutionLevel(kExecutionEvaluatedInput, line);
+}
+
+// ⍞ read as a value: a line of input as a character vector.
+static void QuoteInputStep() {
+  if (!(Startup().startupFlags & kFlagConsole)) SIGNAL(kDomainError);
+  std::u32string line;
+  if (!ReadInputLine(line)) ExitApl(0);
+  ValueStep(MakeText(line), true);
+}
+
+// ---- Branch --------------------------------------------------------------------------------------------
+
+static bool g_abandonLine = false;
+
+static void Branch(Ref target) {
+  if (!IsArrayKind(KindOf(TypeWord(target)))) SIGNAL(kDomainError);
+  if (RankOf(TypeWord(target)) >= 2) SIGNAL(kRankError);
+  if (ElementCount(target) == 0) return;
+  std::vector<int64_t> lines;
+  if (!ReadIntegers(target, lines)) SIGNAL(kDomainError);
+  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
+    uint32_t c = FrameClassOf(f);
+    if (c == kFrameNesting || c == kFrameLocalisation) SIGNAL(kSyntaxError);
+    if (c == kFrameImmediate || (c == kFrameExecution && FrameSubTypeOf(f) == kExecutionEvaluatedInput)) break;
+  }
+  // No defined function is running: the rest of the line is abandoned.
+  g_abandonLine = true;
+}
+
+// The escape → (nothing to its right): cut back past the most recent suspension; with nothing
+// suspended, the rest of the line is abandoned.
+static void Escape() { g_abandonLine = true; }
+
+// ---- Statements ---------------------------------------------------------------------------------------
+
+// Shows a statement's value in immediate execution.
+static void DisplayValue(Ref value) {
+  if (!ResultsDisplayed() || !IsArrayValue(value)) return;
+  for (const std::u32string& line : DisplayLines(value, CurrentDisplaySettings())) WriteSessionLine(line);
+}
+
+static void WriteOutputValue(uint32_t k, Ref value) {
+  if (k == kQuoteOutputVariable) {
+    std::vector<std::u32string> lines = DisplayLines(value, CurrentDisplaySettings());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (i + 1 < lines.size()) WriteSessionLine(lines[i]);
+      else WriteSessionText(lines[i]);
+    }
+    return;
+  }
+  DisplayValue(value);
+}
+
+// A statement is complete with its value (0 for none): the level it ran in decides what happens to it.
+// Returns true when the line that immediate execution runs is finished.
+static bool DeliverStatementValue(Ref value, bool shy) {
+  Ref frame = CurrentFrame();
+  if (FrameClassOf(frame) == kFrameExecution) {
+    Put(Words(frame)[kExecResult], value);
+    Words(frame)[kExecResultFlags] = shy ? 1 : 0;
+  } else {
+    if (value && !shy) DisplayValue(value);
+    Release(value);
+  }
+  // The next statement starts after the ⋄ that ended this one.
+  uint32_t end = Tokens() + g_level.statementEnd;
+  if (end < StreamEnd()) {
+    uint32_t next = StatementEndFrom(end + 3);
+    g_level.statementEnd = next - Tokens();
+    Cursor() = next;
+    return false;
+  }
+  if (FrameClassOf(CurrentFrame()) == kFrameExecution) {
+    LeaveExecutionLevel();
+    return false;
+  }
+  return true;
+}
+
+// ⋄, a label mark or the line start ends the statement. Returns true when the line is finished.
+static bool StatementEndStep(uint32_t boundaryEnd) {
+  if (!CompleteAtBoundary(boundaryEnd)) return false;
+  if (g_abandonLine) return true;
+  Ref value = Take(Left());
+  bool shy = (g_level.flags & kFlagShy) != 0;
+  ClearRegisters();
+  return DeliverStatementValue(value, shy);
+}
+
+// ## : the parent of the executing namespace (a root is its own parent).
+static void ParentNamespaceStep() {
+  Ref parent = ParentNamespace(ExecutingNamespace());
+  if (!parent) parent = ExecutingNamespace();
+  Retain(parent);
+  ValueStep(parent, true);
+}
+
+// The namespace a left argument of ⍎ names: a reference, or a name resolved as ⎕CS resolves it.
+static Ref NamespaceOfArgument(Ref argument) {
+  if (IsNamespaceObject(argument)) {
+    Retain(argument);
+    return argument;
+  }
+  if (!IsSimpleCharacterArray(argument)) SIGNAL(kDomainError);
+  Ref ns = ResolveNamespacePath(CharacterText(argument), false);
+  if (!ns) SIGNAL(kValueError);
+  Retain(ns);
+  return ns;
+}
+
+// ---- The statement loop ----------------------------------------------------------------------------------
+
+// Executes tokens until the line that immediate execution started is finished, including every
+// execution level it opened.
+static void RunLine() {
+  for (;;) {
+    if (g_abandonLine) return;
+    if (AtMemberExpressionStart()) {
+      FinishMember();
+      continue;
+    }
+    uint32_t tokenEnd = Cursor();
+    g_tokenStart = TokenStartBefore(tokenEnd) - Tokens();
+    uint8_t code = ReadByte();
+    if (code >= 112) {
+      NameStep(code - 112);
+      continue;
+    }
+    switch (kTokenClass[code]) {
+      case kTcConstant01: ValueStep(MakeIntScalar(code), true); break;
+      case kTcFunction: FunctionItem(code); break;
+      case kTcSkip0: break;
+      case kTcSkip1: ReadByte(); break;
+      case kTcSkip2: Cursor() -= 2; break;
+      case kTcIdiom: Cursor() -= 2; break;  // the idiom's tokens run as they stand
+      case kTcSegment: Cursor() -= 2; break;
+      case kTcNamespaceDot: SIGNAL(kNonceError);  // a dot after something other than a name
+      case kTcJot:
+        if (OperatorAwaiting() && Words(InnermostAwaiting())[4] == kCodeProductDot) FillOperand(kCodeJot);
+        else DyadicOperatorStep(kCodeJot);
+        break;
+      case kTcBranch: FunctionItem(kCodeBranch); break;
+      case kTcAssign: FunctionItem(kCodeAssign); break;
+      case kTcQuadInput:
+        if (g_level.flags & kFlagAssign) ValueStep(SystemVariableTarget(kQuadOutputVariable), true);
+        else EvaluatedInputStep();
+        break;
+      case kTcQuoteInput:
+        if (g_level.flags & kFlagAssign) ValueStep(SystemVariableTarget(kQuoteOutputVariable), true);
+        else QuoteInputStep();
+        break;
+      case kTcSystemName: SystemNameStep(code); break;
+      case kTcDyadicOperator: DyadicOperatorStep(code); break;
+      case kTcMonadicOperator: MonadicOperatorStep(code); break;
+      case kTcRootSpace: {
+        Ref root = RootNamespace();
+        Retain(root);
+        ValueStep(root, true);
+        break;
+      }
+      case kTcParentSpace: ParentNamespaceStep(); break;
+      case kTcUnknown:
+        Cursor() -= 2;
+        g_errorToken = g_tokenStart;
+        SIGNAL(kSyntaxError);
+      case kTcConstant: ConstantStep(ReadByte(), code == 87); break;
+      case kTcExtension: ExtensionStep(); break;
+      case kTcZilde: {
+        Ref zilde = RootWordAt(kRootEmptyNumericVector);
+        Retain(zilde);
+        ValueStep(zilde, true);
+        break;
+      }
+      case kTcCloseParen: CloseParenthesisStep(); break;
+      case kTcOpenParen: OpenParenthesisStep(tokenEnd); break;
+      case kTcCloseBracket: CloseBracketStep(); break;
+      case kTcSemicolon: SemicolonStep(tokenEnd); break;
+      case kTcOpenBracket: OpenBracketStep(tokenEnd); break;
+      case kTcStatementEnd:
+        Cursor() = TokenStartBefore(tokenEnd);
+        if (StatementEndStep(tokenEnd)) return;
+        break;
+      case kTcLineStart:
+        if (StatementEndStep(tokenEnd)) return;
+        break;
+      case kTcDfnName:
+      case kTcStructure:
+        SIGNAL(kNonceError);  // dfns and control structures are built by their own units
+      case kTcNonce: SIGNAL(kNonceError);
+      case kTcSystemError: SystemError(11);
+      case kTcReject: SIGNAL(kSyntaxError);
+    }
+  }
+}
+
+// ---- Namespace members ------------------------------------------------------------------------------------
+// In a.b the name b is read first; the dot token before it gives the start of the expression a,
+// which is evaluated in a nesting level. When the cursor reaches that start the level yields the
+// namespace, and b is looked up in it.
+
+inline constexpr uint32_t kNestMemberName = kNestItemList;  // the member's symbol index
+
+static bool BeforeNamespaceDot() { return Cursor() > StreamFirstToken() && ByteAt(Cursor() - 1) == 28; }
+
+static void StartMember(uint32_t memberIndex) {
+  ReadByte();  // 28
+  uint32_t low = ReadByte();
+  uint32_t high = ReadByte();
+  uint32_t expressionStart = StreamFirstToken() - Tokens() + high * 256 + low;
+  PushNesting(kNestingOther, false);
+  Words(CurrentFrame())[kNestMemberName] = memberIndex;
+  g_level.spare = expressionStart;
+}
+
+static bool AtMemberExpressionStart() {
+  return g_level.spare && FrameClassOf(CurrentFrame()) == kFrameNesting &&
+         FrameSubTypeOf(CurrentFrame()) == kNestingOther && CursorOffset() == g_level.spare;
+}
+
+static void FinishMember() {
+  if (!CompleteAtBoundary(Cursor())) return;
+  Temporaries hold;
+  hold[0] = Take(Left());
+  uint32_t memberIndex = Words(CurrentFrame())[kNestMemberName];
+  PopNesting(kNestingOther);
+  if (!IsNamespaceObject(hold[0])) SIGNAL(kSyntaxError);
+  std::u32string name = EntryName(SymbolSlot(memberIndex));
+  bool assigning = (g_level.flags & kFlagAssign) != 0;
+  Ref entry;
+  {
+    SpaceScope scope(hold[0]);
+    entry = LookupName(name, assigning ? LookupMode::Create : LookupMode::Find);
+  }
+  if (!entry) SIGNAL(kValueError);
+  if (assigning) {
+    Retain(entry);
+    return ValueStep(entry, true);
+  }
+  switch (EntryClass(entry)) {
+    case kNameVariable: case kNameNamespace: case kNameLabel: {
+      Ref value = EntryValue(entry);
+      Retain(value);
+      return ValueStep(value, true);
+    }
+    case kNameFunction: return FunctionItem(FunctionFromValue(EntryValue(entry)));
+    case kNameUndefined: SIGNAL(kValueError);
+    default: SIGNAL(kNonceError);
+  }
+}
+
+// ---- Errors --------------------------------------------------------------------------------------------
+
+// The start of the statement whose right end is `end`: just after the ⋄, label mark or line start.
+static uint32_t StatementStart(uint32_t end) {
+  uint32_t p = end;
+  while (p > StreamFirstToken()) {
+    uint8_t code = ByteAt(p - 1);
+    if (code == kTokDiamond || code == kTokLineStart || code == kTokLabel) return p;
+    p = TokenStartBefore(p);
+  }
+  return StreamFirstToken() + 1;
+}
+
+// Shows an error that nothing trapped: its display names the statement that failed, with the caret
+// under the token it happened at.
+static void ShowUntrappedError() {
+  std::u32string statement;
+  uint32_t caret = 0;
+  if (IsRef(Tokens()) && IsRef(RootWordAt(kRootSymbolList))) {
+    uint32_t end = std::min(Tokens() + g_level.statementEnd, StreamEnd());
+    uint32_t start = StatementStart(end);
+    uint32_t mark = std::clamp(Tokens() + g_errorToken, start, end);
+    Ref symbols = RootWordAt(kRootSymbolList);
+    statement = TokensText(std::span<const uint8_t>(g_heapBase + start, mark - start), symbols);
+    caret = static_cast<uint32_t>(statement.size());
+    statement += TokensText(std::span<const uint8_t>(g_heapBase + mark, end - mark), symbols);
+  }
+  ErrorPlace place;
+  place.statement = statement;
+  place.caret = caret;
+  ErrorDisplay display = RecordErrorDisplay(place);
+  for (const std::u32string& line : display.lines) WriteSessionLine(line);
+  if (!display.sessionText.empty()) WriteSessionLine(display.sessionText);
+}
+
+// Discards everything the failed line left: its execution levels (restoring the namespace
+// immediate execution ran in), nesting levels, registers, token stream and symbol list.
+static void ResetToImmediateExecution() {
+  ClearRegisters();
+  while (FrameClassOf(CurrentFrame()) != kFrameImmediate) {
+    Ref frame = CurrentFrame();
+    if (FrameClassOf(frame) == kFrameExecution) {
+      Ref caller = Words(frame)[kExecCallerNamespace];
+      if (IsRef(caller) && caller != ExecutingNamespace()) SetExecutingNamespace(caller);
+    }
+    CutBackTo(FrameBelow(CurrentFrame()));
+  }
+  Release(Tokens());
+  Cursor() = 0;
+  Release(RootWordAt(kRootSymbolList));
+  g_level = {};
+  g_abandonLine = false;
+}
+
+// ---- Immediate execution ----------------------------------------------------------------------------
+
+static void ScanImmediateText(const std::u32string& text) {
+  if (Scan(text) != kScanOk) SIGNAL(kLimitError);  // a symbol list of more than 4,094 items
+}
+
+void ExecuteLine(std::u32string_view line) {
+  try {
+    ScanImmediateText(std::u32string(line));
+    StartStream();
+    RunLine();
+  } catch (const AplError& error) {
+    ShowUntrappedError();
+  }
+  ResetToImmediateExecution();
+}
+
+// System commands: only )OFF until the system-command unit exists.
+static void SystemCommand(std::u32string_view line) {
+  std::u32string word;
+  for (size_t i = 1; i < line.size() && line[i] != U' '; ++i) word.push_back(line[i] >= U'a' && line[i] <= U'z' ? line[i] - 32 : line[i]);
+  if (word == U"OFF") ExitApl(0);
+  WriteSessionLine(U"Incorrect command");
+}
+
+// The start action: load the workspace named at start-up, or ./CONTINUE when none was named.
+static void StartAction() {
+  const std::string& name = Startup().workspaceName;
+  if (name == "./CONTINUE") return;  // no workspace named: a clear workspace, without a message
+  WriteSessionLine(U"ws not found");
+}
+
+void InitialiseEvaluator() {
+  RegisterKind(kKindDerived, DerivedChildren, nullptr);
+  BuildSystemFunctionTable();
+  BuildNiladicTable();
+}
+
+void RunSession() {
+  InitialiseEvaluator();
+  StartAction();
+  std::u32string line;
+  for (;;) {
+    if (Startup().startupFlags & kFlagEndOnImmediate) ExitApl(2);
+    if (!ReadInputLine(line)) ExitApl(0);
+    size_t first = line.find_first_not_of(U' ');
+    if (first != std::u32string::npos && line[first] == U')') SystemCommand(line.substr(first));
+    else ExecuteLine(line);
+  }
+}
+
+}  // namespace vantor

@@ -1,0 +1,214 @@
+// The state indicator: frame pockets linked from the current frame down to the immediate-execution
+// frame, their layouts (registered with the heap so compaction and release can walk them), and the
+// cut-back that undoes localisations when frames are discarded.
+#include "language/stack.h"
+
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "language/dmx.h"
+#include "language/shadow.h"
+#include "language/space.h"
+#include "language/trap.h"
+#include "memory/memory3.h"
+
+namespace vantor {
+
+static constexpr char kUnit[] = "stack";
+
+static constexpr uint32_t FrameLowBits(uint32_t frameClass, uint32_t subType) {
+  return kKindObject | (subType << 4) | (frameClass << 12);
+}
+
+static uint32_t FrameWords(uint32_t frameClass) {
+  switch (frameClass) {
+    case kFrameNesting: return kNestingFrameWords;
+    case kFrameExecution: return kExecutionFrameWords;
+    case kFrameLocalisation: return kLocalisationFrameWords;
+    default: return 4;
+  }
+}
+
+// ---- Layouts -------------------------------------------------------------------------------------
+
+static void LinkOnly(Ref, FieldRuns& out) { out.Add(kFrameLinkWord, 1); }
+static void NestingFields(Ref, FieldRuns& out) { out.Add(kFrameLinkWord, kNestingFrameWords - kFrameLinkWord); }
+static void ExecutionFields(Ref, FieldRuns& out) { out.Add(kFrameLinkWord, kExecutionFrameWords - kFrameLinkWord); }
+// The entry and the saved value of each record are references; the saved-state word is not.
+static void LocalisationFields(Ref r, FieldRuns& out) {
+  uint32_t records = Words(r)[kLocalCountWord];
+  out.Add(kFrameLinkWord, 1);
+  out.Add(kLocalFirstWord, records, 3);
+  out.Add(kLocalFirstWord + 1, records, 3);
+}
+
+static void RegisterFrameClass(uint32_t frameClass, uint32_t subType, ChildFieldsFn fields) {
+  RegisterObjectClass(FrameLowBits(frameClass, subType), fields, nullptr);
+}
+
+void InitialiseStack() {
+  RegisterFrameClass(kFrameImmediate, 0, LinkOnly);
+  for (uint32_t sub : {kNestingOther, kNestingParenthesis, kNestingBracket})
+    RegisterFrameClass(kFrameNesting, sub, NestingFields);
+  for (uint32_t sub : {kExecutionEvaluatedInput, kExecutionExecute, kExecutionSuspended, kExecutionRunning})
+    RegisterFrameClass(kFrameExecution, sub, ExecutionFields);
+  RegisterFrameClass(kFrameLocalisation, 0, LocalisationFields);
+  RegisterFrameClass(kFrameTemporary, 0, LinkOnly);
+  if (!IsRef(RootWordAt(kRootCurrentFrame))) RootWordAt(kRootCurrentFrame) = NewFrame(kFrameImmediate, 0);
+}
+
+Ref NewFrame(uint32_t frameClass, uint32_t subType) {
+  uint32_t words = FrameWords(frameClass);
+  Ref frame = GetSpace(words);
+  uint32_t* w = Words(frame);
+  std::memset(w + 1, 0, 4ull * (words - 1));
+  w[1] = 1;
+  w[2] = FrameLowBits(frameClass, subType) | (frameClass == kFrameExecution ? kExecutionFrameBit : 0);
+  return frame;
+}
+
+void PushFrame(Ref frame) {
+  Words(frame)[kFrameLinkWord] = RootWordAt(kRootCurrentFrame);
+  RootWordAt(kRootCurrentFrame) = frame;
+}
+
+Ref PopFrame() {
+  Ref frame = RootWordAt(kRootCurrentFrame);
+  if (FrameClassOf(frame) == kFrameImmediate) SystemError(11);
+  RootWordAt(kRootCurrentFrame) = Words(frame)[kFrameLinkWord];
+  Words(frame)[kFrameLinkWord] = 0;
+  return frame;
+}
+
+// ---- Localisation --------------------------------------------------------------------------------
+
+// The link word below the topmost execution-level or dfn frame: where that level's localisation
+// frame hangs. Null at immediate execution.
+static uint32_t* LocalisationLink() {
+  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
+    uint32_t c = FrameClassOf(f);
+    if (c == kFrameExecution || (c == kFrameService && FrameSubTypeOf(f) == kServiceDfn))
+      return &Words(f)[kFrameLinkWord];
+    if (c == kFrameImmediate) return nullptr;
+  }
+  return nullptr;
+}
+
+void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState) {
+  if (!LocalisationLink()) SIGNAL(kSyntaxError);  // immediate execution has nothing to localise in
+  Temporaries hold;
+  hold[0] = entry;
+  Retain(entry);
+  hold[1] = savedValue;
+  Ref below = *LocalisationLink();
+  if (!IsRef(below) || FrameClassOf(below) != kFrameLocalisation) {
+    Ref frame = NewFrame(kFrameLocalisation, 0);
+    uint32_t* link = LocalisationLink();
+    Words(frame)[kFrameLinkWord] = *link;
+    *link = frame;
+  }
+  // The localisation frame leaves its link while it grows, so that it has one owner to resize.
+  uint32_t* link = LocalisationLink();
+  hold[2] = *link;
+  *link = 0;
+  Ref record = Resize(hold[2], 3);
+  Words(record)[0] = hold.Take(0);
+  Words(record)[1] = hold.Take(1);
+  Words(record)[2] = savedState;
+  ++Words(hold[2])[kLocalCountWord];
+  *LocalisationLink() = hold.Take(2);
+}
+
+// Undoes the records of a localisation frame in reverse order.
+static void UndoLocalisation(Ref frame) {
+  for (uint32_t i = Words(frame)[kLocalCountWord]; i-- > 0;) UndoLocalRecord(Words(frame) + kLocalFirstWord + 3 * i);
+}
+
+void CutBackTo(Ref target) {
+  while (CurrentFrame() != target && FrameClassOf(CurrentFrame()) != kFrameImmediate) {
+    Ref frame = PopFrame();
+    if (FrameClassOf(frame) == kFrameLocalisation) UndoLocalisation(frame);
+    Release(frame);
+  }
+}
+
+// ---- Interrupts ------------------------------------------------------------------------------------
+
+static volatile sig_atomic_t g_weakInterrupt = 0;
+
+void RequestInterrupt() {
+  if (g_weakInterrupt) g_interruptPending.store(true, std::memory_order_relaxed);
+  g_weakInterrupt = 1;
+}
+
+void CheckStrongInterrupt() {
+  if (!g_interruptPending.load(std::memory_order_relaxed)) return;
+  g_interruptPending.store(false, std::memory_order_relaxed);
+  g_weakInterrupt = 0;
+  SIGNAL(kInterrupt);
+}
+
+static void OnBreakSignal(int) { RequestInterrupt(); }
+
+void InstallInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnBreakSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  g_interruptOnAllocation = true;
+}
+
+// ---- Reports ---------------------------------------------------------------------------------------
+
+// The frames the reports describe are running and suspended defined functions and dfns; none of
+// them can be on the chain until defined functions exist, so the reports walk only the frames that
+// can: execution levels of ⍎ and ⎕ input, and the immediate-execution frame.
+static void RequireNoFunctionFrames() {
+  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
+    uint32_t c = FrameClassOf(f), sub = FrameSubTypeOf(f);
+    if ((c == kFrameExecution && (sub == kExecutionRunning || sub == kExecutionSuspended)) ||
+        (c == kFrameService && (sub == kServiceDfn || sub == 203)))
+      SIGNAL(kNonceError);
+  }
+}
+
+static Ref EmptyReport() {
+  RequireNoFunctionFrames();
+  Ref zilde = RootWordAt(kRootEmptyNumericVector);
+  Retain(zilde);
+  return zilde;
+}
+
+Ref QuadSI() { return EmptyReport(); }
+Ref QuadLC() { return EmptyReport(); }
+Ref QuadXSI() { return EmptyReport(); }
+Ref QuadNSI() { return EmptyReport(); }
+Ref QuadRSI() { return EmptyReport(); }
+
+// ⎕STACK: one row per described frame, the frame's function (here the shared placeholder, the empty
+// numeric vector) and its text.
+Ref QuadSTACK() {
+  RequireNoFunctionFrames();
+  std::vector<std::u32string> texts;
+  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
+    uint32_t c = FrameClassOf(f), sub = FrameSubTypeOf(f);
+    if (c == kFrameExecution && sub == kExecutionEvaluatedInput) texts.push_back(U"⎕");
+    if (c == kFrameExecution && sub == kExecutionExecute) texts.push_back(U"⍎");
+    if (c == kFrameImmediate) texts.push_back(U"*");
+  }
+  uint32_t rows = static_cast<uint32_t>(texts.size());
+  Temporaries hold;
+  hold[0] = AllocMatrix(kRefElement, rows, 2);
+  for (uint32_t r = 0; r < rows; ++r) {
+    Ref placeholder = RootWordAt(kRootEmptyNumericVector);
+    Retain(placeholder);
+    DataOf<Ref>(hold[0])[2 * r] = placeholder;
+    Ref text = MakeText(texts[r]);
+    DataOf<Ref>(hold[0])[2 * r + 1] = text;
+  }
+  return hold.Take(0);
+}
+
+}  // namespace vantor
