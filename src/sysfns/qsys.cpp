@@ -256,9 +256,8 @@ bool IsInternalName(const SystemNameEntry& e) {
 const SystemNameEntry* FindSystemName(std::u32string_view upperCaseName) {
   if (upperCaseName.empty() || upperCaseName.size() > kSystemNameMaxLength) return nullptr;
   const Index& index = ByName();
-  auto it = std::lower_bound(index.begin(), index.end(), upperCaseName, [](uint8_t i, std::u32string_view text) {
-    return CompareName(kRegistry[i].name, text) < 0;
-  });
+  auto before = [](uint8_t i, std::u32string_view text) { return CompareName(kRegistry[i].name, text) < 0; };
+  auto it = std::lower_bound(index.begin(), index.end(), upperCaseName, before);
   if (it == index.end() || CompareName(kRegistry[*it].name, upperCaseName) != 0) return nullptr;
   const SystemNameEntry& entry = kRegistry[*it];
   return IsInternalName(entry) ? nullptr : &entry;

@@ -248,7 +248,8 @@ TEST_F(SystemVariableTest, BuiltInDefaults) {
   ReleaseRef(expected);
   ReleaseRef(dct);
 
-  for (uint32_t k : {uint32_t{kQuadSM}, uint32_t{kQuadUSING}, uint32_t{kQuadDMX}, 11u, 12u, 14u, 99u}) EXPECT_EQ(ReadSystemVariable(k), 0u) << k;
+  const uint32_t withoutValue[] = {kQuadSM, kQuadUSING, kQuadDMX, kQuadVariable, kQuoteQuadVariable, 14, 99};
+  for (uint32_t k : withoutValue) EXPECT_EQ(ReadSystemVariable(k), 0u) << k;
 }
 
 TEST_F(SystemVariableTest, AssignmentChecks) {
@@ -527,6 +528,24 @@ TEST_F(SystemVariableTest, ThreadAndWorkspaceBlocks) {
   ResetWorkspaceBlock();
   EXPECT_EQ(VariableText(kQuadWSID), U"CLEAR WS");
   EXPECT_EQ(CurrentFloatRepresentation(), 645);
+}
+
+TEST_F(SystemVariableTest, BlocksSurviveCompaction) {
+  Ref sharer = CurrentNamespaceBlock();
+  Ref hole = IntVector(std::vector<int32_t>(1000, 7));
+  ASSERT_EQ(Assign(kQuadIO, Int(0)).error, 0u);  // a private copy of the block, above the hole
+  ASSERT_EQ(Assign(kQuadWSID, Text(U"MOVED")).error, 0u);
+  ASSERT_EQ(Assign(kQuadCT, Float(1E-12)).error, 0u);
+  Ref movedBlock = RootWordAt(kRootNamespaceBlock);
+  ReleaseRef(hole);
+  Compact(0);
+  EXPECT_LT(RootWordAt(kRootNamespaceBlock), movedBlock) << "compaction slid the block down";
+  CheckHeapConsistency();
+  EXPECT_EQ(IndexOrigin(), 0u);
+  EXPECT_EQ(ComparisonTolerance(), 1E-12);
+  EXPECT_EQ(VariableText(kQuadWSID), U"MOVED.vws");
+  EXPECT_EQ(AvCharacter(65), U'A');
+  ReleaseRef(sharer);
 }
 
 // ---- Niladic functions -------------------------------------------------------------------------
