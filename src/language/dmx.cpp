@@ -356,26 +356,6 @@ Ref MakeNested(const std::vector<uint32_t>& shape, const std::function<Ref(uint6
   return hold.Take(0);
 }
 
-bool IsCharacterArray(Ref array) {
-  uint32_t type = TypeWord(array);
-  ElementType element = ElementOf(type);
-  return KindOf(type) == kKindSimple && (element == kChar8 || element == kChar16 || element == kChar32);
-}
-
-template <typename T>
-static std::u32string CharactersOf(Ref array) {
-  const T* data = DataOf<T>(array);
-  return std::u32string(data, data + ElementCount(array));
-}
-
-std::u32string TextOf(Ref array) {
-  switch (ElementOf(TypeWord(array))) {
-    case kChar8: return CharactersOf<uint8_t>(array);
-    case kChar16: return CharactersOf<char16_t>(array);
-    default: return CharactersOf<char32_t>(array);
-  }
-}
-
 template <typename T>
 static bool AppendWhole(const T* data, uint64_t count, std::vector<int64_t>& out) {
   for (uint64_t i = 0; i < count; ++i) {

@@ -2,7 +2,6 @@
 // error is signalled; the values ⎕DMX, ⎕EN and ⎕DM give to APL code; and the three-line error display
 // that the evaluator writes for an untrapped error.
 #pragma once
-#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -11,36 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "language/trap.h"
 #include "memory/pockutil.h"
 
 namespace vantor {
 
-// One argument for the placeholders of a message: an integer for %d, %i, %u, %lu and %x, a text for
-// %ls. Texts are views: the caller keeps them alive until the record is filled.
-struct MessageArg {
-  enum class Kind : uint8_t { Integer, Text };
-  Kind kind;
-  int64_t number = 0;
-  std::u32string_view text;
-
-  template <std::integral T>
-  MessageArg(T value) : kind(Kind::Integer), number(static_cast<int64_t>(value)) {}
-  MessageArg(std::u32string_view value) : kind(Kind::Text), text(value) {}
-  MessageArg(const char32_t* value) : kind(Kind::Text), text(value) {}
-  MessageArg(const std::u32string& value) : kind(Kind::Text), text(value) {}
-};
-
 // Fills a format's placeholders from `args` in order. A placeholder without a matching argument gives
 // the fixed text "An error occurred retrieving the error message.".
 std::u32string FormatMessage(std::u32string_view format, std::initializer_list<MessageArg> args);
-
-// The kinds of operating-system error a record can carry (⎕DMX.OSError[1]). Any kind other than 0
-// and 1 means an errno value of the run-time library.
-enum OsErrorKind : int {
-  kOsErrorNone = 0,
-  kOsErrorSystem = 1,  // the system's own last-error code
-  kOsErrorErrno = 2,
-};
 
 // The system's text for an operating-system error code; empty for code 0. On this platform the
 // system's error codes are errno values, so every kind reads the C library's text.
@@ -176,10 +153,6 @@ Ref MakeText(std::u32string_view text);
 // A counted nested array of this shape whose item i is `makeItem(i)` (a counted value), each stored as
 // soon as it is built. An empty one gets the empty character vector as its prototype.
 Ref MakeNested(const std::vector<uint32_t>& shape, const std::function<Ref(uint64_t)>& makeItem);
-// True for a simple array of Unicode characters.
-bool IsCharacterArray(Ref array);
-// The characters of a character array in ravel order.
-std::u32string TextOf(Ref array);
 // The elements of a simple numeric array as integers; false when the array is not simple numeric or
 // an element is not a whole number.
 bool ReadIntegers(Ref array, std::vector<int64_t>& out);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "language/dmx.h"
+#include "language/space.h"
 #include "language/trap.h"
 
 namespace vantor {
@@ -48,9 +49,9 @@ static uint32_t RequireErrorNumber(Ref value) {
 // A character vector or scalar: DOMAIN ERROR for anything else, RANK ERROR for a higher rank; both
 // with the message `row`.
 static std::u32string RequireText(Ref value, uint32_t row) {
-  if (!IsArray(value) || !IsCharacterArray(value)) SIGNAL_ROW(kDomainError, row);
+  if (!IsArray(value) || !IsSimpleCharacterArray(value)) SIGNAL_ROW(kDomainError, row);
   if (Rank(value) > 1) SIGNAL_ROW(kRankError, row);
-  return TextOf(value);
+  return CharacterText(value);
 }
 
 // Records `errorNumber` as raised by ⎕SIGNAL, lets `adjust` change the record, and raises the error
@@ -84,7 +85,7 @@ struct DmxSpecification {
 static bool IsNamedPair(Ref r) {
   if (!IsArray(r) || !IsNested(r) || Rank(r) != 1 || ElementCount(r) != 2) return false;
   Ref name = Item(r, 0);
-  return IsArray(name) && IsCharacterArray(name) && Rank(name) <= 1;
+  return IsArray(name) && IsSimpleCharacterArray(name) && Rank(name) <= 1;
 }
 
 // The pairs of a specification: a vector of pairs, a single pair, or either of these enclosed.
@@ -105,8 +106,8 @@ static std::vector<Ref> SpecificationPairs(Ref specification) {
 // The property a pair names; InternalLocation and DM are the interpreter's to fill.
 static DmxProperty NamedProperty(Ref pair) {
   Ref name = IsNested(pair) ? Item(pair, 0) : 0;
-  if (!IsArray(name) || !IsCharacterArray(name) || Rank(name) > 1) SIGNAL_ROW(kDomainError, kUnexpectedName);
-  uint32_t property = FindDmxProperty(TextOf(name));
+  if (!IsArray(name) || !IsSimpleCharacterArray(name) || Rank(name) > 1) SIGNAL_ROW(kDomainError, kUnexpectedName);
+  uint32_t property = FindDmxProperty(CharacterText(name));
   if (property == 0 || property == kDmxInternalLocation || property == kDmxDM) SIGNAL_ROW(kDomainError, kUnexpectedName);
   return static_cast<DmxProperty>(property);
 }

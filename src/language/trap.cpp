@@ -3,6 +3,8 @@
 // search.
 #include "language/trap.h"
 
+#include "language/dmx.h"
+
 namespace vantor {
 
 static TrapSearchFn g_trapSearch = nullptr;

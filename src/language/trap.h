@@ -3,11 +3,13 @@
 // type, AplError, that carries it to the evaluator's error re-entry (or, before the evaluator runs, to
 // whoever guards the call). Nothing but the outer loop and the trap machinery catches AplError.
 #pragma once
+#include <concepts>
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
+#include <string>
+#include <string_view>
 
-#include "language/dmx.h"
 #include "language/qem.h"
 
 namespace vantor {
@@ -71,6 +73,29 @@ enum ErrorNumber : uint32_t {
   kDebugCutStack = 32774,
   kDebugReset = 32775,
   kRemoteSilentUnwind = 32777,  // silent in the session's remote-control mode
+};
+
+// The kinds of operating-system error a record can carry (⎕DMX.OSError[1]). Any kind other than 0
+// and 1 means an errno value of the run-time library.
+enum OsErrorKind : int {
+  kOsErrorNone = 0,
+  kOsErrorSystem = 1,  // the system's own last-error code
+  kOsErrorErrno = 2,
+};
+
+// One argument for the placeholders of a message: an integer for %d, %i, %u, %lu and %x, a text for
+// %ls. Texts are views: the caller keeps them alive until the record is filled.
+struct MessageArg {
+  enum class Kind : uint8_t { Integer, Text };
+  Kind kind;
+  int64_t number = 0;
+  std::u32string_view text;
+
+  template <std::integral T>
+  MessageArg(T value) : kind(Kind::Integer), number(static_cast<int64_t>(value)) {}
+  MessageArg(std::u32string_view value) : kind(Kind::Text), text(value) {}
+  MessageArg(const char32_t* value) : kind(Kind::Text), text(value) {}
+  MessageArg(const std::u32string& value) : kind(Kind::Text), text(value) {}
 };
 
 // A signalled error on its way to the evaluator: the number as signalled, the extended message row

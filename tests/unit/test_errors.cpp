@@ -12,6 +12,7 @@
 #include "language/dmx.h"
 #include "language/qem.h"
 #include "language/quadsignal.h"
+#include "language/space.h"
 #include "language/trap.h"
 
 namespace vantor::test {
@@ -309,8 +310,8 @@ TEST_F(ErrorSignal, TrapSearchSeesTheRecordedErrorAndDecides) {
 
 using DmxValues = ErrorStateTest;
 
-bool IsEmptyText(Ref r) { return IsCharacterArray(r) && RankOf(TypeWord(r)) == 1 && ElementCount(r) == 0; }
-bool IsEmptyNumeric(Ref r) { return !IsCharacterArray(r) && RankOf(TypeWord(r)) == 1 && ElementCount(r) == 0; }
+bool IsEmptyText(Ref r) { return IsSimpleCharacterArray(r) && RankOf(TypeWord(r)) == 1 && ElementCount(r) == 0; }
+bool IsEmptyNumeric(Ref r) { return !IsSimpleCharacterArray(r) && RankOf(TypeWord(r)) == 1 && ElementCount(r) == 0; }
 int64_t IntegerOf(Ref r) {
   std::vector<int64_t> numbers;
   EXPECT_TRUE(ReadIntegers(r, numbers) && numbers.size() == 1 && RankOf(TypeWord(r)) == 0);
@@ -322,8 +323,8 @@ std::vector<Ref> Items(Ref nested) {
   return std::vector<Ref>(data, data + ElementCount(nested));
 }
 std::u32string TextValue(Ref r) {
-  EXPECT_TRUE(IsCharacterArray(r));
-  return TextOf(r);
+  EXPECT_TRUE(IsSimpleCharacterArray(r));
+  return CharacterText(r);
 }
 
 TEST_F(DmxValues, EveryPropertyHasItsDefaultBeforeAnyError) {
