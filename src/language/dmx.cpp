@@ -161,7 +161,7 @@ static ErrorRecord FilledRecord(uint32_t errorNumber, uint32_t row, int osKind, 
 
 void RecordDmx(uint32_t errorNumber, uint32_t row, int osKind, int osCode, const char* sourceUnit, int sourceLine,
                std::initializer_list<MessageArg> args) {
-  if (errorNumber >= kFirstUnwindRequest) return;
+  if (errorNumber >= kFirstUnwindRequest || TrapSearchRunning()) return;
   ThreadErrorState& state = ErrorState();
   state.en = RecordedNumber(errorNumber);
   if (errorNumber == kException && row == 0)

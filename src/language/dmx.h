@@ -69,7 +69,7 @@ inline constexpr std::u32string_view kDefaultVendor = U"Vantor";
 // and `args`, help address, OS error with its text, source unit and line, vendor), and makes ⎕DM's
 // first line the error's message until the evaluator records the full display. An EXCEPTION (90)
 // without a row gets the row of the .NET exception message. Numbers from 32768 up are unwinding
-// requests and record nothing.
+// requests and record nothing, and so do errors raised inside the trap search.
 void RecordDmx(uint32_t errorNumber, uint32_t row, int osKind, int osCode, const char* sourceUnit, int sourceLine,
                std::initializer_list<MessageArg> args = {});
 

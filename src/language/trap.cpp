@@ -8,13 +8,24 @@
 namespace vantor {
 
 static TrapSearchFn g_trapSearch = nullptr;
+static int g_searchDepth = 0;
 
 const char* AplError::what() const noexcept { return "APL error"; }
 
 void SetTrapSearch(TrapSearchFn search) { g_trapSearch = search; }
 
+bool TrapSearchRunning() { return g_searchDepth > 0; }
+
+// An error that the search itself raises (and catches) is its own business: it is neither searched
+// nor recorded, so the error being searched for keeps its record.
 void RaiseRecordedError(AplError error) {
-  if (error.errorNumber < kFirstUnwindRequest && g_trapSearch) error.trapped = g_trapSearch(error);
+  if (error.errorNumber < kFirstUnwindRequest && g_trapSearch && !TrapSearchRunning()) {
+    struct SearchScope {
+      SearchScope() { ++g_searchDepth; }
+      ~SearchScope() { --g_searchDepth; }
+    } scope;
+    error.trapped = g_trapSearch(error);
+  }
   throw error;
 }
 

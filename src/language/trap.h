@@ -130,12 +130,15 @@ struct AplError : std::exception {
 // ⎕EN and ⎕DMX, with the C++ stack still at the point of the error. It decides whether a ⎕TRAP
 // specification or a :Trap takes the error and, when one does, records for the evaluator what to do
 // (the action, the frame to cut back to, the expression to run) and returns true; it returns false
-// for an untrapped error, and when no code is running or trapping is suppressed. It must not raise an
-// error itself, and it leaves the state indicator alone: the evaluator's catch of AplError carries
+// for an untrapped error, and when no code is running or trapping is suppressed. It must not let an
+// error escape, and it leaves the state indicator alone: the evaluator's catch of AplError carries
 // out the action after the C++ stack has unwound. When `raisedBySignal` is set the search starts in
 // the caller of the function that executed ⎕SIGNAL.
 using TrapSearchFn = bool (*)(const AplError&);
 void SetTrapSearch(TrapSearchFn search);
+// True while the trap search runs. An error raised inside it is thrown at once, without being
+// recorded or searched, and the search is expected to catch it.
+bool TrapSearchRunning();
 
 // Raises an error with no extended message and no operating-system error, naming this unit and line.
 // Each source file defines `static constexpr char kUnit[]` with its unit name.

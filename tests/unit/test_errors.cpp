@@ -306,6 +306,27 @@ TEST_F(ErrorSignal, TrapSearchSeesTheRecordedErrorAndDecides) {
   EXPECT_EQ(Dmx().en, kIndexError);
 }
 
+// A search that fails inside itself, as reading a malformed ⎕TRAP might.
+bool FailingSearch(const AplError&) {
+  ++g_searches;
+  try {
+    SIGNAL_MESSAGE_IN(kDomainError, kCategoryNativeFiles, U"Invalid right argument");
+  } catch (const AplError&) {
+  }
+  return false;
+}
+
+TEST_F(ErrorSignal, ErrorsInsideTheTrapSearchLeaveTheRecordAlone) {
+  g_searches = 0;
+  SetTrapSearch(FailingSearch);
+  AplError e = Raised([] { SIGNAL_MESSAGE(kLengthError, U"Argument must be single"); });
+  EXPECT_EQ(e.errorNumber, kLengthError);
+  EXPECT_EQ(g_searches, 1) << "the inner error is not searched";
+  EXPECT_FALSE(TrapSearchRunning());
+  EXPECT_EQ(ErrorState().en, kLengthError);
+  EXPECT_EQ(Dmx().message, U"Argument must be single");
+}
+
 // ---- ⎕DMX, ⎕EN, ⎕DM and ⎕EM as values ------------------------------------------------------------------
 
 using DmxValues = ErrorStateTest;
