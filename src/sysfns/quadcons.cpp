@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "host/aplmain.h"
+#include "language/dmx.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
 #include "sysfns/quadvar.h"
@@ -119,10 +120,7 @@ Ref QuadWA() {
 }
 
 Ref QuadAN() {
-  std::u32string name = UserName();
-  Ref r = AllocVector(kChar32, static_cast<uint32_t>(name.size()));
-  std::copy(name.begin(), name.end(), DataOf<char32_t>(r));
-  return r;
+  return MakeText(UserName());
 }
 
 Ref QuadFAVAIL() { return MakeIntScalar(1); }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "language/dmx.h"
 #include "language/trap.h"
 #include "memory/decimal.h"
 
@@ -93,18 +94,6 @@ constexpr uint16_t kDefaultAvu[256] = {
     0x003A, 0x2377, 0x00BF, 0x00A1, 0x22C4, 0x2190, 0x2192, 0x235D,
     0x0029, 0x005D, 0x001F, 0x00A0, 0x00A7, 0x2395, 0x235E, 0x2363,
 };
-
-// A character vector in the narrowest character type that holds `text`.
-Ref MakeText(std::u32string_view text) {
-  char32_t widest = 0;
-  for (char32_t c : text) widest = std::max(widest, c);
-  ElementType type = widest <= 0xFF ? kChar8 : widest <= 0xFFFF ? kChar16 : kChar32;
-  Ref r = AllocVector(type, static_cast<uint32_t>(text.size()));
-  if (type == kChar8) std::copy(text.begin(), text.end(), DataOf<uint8_t>(r));
-  else if (type == kChar16) std::copy(text.begin(), text.end(), DataOf<uint16_t>(r));
-  else std::copy(text.begin(), text.end(), DataOf<char32_t>(r));
-  return r;
-}
 
 Ref MakeFloatScalar(double x) {
   Ref r = AllocScalar(kFloat64);
@@ -354,7 +343,7 @@ std::u32string WithWorkspaceExtension(std::u32string name) {
   return name + WorkspaceExtension();
 }
 
-[[noreturn]] void SignalNameTooLong() { SIGNAL(kLengthError); }
+[[noreturn]] void SignalNameTooLong() { SIGNAL_MESSAGE(kLengthError, U"File name is too long"); }
 
 Ref CheckWorkspaceName(uint32_t, Ref value) {
   if (IsArray(value) && RankOf(TypeWord(value)) > 1) SIGNAL(kRankError);
