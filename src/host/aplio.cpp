@@ -74,6 +74,11 @@ void WriteSessionText(std::u32string_view text) {
   g_lineOpen = true;
 }
 
+void EndOpenLine() {
+  if (g_lineOpen) WriteBytes(Startup().sessionOutputFd, "\n");
+  g_lineOpen = false;
+}
+
 void WriteSessionLine(std::u32string_view line) {
   std::string bytes = g_lineOpen ? "\n" : "";
   bytes += ToUtf8(line);
@@ -99,9 +104,8 @@ static bool NextInputByte(char& c) {
 }
 
 bool ReadInputLine(std::u32string& line) {
-  // Text left open by ⍞← is the prompt of this line; otherwise a terminal gets six blanks.
+  // A terminal is prompted with six blanks, unless ⍞← left text open as the prompt.
   if (isatty(0) && !g_lineOpen) WriteSessionText(U"      ");
-  g_lineOpen = false;
   std::string bytes;
   char c;
   bool any = false;

@@ -13,6 +13,9 @@ void WriteSessionText(std::u32string_view text);
 // ended first.
 void WriteSessionLine(std::u32string_view line);
 
+// Ends a line left open by WriteSessionText (registered as a clean-up at exit).
+void EndOpenLine();
+
 // Reads the next input line (without its line end) from standard input; false at the end of input.
 // Prompts with six blanks when standard input is a terminal.
 bool ReadInputLine(std::u32string& line);

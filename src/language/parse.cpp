@@ -1026,7 +1026,10 @@ static bool CompleteAtBoundary(uint32_t boundaryEnd) {
       Escape();
       return true;
     }
-    if (Left()) SIGNAL(kSyntaxError);  // a value left over before a function
+    if (Left()) {
+      g_errorToken = g_level.functionToken;
+      SIGNAL(kSyntaxError);  // a value left over before a function
+    }
     Left() = FunctionAsValue(Take(PendingFunction()));
     g_level.flags |= kFlagLeftSingle;
     return true;
@@ -1478,6 +1481,52 @@ static void ResetToImmediateExecution() {
   g_abandonLine = false;
 }
 
+// ---- Trapping ----------------------------------------------------------------------------------------------
+// A ⎕TRAP specification that takes an error is carried out after the C++ stack has unwound: the
+// search only records the action and the expression.
+
+struct TrapAction {
+  char32_t action = 0;
+  std::u32string expression;
+};
+static TrapAction g_trap;
+static bool g_trappingSuppressed = false;  // while a trap's own expression runs
+
+// Does one specification's number list take error `en`?
+static bool TrapNumbersMatch(Ref numbers, uint32_t en) {
+  std::vector<int64_t> list;
+  if (!ReadIntegers(numbers, list)) return false;
+  for (int64_t d : list) {
+    if (d == en || (d == 0 && en < 1000) || (d == 1000 && en >= 1000 && en <= 1999) ||
+        (d != 0 && d == static_cast<int64_t>(en / 1000 * 1000)))
+      return true;
+  }
+  return false;
+}
+
+static bool SearchTraps(const AplError& error) {
+  if (g_trappingSuppressed) return false;
+  try {
+    Temporaries hold;
+    hold[0] = ReadSystemVariable(kQuadTRAP);
+    if (!IsRef(hold[0]) || KindOf(TypeWord(hold[0])) != kKindNested) return false;
+    uint32_t en = ErrorState().en ? ErrorState().en : error.errorNumber;
+    for (uint64_t i = 0; i < ElementCount(hold[0]); ++i) {
+      Ref spec = DataOf<Ref>(hold[0])[i];
+      if (!IsRef(spec) || KindOf(TypeWord(spec)) != kKindNested || ElementCount(spec) < 2) continue;
+      if (!TrapNumbersMatch(DataOf<Ref>(spec)[0], en)) continue;
+      std::u32string action = CharacterText(DataOf<Ref>(spec)[1]);
+      if (action == U"N") continue;
+      if (action != U"E" && action != U"C") return false;
+      g_trap.action = action[0];
+      g_trap.expression = ElementCount(spec) > 2 ? CharacterText(DataOf<Ref>(spec)[2]) : U"";
+      return true;
+    }
+  } catch (const AplError&) {
+  }
+  return false;
+}
+
 // ---- Immediate execution ----------------------------------------------------------------------------
 
 static void ScanImmediateText(const std::u32string& text) {
@@ -1485,14 +1534,25 @@ static void ScanImmediateText(const std::u32string& text) {
 }
 
 void ExecuteLine(std::u32string_view line) {
+  bool trapped = false;
   try {
+    CheckStrongInterrupt();
     ScanImmediateText(std::u32string(line));
     StartStream();
     RunLine();
   } catch (const AplError& error) {
-    ShowUntrappedError();
+    trapped = error.trapped;
+    if (!trapped) ShowUntrappedError();
   }
   ResetToImmediateExecution();
+  if (trapped) {
+    // The trap's expression runs where the error happened: here, as the next line of immediate
+    // execution, without trapping its own errors.
+    std::u32string expression = std::move(g_trap.expression);
+    g_trappingSuppressed = true;
+    ExecuteLine(expression);
+    g_trappingSuppressed = false;
+  }
 }
 
 // System commands: only )OFF until the system-command unit exists.
@@ -1512,12 +1572,13 @@ static void StartAction() {
 
 void InitialiseEvaluator() {
   RegisterKind(kKindDerived, DerivedChildren, nullptr);
+  SetTrapSearch(SearchTraps);
   BuildSystemFunctionTable();
   BuildNiladicTable();
 }
 
 void RunSession() {
-  InitialiseEvaluator();
+  RegisterCleanup(EndOpenLine);
   StartAction();
   std::u32string line;
   for (;;) {

@@ -10,11 +10,13 @@ expected=$(mktemp)
 actual=$(mktemp)
 trap 'rm -f "$input" "$expected" "$actual"' EXIT
 
-# Input lines are the lines that start with six blanks; '⍝⍝' lines are notes for the reader.
+# Input lines start with six blanks; '⍝⍝' lines are notes; a '|' starts an expected line that itself
+# begins with six blanks or a '|'; every other line is expected output as written.
 while IFS= read -r line || [ -n "$line" ]; do
   case "$line" in
     "⍝⍝"*) ;;
     "      "*) printf '%s\n' "${line:6}" >> "$input" ;;
+    "|"*) printf '%s\n' "${line:1}" >> "$expected" ;;
     *) printf '%s\n' "$line" >> "$expected" ;;
   esac
 done < "$transcript"
