@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "host/aplio.h"
 #include "host/aplmain.h"
 #include "language/dmx.h"
 #include "language/trap.h"
@@ -65,7 +66,7 @@ std::u32string UserName() {
   passwd* found = nullptr;
   char buffer[4096];
   if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) name = found->pw_name;
-  return std::u32string(name.begin(), name.end());
+  return FromUtf8(name);
 }
 
 }  // namespace

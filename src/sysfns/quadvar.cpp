@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/aplio.h"
 #include "host/host.h"
 #include "language/dmx.h"
 #include "language/trap.h"
@@ -239,12 +240,18 @@ const VariableRule& RuleOf(uint32_t k);
 
 // -- Checks
 
-int64_t TakeSingleInteger(uint32_t k, Ref value) {
-  const VariableRule& rule = RuleOf(k);
+// The one element of a value as a number: DOMAIN ERROR when an element is not a real number, LENGTH
+// ERROR when there is not exactly one.
+double TakeSingleNumber(Ref value) {
   std::optional<std::vector<double>> numbers = TakeNumbers(value);
   if (!numbers) SIGNAL(kDomainError);
   if (numbers->size() != 1) SIGNAL(kLengthError);
-  double x = numbers->front();
+  return numbers->front();
+}
+
+int64_t TakeSingleInteger(uint32_t k, Ref value) {
+  const VariableRule& rule = RuleOf(k);
+  double x = TakeSingleNumber(value);
   if (!IsWholeNumber(x) || x < rule.low || x > rule.high) SIGNAL(kDomainError);
   int64_t n = static_cast<int64_t>(x);
   if (rule.accepts && !rule.accepts(n)) SIGNAL(kDomainError);
@@ -256,10 +263,7 @@ Ref CheckInteger(uint32_t k, Ref value) {
 }
 
 Ref CheckComparisonTolerance(uint32_t, Ref value) {
-  std::optional<std::vector<double>> numbers = TakeNumbers(value);
-  if (!numbers) SIGNAL(kDomainError);
-  if (numbers->size() != 1) SIGNAL(kLengthError);
-  double x = numbers->front();
+  double x = TakeSingleNumber(value);
   if (!(x >= 0 && x <= kMaxComparisonTolerance)) SIGNAL(kDomainError);
   return MakeFloatScalar(x);
 }
@@ -330,8 +334,7 @@ bool IsPathSeparator(char32_t c) { return c == U'\\' || c == U'/' || c == U':'; 
 std::u32string WorkspaceExtension() {
   const char* configured = ConfigLookup("WSEXT");
   std::string_view text = configured ? configured : ".vws:";
-  text = text.substr(0, text.find(':'));
-  return std::u32string(text.begin(), text.end());
+  return FromUtf8(text.substr(0, text.find(':')));
 }
 
 // A non-empty name whose last part has no '.' and that does not end with a separator gets the
