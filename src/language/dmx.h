@@ -148,6 +148,16 @@ ErrorDisplay RecordErrorDisplay(const ErrorPlace& place);
 
 // ---- Array helpers of the error functions ----------------------------------------------------------
 
+// Readers of the argument arrays that ⎕SIGNAL and ⎕TRAP check, in a namespace of their own because
+// other units keep file-local helpers with these names.
+namespace argcheck {
+// A reference to an array, simple or nested (not a function, namespace or code below 512).
+inline bool IsArrayValue(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
+inline bool IsNestedArray(Ref r) { return KindOf(TypeWord(r)) == kKindNested; }
+inline Ref ItemOf(Ref nested, uint64_t i) { return DataOf<Ref>(nested)[i]; }
+inline uint32_t ArrayRank(Ref array) { return RankOf(TypeWord(array)); }
+}  // namespace argcheck
+
 // A counted character vector of the narrowest character type that holds `text`.
 Ref MakeText(std::u32string_view text);
 // A counted nested array of this shape whose item i is `makeItem(i)` (a counted value), each stored as

@@ -13,6 +13,8 @@
 
 namespace vantor {
 
+using namespace argcheck;
+
 static constexpr char kUnit[] = "quadsignal";
 
 static constexpr uint32_t kInvalidNumber = MessageRow(U"Invalid error number for signal");
@@ -24,15 +26,10 @@ static constexpr uint32_t kUnexpectedValue = MessageRow(U"Unexpected value in si
 
 static constexpr int64_t kLargestSignalNumber = 999;
 
-static bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
-static bool IsNested(Ref r) { return KindOf(TypeWord(r)) == kKindNested; }
-static uint32_t Rank(Ref r) { return RankOf(TypeWord(r)); }
-static Ref Item(Ref nested, uint64_t i) { return DataOf<Ref>(nested)[i]; }
-
 // A single integer: RANK ERROR when there is not exactly one element, DOMAIN ERROR when it is not a
 // whole number; both with the message `row`.
 static int64_t RequireInteger(Ref value, uint32_t row) {
-  if (!IsArray(value)) SIGNAL_ROW(kDomainError, row);
+  if (!IsArrayValue(value)) SIGNAL_ROW(kDomainError, row);
   if (ElementCount(value) != 1) SIGNAL_ROW(kRankError, row);
   std::vector<int64_t> numbers;
   if (!ReadIntegers(value, numbers)) SIGNAL_ROW(kDomainError, row);
@@ -49,8 +46,8 @@ static uint32_t RequireErrorNumber(Ref value) {
 // A character vector or scalar: DOMAIN ERROR for anything else, RANK ERROR for a higher rank; both
 // with the message `row`.
 static std::u32string RequireText(Ref value, uint32_t row) {
-  if (!IsArray(value) || !IsSimpleCharacterArray(value)) SIGNAL_ROW(kDomainError, row);
-  if (Rank(value) > 1) SIGNAL_ROW(kRankError, row);
+  if (!IsArrayValue(value) || !IsSimpleCharacterArray(value)) SIGNAL_ROW(kDomainError, row);
+  if (ArrayRank(value) > 1) SIGNAL_ROW(kRankError, row);
   return CharacterText(value);
 }
 
@@ -83,20 +80,20 @@ struct DmxSpecification {
 
 // A name-value pair: a two-item vector whose first item is a name (characters, rank 0 or 1).
 static bool IsNamedPair(Ref r) {
-  if (!IsArray(r) || !IsNested(r) || Rank(r) != 1 || ElementCount(r) != 2) return false;
-  Ref name = Item(r, 0);
-  return IsArray(name) && IsSimpleCharacterArray(name) && Rank(name) <= 1;
+  if (!IsArrayValue(r) || !IsNestedArray(r) || ArrayRank(r) != 1 || ElementCount(r) != 2) return false;
+  Ref name = ItemOf(r, 0);
+  return IsArrayValue(name) && IsSimpleCharacterArray(name) && ArrayRank(name) <= 1;
 }
 
 // The pairs of a specification: a vector of pairs, a single pair, or either of these enclosed.
 static std::vector<Ref> SpecificationPairs(Ref specification) {
-  if (Rank(specification) == 0) specification = Item(specification, 0);
+  if (ArrayRank(specification) == 0) specification = ItemOf(specification, 0);
   if (IsNamedPair(specification)) return {specification};
-  if (!IsArray(specification) || Rank(specification) != 1) SIGNAL_ROW(kRankError, kBadFormat);
+  if (!IsArrayValue(specification) || ArrayRank(specification) != 1) SIGNAL_ROW(kRankError, kBadFormat);
   std::vector<Ref> pairs;
   for (uint64_t i = 0, count = ElementCount(specification); i < count; ++i) {
-    Ref pair = IsNested(specification) ? Item(specification, i) : 0;
-    if (!IsArray(pair) || Rank(pair) != 1) SIGNAL_ROW(kRankError, kBadFormat);
+    Ref pair = IsNestedArray(specification) ? ItemOf(specification, i) : 0;
+    if (!IsArrayValue(pair) || ArrayRank(pair) != 1) SIGNAL_ROW(kRankError, kBadFormat);
     if (ElementCount(pair) != 2) SIGNAL_ROW(kLengthError, kBadFormat);
     pairs.push_back(pair);
   }
@@ -105,8 +102,8 @@ static std::vector<Ref> SpecificationPairs(Ref specification) {
 
 // The property a pair names; InternalLocation and DM are the interpreter's to fill.
 static DmxProperty NamedProperty(Ref pair) {
-  Ref name = IsNested(pair) ? Item(pair, 0) : 0;
-  if (!IsArray(name) || !IsSimpleCharacterArray(name) || Rank(name) > 1) SIGNAL_ROW(kDomainError, kUnexpectedName);
+  Ref name = IsNestedArray(pair) ? ItemOf(pair, 0) : 0;
+  if (!IsArrayValue(name) || !IsSimpleCharacterArray(name) || ArrayRank(name) > 1) SIGNAL_ROW(kDomainError, kUnexpectedName);
   uint32_t property = FindDmxProperty(CharacterText(name));
   if (property == 0 || property == kDmxInternalLocation || property == kDmxDM) SIGNAL_ROW(kDomainError, kUnexpectedName);
   return static_cast<DmxProperty>(property);
@@ -120,10 +117,10 @@ static int RequireInt32(Ref value) {
 
 // OSError: kind, code and the system's text.
 static OsErrorSpecification RequireOsError(Ref value) {
-  if (!IsArray(value)) SIGNAL_ROW(kDomainError, kUnexpectedValue);
-  if (Rank(value) != 1) SIGNAL_ROW(kRankError, kUnexpectedValue);
-  if (!IsNested(value) || ElementCount(value) != 3) SIGNAL_ROW(kDomainError, kUnexpectedValue);
-  return {RequireInt32(Item(value, 0)), RequireInt32(Item(value, 1)), RequireText(Item(value, 2), kUnexpectedValue)};
+  if (!IsArrayValue(value)) SIGNAL_ROW(kDomainError, kUnexpectedValue);
+  if (ArrayRank(value) != 1) SIGNAL_ROW(kRankError, kUnexpectedValue);
+  if (!IsNestedArray(value) || ElementCount(value) != 3) SIGNAL_ROW(kDomainError, kUnexpectedValue);
+  return {RequireInt32(ItemOf(value, 0)), RequireInt32(ItemOf(value, 1)), RequireText(ItemOf(value, 2), kUnexpectedValue)};
 }
 
 static void ReadProperty(DmxSpecification& spec, DmxProperty property, Ref value) {
@@ -152,7 +149,7 @@ static DmxSpecification ReadSpecification(Ref specification) {
     DmxProperty property = NamedProperty(pair);
     if (seen & (1u << property)) SIGNAL_ROW(kDomainError, kDuplicateName);
     seen |= 1u << property;
-    ReadProperty(spec, property, Item(pair, 1));
+    ReadProperty(spec, property, ItemOf(pair, 1));
   }
   if (!spec.en) SIGNAL_ROW(kDomainError, kInvalidNumber);
   return spec;
@@ -177,7 +174,7 @@ static void ApplySpecification(const DmxSpecification& spec, ErrorRecord& record
 
 CallResult QuadSignal(const Ref& left, const Ref& right) {
   if (ElementCount(right) == 0) return {};
-  if (IsNested(right)) {
+  if (IsNestedArray(right)) {
     if (left) SIGNAL_MESSAGE(kDomainError, U"Cannot provide nested right argument and a left argument");
     DmxSpecification spec = ReadSpecification(right);
     RaiseForCaller(*spec.en, [&](ErrorRecord& record) { ApplySpecification(spec, record); });

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "language/qem.h"
+#include "memory/pockutil.h"
 
 namespace vantor {
 
@@ -139,6 +140,16 @@ void SetTrapSearch(TrapSearchFn search);
 // True while the trap search runs. An error raised inside it is thrown at once, without being
 // recorded or searched, and the search is expected to catch it.
 bool TrapSearchRunning();
+
+// The check of a value assigned to ⎕TRAP (`value` borrowed): an empty value, one specification
+// (numbers, action, expression) or a vector of them. Signals DOMAIN, RANK or LENGTH ERROR for a
+// malformed value; returns the counted value to store: the empty numeric vector, or a vector of
+// specifications, each a nested vector whose first item is the error numbers and whose second is
+// the action character.
+Ref CheckTrapValue(Ref value);
+
+// Registers the ⎕TRAP check with the system variables. Called once at start-up.
+void InitialiseErrors();
 
 // Raises an error with no extended message and no operating-system error, naming this unit and line.
 // Each source file defines `static constexpr char kUnit[]` with its unit name.

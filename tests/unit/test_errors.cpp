@@ -18,6 +18,8 @@
 namespace vantor::test {
 namespace {
 
+using namespace argcheck;
+
 constexpr char kUnit[] = "test_errors";
 using Lines = std::vector<std::u32string>;
 
@@ -583,6 +585,85 @@ TEST_F(SignalFunction, DmxSpecificationErrors) {
       {"EN out of range", 0, NestedOf({Pair(U"EN", MakeIntScalar(1000))}), kDomainError, kInvalidNumber},
   };
   for (const Case& c : cases) ExpectRefused(c.left, c.right, c.en, c.message, c.what);
+}
+
+// ---- ⎕TRAP ------------------------------------------------------------------------------------------------
+
+class ErrorTrapValue : public ErrorStateTest {
+ protected:
+  static Ref Char(char32_t c) {
+    Ref r = AllocScalar(kChar8);
+    *DataOf<uint8_t>(r) = static_cast<uint8_t>(c);
+    return r;
+  }
+  static Ref Spec(Ref numbers, char32_t action) { return NestedOf({numbers, Char(action)}); }
+  static Ref Spec(Ref numbers, char32_t action, Ref expression) {
+    return NestedOf({numbers, Char(action), expression});
+  }
+  static Ref Matrix(Ref item) {
+    Ref r = AllocMatrix(kRefElement, 2, 1);
+    DataOf<Ref>(r)[0] = item;
+    Retain(item);
+    DataOf<Ref>(r)[1] = item;
+    return r;
+  }
+};
+
+TEST_F(ErrorTrapValue, StoredAsAVectorOfSpecifications) {
+  Ref single = Spec(MakeIntScalar(11), U'E', MakeText(U"⎕←1"));
+  Ref stored = CheckTrapValue(single);
+  ASSERT_EQ(ArrayRank(stored), 1u);
+  EXPECT_EQ(Items(stored), std::vector<Ref>{single}) << "one specification is enclosed";
+
+  Ref list = NestedOf({Spec(MakeIntScalar(11), U'N'), Spec(IntVector({0, 1000}), U'C', MakeText(U"→0")),
+                       Spec(IntVector({}), U'S')});
+  EXPECT_EQ(CheckTrapValue(list), list);
+
+  Ref enclosed = AllocScalar(kRefElement);
+  Ref inner = Spec(MakeIntScalar(5), U'N');
+  *DataOf<Ref>(enclosed) = inner;
+  Ref fromScalar = CheckTrapValue(enclosed);
+  EXPECT_EQ(ArrayRank(fromScalar), 1u);
+  EXPECT_EQ(Items(fromScalar), std::vector<Ref>{inner});
+
+  Ref empty = IntVector({});
+  EXPECT_TRUE(IsEmptyNumeric(CheckTrapValue(empty)));
+  Ref emptyText = MakeText(U"");
+  EXPECT_TRUE(IsEmptyNumeric(CheckTrapValue(emptyText)));
+}
+
+TEST_F(ErrorTrapValue, MalformedValuesAreRefused) {
+  auto charMatrix = [] {
+    Ref r = AllocMatrix(kChar8, 2, 2);
+    std::fill_n(DataOf<uint8_t>(r), 4, 'x');
+    return r;
+  };
+  Ref deep = AllocScalar(kRefElement);
+  *DataOf<Ref>(deep) = NestedOf({Spec(MakeIntScalar(11), U'N')});
+  Ref fraction = AllocScalar(kFloat64);
+  *DataOf<double>(fraction) = 1.5;
+  struct Case {
+    const char* what;
+    Ref value;
+    uint32_t en;
+  } cases[] = {
+      {"unknown action", Spec(MakeIntScalar(11), U'X'), kDomainError},
+      {"C without expression", Spec(MakeIntScalar(11), U'C'), kLengthError},
+      {"E without expression", Spec(MakeIntScalar(11), U'E'), kLengthError},
+      {"N with expression", Spec(MakeIntScalar(11), U'N', MakeText(U"x")), kLengthError},
+      {"negative number", Spec(MakeIntScalar(-1), U'N'), kDomainError},
+      {"fractional number", Spec(fraction, U'N'), kDomainError},
+      {"number matrix", Spec(AllocMatrix(kInt8, 1, 1), U'N'), kRankError},
+      {"action vector", NestedOf({MakeIntScalar(11), MakeText(U"E"), MakeText(U"x")}), kRankError},
+      {"numeric expression", Spec(MakeIntScalar(11), U'E', MakeIntScalar(5)), kDomainError},
+      {"expression matrix", Spec(MakeIntScalar(11), U'E', charMatrix()), kRankError},
+      {"four items", NestedOf({MakeIntScalar(11), Char(U'E'), MakeText(U"x"), MakeText(U"y")}), kLengthError},
+      {"simple pair", MakeText(U"EN"), kDomainError},
+      {"simple scalar", MakeIntScalar(5), kDomainError},
+      {"matrix of specifications", Matrix(Spec(MakeIntScalar(11), U'N')), kRankError},
+      {"too deep", deep, kDomainError},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Raised([&] { CheckTrapValue(c.value); }).errorNumber, c.en) << c.what;
 }
 
 // ---- The error display -----------------------------------------------------------------------------------
