@@ -1,0 +1,251 @@
+// The tokeniser: turns one line of APL text into a token stream, a byte code that the evaluator
+// reads from its end towards its start, and a symbol list of the names, constants and texts that
+// the tokens refer to by index. Defined functions keep their streams, so each line is scanned once.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "memory/memory1.h"
+
+namespace vantor {
+
+// ---- Token codes ------------------------------------------------------------------------------
+// A token is identified by its last byte; its operand bytes come before it. Offsets inside tokens
+// count from the first token byte (the 103 that starts every stream); "the offset of a token" is
+// the offset of its last byte.
+
+// Single-byte primitives and symbols (also the evaluator's dispatch codes).
+enum PrimitiveCode : uint8_t {
+  kPrimPlus = 2,         // +
+  kPrimMinus = 3,        // -
+  kPrimTimes = 4,        // ×
+  kPrimDivide = 5,       // ÷
+  kPrimCeiling = 6,      // ⌈
+  kPrimFloor = 7,        // ⌊
+  kPrimStar = 8,         // *
+  kPrimLog = 9,          // ⍟
+  kPrimStile = 10,       // | and ∣
+  kPrimShriek = 11,      // !
+  kPrimCircle = 12,      // ○
+  kPrimTilde = 14,       // ~
+  kPrimOr = 15,          // ∨
+  kPrimAnd = 16,         // ∧ and ^
+  kPrimNor = 17,         // ⍱
+  kPrimNand = 18,        // ⍲
+  kPrimLess = 19,        // <
+  kPrimLessEqual = 20,   // ≤
+  kPrimEqual = 21,       // =
+  kPrimGreaterEqual = 22,  // ≥
+  kPrimGreater = 23,     // >
+  kPrimNotEqual = 24,    // ≠
+  kPrimMatch = 30,       // ≡
+  kPrimNotMatch = 31,    // ≢
+  kPrimRho = 32,         // ⍴
+  kPrimComma = 33,       // ,
+  kPrimCommaBar = 34,    // ⍪
+  kPrimIota = 35,        // ⍳
+  kPrimUpArrow = 36,     // ↑
+  kPrimDownArrow = 37,   // ↓
+  kPrimQuery = 38,       // ?
+  kPrimGradeDown = 39,   // ⍒
+  kPrimGradeUp = 40,     // ⍋
+  kPrimTranspose = 41,   // ⍉
+  kPrimRotate = 42,      // ⌽
+  kPrimRotateFirst = 43,  // ⊖
+  kPrimEpsilon = 44,     // ∊
+  kPrimDecode = 45,      // ⊥
+  kPrimEncode = 46,      // ⊤
+  kPrimExecute = 47,     // ⍎
+  kPrimFormat = 48,      // ⍕
+  kPrimDomino = 49,      // ⌹
+  kPrimEnclose = 50,     // ⊂
+  kPrimDisclose = 51,    // ⊃
+  kPrimUnion = 52,       // ∪
+  kPrimIntersection = 53,  // ∩
+  kPrimFind = 54,        // ⍷
+  kPrimSquad = 55,       // ⌷
+  kPrimJot = 56,         // ∘
+  kPrimBranch = 57,      // →
+  kPrimAssign = 58,      // ←
+  kPrimQuad = 59,        // ⎕ alone
+  kPrimQuoteQuad = 60,   // ⍞
+  kPrimSlash = 64,       // /
+  kPrimSlashBar = 65,    // ⌿
+  kPrimBackslash = 66,   // \ (U+005C)
+  kPrimBackslashBar = 67,  // ⍀
+  kPrimDot = 68,         // . as the product dot
+  kPrimEach = 71,        // ¨
+  kPrimPower = 72,       // ⍣
+  kPrimSpawn = 73,       // &
+  kPrimCommute = 74,     // ⍨
+  kPrimIBeam = 75,       // ⌶
+  kPrimRoot = 77,        // #
+  kPrimParent = 78,      // ##
+  kPrimLeft = 82,        // ⊣
+  kPrimRight = 83,       // ⊢
+  kPrimVariant = 84,     // ⍠
+  kPrimRank = 85,        // ⍤
+  kPrimKey = 89,         // ⌸
+  kPrimLeftParen = 96,   // (
+  kPrimRightParen = 97,  // )
+  kPrimLeftBracket = 98,   // [
+  kPrimRightBracket = 99,  // ]
+  kPrimSemicolon = 100,  // ;
+  kPrimZilde = 107,      // ⍬
+};
+
+// Tokens with operand bytes (written first to last as shown).
+enum TokenCode : uint8_t {
+  kTokComment = 13,          // h l 13: the comment text, index h·256+l
+  kTokDeclarationText = 26,  // h l 26: the rest of a declaration keyword's line, index h·256+l
+  kTokIdiom = 27,            // o k 27: the o bytes before form idiom k (inserted by the idiom matcher)
+  kTokNamespaceDot = 28,     // h l 28: h·256+l is the offset of the first byte of the left side
+  kTokSegmentStart = 29,     // h l 29: written after a closing ), h·256+l is the offset of its (
+  kTokSystemFunction = 61,   // k 61
+  kTokSystemVariable = 62,   // k 62
+  kTokSystemNiladic = 63,    // k 63
+  kTokSystemOperator = 69,   // k 69
+  kTokSpecialName = 76,      // n 76: n is a SpecialName
+  kTokUnknown = 81,          // h l 81: unreadable text, index h·256+l
+  kTokStrand = 86,           // i 86: a constant of two or more numbers
+  kTokConstant = 87,         // i 87: one number or a character constant
+  kTokBlanks = 94,           // b 94: blanks before a comment
+  kTokExtension = 95,        // h l 95: h·256+l replaces the index (or count) of the token to its left
+  kTokDiamond = 102,         // l h 102: l+256·h is the offset of the previous statement start
+  kTokLineStart = 103,       // the first token byte
+  kTokLabel = 106,           // i 106: the name token before it is the line's label; i its index's low byte
+  kTokStructure = 111,       // 0 h l c 111: structure code c, h·256+l the previous structure token
+  kTokFirstName = 112,       // 112+i: the name with symbol index i (i below 144)
+};
+
+// A name with index kShortNameLimit or more is written 112 h l 95.
+inline constexpr uint32_t kShortNameLimit = 144;
+
+enum SpecialName : uint8_t {
+  kSpecialAlpha = 0,        // ⍺
+  kSpecialOmega = 1,        // ⍵
+  kSpecialDel = 2,          // ∇
+  kSpecialAlphaAlpha = 3,   // ⍺⍺
+  kSpecialOmegaOmega = 4,   // ⍵⍵
+  kSpecialDelDel = 5,       // ∇∇
+};
+
+// Structure codes that the scanner itself writes; the control keywords have their codes in ctrl.h.
+enum StructureCode : uint8_t {
+  kStructEndOfLine = 17,      // the line flags asked for an end-of-line token
+  kStructDfnOpen = 27,        // {
+  kStructGuard = 28,          // the guard colon in a dfn
+  kStructDfnDiamond = 29,     // ⋄ inside a dfn
+  kStructDfnEnd = 30,         // } of a dfn that uses neither ⍺⍺ nor ⍵⍵
+  kStructMonadicDopEnd = 31,  // } of a dfn that uses ⍺⍺ but not ⍵⍵
+  kStructDyadicDopEnd = 32,   // } of a dfn that uses ⍵⍵
+  kStructDefaultAlpha = 33,   // ⍺← (replaces the ⍺ token and the ←)
+  kStructErrorGuard = 34,     // :: in a dfn
+  kStructDfnContinues = 35,   // the line ends inside a dfn; preceded by two zero bytes
+};
+
+// What a dfn uses, recorded in the flag word of its nesting level.
+enum DfnUse : uint32_t {
+  kDfnUsesOmega = 4,
+  kDfnUsesAlpha = 8,
+  kDfnDefaultAlpha = 16,
+  kDfnUsesAlphaAlpha = 128,
+  kDfnUsesOmegaOmega = 256,
+};
+
+// ---- The token stream ---------------------------------------------------------------------------
+// A simple array of 8-bit characters, rank 1, whose shape word holds 16 + n: a 16-byte header and
+// n token bytes.
+
+inline constexpr uint32_t kTokenHeaderBytes = 16;
+enum TokenHeaderField : uint32_t {
+  kHeaderLabel = 0,           // 2 bytes: the label's symbol index, kNoLabel when none
+  kHeaderStructureChain = 2,  // 2 bytes: offset of the last structure token, 0 when none
+  kHeaderLeadingBlanks = 4,   // 4 bytes: blanks before the first token (0 when 1,024 or more)
+  kHeaderDfnDepth = 8,        // 4 bytes: dfn depth at the end of the line
+  kHeaderLineFlags = 12,      // 4 bytes: line flags at the end of the line
+};
+inline constexpr uint16_t kNoLabel = 65535;
+inline constexpr uint32_t kMaxTokenBytes = 65535;
+
+inline uint8_t* TokenHeader(Ref stream) { return DataOf<uint8_t>(stream); }
+inline uint8_t* TokenBytes(Ref stream) { return DataOf<uint8_t>(stream) + kTokenHeaderBytes; }
+inline uint32_t TokenByteCount(Ref stream) { return ShapeOf(stream)[0] - kTokenHeaderBytes; }
+inline uint32_t HeaderField16(Ref stream, uint32_t field) {
+  uint16_t v;
+  std::memcpy(&v, TokenHeader(stream) + field, 2);
+  return v;
+}
+inline uint32_t HeaderField32(Ref stream, uint32_t field) {
+  uint32_t v;
+  std::memcpy(&v, TokenHeader(stream) + field, 4);
+  return v;
+}
+
+// ---- The symbol list ----------------------------------------------------------------------------
+// A reference list (kind 2): the entry count in type-word bits 4-15, the entries from word 3. A name
+// is listed as its NameEntry; constants and texts as their (shared, interned) pockets.
+
+inline constexpr uint32_t kSymbolListFirstEntry = 3;
+inline constexpr uint32_t kMaxSymbols = 4095;  // indexes 0 to 4,094
+inline uint32_t SymbolCount(Ref list) { return (TypeWord(list) >> kRankShift) & 0xFFF; }
+inline Ref SymbolAt(Ref list, uint32_t index) { return Words(list)[kSymbolListFirstEntry + index]; }
+
+// ---- Scanning -------------------------------------------------------------------------------------
+
+// One flag word per dfn nesting level (DfnUse bits); a multi-line dfn carries it from line to line.
+using DfnFlagTable = std::array<uint32_t, 256>;
+
+// The low byte of the line flags asks for an end-of-line structure token.
+inline constexpr uint32_t kLineFlagEndToken = 1;
+
+// Optional scanner state, read at the start of a line and written back at its end.
+struct ScanState {
+  uint32_t dfnDepth = 0;            // in/out: dfn nesting depth (0-255)
+  uint32_t lineFlags = 0;           // in/out
+  DfnFlagTable* dfnFlags = nullptr; // in/out: when null the scanner uses a table of its own
+  // In: extend the symbol list held in kRootSymbolList (a defined function's list, all of whose
+  // lines share it) instead of starting a fresh one; a 0 there starts a list that is kept unshrunk.
+  bool extendSymbolList = false;
+  // In: when set, consulted for every keyword met (class scripts); refusing one fails the scan
+  // with kScanKeywordRejected.
+  bool (*acceptKeyword)(uint8_t code) = nullptr;
+  bool unbalancedQuote = false;     // out: a string had no closing quote
+};
+
+enum ScanResult : int {
+  kScanOk = 0,
+  kScanSymbolListFull = -2,    // the line would need a symbol index of 4,095 or more
+  kScanKeywordRejected = -4,   // acceptKeyword refused a keyword
+};
+
+// Scans one line. On kScanOk the token stream is in working slot kSlotTokens and the symbol list in
+// root word kRootSymbolList; whatever those held before is released, so a caller that still needs
+// them saves them (retained) first. A list that had to grow is a new pocket: read it back from the
+// root word. On any other result, and on an error (LIMIT ERROR for a stream over 65,535 bytes,
+// DOMAIN ERROR for a number that is not finite, WS FULL, INTERRUPT), the token slot is left empty.
+int Scan(std::u32string_view line, ScanState* state = nullptr);
+// The same for a line held as a character vector or scalar of any character type.
+int ScanPocket(Ref line, ScanState* state = nullptr);
+
+// Registers the pocket kind of the index records and the space trimmer that drops interned items
+// nothing else uses any more. Call once at start-up, after the heap exists.
+void InitialiseScanner();
+
+// Root words of the tokeniser.
+enum ScanRootWord : uint32_t {
+  kRootInternTable = kRootScanWords,  // the workspace-wide table of interned constants and names
+};
+
+// The character a single-byte code stands for (0 when the code has none), for writing tokens back as
+// text. ## (78) is the only code of two characters and is written by the caller.
+char32_t PrimitiveCharacter(uint8_t code);
+
+// The characters that may appear in names: letters, _, ∆, ⍙, Ⓐ-Ⓩ, most Latin-1 letters; digits
+// continue a name but do not start one.
+bool IsNameStart(char32_t c);
+bool IsNameCharacter(char32_t c);
+
+}  // namespace vantor
