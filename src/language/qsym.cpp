@@ -7,6 +7,7 @@
 #include <bitset>
 #include <cmath>
 
+#include "language/dmx.h"
 #include "language/space.h"
 #include "language/trap.h"
 
@@ -131,22 +132,6 @@ Ref MakeNameMatrix(const std::vector<std::u32string>& names) {
     StoreCharacters(matrix, row * width, padded);
   }
   return matrix;
-}
-
-// A vector of character vectors; empty, its prototype is the empty character vector.
-Ref MakeNameVector(const std::vector<std::u32string>& names) {
-  Temporaries held;
-  held[0] = AllocVector(kRefElement, static_cast<uint32_t>(names.size()));
-  if (names.empty()) {
-    Ref empty = RootWordAt(kRootEmptyCharVector);
-    Retain(empty);
-    DataOf<Ref>(held[0])[0] = empty;
-  }
-  for (size_t i = 0; i < names.size(); ++i) {
-    Ref item = MakeCharVector(names[i]);
-    DataOf<Ref>(held[0])[i] = item;
-  }
-  return held.Take(0);
 }
 
 // Integers narrowed to their smallest type, or binary64 when some value has a fraction.
@@ -348,12 +333,6 @@ std::vector<std::u32string> NameListArgument(Ref names) {
   return list;
 }
 
-Ref MakeCharVector(std::u32string_view text) {
-  Ref r = AllocVector(CharacterTypeFor(text), static_cast<uint32_t>(text.size()));
-  StoreCharacters(r, 0, text);
-  return r;
-}
-
 // ---- The system functions ----------------------------------------------------------------------
 
 CallResult QuadNC(const Ref&, const Ref& right) {
@@ -381,7 +360,8 @@ CallResult QuadNL(const Ref& left, const Ref& right) {
     initials = CharacterText(left);
   }
   std::vector<std::u32string> names = ListNames(marks, IsRef(left) ? &initials : nullptr);
-  return {nested ? MakeNameVector(names) : MakeNameMatrix(names)};
+  if (!nested) return {MakeNameMatrix(names)};
+  return {MakeNested({static_cast<uint32_t>(names.size())}, [&](uint64_t i) { return MakeText(names[i]); })};
 }
 
 CallResult QuadEX(const Ref&, const Ref& right) {
@@ -402,7 +382,7 @@ CallResult QuadNS(const Ref& left, const Ref& right) {
   }
   CopyEntries(held[0], sources);
   if (!IsRef(left)) return {held.Take(0)};
-  return {MakeCharVector(DisplayName(held[0])), true};
+  return {MakeText(DisplayName(held[0])), true};
 }
 
 CallResult QuadCS(const Ref& left, const Ref& right) {
@@ -413,7 +393,7 @@ CallResult QuadCS(const Ref& left, const Ref& right) {
   held[0] = toRoot ? RootNamespace() : TargetNamespace(right);
   Retain(held[0]);
   CopyEntries(held[0], sources);
-  held[1] = MakeCharVector(DisplayName(ExecutingNamespace()));
+  held[1] = MakeText(DisplayName(ExecutingNamespace()));
   SetExecutingNamespace(held[0]);
   return {held.Take(1), true};
 }

@@ -31,9 +31,6 @@ std::vector<std::u32string> NameListArgument(Ref names);
 // The registry entry of a ⎕-name ("⎕IO", "⎕io"), or nullptr when the text is not one.
 const SystemNameEntry* FindQuadName(std::u32string_view text);
 
-// A character vector (the narrowest character type that holds the text), counted.
-Ref MakeCharVector(std::u32string_view text);
-
 CallResult QuadNC(const Ref& left, const Ref& right);
 CallResult QuadNL(const Ref& left, const Ref& right);
 CallResult QuadEX(const Ref& left, const Ref& right);

@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "format/disp2.h"
 #include "language/scan.h"
 #include "language/trap.h"
 #include "sysfns/qsys.h"
@@ -627,6 +628,11 @@ std::u32string OwnSegment(Ref ns) {
   return U"[" + description.substr(0, 79) + U"]";
 }
 
+// How a display shows an item that is not an array: a namespace reference by its display name.
+std::u32string ObjectText(Ref pocket) {
+  return IsRef(NamespaceOf(pocket)) ? DisplayName(pocket) : std::u32string(kDefaultObjectText);
+}
+
 }  // namespace
 
 // ---- Entries -----------------------------------------------------------------------------------
@@ -882,6 +888,7 @@ void InitialiseNames() {
     RegisterObjectClass(kNamespaceHandleClass, HandleFields, HandleHook);
     RegisterSpaceTrimmer(CollectNamespaceCycles);
     SetNamespaceBlockWriter(StoreNamespaceBlock);
+    SetObjectTextHook(ObjectText);
     registered = true;
   }
   g_candidateCount = 0;

@@ -5,7 +5,9 @@
 #include <map>
 #include <unordered_map>
 
+#include "format/disp.h"
 #include "heap_fixture.h"
+#include "language/dmx.h"
 #include "language/qsym.h"
 #include "language/space.h"
 #include "language/stack.h"
@@ -31,7 +33,7 @@ class NameTest : public HeapTest {
     ReleaseRef(value);
     return e;
   }
-  static Ref Chars(std::u32string_view text) { return MakeCharVector(text); }
+  static Ref Chars(std::u32string_view text) { return MakeText(text); }
   static Ref Reals(const std::vector<double>& values) {
     Ref r = AllocVector(kFloat64, static_cast<uint32_t>(values.size()));
     for (size_t i = 0; i < values.size(); ++i) DataOf<double>(r)[i] = values[i];
@@ -279,6 +281,17 @@ TEST_F(NamespaceTest, DisplayNamesFollowTheParents) {
   ReleaseRef(unnamedInA);
 }
 
+TEST_F(NamespaceTest, ReferencesInDisplayedArraysShowTheirDisplayNames) {
+  Ref a = NamedNamespace(U"A");
+  Retain(a);
+  Ref array = NestedOf({a, CreateNamespace(0), IntVector({1, 2})});
+  std::vector<std::u32string> lines = DisplayLines(array, DisplaySettings{});
+  ReleaseRef(array);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(U"#.A "), std::u32string::npos);
+  EXPECT_NE(lines[0].find(U"#.[Namespace]"), std::u32string::npos);
+}
+
 TEST_F(NamespaceTest, NamingNeedsAnUndefinedOrNamespaceEntry) {
   Ref v = Define(U"v", kNameVariable, IntVector({1}));
   EXPECT_EQ(ErrorOf([&] { CreateNamespace(v); }), kDomainError);
@@ -435,7 +448,7 @@ TEST_F(NamePathTest, PathFindsFunctionsForUndefinedNames) {
   Ref g = LookupName(U"g", LookupMode::Create);
   Ref v = LookupName(U"v", LookupMode::Create);
   auto setPath = [](std::u32string_view path) {
-    Ref text = MakeCharVector(path);
+    Ref text = MakeText(path);
     AssignSystemVariable(kQuadPATH, text);
     ReleaseRef(text);
   };
