@@ -5,6 +5,7 @@
 #include "language/space.h"
 
 #include <bit>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -26,7 +27,6 @@ namespace {
 constexpr uint32_t kNsCycleCandidate = 1u << 30;
 constexpr uint32_t kNsBeingCleared = 1u << 31;
 
-constexpr uint32_t kTreeHeaderWords = 8;
 constexpr char16_t kHeaderName = 0xFFFF;
 constexpr int kMaxLinkHops = 64;
 
@@ -73,6 +73,7 @@ Ref NewEntry(std::u16string_view name) {
   return e;
 }
 
+// The header: an 8-word entry named U+FFFF, after every name, whose left subtree is the tree.
 Ref NewTreeHeader() {
   Ref header = NewEntry(std::u16string_view(&kHeaderName, 1));
   Flags(header) = kKindName;  // no thread: nothing follows the header
@@ -321,9 +322,11 @@ Ref LookupCurrent(std::u16string_view want, LookupMode mode) {
   if (s.outcome == Outcome::Found) return FollowLinks(s.entry);
   if (mode == LookupMode::Find) return 0;
   Temporaries place;
-  place[0] = s.entry;  // not counted: taken back before the record goes
+  place[0] = s.entry;
+  Retain(s.entry);
   Ref e = NewEntry(want);
   s.entry = place.Take(0);
+  ReleaseRef(s.entry);
   Insert(s, e);
   Ref owner = Words(NamespaceTree(CurrentSpaceNamespace()))[kEntryOwner];
   Words(e)[kEntryOwner] = owner;
