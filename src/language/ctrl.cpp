@@ -8,6 +8,7 @@
 #include <string>
 
 #include "language/scan.h"
+#include "language/space.h"
 
 namespace vantor {
 
@@ -98,22 +99,6 @@ constexpr std::array<uint8_t, kKeywordCodeLimit> IndexByCode() {
 }
 constexpr std::array<uint8_t, kKeywordCodeLimit> kIndexByCode = IndexByCode();
 
-// The word as UTF-16 code units, so that the comparison with the table's keys is exact.
-std::u16string ToUtf16(std::u32string_view word) {
-  std::u16string units;
-  units.reserve(word.size());
-  for (char32_t c : word) {
-    if (c < 0x10000) {
-      units.push_back(static_cast<char16_t>(c));
-    } else {
-      char32_t v = c - 0x10000;
-      units.push_back(static_cast<char16_t>(0xD800 + ((v >> 10) & 0x3FF)));
-      units.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-    }
-  }
-  return units;
-}
-
 const KeywordEntry* SearchSorted(const std::u16string& key) {
   auto it = std::lower_bound(kSortedKeywords.begin(), kSortedKeywords.end(), key,
                              [](const KeywordEntry& e, const std::u16string& k) { return e.key < k; });
@@ -124,7 +109,7 @@ const KeywordEntry* SearchSorted(const std::u16string& key) {
 }  // namespace
 
 const KeywordEntry* FindKeyword(std::u32string_view word) {
-  std::u16string key = ToUtf16(word);
+  std::u16string key = ToUtf16(word);  // compared as UTF-16 code units, exactly
   if (const KeywordEntry* e = SearchSorted(key)) return e;
   for (char16_t& c : key)
     if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');

@@ -15,6 +15,7 @@
 #include "language/ctrl.h"
 #include "language/parse.h"
 #include "language/space.h"
+#include "language/stack.h"
 #include "language/trap.h"
 #include "memory/decimal.h"
 #include "memory/memory3.h"
@@ -47,7 +48,6 @@ enum CharClass : uint8_t {
   kClassRightParen,
   kClassLeftBracket,
   kClassRightBracket,
-  kClassBlank,
 };
 
 struct CodeCharacter {
@@ -77,8 +77,7 @@ constexpr CodeCharacter kHandledCharacters[] = {
     {kClassHash, U'#'},         {kClassAssign, U'←'},       {kClassLeftBrace, U'{'},
     {kClassRightBrace, U'}'},   {kClassLeftParen, U'('},    {kClassRightParen, U')'},
     {kClassLeftBracket, U'['},  {kClassRightBracket, U']'}, {kClassNumber, U'¯'},
-    {kClassBlank, U' '},        {kClassBlank, U'\t'},       {kClassName, U'_'},
-    {kClassName, U'∆'},         {kClassName, U'⍙'},
+    {kClassName, U'_'},         {kClassName, U'∆'},         {kClassName, U'⍙'},
 };
 
 constexpr bool IsLatinLetter(char32_t c) {
@@ -648,7 +647,7 @@ class Scanner {
   void Reserve(uint32_t n) {
     if (used_ + n > kMaxTokenBytes) SIGNAL(kLimitError);
     if (used_ + n <= capacity_) return;
-    if (g_interruptOnAllocation && g_interruptPending.load(std::memory_order_relaxed)) SIGNAL(kInterrupt);
+    if (g_interruptOnAllocation) CheckStrongInterrupt();  // interrupts are enabled: act on a pending one
     uint32_t total = capacity_ + kTokenHeaderBytes;
     uint32_t grown = total;
     while (grown < used_ + n + kTokenHeaderBytes) grown *= 2;
@@ -683,7 +682,7 @@ class Scanner {
     Emit({0, High(structureChain_), Low(structureChain_), code, kTokStructure});
     structureChain_ = used_ - 1;
   }
-  // The token after the last one may not be a reference's left side.
+  // The last token cannot end the left side of a namespace reference.
   void Ends(Place place = Place::Other) {
     referenceStart_ = -1;
     dotLeft_ = -1;

@@ -398,6 +398,15 @@ std::u32string ManyNames(uint32_t count, std::u32string_view prefix = U"n") {
   return line;
 }
 
+std::u32string ManyFloats(int count) {
+  std::u32string line;
+  for (int i = 0; i < count; ++i) {
+    std::string n = std::to_string(i) + ".5 ";
+    line += std::u32string(n.begin(), n.end());
+  }
+  return line;
+}
+
 TEST_F(ScanTest, IndexesFrom144ForNamesAndFrom256ForConstantsUseTheExtension) {
   Bytes tokens = TokensOf(ManyNames(256) + U"1 2 ⋄ 'x'");
   EXPECT_EQ(tokens[144], 112 + 143);
@@ -476,14 +485,6 @@ TEST_F(ScanTest, RejectedKeywordFailsTheScan) {
 
 // ---- Interning and space ---------------------------------------------------------------------------
 
-std::u32string ManyFloats(int count) {
-  std::u32string line;
-  for (int i = 0; i < count; ++i) {
-    std::string n = std::to_string(i) + ".5 ";
-    line += std::u32string(n.begin(), n.end());
-  }
-  return line;
-}
 
 TEST_F(ScanTest, ConstantsNothingUsesAreGivenBackWhenSpaceRunsShort) {
   TokensOf(ManyFloats(2000));
@@ -510,6 +511,29 @@ TEST_F(ScanTest, InterningSurvivesCompaction) {
   TokensOf(U"2.5");
   EXPECT_EQ(Symbol(0), t[0]);
   CheckHeapConsistency();
+}
+
+TEST_F(ScanTest, CompactionsInTheMiddleOfAScanLoseNothing) {
+  // A full heap with every other small block freed: the symbol list, the token buffer and the intern
+  // table can only grow by compacting, which happens while the scan holds its temporaries.
+  Compact(0);  // no gaps are left, so the compactions while filling move nothing
+  std::vector<Ref> blocks;
+  try {
+    for (;;) blocks.push_back(PlainBlock(16));
+  } catch (const AplError& e) {
+    ASSERT_EQ(e.errorNumber, kWsFull);
+  }
+  for (size_t i = 0; i < blocks.size(); i += 2) {
+    ASSERT_EQ(SizeWord(blocks[i]), -16);
+    FreeBlock(blocks[i]);
+  }
+  std::u32string line = ManyNames(600, U"z") + U"⋄ " + ManyFloats(300) + U"⋄ 'some text' ⍝ and a comment";
+  Bytes tokens = TokensOf(line);
+  CheckHeapConsistency();
+  std::u32string text = LineText(Stream(), List());
+  EXPECT_EQ(TokensOf(text), tokens);
+  EXPECT_EQ(SymbolCount(List()), 600u + 3);
+  EXPECT_EQ(NumberAt(Symbol(600), 299), 299.5);
 }
 
 // ---- Robustness ------------------------------------------------------------------------------------
