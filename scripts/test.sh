@@ -13,3 +13,12 @@ scripts/setup.sh build-sanitize -DVANTOR_SANITIZE=ON -DVANTOR_BENCH=OFF -DCMAKE_
 cmake --build build-sanitize -j "$jobs" --target unit_tests
 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -E '^process\.'
+
+# The fuzz target: any line at all, for a bounded time, starting from the corpus of kept inputs
+# (every transcript line and each input that once failed). New findings are written to build-fuzz/.
+scripts/setup.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOR_FUZZ=ON -DVANTOR_SANITIZE=ON \
+  -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build-fuzz -j "$jobs" --target fuzz_line
+mkdir -p build-fuzz/corpus build-fuzz/findings
+build-fuzz/fuzz_line -max_total_time=60 -timeout=10 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
+  build-fuzz/corpus tests/fuzz/corpus

@@ -18,6 +18,7 @@
 
 #include "host/host.h"
 #include "language/parse.h"
+#include "language/trap.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/stack.h"
@@ -359,7 +360,8 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
 // system variables (which every namespace refers to), the names with # and ⎕SE, the state indicator
 // and last the evaluator's dispatch tables.
 constexpr void (*kModuleInitialisers[])() = {
-    InitialiseScanner, InitialiseSystemVariables, InitialiseNames, InitialiseStack, InitialiseEvaluator,
+    InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
+    InitialiseEvaluator,
 };
 
 void InitialiseModules() {

@@ -339,7 +339,8 @@ static bool IsFunction(Ref r) {
          (kind == kKindObject && (TypeWord(r) & 0xFFFF) == kDfnObjectClass);
 }
 
-static bool IsArrayValue(Ref r) { return IsRef(r) && (IsArrayKind(KindOf(TypeWord(r))) || IsNamespaceObject(r)); }
+// A value that may be an argument: an array or a namespace reference.
+static bool IsArgumentValue(Ref r) { return IsRef(r) && (IsArrayKind(KindOf(TypeWord(r))) || IsNamespaceObject(r)); }
 
 // A new derived function: left operand, operator, right operand (codes or counted references).
 static Ref MakeDerived(Ref leftOperand, uint32_t op, Ref rightOperand) {
@@ -388,27 +389,28 @@ static Ref FunctionFromValue(Ref value) {
 }
 
 // ---- Stranding ---------------------------------------------------------------------------------------
-// Two adjacent values form a strand. A value read as a single item (a name, a single constant, a
+// Adjacent values form a strand. A value read as a single item (a name, a single constant, a
 // parenthesised result) is one item; a strand (a numeric strand constant, or a strand already built)
 // contributes its elements. Any item that is not a simple scalar, or characters mixed with numbers,
-// make a nested vector; otherwise the widest character or number type present wins.
+// make a nested vector; otherwise the widest character or number type present wins. When a strand
+// starts, the values further to the left that can only join it (constants, and names of variables
+// holding simple scalars) are gathered at once, so that a long strand is built in one allocation.
 
 namespace {
 
-struct StrandSide {
-  Ref value;
-  bool single;
+// One part of a strand; the references live in a registered buffer so that they follow compaction.
+struct StrandParts {
+  std::vector<Ref> values;     // counted, in source order once gathered
+  std::vector<uint8_t> single;
 
-  uint64_t Items() const { return single ? 1 : ElementCount(value); }
-  bool Nested() const { return KindOf(TypeWord(value)) == kKindNested; }
-  // The simple scalar array holding item i (and its index in it), or 0 when the item is not one.
-  std::pair<Ref, uint64_t> Scalar(uint64_t i) const {
-    if (single) {
-      bool simpleScalar = KindOf(TypeWord(value)) == kKindSimple && RankOf(TypeWord(value)) == 0;
-      return {simpleScalar ? value : 0, 0};
-    }
-    if (!Nested()) return {value, i};
-    Ref item = DataOf<Ref>(value)[i];
+  uint64_t Items(size_t p) const { return single[p] ? 1 : ElementCount(values[p]); }
+  // The simple scalar array holding item i of part p (and its index there), or 0 when it is not one.
+  std::pair<Ref, uint64_t> Scalar(size_t p, uint64_t i) const {
+    Ref v = values[p];
+    bool simpleArray = KindOf(TypeWord(v)) == kKindSimple;
+    if (single[p]) return {simpleArray && RankOf(TypeWord(v)) == 0 ? v : 0, 0};
+    if (simpleArray) return {v, i};
+    Ref item = DataOf<Ref>(v)[i];
     bool simpleScalar = IsRef(item) && KindOf(TypeWord(item)) == kKindSimple && RankOf(TypeWord(item)) == 0;
     return {simpleScalar ? item : 0, 0};
   }
@@ -428,12 +430,12 @@ int NumberRank(ElementType t) {
 }
 int CharacterWidth(ElementType t) { return t == kChar32 ? 3 : t == kChar16 ? 2 : 1; }
 
-ElementType StrandType(const StrandSide (&sides)[2]) {
+ElementType StrandType(const StrandParts& parts) {
   bool characters = false, numbers = false;
   ElementType number = kBool, character = kChar8;
-  for (const StrandSide& side : sides) {
-    for (uint64_t i = 0; i < side.Items(); ++i) {
-      Ref array = side.Scalar(i).first;
+  for (size_t p = 0; p < parts.values.size(); ++p) {
+    for (uint64_t i = 0; i < parts.Items(p); ++i) {
+      Ref array = parts.Scalar(p, i).first;
       if (!array) return kRefElement;
       ElementType t = ElementOf(TypeWord(array));
       if (kElementInfo[t].classes & kClassCharacter) {
@@ -452,34 +454,72 @@ ElementType StrandType(const StrandSide (&sides)[2]) {
 
 }  // namespace
 
-// Forms the strand of NewValue (on the left) and LeftSlot, leaving it in LeftSlot.
+static bool IsSimpleScalarValue(Ref r) {
+  return IsRef(r) && KindOf(TypeWord(r)) == kKindSimple && RankOf(TypeWord(r)) == 0;
+}
+
+// Gathers, right to left, the constants and the names of variables holding simple scalars that stand
+// to the left of the strand being formed, moving the cursor past them. Stops at anything else, and at
+// a name that still has to be bound to this namespace or is followed by a namespace dot. Allocates
+// nothing.
+static void GatherStrandLookAhead(StrandParts& parts) {
+  Ref home = Words(ExecutingNamespace())[kNsSelf];
+  while (Cursor() > StreamFirstToken() + 1) {
+    uint8_t code = ByteAt(Cursor() - 1);
+    if (code == kTokConstant || code == kTokStrand) {
+      Ref constant = SymbolSlot(ByteAt(Cursor() - 2));
+      Retain(constant);
+      parts.values.push_back(constant);
+      parts.single.push_back(code == kTokConstant);
+      Cursor() -= 2;
+      continue;
+    }
+    if (code < kTokFirstName) return;
+    Ref entry = SymbolSlot(code - kTokFirstName);
+    if (Words(entry)[kEntryOwner] != home || EntryClass(entry) != kNameVariable) return;
+    if (Cursor() - 1 > StreamFirstToken() && ByteAt(Cursor() - 2) == kTokNamespaceDot) return;
+    Ref value = EntryValue(entry);
+    if (!IsSimpleScalarValue(value)) return;
+    Retain(value);
+    parts.values.push_back(value);
+    parts.single.push_back(true);
+    Cursor() -= 1;
+  }
+}
+
+// Forms the strand of NewValue (on the left) and LeftSlot, with whatever further values the look-ahead
+// gathers, and leaves it in LeftSlot.
 static void StrandIntoLeft(bool newSingle) {
-  bool leftSingle = (g_level.flags & kFlagLeftSingle) != 0;
-  // The sides are read from their slots each time: making an item scalar may move every pocket.
-  auto side = [&](int s) { return s == 0 ? StrandSide{NewValue(), newSingle} : StrandSide{Left(), leftSingle}; };
-  const StrandSide initial[2] = {side(0), side(1)};
-  uint64_t total = initial[0].Items() + initial[1].Items();
-  ElementType type = StrandType(initial);
-  if (total > 0xFFFFFFFFull) SIGNAL(kLimitError);
+  StrandParts parts;
+  if (!(g_level.flags & kFlagAssign)) GatherStrandLookAhead(parts);
+  std::reverse(parts.values.begin(), parts.values.end());
+  std::reverse(parts.single.begin(), parts.single.end());
+  parts.values.push_back(Take(NewValue()));
+  parts.single.push_back(newSingle);
+  parts.values.push_back(Take(Left()));
+  parts.single.push_back((g_level.flags & kFlagLeftSingle) != 0);
   Temporaries hold;
+  hold.SetBuffer(parts.values.data(), static_cast<uint32_t>(parts.values.size()));
+  uint64_t total = 0;
+  for (size_t p = 0; p < parts.values.size(); ++p) total += parts.Items(p);
+  if (total > 0xFFFFFFFFull) SIGNAL(kLimitError);
+  ElementType type = StrandType(parts);
   hold[0] = AllocVector(type, static_cast<uint32_t>(total));
   uint64_t out = 0;
-  for (int s = 0; s < 2; ++s) {
-    for (uint64_t i = 0; i < side(s).Items(); ++i, ++out) {
+  for (size_t p = 0; p < parts.values.size(); ++p) {
+    for (uint64_t i = 0; i < parts.Items(p); ++i, ++out) {
       if (type != kRefElement) {
-        auto [array, index] = side(s).Scalar(i);
+        auto [array, index] = parts.Scalar(p, i);
         CopyElement(hold[0], out, array, index);
-      } else if (side(s).single) {
-        Retain(side(s).value);
-        DataOf<Ref>(hold[0])[out] = side(s).value;
+      } else if (parts.single[p]) {
+        Retain(parts.values[p]);
+        DataOf<Ref>(hold[0])[out] = parts.values[p];
       } else {
-        Ref item = ElementAsScalar(side(s).value, i);
+        Ref item = ElementAsScalar(parts.values[p], i);  // may move every pocket
         DataOf<Ref>(hold[0])[out] = item;
       }
     }
   }
-  Release(Left());
-  Release(NewValue());
   Left() = hold.Take(0);
   g_level.flags &= ~kFlagLeftSingle;
 }
@@ -696,9 +736,7 @@ static void AssignEntry(Ref entry, Ref value) {
     return;
   }
   if (current == kNameLabel) SIGNAL_MESSAGE(kSyntaxError, U"Can't change nameclass on assignment");
-  Ref stored = wanted == kNameFunction ? FunctionAsValue(value) : value;
-  Retain(stored);
-  SetEntry(entry, wanted, stored);
+  SetEntry(entry, wanted, value);  // the entry counts the value
 }
 
 // Assigns `value` to the target in LeftSlot: a name, a system variable, or a strand of names.
@@ -732,7 +770,7 @@ static void AssignTarget(Ref target, Ref value) {
 // ← applied: LeftSlot the target, RightSlot the value. The value is the (shy) result.
 static CallResult Assign(const Ref& target, const Ref& value) {
   if (!target) SIGNAL(kSyntaxError);  // nothing to assign to
-  if (!IsArrayValue(value) && !IsFunction(value)) SIGNAL(kSyntaxError);
+  if (!IsArgumentValue(value) && !IsFunction(value)) SIGNAL(kSyntaxError);
   AssignTarget(target, value);
   Retain(value);
   return {value, true};
@@ -772,8 +810,8 @@ static Applied ApplyPending() {
   Ref fn = PendingFunction();
   bool dyadic = Left() != 0;
   if (!Right()) SIGNAL(kSyntaxError);  // a function without its right argument
-  if (!IsArrayValue(Right())) SIGNAL(kSyntaxError);
-  if (dyadic && !TakesTarget(fn) && !IsArrayValue(Left())) SIGNAL(kSyntaxError);
+  if (!IsArgumentValue(Right()) && !(fn == kCodeAssign && IsFunction(Right()))) SIGNAL(kSyntaxError);
+  if (dyadic && !TakesTarget(fn) && !IsArgumentValue(Left())) SIGNAL(kSyntaxError);
   if (fn == kCodeExecute) {
     StartExecute(dyadic);
     return Applied::Later;
@@ -826,6 +864,14 @@ static void FinishFunctionStep() {
 
 // A function has been read (a code or a counted reference).
 static void FunctionStep(Ref item) {
+  if (item == kCodeAssign && PendingFunction() && !Right() && !Left()) {
+    // f←+/ : the function standing alone to the right of ← is the value assigned.
+    Right() = FunctionAsValue(Take(PendingFunction()));
+    PendingFunction() = item;
+    g_level.functionToken = g_tokenStart;
+    g_level.flags |= kFlagAssign;
+    return;
+  }
   if (PendingFunction()) {
     if (!Left() && IsOperatorLike(PendingFunction())) {
       // / ⌿ \ ⍀ and ← with a function to their left and no value: they act as operators.
@@ -1214,7 +1260,7 @@ static void Escape() { g_abandonLine = true; }
 
 // Shows a statement's value in immediate execution.
 static void DisplayValue(Ref value) {
-  if (!ResultsDisplayed() || !IsArrayValue(value)) return;
+  if (!ResultsDisplayed() || !IsArgumentValue(value)) return;
   for (const std::u32string& line : DisplayLines(value, CurrentDisplaySettings())) WriteSessionLine(line);
 }
 

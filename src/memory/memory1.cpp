@@ -391,6 +391,8 @@ static bool MoveEnd(uint32_t freeFrom, uint32_t newEnd) {
   return true;
 }
 
+uint64_t StandardHeadroomWords() { return HeadroomWords(0); }
+
 bool GrowHeap(uint32_t neededEnd) {
   SpaceDescriptor& s = *g_space;
   if (neededEnd > s.maxEnd) return false;

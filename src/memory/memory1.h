@@ -161,6 +161,8 @@ uint32_t TrimCaches();
 // True when a root-block reference or a registered temporary refers to the pocket.
 bool HeldByRoots(Ref pocket);
 
+// The headroom that heap growth leaves after the used part, in words.
+uint64_t StandardHeadroomWords();
 // Grows the space's end so that `neededWords` more words fit after the used part; false when the
 // limit is reached. Used by compaction.
 bool GrowHeap(uint32_t neededEndOffset);

@@ -242,10 +242,13 @@ void Compact(uint32_t requestedWords, bool forSave) {
   if (s.end > top) BlockSize(top) = static_cast<int32_t>((s.end - top) / 4);
   s.rover = s.lowWater = top;
   if (requestedWords > 0) {
+    // Growing only to fit the request would leave the heap just as full, and the next allocation
+    // would compact again: keep the standard headroom while the limit allows.
     uint64_t freeWords = (s.end - top) / 4;
     uint64_t neededEnd = top + 4ull * requestedWords;
-    if (freeWords < requestedWords && (neededEnd > s.maxEnd || !GrowHeap(static_cast<uint32_t>(neededEnd))))
-      SIGNAL(kWsFull);
+    bool roomy = freeWords >= requestedWords + StandardHeadroomWords();
+    bool grown = !roomy && neededEnd <= s.maxEnd && GrowHeap(static_cast<uint32_t>(neededEnd));
+    if (!grown && freeWords < requestedWords) SIGNAL(kWsFull);
   } else {
     SetHeapEndWithHeadroom(top);
   }
