@@ -5,17 +5,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 #include "format/disp1.h"
 #include "format/disp2.h"
 #include "language/trap.h"
+#include "sysfns/quadvar.h"
 
 namespace vantor {
 
 static constexpr char kUnit[] = "disp";
-static constexpr uint32_t kUnexpectedElementRow = 94;  // "Display encountered an unexpected element type within an array"
 
-DisplaySettings CurrentDisplaySettings() { return DisplaySettings{}; }
+DisplaySettings CurrentDisplaySettings() { return DisplaySettings{PrintPrecision(), PrintWidth()}; }
 
 namespace {
 
@@ -99,6 +100,7 @@ class DisplaySource {
   void PrepareFastPath(ElementType element) {
     uint32_t rank = RankOf(TypeWord(array_));
     uint32_t columns = rank == 0 ? 1 : ShapeOf(array_)[rank - 1];
+    CheckDisplayColumns(columns);
     uint64_t rows = rank == 2 ? ShapeOf(array_)[0] : 1;
     fast_ = element == kBool ? Fast::kBoolean : Fast::kSmallInteger;
     rank_ = rank;
@@ -224,7 +226,8 @@ ElementType NarrowestCharacterType(const DisplayText& text) {
 template <typename T>
 void CopyLines(const DisplayText& text, T* data) {
   for (const std::u32string& line : text.lines) {
-    if (line.size() > text.width) SIGNAL_ROW(kInternalError, kUnexpectedElementRow);
+    if (line.size() > text.width)
+      SIGNAL_MESSAGE(kInternalError, U"Display encountered an unexpected element type within an array");
     data = std::copy(line.begin(), line.end(), data);
     data = std::fill_n(data, text.width - line.size(), static_cast<T>(kDisplayBlank));
   }

@@ -17,8 +17,7 @@ struct DisplaySettings {
   int printWidth = 76;      // ⎕PW: lines longer than this are folded
 };
 
-// The settings in force: the single place that reads ⎕PP and ⎕PW. Until the system variables exist
-// it returns the defaults.
+// The settings in force: the single place that reads ⎕PP and ⎕PW.
 DisplaySettings CurrentDisplaySettings();
 
 // The display before folding: one entry per line (the blank lines between planes are empty), every

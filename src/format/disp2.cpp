@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "language/trap.h"
+#include "sysfns/quadvar.h"
 
 namespace vantor {
 
@@ -17,14 +18,17 @@ static constexpr char kUnit[] = "disp2";
 // ---- Hooks and characters -----------------------------------------------------------------------
 
 static ObjectTextFn g_objectText = nullptr;
-static AvCharacterFn g_avCharacter = nullptr;
 
 void SetObjectTextHook(ObjectTextFn hook) { g_objectText = hook; }
-void SetAvCharacterHook(AvCharacterFn hook) { g_avCharacter = hook; }
+
+static std::u32string ObjectText(Ref item) {
+  if (IsNullItem(item)) return kNullText;
+  return g_objectText ? g_objectText(item) : std::u32string(kDefaultObjectText);
+}
 
 char32_t CharacterAt(ElementType type, const uint8_t* data, uint64_t i) {
   switch (type) {
-    case kCharAv: return g_avCharacter ? g_avCharacter(data[i]) : data[i];
+    case kCharAv: return AvCharacter(data[i]);
     case kChar8: return data[i];
     case kChar16: return reinterpret_cast<const uint16_t*>(data)[i];
     default: return reinterpret_cast<const char32_t*>(data)[i];
@@ -176,6 +180,10 @@ std::vector<std::u32string> ControlCharacterCanvas(Ref array) {
 
 // ---- Measuring ------------------------------------------------------------------------------------
 
+void CheckDisplayColumns(uint64_t columns) {
+  if (columns > kMaxDisplayColumns) SIGNAL_MESSAGE(kLimitError, U"Unable to format result");
+}
+
 static bool IsSimpleScalar(Ref item) {
   uint32_t type = TypeWord(item);
   return KindOf(type) == kKindSimple && RankOf(type) == 0;
@@ -238,15 +246,14 @@ class LayoutBuilder {
     node.array = item;
     uint32_t type = TypeWord(item);
     if (!IsArrayKind(KindOf(type))) {
-      std::u32string text = g_objectText ? g_objectText(item) : std::u32string(kDefaultObjectText);
-      SetText(node, {std::move(text)}, 1);
+      SetText(node, {ObjectText(item)}, 1);
       return index;
     }
     node.type = ElementOf(type);
     node.rank = RankOf(type);
     node.rowCount = RowCount(item);
     node.columnCount = ColumnCount(item);
-    if (node.columnCount > kMaxDisplayColumns) SIGNAL_ROW(kLimitError, kUnableToFormatRow);
+    CheckDisplayColumns(node.columnCount);
     node.firstColumn = layout_.columns.size();
     if (KindOf(type) == kKindSimple) {
       MeasureSimple(node);
@@ -259,8 +266,6 @@ class LayoutBuilder {
     }
     return index;
   }
-
-  static constexpr uint32_t kUnableToFormatRow = 31;  // "Unable to format result"
 
   void SetText(LayoutNode& node, std::vector<std::u32string> lines, uint32_t rank) {
     node.form = NodeForm::kText;

@@ -14,17 +14,14 @@ namespace vantor {
 
 // The text shown for an item that is not an array (a namespace reference, a function). The names
 // unit installs it; it must not allocate in the workspace (a display holds references across it).
-// Without a hook such an item shows as kDefaultObjectText.
+// Without a hook such an item shows as kDefaultObjectText; ⎕NULL always shows as kNullText.
 using ObjectTextFn = std::u32string (*)(Ref pocket);
 void SetObjectTextHook(ObjectTextFn hook);
 inline constexpr char32_t kDefaultObjectText[] = U"[Object]";
+inline constexpr char32_t kNullText[] = U"[Null]";
 
-// The Unicode character at a position of ⎕AV, for arrays of element type 0. Installed by the unit
-// that owns ⎕AVU; without it a position shows as the character with that code point.
-using AvCharacterFn = char32_t (*)(uint8_t position);
-void SetAvCharacterHook(AvCharacterFn hook);
-
-// Element i of a character array of `type` as a code point.
+// Element i of a character array of `type` as a code point (⎕AV positions through the executing
+// namespace's ⎕AVU).
 char32_t CharacterAt(ElementType type, const uint8_t* data, uint64_t i);
 inline bool IsCharacterType(ElementType type) { return kElementInfo[type].classes & kClassCharacter; }
 
@@ -83,6 +80,7 @@ struct Layout {
 // LIMIT ERROR ("Unable to format result") for more than kMaxDisplayColumns columns, NONCE ERROR for
 // a missing array or an element type with no display form.
 inline constexpr uint32_t kMaxDisplayColumns = 268435452;
+void CheckDisplayColumns(uint64_t columns);
 Layout MeasureLayout(Ref array, int printPrecision);
 
 // Appends line `line` (0 ≤ line < height) of a node: exactly `width` characters.

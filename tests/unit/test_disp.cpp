@@ -13,6 +13,7 @@
 #include "heap_fixture.h"
 #include "language/trap.h"
 #include "memory/decimal.h"
+#include "sysfns/quadvar.h"
 
 namespace vantor::test {
 namespace {
@@ -262,15 +263,13 @@ TEST_F(DisplayTest, OverstrikeTableWorksInEitherOrder) {
   EXPECT_EQ(Overstrike(U'a', U'_'), 0u);
 }
 
-TEST_F(DisplayTest, AvPositionsThroughTheHook) {
-  Ref r = Make(kCharAv, {3}, [](Ref a, uint64_t) {
-    DataOf<uint8_t>(a)[0] = 1;
-    DataOf<uint8_t>(a)[1] = 2;
-    DataOf<uint8_t>(a)[2] = 3;
-  });
-  SetAvCharacterHook([](uint8_t position) -> char32_t { return U"?⍺⍵⍬"[position]; });
-  EXPECT_EQ(Show(r), Lines{U"⍺⍵⍬"});
-  SetAvCharacterHook(nullptr);
+// ⎕AV positions show as the characters the default ⎕AVU gives them, control characters included.
+TEST_F(DisplayTest, AvPositions) {
+  auto positions = [](std::vector<uint8_t> p) {
+    return Make(kCharAv, VectorShape(p.size()), [&](Ref a, uint64_t) { std::copy(p.begin(), p.end(), DataOf<uint8_t>(a)); });
+  };
+  EXPECT_EQ(Show(positions({14, 15, 17})), Lines{U"⍺⍵a"});
+  EXPECT_EQ(Show(positions({17, 1, 16})), Lines{U"_"});
 }
 
 // ---- Nested arrays --------------------------------------------------------------------------------
@@ -316,6 +315,8 @@ TEST_F(DisplayTest, ItemsThatAreNotArrays) {
   EXPECT_EQ(Show(r), Lines{U" #.ns  1"});
   EXPECT_EQ(Show(object), Lines{U"#.ns"});
   SetObjectTextHook(nullptr);
+  InitialiseSystemVariables();
+  EXPECT_EQ(Show(Nested({IntScalar(1), NullItem()})), Lines{U"1  [Null] "});
 }
 
 // A 100,000-deep chain of enclosures displays without recursion: each level frames its item with
@@ -433,6 +434,23 @@ TEST_F(DisplayTest, RefusedArrays) {
   EXPECT_EQ(ErrorOf(Nested({Numbers<int64_t>(kInt64, {}, {1})})), kNonceError);
 }
 
+TEST_F(DisplayTest, TooManyColumns) {
+  ReleaseSpace(kMainSpace);
+  Reset(64u << 20);
+  Ref bits = Make(kBool, {kMaxDisplayColumns + 1}, [](Ref r, uint64_t count) {
+    std::memset(DataOf<uint8_t>(r), 0, (count + 7) / 8);
+  });
+  for (Ref array : {bits, Enclose(bits)}) {
+    try {
+      DisplayLines(array, DisplaySettings{});
+      ADD_FAILURE() << "no error";
+    } catch (const AplError& e) {
+      EXPECT_EQ(e.errorNumber, kLimitError);
+      EXPECT_EQ(e.messageRow, MessageRow(U"Unable to format result"));
+    }
+  }
+}
+
 TEST_F(DisplayTest, SinkReceivesTheFoldedLines) {
   std::vector<int32_t> values;
   for (int i = 1; i <= 30; ++i) values.push_back(i);
@@ -488,6 +506,14 @@ TEST_F(DisplayTest, FormatMonadic) {
     EXPECT_EQ(ElementOf(TypeWord(result.value)), c.type) << c.name;
     EXPECT_EQ(TextOf(result.value), c.text) << c.name;
   }
+}
+
+TEST_F(DisplayTest, FormatReadsPrintPrecision) {
+  InitialiseSystemVariables();
+  Ref three = IntScalar(3);
+  AssignSystemVariable(kQuadPP, three);
+  Ref value = FloatScalar(2.675);
+  EXPECT_EQ(TextOf(FormatMonadic(0, value).value), U"2.67");
 }
 
 TEST_F(DisplayTest, FormatOfCharactersIsTheArrayItself) {
