@@ -884,16 +884,14 @@ uint32_t CollectNamespaceCycles() {
 }
 
 void InitialiseNames() {
-  static bool registered = false;
-  if (!registered) {
-    RegisterKind(kKindName, EntryFields, EntryHook);
-    RegisterObjectClass(kNamespaceObjectClass, NamespaceFields, NamespaceHook);
-    RegisterObjectClass(kNamespaceHandleClass, HandleFields, HandleHook);
-    RegisterSpaceTrimmer(CollectNamespaceCycles);
-    SetNamespaceBlockWriter(StoreNamespaceBlock);
-    SetObjectTextHook(ObjectText);
-    registered = true;
-  }
+  RegisterKind(kKindName, EntryFields, EntryHook);
+  RegisterObjectClass(kNamespaceObjectClass, NamespaceFields, NamespaceHook);
+  RegisterObjectClass(kNamespaceHandleClass, HandleFields, HandleHook);
+  SetNamespaceBlockWriter(StoreNamespaceBlock);
+  SetObjectTextHook(ObjectText);
+  static bool trimmerRegistered = false;  // the trimmer list only grows
+  if (!trimmerRegistered) RegisterSpaceTrimmer(CollectNamespaceCycles);
+  trimmerRegistered = true;
   g_candidateCount = 0;
   RootWordAt(kRootRootNamespace) = NewNamespace(0, 0);
   Ref session = NewNamespace(0, 0);
