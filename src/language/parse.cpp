@@ -599,6 +599,7 @@ static Ref InnermostOfPendingChain() {
 // function is an unfinished operator chain it takes the innermost left operand of the chain and its
 // place in it, so that operators bind long left scope: f∘g¨ is (f∘g)¨ and +.×/ is (+.×)/.
 static void DyadicOperatorStep(uint32_t op) {
+  if (OperatorAwaiting()) SIGNAL(kSyntaxError);  // two operators side by side
   if (op == kCodeVariant) op = kVariantOperatorCode;
   if (Left()) {
     Ref operand = Take(Left());
@@ -1064,6 +1065,7 @@ static void CloseParenthesisStep() {
 // is read again when that level ends.
 static bool CompleteAtBoundary(uint32_t boundaryEnd) {
   if (OperatorAwaiting()) SIGNAL(kSyntaxError);  // an operator without its left operand
+  if (IndexPending()) SIGNAL(kSyntaxError);      // an index list with nothing to index
   if (!PendingFunction()) return true;
   if (!Right()) {
     if (PendingFunction() == kCodeOff) QuadOff(0);
@@ -1092,6 +1094,8 @@ static bool CompleteAtBoundary(uint32_t boundaryEnd) {
 }
 
 static void OpenParenthesisStep(uint32_t boundaryEnd) {
+  Ref frame = CurrentFrame();
+  if (FrameClassOf(frame) != kFrameNesting || FrameSubTypeOf(frame) != kNestingParenthesis) SIGNAL(kSyntaxError);
   if (!CompleteAtBoundary(boundaryEnd)) return;
   Ref value = Take(Left());
   PopNesting(kNestingParenthesis);
@@ -1121,17 +1125,24 @@ static void CollectIndexItem() {
   Put(Words(frame)[kNestItemList], grown);
 }
 
+// ; and [ belong to an index-bracket level: anywhere else they are SYNTAX ERROR.
+static void RequireBracketLevel() {
+  Ref frame = CurrentFrame();
+  if (FrameClassOf(frame) != kFrameNesting || FrameSubTypeOf(frame) != kNestingBracket) SIGNAL(kSyntaxError);
+}
+
 static void SemicolonStep(uint32_t boundaryEnd) {
+  RequireBracketLevel();
   if (!CompleteAtBoundary(boundaryEnd)) return;
   CollectIndexItem();
   ClearRegisters();
 }
 
 static void OpenBracketStep(uint32_t boundaryEnd) {
+  RequireBracketLevel();
   if (!CompleteAtBoundary(boundaryEnd)) return;
   CollectIndexItem();
   Ref frame = CurrentFrame();
-  if (FrameClassOf(frame) != kFrameNesting || FrameSubTypeOf(frame) != kNestingBracket) SIGNAL(kSyntaxError);
   Ref list = Take(Words(frame)[kNestItemList]);
   PopNesting(kNestingBracket);
   if (PendingItem()) SIGNAL(kSyntaxError);
@@ -1304,6 +1315,7 @@ static bool DeliverStatementValue(Ref value, bool shy) {
 
 // ⋄, a label mark or the line start ends the statement. Returns true when the line is finished.
 static bool StatementEndStep(uint32_t boundaryEnd) {
+  if (FrameClassOf(CurrentFrame()) == kFrameNesting) SIGNAL(kSyntaxError);  // a ) or ] never opened
   if (!CompleteAtBoundary(boundaryEnd)) return false;
   if (g_abandonLine) return true;
   Ref value = Take(Left());

@@ -17,6 +17,7 @@
 #include "language/space.h"
 #include "language/stack.h"
 #include "memory/memory1.h"
+#include "language/trap.h"
 #include "sysfns/quadvar.h"
 
 using namespace vantor;
@@ -29,24 +30,29 @@ static bool EndsTheProcess(const std::u32string& line) {
   return systemCommand || upper.find(U"OFF") != std::u32string::npos;
 }
 
-static void StartOnce() {
-  static bool started = false;
-  if (started) return;
-  started = true;
-  Startup().startupFlags = kFlagDisplayResults;  // values are formatted (and written to /dev/null)
-  Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
-  ObtainSpace(kMainSpace, 16u << 20, 0);
+// Every input starts from a fresh workspace, so that a failing input fails on its own and can be kept
+// as a regression test.
+static void StartFresh() {
+  static bool configured = false;
+  if (!configured) {
+    configured = true;
+    Startup().startupFlags = kFlagDisplayResults;  // values are formatted (and written to /dev/null)
+    Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
+    Startup().diagnosticBits = kDiagCheckAfterCompaction;  // check the whole heap after every compaction
+  }
+  ObtainSpace(kMainSpace, 4u << 20, 0);
   SwitchSpace(kMainSpace);
   InitialiseHeap();
   InitialiseScanner();
   InitialiseSystemVariables();
+  InitialiseErrors();
   InitialiseNames();
   InitialiseStack();
   InitialiseEvaluator();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  StartOnce();
+  StartFresh();
   std::u32string line = FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
   if (line.find_first_of(U"\r\n") != std::u32string::npos || EndsTheProcess(line)) return 0;
   ExecuteLine(line);
