@@ -319,6 +319,8 @@ static uint32_t TrimInternTable() {
   for (uint32_t i = 0; i < TableSlots(table); ++i) {
     Ref& slot = DataOf<Ref>(table)[i];
     if (!IsRef(slot) || !OnlyRecordHolds(Words(slot)[kRecordItem])) continue;
+    // Code that is running may hold the item or its record in a temporary without counting it.
+    if (HeldByRoots(slot) || HeldByRoots(Words(slot)[kRecordItem])) continue;
     Ref item = Words(slot)[kRecordItem];
     if (KindOf(TypeWord(item)) == kKindSimple) freed += PocketWords(item);
     freed += kRecordWords;
