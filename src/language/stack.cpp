@@ -121,16 +121,18 @@ void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState) {
   *LocalisationLink() = hold.Take(2);
 }
 
-// Undoes the records of a localisation frame in reverse order.
-static void UndoLocalisation(Ref frame) {
-  for (uint32_t i = Words(frame)[kLocalCountWord]; i-- > 0;) UndoLocalRecord(Words(frame) + kLocalFirstWord + 3 * i);
+// Undoes the records of the localisation frame held in `frame[0]`, in reverse order. Undoing a record
+// may allocate, so the frame is found again through the temporary for each record.
+static void UndoLocalisation(Temporaries& frame) {
+  for (uint32_t i = Words(frame[0])[kLocalCountWord]; i-- > 0;)
+    UndoLocalRecord(Words(frame[0]) + kLocalFirstWord + 3 * i);
 }
 
 void CutBackTo(Ref target) {
   while (CurrentFrame() != target && FrameClassOf(CurrentFrame()) != kFrameImmediate) {
-    Ref frame = PopFrame();
-    if (FrameClassOf(frame) == kFrameLocalisation) UndoLocalisation(frame);
-    Release(frame);
+    Temporaries frame;
+    frame[0] = PopFrame();  // released when the temporary goes
+    if (FrameClassOf(frame[0]) == kFrameLocalisation) UndoLocalisation(frame);
   }
 }
 
