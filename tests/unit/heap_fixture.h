@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "memory/memory1.h"
@@ -11,6 +12,22 @@
 namespace vantor::test {
 
 inline constexpr uint32_t kTestWorkspaceBytes = 16u * 1024 * 1024;
+
+// Element i of a simple array as a double, in storage order: a complex array's real and imaginary
+// parts are elements 2k and 2k+1; characters give their code points.
+inline double StoredNumber(Ref r, uint64_t i) {
+  switch (ElementOf(TypeWord(r))) {
+    case kBool: return GetBit(DataOf<uint8_t>(r), i);
+    case kInt8: return DataOf<int8_t>(r)[i];
+    case kInt16: return DataOf<int16_t>(r)[i];
+    case kInt32: return DataOf<int32_t>(r)[i];
+    case kFloat64: case kComplex: return DataOf<double>(r)[i];
+    case kChar8: return DataOf<uint8_t>(r)[i];
+    case kChar16: return DataOf<uint16_t>(r)[i];
+    case kChar32: return DataOf<uint32_t>(r)[i];
+    default: return NAN;
+  }
+}
 
 class HeapTest : public ::testing::Test {
  protected:

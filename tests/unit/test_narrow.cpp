@@ -31,20 +31,9 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-// Reads element i of any numeric or character array as a double (complex: the real part).
+// Element i as a double; for complex arrays its real part.
 double ValueAt(Ref r, uint64_t i) {
-  switch (ElementOf(TypeWord(r))) {
-    case kBool: return GetBit(DataOf<uint8_t>(r), i);
-    case kInt8: return DataOf<int8_t>(r)[i];
-    case kInt16: return DataOf<int16_t>(r)[i];
-    case kInt32: return DataOf<int32_t>(r)[i];
-    case kFloat64: return DataOf<double>(r)[i];
-    case kComplex: return DataOf<double>(r)[2 * i];
-    case kChar8: return DataOf<uint8_t>(r)[i];
-    case kChar16: return DataOf<uint16_t>(r)[i];
-    case kChar32: return DataOf<uint32_t>(r)[i];
-    default: return NAN;
-  }
+  return StoredNumber(r, ElementOf(TypeWord(r)) == kComplex ? 2 * i : i);
 }
 
 class Narrowing : public HeapTest, public ::testing::WithParamInterface<Case> {};

@@ -306,18 +306,6 @@ class ScanNumbers : public ScanTest, public ::testing::WithParamInterface<Number
 
 void PrintTo(const NumberCase& c, std::ostream* os) { *os << Utf8(c.text); }
 
-double NumberAt(Ref r, size_t i) {
-  switch (ElementOf(TypeWord(r))) {
-    case kBool: return GetBit(DataOf<uint8_t>(r), i);
-    case kInt8: return DataOf<int8_t>(r)[i];
-    case kInt16: return DataOf<int16_t>(r)[i];
-    case kInt32: return DataOf<int32_t>(r)[i];
-    case kFloat64: return DataOf<double>(r)[i];
-    case kComplex: return DataOf<double>(r)[i];
-    default: return NAN;
-  }
-}
-
 TEST_P(ScanNumbers, ConvertsWithCorrectRoundingAndNarrows) {
   const NumberCase& c = GetParam();
   TokensOf(c.text);
@@ -327,7 +315,7 @@ TEST_P(ScanNumbers, ConvertsWithCorrectRoundingAndNarrows) {
   size_t n = c.type == kComplex ? c.values.size() / 2 : c.values.size();
   EXPECT_EQ(ElementCount(constant), n);
   EXPECT_EQ(RankOf(TypeWord(constant)), n == 1 ? 0u : 1u);
-  for (size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(NumberAt(constant, i), c.values[i]) << i;
+  for (size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(StoredNumber(constant, i), c.values[i]) << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -497,7 +485,7 @@ TEST_F(ScanTest, ConstantsNothingUsesAreGivenBackWhenSpaceRunsShort) {
   TrimCaches();
   EXPECT_LE(SpaceUsage().bytesInUse + 2000 * 8, before);
   TokensOf(ManyFloats(2000));
-  EXPECT_EQ(NumberAt(Symbol(0), 1999), 1999.5);
+  EXPECT_EQ(StoredNumber(Symbol(0), 1999), 1999.5);
 }
 
 TEST_F(ScanTest, InterningSurvivesCompaction) {
@@ -533,7 +521,7 @@ TEST_F(ScanTest, CompactionsInTheMiddleOfAScanLoseNothing) {
   std::u32string text = LineText(Stream(), List());
   EXPECT_EQ(TokensOf(text), tokens);
   EXPECT_EQ(SymbolCount(List()), 600u + 3);
-  EXPECT_EQ(NumberAt(Symbol(600), 299), 299.5);
+  EXPECT_EQ(StoredNumber(Symbol(600), 299), 299.5);
 }
 
 // ---- Robustness ------------------------------------------------------------------------------------
