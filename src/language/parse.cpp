@@ -976,6 +976,7 @@ static void SystemNameStep(uint8_t tokenCode) {
     case 61: return FunctionItem(SystemFunctionCode(k));
     case 62:
       if (g_level.flags & kFlagAssign) return ValueStep(SystemVariableTarget(k), true);
+      if (k == kQuadDMX) return ValueStep(DmxValue(), true);  // the error record is kept by the errors unit
       return ValueStep(ReadSystemVariable(k), true);
     case 63: {
       if (k == g_offNumber) return FunctionItem(kCodeOff);
@@ -1439,7 +1440,19 @@ inline constexpr uint32_t kNestMemberName = kNestItemList;  // the member's symb
 
 static bool BeforeNamespaceDot() { return Cursor() > StreamFirstToken() && ByteAt(Cursor() - 1) == 28; }
 
+// ⎕DMX.Name: a property of the error record.
+static bool DmxMemberStep(uint32_t memberIndex) {
+  uint32_t dot = Cursor() - 3;  // the dot token is h l 28
+  if (dot < StreamFirstToken() + 2 || ByteAt(dot - 1) != 62 || ByteAt(dot - 2) != kQuadDMX) return false;
+  uint32_t property = FindDmxProperty(EntryName(SymbolSlot(memberIndex)));
+  if (!property) SIGNAL(kValueError);
+  Cursor() = dot - 2;
+  ValueStep(DmxPropertyValue(static_cast<DmxProperty>(property)), true);
+  return true;
+}
+
 static void StartMember(uint32_t memberIndex) {
+  if (!(g_level.flags & kFlagAssign) && DmxMemberStep(memberIndex)) return;
   ReadByte();  // 28
   uint32_t low = ReadByte();
   uint32_t high = ReadByte();
