@@ -155,7 +155,7 @@ static DmxSpecification ReadSpecification(Ref specification) {
   return spec;
 }
 
-// Properties the specification leaves out keep what RecordDmx gave them.
+// Properties a ⎕DMX specification leaves out keep what RecordDmx gave them.
 static void ApplySpecification(const DmxSpecification& spec, ErrorRecord& record) {
   if (spec.enx) record.enx = *spec.enx;
   if (spec.message) record.message = *spec.message;
