@@ -21,7 +21,7 @@ static ObjectTextFn g_objectText = nullptr;
 
 void SetObjectTextHook(ObjectTextFn hook) { g_objectText = hook; }
 
-static std::u32string ObjectText(Ref item) {
+static std::u32string TextOfObject(Ref item) {
   if (IsNullItem(item)) return kNullText;
   return g_objectText ? g_objectText(item) : std::u32string(kDefaultObjectText);
 }
@@ -157,6 +157,7 @@ std::vector<std::u32string> ControlCharacterCanvas(Ref array) {
   uint64_t rows = RowCount(array);
   uint32_t columns = ColumnCount(array);
   std::vector<std::u32string> lines;
+  std::vector<uint64_t> rowEnds;  // one past the last line of each row
   for (uint64_t row = 0, i = 0; row < rows; ++row) {
     lines.resize(lines.size() + BlankLinesBefore(ShapeOf(array), rank, row) + 1);
     size_t position = 0;
@@ -171,10 +172,15 @@ std::vector<std::u32string> ControlCharacterCanvas(Ref array) {
         WriteOver(lines.back(), position++, ch);
       }
     }
+    rowEnds.push_back(lines.size());
   }
+  // Every line but the blank ones between planes is padded to the widest.
   size_t width = 0;
   for (const std::u32string& line : lines) width = std::max(width, line.size());
-  for (std::u32string& line : lines) line.resize(width, kDisplayBlank);
+  for (uint64_t row = 0, line = 0; row < rows; ++row) {
+    line += BlankLinesBefore(ShapeOf(array), rank, row);
+    for (; line < rowEnds[row]; ++line) lines[line].resize(width, kDisplayBlank);
+  }
   return lines;
 }
 
@@ -246,7 +252,7 @@ class LayoutBuilder {
     node.array = item;
     uint32_t type = TypeWord(item);
     if (!IsArrayKind(KindOf(type))) {
-      SetText(node, {ObjectText(item)}, 1);
+      SetText(node, {TextOfObject(item)}, 1);
       return index;
     }
     node.type = ElementOf(type);
@@ -273,9 +279,8 @@ class LayoutBuilder {
     node.firstText = layout_.texts.size();
     node.height = lines.size();
     node.width = 0;
-    for (const std::u32string& line : lines) node.width = std::max<uint64_t>(node.width, line.size());
     for (std::u32string& line : lines) {
-      line.resize(node.width, kDisplayBlank);
+      node.width = std::max<uint64_t>(node.width, line.size());
       layout_.texts.push_back(std::move(line));
     }
   }
@@ -444,7 +449,9 @@ void AppendLayoutLine(const Layout& layout, uint32_t root, uint64_t line, std::u
   auto enter = [&](uint32_t index, uint64_t nodeLine) {
     const LayoutNode& node = layout.nodes[index];
     if (node.form == NodeForm::kText) {
-      out.append(layout.texts[node.firstText + nodeLine]);
+      const std::u32string& text = layout.texts[node.firstText + nodeLine];
+      out.append(text);
+      out.append(node.width - text.size(), kDisplayBlank);
       return false;
     }
     RowPosition at = Locate(layout, node, nodeLine);
@@ -497,7 +504,9 @@ void AppendLayoutLine(const Layout& layout, uint32_t root, uint64_t line, std::u
 
 bool IsPlaneSeparator(const Layout& layout, uint32_t node, uint64_t line) {
   const LayoutNode& n = layout.nodes[node];
-  return n.form != NodeForm::kText && !Locate(layout, n, line).inRow;
+  // Text lines are padded to the width except the blank ones between planes.
+  if (n.form == NodeForm::kText) return layout.texts[n.firstText + line].empty();
+  return !Locate(layout, n, line).inRow;
 }
 
 }  // namespace vantor

@@ -33,8 +33,8 @@ char32_t Overstrike(char32_t a, char32_t b);
 bool HasLineControls(Ref array);
 // Lays out the rows of a simple character array with control characters: backspace moves back one
 // position, linefeed, carriage return and next-line start a new line, and a character written over
-// another combines with it. Lines are padded with blanks to the longest; rank > 2 arrays get blank
-// lines between planes. Empty when the array holds no such character.
+// another combines with it. Lines are padded with blanks to the longest; rank > 2 arrays get empty
+// lines between planes. No lines when the array holds no such character.
 std::vector<std::u32string> ControlCharacterCanvas(Ref array);
 
 // Blank lines shown before row `row` (in ravel order of the leading axes) of an array of this shape:
@@ -58,7 +58,7 @@ struct LayoutNode {
   uint64_t firstColumn = 0;    // columns
   uint64_t firstItem = 0;      // items (nested form): one per element
   uint64_t firstRowStart = 0;  // rowStarts: rowCount + 1 line numbers, when hasRowStarts
-  uint64_t firstText = 0;      // texts (text form): `height` lines
+  uint64_t firstText = 0;      // texts (text form): `height` lines, each `width` long or empty
   uint64_t width = 0;
   uint64_t height = 0;
   bool containsNested = false;

@@ -250,6 +250,9 @@ TEST_F(DisplayTest, Characters) {
       {"line feed", [] { return Chars(U"ab\ncd"); }, {U"ab", U"cd"}},
       {"carriage return and next-line", [] { return Chars(U"abc\rx\u0085yz"); }, {U"abc", U"x  ", U"yz "}},
       {"each row starts a line", [] { return Chars(U"a\nbc", {2, 2}); }, {U"a ", U"  ", U"bc"}},
+      {"planes of a canvas", [] { return Chars(U"a\bbcde", {2, 1, 3}); }, {U"b  ", U"", U"cde"}},
+      {"canvas as an item", [] { return Nested({Chars(U"ab\nc"), Chars(U"x\b_y", {2, 1, 2})}); },
+       {U" ab  x  ", U" c      ", U"     _y "}},
   });
 }
 
