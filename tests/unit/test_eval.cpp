@@ -1,0 +1,62 @@
+// The evaluator seen from C++: lines executed in immediate execution leave nothing behind in the
+// workspace once their values are gone, whatever path they take (strands, ⍎ levels, errors).
+#include <gtest/gtest.h>
+
+#include "heap_fixture.h"
+#include "host/aplmain.h"
+#include "language/parse.h"
+#include "language/scan.h"
+#include "language/space.h"
+#include "language/stack.h"
+#include "language/trap.h"
+#include "sysfns/quadvar.h"
+
+namespace vantor::test {
+namespace {
+
+class EvalTest : public HeapTest {
+ protected:
+  void SetUp() override {
+    HeapTest::SetUp();
+    Startup().startupFlags = 0;      // values are not displayed
+    Startup().sessionOutputFd = -1;  // error displays go nowhere
+    InitialiseScanner();
+    InitialiseSystemVariables();
+    InitialiseErrors();
+    InitialiseNames();
+    InitialiseStack();
+    InitialiseEvaluator();
+  }
+  void TearDown() override {
+    Startup().sessionOutputFd = 1;
+    HeapTest::TearDown();
+  }
+};
+
+TEST_F(EvalTest, RepeatedLinesLeaveNoGarbage) {
+  ExecuteLine(U"a←1 ⋄ b←2.5 ⋄ s←'text'");
+  const char32_t* lines[] = {
+      U"x←a 1 b 2 a 3",        U"y←a 'x' (1 2) s",  U"z←⍎'a b a'",         U"(p q)←10 20",
+      U"⍎'⍎''1 2 3'''",        U"undefined_name",   U"1 2 +",             U"⎕SIGNAL 500",
+      U"x←1;2",                U"n←⎕NS ''",         U"n.v←a b",           U"f←⊢ ⋄ f 3",
+      U"'x' ⎕SIGNAL 11",       U"⎕IO←0 ⋄ ⎕IO←1",     U"[1]",               U"+..×",
+  };
+  for (const char32_t* line : lines) {
+    SCOPED_TRACE(std::u32string(line).size());
+    ExecuteLine(line);  // the first run may intern constants and create names
+    uint64_t before = SpaceUsage().bytesInUse;
+    for (int i = 0; i < 20; ++i) ExecuteLine(line);
+    EXPECT_EQ(SpaceUsage().bytesInUse, before) << "line " << (&line - lines);
+  }
+  CheckHeapConsistency();
+}
+
+TEST_F(EvalTest, ErrorsLeaveOnlyTheImmediateFrame) {
+  ExecuteLine(U"1 (⍎'2 (⍎''undefined_name'')') 3");
+  EXPECT_EQ(FrameClassOf(CurrentFrame()), kFrameImmediate);
+  EXPECT_EQ(WorkingSlot(kSlotTokens), 0u);
+  for (uint32_t slot = kSlotLeft; slot <= kSlotPendingItem; ++slot) EXPECT_EQ(WorkingSlot(slot), 0u) << slot;
+}
+
+}  // namespace
+}  // namespace vantor::test
