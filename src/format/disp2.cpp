@@ -215,7 +215,7 @@ namespace {
 
 class LayoutBuilder {
  public:
-  LayoutBuilder(Layout& layout) : layout_(layout) {}
+  explicit LayoutBuilder(Layout& layout) : layout_(layout) {}
 
   void Build(Ref root) {
     NodeFor(root);
