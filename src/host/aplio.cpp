@@ -10,6 +10,7 @@
 
 #include "host/aplmain.h"
 #include "host/host.h"
+#include "language/space.h"
 
 namespace vantor {
 
@@ -121,19 +122,6 @@ bool ReadInputLine(std::u32string& line) {
 }
 
 bool ResultsDisplayed() { return Startup().startupFlags & kFlagDisplayResults; }
-
-static std::u16string ToUtf16(std::u32string_view text) {
-  std::u16string out;
-  for (char32_t c : text) {
-    if (c < 0x10000) {
-      out.push_back(static_cast<char16_t>(c));
-    } else {
-      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    }
-  }
-  return out;
-}
 
 void WriteStatus(std::u32string_view text, uint32_t flags) {
   static const int64_t statusFlags = ReadLenient("StatusFlags", 7, INT32_MAX);
