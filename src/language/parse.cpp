@@ -160,15 +160,21 @@ enum ResumeAction : uint32_t {
   kResumeBoundary = 10,     // the result is the value so far; the boundary is read again
 };
 
-// Five words of evaluator state, saved in nesting and execution frames.
+// Five words of evaluator state, saved in nesting and execution frames. The resume action of a
+// deferred application rides in the top byte of the flags word.
 struct LevelState {
   uint32_t flags = 0;
   uint32_t statementEnd = 0;   // offset in the stream of the current statement's right end
-  uint32_t resume = 0;
   uint32_t functionToken = 0;  // offset of the pending function's token (for the error caret)
-  uint32_t spare = 0;
+  uint32_t itemToken = 0;      // offset of the function read while an application is deferred
+  uint32_t memberStop = 0;     // in a member expression's level: the offset where that expression starts
 };
 static LevelState g_level;
+inline constexpr uint32_t kResumeShift = 24;
+static uint32_t Resume(const LevelState& level) { return level.flags >> kResumeShift; }
+static void SetResume(uint32_t action) {
+  g_level.flags = (g_level.flags & ((1u << kResumeShift) - 1)) | (action << kResumeShift);
+}
 static uint32_t g_errorToken = 0;  // offset of the token an error is shown under
 
 static void FunctionStep(Ref item);
@@ -238,9 +244,9 @@ static uint32_t CursorOffset() { return Cursor() - Tokens(); }
 static void SaveState(uint32_t* words) {
   words[0] = g_level.flags;
   words[1] = g_level.statementEnd;
-  words[2] = g_level.resume;
-  words[3] = g_level.functionToken;
-  words[4] = g_level.spare;
+  words[2] = g_level.functionToken;
+  words[3] = g_level.itemToken;
+  words[4] = g_level.memberStop;
 }
 static void RestoreState(const uint32_t* words) { g_level = {words[0], words[1], words[2], words[3], words[4]}; }
 
@@ -858,7 +864,7 @@ static void FinishFunctionStep() {
   if (!NewValue()) SIGNAL_MESSAGE(kValueError, U"No result was provided when the context expected one");
   Right() = Take(NewValue());
   PendingFunction() = Take(PendingItem());
-  g_level.functionToken = g_level.spare;
+  g_level.functionToken = g_level.itemToken;
   g_level.flags &= ~kFlagAssign;
   if (PendingFunction() == kCodeAssign) g_level.flags |= kFlagAssign;
 }
@@ -882,8 +888,8 @@ static void FunctionStep(Ref item) {
       return;
     }
     PendingItem() = item;
-    g_level.spare = g_tokenStart;
-    g_level.resume = kResumeFunctionStep;
+    g_level.itemToken = g_tokenStart;
+    SetResume(kResumeFunctionStep);
     if (ApplyPending() == Applied::Later) return;
     FinishFunctionStep();
     return;
@@ -1024,7 +1030,7 @@ static void PushNesting(uint32_t subType, bool keepAssignment) {
   SaveState(w + kNestSavedState);
   PushFrame(frame);
   g_level.flags = keepAssignment ? uint32_t{kFlagAssign} : 0u;
-  g_level.spare = 0;
+  g_level.memberStop = 0;
 }
 
 // Pops the nesting level on top (which must be of `subType`) and restores the enclosing registers.
@@ -1085,7 +1091,7 @@ static bool CompleteAtBoundary(uint32_t boundaryEnd) {
   }
   uint32_t boundaryStart = Cursor();
   Cursor() = boundaryEnd;
-  g_level.resume = kResumeBoundary;
+  SetResume(kResumeBoundary);
   if (ApplyPending() == Applied::Later) return false;
   Cursor() = boundaryStart;
   Left() = Take(NewValue());
@@ -1212,8 +1218,8 @@ static void LeaveExecutionLevel() {
   Ref caller = w[kExecCallerNamespace];
   if (caller != ExecutingNamespace()) SetExecutingNamespace(caller);
   result = hold.Take(1);
-  uint32_t resume = g_level.resume;
-  g_level.resume = kResumeNone;
+  uint32_t resume = Resume(g_level);
+  SetResume(kResumeNone);
   if (resume == kResumeFunctionStep) {
     NewValue() = result;
     FinishFunctionStep();
@@ -1233,7 +1239,7 @@ static void EvaluatedInputStep() {
   if (!(Startup().startupFlags & kFlagConsole)) SIGNAL(kDomainError);
   std::u32string line;
   if (!ReadInputLine(line)) ExitApl(0);
-  g_level.resume = kResumeValueStep;
+  SetResume(kResumeValueStep);
   EnterExecutionLevel(kExecutionEvaluatedInput, line);
 }
 
@@ -1459,12 +1465,12 @@ static void StartMember(uint32_t memberIndex) {
   uint32_t expressionStart = StreamFirstToken() - Tokens() + high * 256 + low;
   PushNesting(kNestingOther, false);
   Words(CurrentFrame())[kNestMemberName] = memberIndex;
-  g_level.spare = expressionStart;
+  g_level.memberStop = expressionStart;
 }
 
 static bool AtMemberExpressionStart() {
-  return g_level.spare && FrameClassOf(CurrentFrame()) == kFrameNesting &&
-         FrameSubTypeOf(CurrentFrame()) == kNestingOther && CursorOffset() == g_level.spare;
+  return g_level.memberStop && FrameClassOf(CurrentFrame()) == kFrameNesting &&
+         FrameSubTypeOf(CurrentFrame()) == kNestingOther && CursorOffset() == g_level.memberStop;
 }
 
 static void FinishMember() {

@@ -34,8 +34,20 @@ static uint32_t FrameWords(uint32_t frameClass) {
 // ---- Layouts -------------------------------------------------------------------------------------
 
 static void LinkOnly(Ref, FieldRuns& out) { out.Add(kFrameLinkWord, 1); }
-static void NestingFields(Ref, FieldRuns& out) { out.Add(kFrameLinkWord, kNestingFrameWords - kFrameLinkWord); }
-static void ExecutionFields(Ref, FieldRuns& out) { out.Add(kFrameLinkWord, kExecutionFrameWords - kFrameLinkWord); }
+// Only the words that hold references are listed: the saved state words hold offsets and flags,
+// which may well be 512 or more.
+static void NestingFields(Ref r, FieldRuns& out) {
+  out.Add(kFrameLinkWord, kNestSavedPendingFunction - kFrameLinkWord + 1);
+  // Word 7 is an index list in a bracket level, and a symbol index in other levels.
+  if (FrameSubTypeOf(r) == kNestingOther) out.Add(kNestSavedPendingItem, 1);
+  else out.Add(kNestItemList, kNestSavedPendingItem - kNestItemList + 1);
+}
+static void ExecutionFields(Ref, FieldRuns& out) {
+  out.Add(kFrameLinkWord, 1);
+  out.Add(kExecFunction, 2);       // the function, the caller's token stream
+  out.Add(kExecCallerSymbols, 4);  // the caller's symbol list, a result, pending item and namespace
+  out.Add(kExecControlState, 6);   // control state, caller registers, tracer state, own symbols
+}
 // The entry and the saved value of each record are references; the saved-state word is not.
 static void LocalisationFields(Ref r, FieldRuns& out) {
   uint32_t records = Words(r)[kLocalCountWord];

@@ -49,6 +49,7 @@ enum NestingWord : uint32_t {
 };
 
 // Execution-level frame: the state of the code that was running when it was pushed.
+// Words 10, 13, 15, 16 and 19 are the evaluator's (a result and its flags, the caller's registers).
 enum ExecutionWord : uint32_t {
   kExecLineNumber = 5,
   kExecFunction = 6,

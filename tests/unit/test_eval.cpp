@@ -58,5 +58,20 @@ TEST_F(EvalTest, ErrorsLeaveOnlyTheImmediateFrame) {
   for (uint32_t slot = kSlotLeft; slot <= kSlotPendingItem; ++slot) EXPECT_EQ(WorkingSlot(slot), 0u) << slot;
 }
 
+// Frames saved while a compaction runs hold offsets and flags beside their references; a long line
+// makes those offsets larger than 512, which must not be taken for references.
+TEST_F(EvalTest, CompactionDuringExecutionLevelsOfLongLines) {
+  Reset(kMinimumWorkspaceBytes);
+  SetUp();
+  Startup().diagnosticBits = kDiagCheckAfterCompaction;
+  std::u32string line = U"x←";
+  for (int i = 0; i < 300; ++i) line += U"'ab' ";
+  line += U"(⍎'y←1 2 3 ⋄ ⍎''(1 2)(3 4)''')";
+  for (int i = 0; i < 3000; ++i) ExecuteLine(line);
+  Startup().diagnosticBits = 0;
+  CheckHeapConsistency();
+  EXPECT_EQ(FrameClassOf(CurrentFrame()), kFrameImmediate);
+}
+
 }  // namespace
 }  // namespace vantor::test
