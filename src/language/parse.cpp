@@ -256,6 +256,10 @@ static void ClearRegisters() {
   Release(NewValue());
   Release(PendingFunction());
   Release(PendingItem());
+  // Left over only when a handler was abandoned by an error.
+  Release(WorkingSlot(kSlotAxis));
+  Release(WorkingSlot(kSlotCallLeft));
+  Release(WorkingSlot(kSlotCallRight));
   g_level.flags = 0;
 }
 
@@ -701,18 +705,65 @@ static void BuildNiladicTable() {
   g_offNumber = FindSystemName(U"OFF")->code & 0xFF;
 }
 
-static CallResult ApplyPrimitive(uint32_t code, bool dyadic) {
-  if (!dyadic && NeedsLeftArgument(code)) SignalNeedsLeft();
-  switch (code) {
-    case kCodeLeftTack: return dyadic ? LeftArgument(Left(), Right()) : RightArgument(Left(), Right());
-    case kCodeRightTack: return RightArgument(Left(), Right());
-    case kCodeFormat:
-      if (dyadic) SIGNAL(kNonceError);
-      return FormatMonadic(Left(), Right());
-    default:
-      // The scalar, structural and search functions are built by their own units.
-      SIGNAL(kNonceError);
+// The dispatch tables of the primitives below the system-function codes, filled by the units that
+// implement them (InstallPrimitives).
+inline constexpr uint32_t kPrimitiveTableSize = 224;
+struct PrimitiveEntry {
+  FunctionHandler monadic = nullptr;
+  FunctionHandler dyadic = nullptr;
+  uint32_t flags = 0;
+};
+static std::array<PrimitiveEntry, kPrimitiveTableSize> g_primitives;
+
+void InstallPrimitives(std::span<const PrimitiveRow> rows) {
+  for (const PrimitiveRow& row : rows) {
+    if (row.code >= kPrimitiveTableSize) SystemError(11);
+    PrimitiveEntry& entry = g_primitives[row.code];
+    if (row.monadic) entry.monadic = row.monadic;
+    if (row.dyadic) entry.dyadic = row.dyadic;
+    entry.flags |= row.flags;
   }
+}
+
+static constexpr PrimitiveRow kEvaluatorRows[] = {
+    {kCodeLeftTack, RightArgument, LeftArgument, 0},
+    {kCodeRightTack, RightArgument, RightArgument, 0},
+    {kCodeFormat, FormatMonadic, nullptr, 0},
+};
+
+static FunctionHandler PrimitiveHandler(uint32_t code, bool dyadic) {
+  const PrimitiveEntry& entry = g_primitives[code];
+  FunctionHandler handler = dyadic ? entry.dyadic : entry.monadic;
+  if (handler) return handler;
+  if (!dyadic && (entry.dyadic || NeedsLeftArgument(code))) SignalNeedsLeft();
+  if (dyadic && entry.monadic) SignalTakesNoLeft();
+  SIGNAL(kNonceError);  // a primitive whose unit is not built yet
+}
+
+static CallResult ApplyPrimitive(uint32_t code, bool dyadic) {
+  FunctionHandler handler = PrimitiveHandler(code, dyadic);
+  if (AxisArgument() && !(g_primitives[code].flags & (dyadic ? kDyadicAxis : kMonadicAxis)))
+    SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
+  return handler(Left(), Right());
+}
+
+CallResult CallPrimitive(uint32_t code, const Ref& left, const Ref& right) {
+  FunctionHandler handler = PrimitiveHandler(code, left != 0);
+  Temporaries saved;  // a call made while another is running keeps the outer arguments
+  saved[0] = Take(WorkingSlot(kSlotCallLeft));
+  saved[1] = Take(WorkingSlot(kSlotCallRight));
+  saved[2] = Take(WorkingSlot(kSlotAxis));
+  WorkingSlot(kSlotCallLeft) = left;
+  Retain(left);
+  WorkingSlot(kSlotCallRight) = right;
+  Retain(right);
+  CallResult result = handler(WorkingSlot(kSlotCallLeft), WorkingSlot(kSlotCallRight));
+  Release(WorkingSlot(kSlotCallLeft));
+  Release(WorkingSlot(kSlotCallRight));
+  WorkingSlot(kSlotCallLeft) = saved.Take(0);
+  WorkingSlot(kSlotCallRight) = saved.Take(1);
+  WorkingSlot(kSlotAxis) = saved.Take(2);
+  return result;
 }
 
 static CallResult ApplySystemFunction(uint32_t code, bool dyadic) {
@@ -1649,6 +1700,7 @@ static void StartAction() {
 
 void InitialiseEvaluator() {
   RegisterKind(kKindDerived, DerivedChildren, nullptr);
+  InstallPrimitives(kEvaluatorRows);
   SetTrapSearch(SearchTraps);
   BuildSystemFunctionTable();
   BuildNiladicTable();

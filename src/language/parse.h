@@ -3,6 +3,7 @@
 // the outer loop that every error, branch and return comes back to.
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "memory/memory1.h"
@@ -17,7 +18,10 @@ enum EvaluatorSlot : uint32_t {
   kSlotNewValue = 3,      // NewValue
   kSlotPendingFunction = 4,
   kSlotPendingItem = 5,
-  kSlotScratch = 6,       // first slot free for other units' short-lived use
+  kSlotAxis = 6,          // the axis [K] of the function being applied (0: none)
+  kSlotCallLeft = 7,      // the arguments of a CallPrimitive
+  kSlotCallRight = 8,
+  kSlotScratch = 9,       // first slot free for other units' short-lived use
 };
 
 // What a function handler returns: a counted result (0 when the function has no result) and
@@ -35,6 +39,39 @@ using FunctionHandler = CallResult (*)(const Ref& left, const Ref& right);
 
 // A niladic system function: returns a counted result.
 using NiladicHandler = Ref (*)();
+
+// The axis of the function being applied, f[K]: the value K while the handler runs, 0 when the call
+// has none. Borrowed, like the arguments.
+inline const Ref& AxisArgument() { return WorkingSlot(kSlotAxis); }
+
+// ---- Primitive dispatch ----------------------------------------------------------------------------
+
+// What a primitive accepts beyond its arguments.
+enum PrimitiveFlag : uint32_t {
+  kMonadicAxis = 1,     // f[K] B
+  kDyadicAxis = 2,      // A f[K] B
+  kMonadicSelects = 4,  // passes a selective-assignment selection in B through
+  kDyadicSelects = 8,   // A f B passes a selection in B through
+};
+
+// One entry of a unit's primitive table: the handlers of primitive `code` that the unit provides
+// (nullptr: not this unit's), and the flags of those valences.
+struct PrimitiveRow {
+  uint32_t code;
+  FunctionHandler monadic;
+  FunctionHandler dyadic;
+  uint32_t flags;
+};
+
+// Enters a unit's rows into the evaluator's monadic and dyadic dispatch tables (codes below 224).
+// Units call it from their initialiser. A valence that no unit provides is a SYNTAX ERROR when
+// called ("The function requires a left argument" or "The function does not take a left argument").
+void InstallPrimitives(std::span<const PrimitiveRow> rows);
+
+// Calls primitive `code` through the dispatch tables, as the evaluator would with no axis: `left` 0
+// for a monadic call. The arguments are borrowed and held in registers of their own for the call.
+// For units whose work is made of other primitives.
+CallResult CallPrimitive(uint32_t code, const Ref& left, const Ref& right);
 
 // Builds the dispatch tables. Called once at start-up, after the units it dispatches to.
 void InitialiseEvaluator();
