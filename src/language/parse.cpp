@@ -127,6 +127,7 @@ enum EvaluatorCode : uint32_t {
   kCodeProductDot = 68,
   kCodeLeftTack = 82,
   kCodeRightTack = 83,
+  kCodeIndex = 98,  // [ : indexing of a value, or the axis operator of a function
   kCodeReduce = 64,
   kCodeReduceFirst = 65,
   kCodeScan = 66,
@@ -834,13 +835,22 @@ static CallResult Assign(const Ref& target, const Ref& value) {
   return {value, true};
 }
 
+// Applies a function value dyadically to borrowed arguments outside the registers: the function of
+// a modified assignment.
+static CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right) {
+  if (!IsRef(fn) && fn >= 2 && fn < kPrimitiveTableSize) return CallPrimitive(fn, left, right);
+  SIGNAL(kNonceError);  // system, derived and defined functions here are built with the operators
+}
+
 // A modified assignment (f←, the monadic use of ←): the target's value f the value, assigned back.
 static CallResult ModifiedAssign(Ref fn, const Ref& target, const Ref& value) {
   if (!IsNameEntry(target) || EntryClass(target) != kNameVariable)
     SIGNAL_MESSAGE(kSyntaxError, U"Invalid modified assignment, or an attempt was made to change nameclass on assignment");
-  (void)fn;
-  (void)value;
-  SIGNAL(kNonceError);  // needs the scalar functions
+  CallResult result = CallFunctionValue(fn, EntryValue(target), value);
+  Temporaries hold;
+  hold[0] = result.value;
+  AssignEntry(target, hold[0]);
+  return {hold.Take(0), true};
 }
 
 // ---- Applying the pending function ---------------------------------------------------------------------
@@ -850,8 +860,24 @@ enum class Applied { Now, Later };
 static void StartExecute(bool dyadic);
 static void Branch(Ref target);
 
+static CallResult ApplyDerived(Ref fn, bool dyadic);
+
+// f[K] applied: the axis sits in its register while the function runs.
+static CallResult ApplyWithAxis(Ref fn, bool dyadic) {
+  Ref inner = Words(fn)[3];
+  WorkingSlot(kSlotAxis) = Words(fn)[5];
+  Retain(WorkingSlot(kSlotAxis));
+  CallResult result;
+  if (!IsRef(inner) && inner < kFirstSystemFunctionCode) result = ApplyPrimitive(inner, dyadic);
+  else if (IsDerived(inner) && Words(inner)[4] != kCodeIndex) result = ApplyDerived(inner, dyadic);
+  else SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
+  Release(WorkingSlot(kSlotAxis));
+  return result;
+}
+
 static CallResult ApplyDerived(Ref fn, bool dyadic) {
   uint32_t op = Words(fn)[4];
+  if (op == kCodeIndex) return ApplyWithAxis(fn, dyadic);
   if (op == 0) SystemError(11);  // wrappers are unwrapped when read
   if (op == kCodeAssign) {
     if (!dyadic) SIGNAL(kSyntaxError);
@@ -904,7 +930,26 @@ static Applied ApplyPending() {
 
 static uint32_t g_tokenStart = 0;  // offset of the token being read
 
-static bool IsOperatorLike(Ref fn) { return IsSlashCode(fn) || fn == kCodeAssign; }
+static bool IsAxisDerived(Ref fn) { return IsDerived(fn) && Words(fn)[4] == kCodeIndex; }
+
+// / ⌿ \ ⍀ (also with an axis, /[K]) and ← act as operators when a function stands to their left.
+static bool IsOperatorLike(Ref fn) {
+  if (IsAxisDerived(fn)) fn = Words(fn)[3];
+  return IsSlashCode(fn) || fn == kCodeAssign;
+}
+
+// The derived function of an operator-like symbol with the function to its left: f/ f⌿ f\ f⍀ f←,
+// and for f/[K] the reduction with the axis, (f/)[K]. `op` is counted and taken over.
+static Ref OperatorLikeDerived(Ref item, Ref op) {
+  if (!IsAxisDerived(op)) return MakeDerived(item, op, 0);
+  Temporaries hold;
+  hold[0] = op;
+  Ref axis = Words(op)[5];
+  Retain(axis);
+  hold[1] = axis;
+  Ref inner = MakeDerived(item, Words(hold[0])[3], 0);
+  return MakeDerived(inner, kCodeIndex, hold.Take(1));
+}
 
 // True when the function takes an assignment target (a name, not a value) as its left argument.
 static bool TakesTarget(Ref fn) {
@@ -934,7 +979,7 @@ static void FunctionStep(Ref item) {
     if (!Left() && IsOperatorLike(PendingFunction())) {
       // / ⌿ \ ⍀ and ← with a function to their left and no value: they act as operators.
       Ref op = Take(PendingFunction());
-      PendingFunction() = MakeDerived(item, op, 0);
+      PendingFunction() = OperatorLikeDerived(item, op);
       g_level.functionToken = g_tokenStart;
       return;
     }
@@ -955,15 +1000,38 @@ static void FunctionStep(Ref item) {
 // After ] ... [ the index list waits in PendingItem for what stands to its left.
 static bool IndexPending() { return IsRef(PendingItem()) && KindOf(TypeWord(PendingItem())) == kKindNested; }
 
+// f[K]: the bracket list, which must hold one expression, becomes the axis of a derived function.
+static Ref WithAxis(Ref fn) {
+  Temporaries hold;
+  hold[0] = fn;
+  hold[1] = Take(PendingItem());
+  if (ElementCount(hold[1]) != 1 || !IsRef(DataOf<Ref>(hold[1])[0])) SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
+  Ref axis = DataOf<Ref>(hold[1])[0];
+  Retain(axis);
+  return MakeDerived(hold.Take(0), kCodeIndex, axis);
+}
+
 static void FunctionItem(Ref item) {
-  if (IndexPending()) SIGNAL(kNonceError);  // an axis: built with the structural functions
+  if (IndexPending()) item = WithAxis(item);
   if (OperatorAwaiting()) return FillOperand(item);
   FunctionStep(item);
 }
 
+static void ValueStep(Ref value, bool single);
+
+// V[I;J]: the pending index list applied to the value just read (counted).
+static void IndexStep(Ref value) {
+  NewValue() = value;
+  FunctionHandler index = PrimitiveHandler(kCodeIndex, true);
+  CallResult result = index(PendingItem(), NewValue());
+  Release(NewValue());
+  Release(PendingItem());
+  ValueStep(result.value, true);
+}
+
 // A value has been read (counted).
 static void ValueStep(Ref value, bool single) {
-  if (IndexPending()) SIGNAL(kNonceError);  // indexing: built with the structural functions
+  if (IndexPending()) return IndexStep(value);
   if (OperatorAwaiting()) return FillOperand(value);
   g_level.flags &= ~kFlagShy;
   if (Left()) {
