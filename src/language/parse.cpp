@@ -1395,9 +1395,60 @@ static void Escape() { g_abandonLine = true; }
 
 // ---- Statements ---------------------------------------------------------------------------------------
 
+// The text of a function built from primitives, system functions and operators, as it would be
+// written: +/  +.×  ∘.=  ⌽[1]  2∘+.
+static std::u32string FunctionText(Ref fn);
+
+static std::u32string SystemNameOf(uint32_t k, uint32_t cls) {
+  const SystemNameEntry* entry = FindSystemNameByNumber(k, cls);
+  std::u32string text = U"⎕";
+  if (entry)
+    for (const char16_t* c = entry->name; *c; ++c) text.push_back(*c);
+  return text;
+}
+
+// An operand: a function, or an array written on one line (parenthesised unless it is a scalar).
+static std::u32string OperandText(Ref operand, bool rightOperand) {
+  if (IsFunction(operand)) {
+    std::u32string text = FunctionText(operand);
+    bool compound = IsDerived(operand) && Words(operand)[4] != 0 && Words(operand)[4] != kCodeIndex;
+    return compound && rightOperand ? U"(" + text + U")" : text;
+  }
+  std::vector<std::u32string> lines = DisplayLines(operand, CurrentDisplaySettings());
+  std::u32string text = lines.size() == 1 ? lines[0] : U"";
+  return IsRef(operand) && RankOf(TypeWord(operand)) == 0 ? text : U"(" + text + U")";
+}
+
+static std::u32string OperatorText(uint32_t op) {
+  if (op == kVariantOperatorCode) return U"⍠";
+  if (op >= 240) return SystemNameOf(SystemOperatorNumber(op), kSystemOperator);
+  return std::u32string(1, PrimitiveCharacter(static_cast<uint8_t>(op)));
+}
+
+static std::u32string FunctionText(Ref fn) {
+  if (!IsRef(fn)) {
+    if (fn >= kFirstSystemFunctionCode && fn <= kLastSystemFunctionCode)
+      return SystemNameOf(SystemFunctionNumber(fn), kSystemFunction);
+    return std::u32string(1, PrimitiveCharacter(static_cast<uint8_t>(fn)));
+  }
+  if (!IsDerived(fn)) return U"";  // defined functions show their own text
+  uint32_t* w = Words(fn);
+  Ref left = w[3], right = w[5];
+  uint32_t op = w[4];
+  if (op == 0) return FunctionText(left);
+  if (op == kCodeIndex) return FunctionText(left) + U"[" + OperandText(right, true) + U"]";
+  if (op == kCodeProductDot && left == kCodeJot) return U"∘." + OperandText(right, true);
+  std::u32string text = left ? OperandText(left, false) : U"";
+  text += OperatorText(op);
+  if (right) text += OperandText(right, true);
+  return text;
+}
+
 // Shows a statement's value in immediate execution.
 static void DisplayValue(Ref value) {
-  if (!ResultsDisplayed() || !IsArgumentValue(value)) return;
+  if (!ResultsDisplayed()) return;
+  if (IsDerived(value)) return WriteSessionLine(FunctionText(value));
+  if (!IsArgumentValue(value)) return;
   for (const std::u32string& line : DisplayLines(value, CurrentDisplaySettings())) WriteSessionLine(line);
 }
 
@@ -1646,9 +1697,10 @@ static void ShowUntrappedError() {
     uint32_t start = StatementStart(end);
     uint32_t mark = std::clamp(Tokens() + g_errorToken, start, end);
     Ref symbols = RootWordAt(kRootSymbolList);
-    statement = TokensText(std::span<const uint8_t>(g_heapBase + start, mark - start), symbols);
-    caret = static_cast<uint32_t>(statement.size());
-    statement += TokensText(std::span<const uint8_t>(g_heapBase + mark, end - mark), symbols);
+    statement = TokensText(std::span<const uint8_t>(g_heapBase + start, end - start), symbols);
+    // The text before the caret is a prefix of the whole; a blank there belongs before the caret.
+    caret = static_cast<uint32_t>(TokensText(std::span<const uint8_t>(g_heapBase + start, mark - start), symbols).size());
+    if (caret < statement.size() && statement[caret] == U' ') ++caret;
   }
   ErrorPlace place;
   place.statement = statement;
