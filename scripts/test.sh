@@ -19,6 +19,8 @@ UBSAN_OPTIONS=print_stacktrace=1 \
 scripts/setup.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOR_FUZZ=ON -DVANTOR_SANITIZE=ON \
   -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-fuzz -j "$jobs" --target fuzz_line
-mkdir -p build-fuzz/corpus build-fuzz/findings
+mkdir -p build-fuzz/corpus build-fuzz/findings build-fuzz/transcripts
+# Every input line of the transcripts is a seed, so the fuzzer starts from the language as tested.
+grep -h '^      ' tests/apl/*.apl | sed 's/^      //' | split -l 1 -a 4 - build-fuzz/transcripts/line_
 build-fuzz/fuzz_line -max_total_time=60 -timeout=10 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
-  build-fuzz/corpus tests/fuzz/corpus
+  -dict=tests/fuzz/apl.dict build-fuzz/corpus build-fuzz/transcripts tests/fuzz/corpus
