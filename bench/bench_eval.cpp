@@ -31,11 +31,7 @@ void Start() {
   ObtainSpace(kMainSpace, 256u << 20, 0);
   SwitchSpace(kMainSpace);
   InitialiseHeap();
-  InitialiseScanner();
-  InitialiseSystemVariables();
-  InitialiseNames();
-  InitialiseStack();
-  InitialiseEvaluator();
+  InitialiseModules();
 }
 
 void LineOfTwentyItems() {

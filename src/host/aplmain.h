@@ -186,6 +186,10 @@ std::string FormatWorkspaceSize(uint64_t bytes);
 // return true at once.
 bool InitialiseForHost(std::string_view commandLine, uint32_t startupFlags, HostExitFn exitFn);
 
+// Runs every unit's start-up routine (tables, kinds, dispatch entries) on the current space, in
+// dependency order. Start-up calls it once; tests and tools that make a fresh space call it again.
+void InitialiseModules();
+
 // Enters the evaluator's outer loop, which runs the latent expression. Does not return.
 [[noreturn]] void EnterOuterLoop();
 

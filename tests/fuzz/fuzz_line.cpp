@@ -43,12 +43,7 @@ static void StartFresh() {
   ObtainSpace(kMainSpace, 4u << 20, 0);
   SwitchSpace(kMainSpace);
   InitialiseHeap();
-  InitialiseScanner();
-  InitialiseSystemVariables();
-  InitialiseErrors();
-  InitialiseNames();
-  InitialiseStack();
-  InitialiseEvaluator();
+  InitialiseModules();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -20,12 +20,7 @@ class EvalTest : public HeapTest {
     HeapTest::SetUp();
     Startup().startupFlags = 0;      // values are not displayed
     Startup().sessionOutputFd = -1;  // error displays go nowhere
-    InitialiseScanner();
-    InitialiseSystemVariables();
-    InitialiseErrors();
-    InitialiseNames();
-    InitialiseStack();
-    InitialiseEvaluator();
+    InitialiseModules();
   }
   void TearDown() override {
     Startup().sessionOutputFd = 1;
