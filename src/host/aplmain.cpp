@@ -29,6 +29,8 @@
 #include "host/platform/service.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"
+#include "primitives/cat.h"
+#include "primitives/same.h"
 
 namespace vantor {
 namespace {
@@ -361,7 +363,7 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
 // and last the evaluator's dispatch tables.
 constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
-    InitialiseEvaluator,
+    InitialiseEvaluator, InitialiseSame, InitialiseStructure,
 };
 
 void InitialiseModules() {

@@ -1,0 +1,20 @@
+// The structural functions that rearrange the items of arrays: ⍴ (shape, reshape), , and ⍪ (ravel,
+// table, catenate, laminate), dyadic ↑ ↓ (take, drop), ⌽ ⊖ (reverse, rotate), ⍉ (transpose) and
+// / ⌿ \ ⍀ used as functions (replicate, expand). Results never exceed rank 15; fill items come from
+// the prototype of the argument (same); every check is made before anything is allocated or changed.
+#pragma once
+#include "memory/pockutil.h"
+
+namespace vantor {
+
+// A⍴B for other units: `shape` and `array` borrowed, the result counted.
+Ref Reshape(Ref shape, Ref array);
+
+// A↑B or A↓B (`drop`) for other units, with the axes `axis` (0: none); borrowed arguments, counted
+// result.
+Ref TakeOrDrop(Ref counts, Ref array, Ref axis, bool drop);
+
+// Installs the functions of this unit in the dispatch tables.
+void InitialiseStructure();
+
+}  // namespace vantor
