@@ -366,9 +366,13 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseEvaluator, InitialiseSame, InitialiseStructure,
 };
 
+}  // namespace
+
 void InitialiseModules() {
   for (auto initialise : kModuleInitialisers) initialise();
 }
+
+namespace {
 
 // `aplmain` up to the start-up error exit. The caller's handler for StartupFailure is the armed
 // start-up error exit.
