@@ -29,7 +29,9 @@
 #include "host/platform/service.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"
+#include "primitives/arith.h"
 #include "primitives/cat.h"
+#include "primitives/index.h"
 #include "primitives/same.h"
 
 namespace vantor {
@@ -363,7 +365,7 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
 // and last the evaluator's dispatch tables.
 constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
-    InitialiseEvaluator, InitialiseSame, InitialiseStructure,
+    InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
 };
 
 }  // namespace
