@@ -310,7 +310,7 @@ Ref Reshape(Ref shape, Ref array) {
   uint64_t count = d.Count();
   uint64_t available = ElementCount(array);
   ElementType type = TypeOf(array);
-  if (available == 0 && count > 0 && IsNested(array)) hold[2] = Prototype(array);
+  if ((available == 0 || count == 0) && IsNested(array)) hold[2] = Prototype(array);
   Ref result = NewArray(type, d);
   uint8_t* out = DataOf<uint8_t>(result);
   const uint8_t* in = DataOf<uint8_t>(hold[1]);
@@ -328,7 +328,7 @@ Ref Reshape(Ref shape, Ref array) {
       done += step;
     }
   });
-  CountItems(result, IsNested(hold[1]) ? DataOf<Ref>(hold[1])[0] : 0);
+  CountItems(result, hold[2]);
   return result;
 }
 
@@ -612,15 +612,17 @@ RawElement SpreadElement(Ref scalar, ElementType resultType) {
   return raw;
 }
 
-CallResult Catenate(const Ref& left, const Ref& right, bool firstAxis) {
+Ref Catenate(const Ref& left, const Ref& right, Ref axis, bool firstAxis) {
   RequireArray(left);
   RequireArray(right);
-  Catenation plan = PlanCatenation(left, right, AxisArgument(), firstAxis);
+  Catenation plan = PlanCatenation(left, right, axis, firstAxis);
   if (!plan.laminate) {
-    if (ContributesNothing(plan.left, plan.axis, plan.leftScalar) && DimsOf(right) == plan.result) return Same(right);
-    if (ContributesNothing(plan.right, plan.axis, plan.rightScalar) && DimsOf(left) == plan.result) return Same(left);
+    if (ContributesNothing(plan.left, plan.axis, plan.leftScalar) && DimsOf(right) == plan.result)
+      return Same(right).value;
+    if (ContributesNothing(plan.right, plan.axis, plan.rightScalar) && DimsOf(left) == plan.result)
+      return Same(left).value;
   }
-  if (CanAppendInPlace(left, right, plan)) return {AppendInPlace(const_cast<Ref&>(left), right, plan)};
+  if (CanAppendInPlace(left, right, plan)) return AppendInPlace(const_cast<Ref&>(left), right, plan);
   ElementType leftType = ContributedType(left);
   ElementType rightType = ContributedType(right);
 
@@ -654,13 +656,19 @@ CallResult Catenate(const Ref& left, const Ref& right, bool firstAxis) {
     InterleaveBlocks<decltype(cells)>(DataOf<uint8_t>(result), plan, hold[0], hold[1], leftFill, rightFill);
   });
   CountItems(result, hold[2]);
-  return {result};
+  return result;
 }
 
 }  // namespace
 
-static CallResult CatenateLast(const Ref& left, const Ref& right) { return Catenate(left, right, false); }
-static CallResult CatenateFirst(const Ref& left, const Ref& right) { return Catenate(left, right, true); }
+Ref Catenated(Ref& left, Ref right) { return Catenate(left, right, 0, false); }
+
+static CallResult CatenateLast(const Ref& left, const Ref& right) {
+  return {Catenate(left, right, AxisArgument(), false)};
+}
+static CallResult CatenateFirst(const Ref& left, const Ref& right) {
+  return {Catenate(left, right, AxisArgument(), true)};
+}
 
 // ---- Take and drop ---------------------------------------------------------------------------------
 

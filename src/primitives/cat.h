@@ -10,6 +10,12 @@ namespace vantor {
 // A⍴B for other units: `shape` and `array` borrowed, the result counted.
 Ref Reshape(Ref shape, Ref array);
 
+// A,B for other units: `left` is a root-block slot or a Temporaries entry holding a counted
+// reference, `right` is borrowed, the result counted. When the slot holds the only reference to a
+// vector that can grow where it lies, the result is that pocket grown (the slot then refers to it
+// too); otherwise the slot is left as it was.
+Ref Catenated(Ref& left, Ref right);
+
 // A↑B or A↓B (`drop`) for other units, with the axes `axis` (0: none); borrowed arguments, counted
 // result.
 Ref TakeOrDrop(Ref counts, Ref array, Ref axis, bool drop);

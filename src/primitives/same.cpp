@@ -318,8 +318,21 @@ bool ItemMatchesElement(Ref item, Ref simple, uint64_t i, const Tolerances& tol)
   return SimpleRangesMatch(item, 0, simple, i, 1, tol);
 }
 
-// Compares everything but the items of two nested arrays: pushes the pairs of items still to compare.
-bool ShallowMatch(Ref a, Ref b, std::vector<std::pair<Ref, Ref>>& pending, const Tolerances& tol) {
+// Two arrays still to compare. Below the prototypes of empty arrays only the structure and the
+// kind of each element (number or character) count.
+struct Pending {
+  Ref a, b;
+  bool kindsOnly;
+};
+
+bool IsSimpleScalarOfKind(Ref item, bool character) {
+  return IsArray(item) && !IsNested(item) && RankOf(TypeWord(item)) == 0 && IsCharacterArray(item) == character;
+}
+
+// Compares everything but the items of two nested arrays, and pushes the pairs of items still to
+// compare.
+bool ShallowMatch(const Pending& p, std::vector<Pending>& pending, const Tolerances& tol) {
+  Ref a = p.a, b = p.b;
   if (a == b) return true;
   if (!IsArray(a) || !IsArray(b)) return false;
   if (!SameShape(a, b)) return false;
@@ -327,22 +340,22 @@ bool ShallowMatch(Ref a, Ref b, std::vector<std::pair<Ref, Ref>>& pending, const
   bool nestedA = IsNested(a);
   bool nestedB = IsNested(b);
   if (!nestedA && !nestedB) {
-    if (count == 0) return IsCharacterArray(a) == IsCharacterArray(b);
+    if (count == 0 || p.kindsOnly) return IsCharacterArray(a) == IsCharacterArray(b);
     return SimpleRangesMatch(a, 0, b, 0, count, tol);
   }
   if (nestedA && nestedB) {
-    for (uint64_t i = 0; i < VisitedItems(a); ++i) pending.emplace_back(DataOf<Ref>(a)[i], DataOf<Ref>(b)[i]);
+    bool kindsOnly = p.kindsOnly || count == 0;
+    for (uint64_t i = 0; i < VisitedItems(a); ++i) pending.push_back({DataOf<Ref>(a)[i], DataOf<Ref>(b)[i], kindsOnly});
     return true;
   }
   Ref nested = nestedA ? a : b;
   Ref simple = nestedA ? b : a;
-  if (count == 0) {
-    Ref prototype = DataOf<Ref>(nested)[0];
-    return IsArray(prototype) && !IsNested(prototype) && RankOf(TypeWord(prototype)) == 0 &&
-           IsCharacterArray(prototype) == IsCharacterArray(simple);
+  bool character = IsCharacterArray(simple);
+  if (count == 0) return IsSimpleScalarOfKind(DataOf<Ref>(nested)[0], character);
+  for (uint64_t i = 0; i < count; ++i) {
+    Ref item = DataOf<Ref>(nested)[i];
+    if (p.kindsOnly ? !IsSimpleScalarOfKind(item, character) : !ItemMatchesElement(item, simple, i, tol)) return false;
   }
-  for (uint64_t i = 0; i < count; ++i)
-    if (!ItemMatchesElement(DataOf<Ref>(nested)[i], simple, i, tol)) return false;
   return true;
 }
 
@@ -360,11 +373,11 @@ Tolerances CurrentTolerances() {
 
 bool Match(Ref a, Ref b) {
   Tolerances tol = CurrentTolerances();
-  std::vector<std::pair<Ref, Ref>> pending{{a, b}};
+  std::vector<Pending> pending{{a, b, false}};
   while (!pending.empty()) {
-    auto [x, y] = pending.back();
+    Pending p = pending.back();
     pending.pop_back();
-    if (!ShallowMatch(x, y, pending, tol)) return false;
+    if (!ShallowMatch(p, pending, tol)) return false;
   }
   return true;
 }
