@@ -77,7 +77,7 @@ struct ArgumentDescriptor;
 using Stepper = void (*)(ArgumentDescriptor& d);
 struct ArgumentDescriptor {
   alignas(16) uint8_t buffer[16];
-  const uint8_t* data;      // the elements (raw pointer: valid until the next allocation)
+  uint8_t* data;            // the elements (raw pointer: valid until the next allocation)
   uint64_t index;           // the next element
   Stepper step;
   ElementType target;       // what the stepper converts into
@@ -154,8 +154,7 @@ using PreDispatch = uint32_t (*)(const Ref& left, const Ref& right, Ref& result)
 struct ScalarPrimitive {
   uint32_t lastKernel;  // kNotScalar, or (once initialised) the index of the group's last kernel
   PreDispatch preDispatch;
-  uint8_t typeMap[kElementTypeCount];  // kernel index - firstKernel for each governing type
-  uint32_t firstKernel;                // set by initialisation
+  uint8_t typeMap[kElementTypeCount];  // the kernel for each governing type (set by initialisation)
 };
 inline constexpr uint32_t kNotScalar = 0xFFFFFFFF;
 inline constexpr uint32_t kOwnsKernels = 0xFFFFFFFE;  // before initialisation: the primitive has a group
