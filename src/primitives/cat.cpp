@@ -894,7 +894,7 @@ namespace {
 template <typename Cells>
 void GatherPlane(uint8_t* out, uint64_t at, const uint8_t* in, uint64_t base, uint64_t rows, uint64_t columns,
                  uint64_t rowStride, uint64_t columnStride) {
-  constexpr uint64_t kTile = 32;
+  constexpr uint64_t kTile = 128;  // a tile's source lines stay in the first-level cache
   if (columnStride == 1) {
     for (uint64_t i = 0; i < rows; ++i) Cells::Copy(out, at + i * columns, in, base + i * rowStride, columns);
     return;
