@@ -43,19 +43,31 @@ static Decimal Overflowed() {
 // ---- Constants and tests -------------------------------------------------------------------------
 
 Decimal DecimalFromInt(int64_t value) { return bid128_from_int64(value); }
-static Decimal Constant(const char* text) {
-  _IDEC_flags flags = 0;
-  return bid128_from_string(const_cast<char*>(text), kRound, &flags);
+
+__extension__ typedef unsigned __int128 Uint128;
+
+// significand × 10^exponent, for a significand below 10^34 and an exponent within the format: the
+// encoding written directly, so the constants below need no library call at start-up.
+static constexpr Decimal Parts(Uint128 significand, int exponent, bool negative = false) {
+  Decimal x{};
+  x.w[0] = static_cast<uint64_t>(significand);
+  x.w[1] = (static_cast<uint64_t>(negative) << 63) | (static_cast<uint64_t>(exponent + 6176) << 49) |
+           static_cast<uint64_t>(significand >> 64);
+  return x;
 }
-static const Decimal kZero = DecimalFromInt(0);
-static const Decimal kOne = DecimalFromInt(1);
-static const Decimal kHalf = Constant("0.5");
-static const Decimal kPi = Constant("3.141592653589793238462643383279503");
-static const Decimal kNearIntegerTolerance = Constant("1E-14");
-static const Decimal kBooleanLow = Constant("0.99999999999999");
-static const Decimal kBooleanHigh = Constant("1.00000000000001");
+
+static constexpr Decimal kZero = Parts(0, 0);
+static constexpr Decimal kOne = Parts(1, 0);
+static constexpr Decimal kMinusOne = Parts(1, 0, true);
+static constexpr Decimal kHalf = Parts(5, -1);
+static constexpr Decimal kPi = Parts(static_cast<Uint128>(3141592653589793238ull) * 1000000000000000ull + 462643383279503ull, -33);
+static constexpr Decimal kNearIntegerTolerance = Parts(1, -14);
+static constexpr Decimal kBooleanLow = Parts(99999999999999, -14);
+static constexpr Decimal kBooleanHigh = Parts(100000000000001, -14);
 // Beyond this magnitude the arcosh form (b+1)×√((b−1)÷(b+1)) equals b to 34 digits.
-static const Decimal kArcoshIsIdentity = Constant("1E17");
+static constexpr Decimal kArcoshIsIdentity = Parts(1, 17);
+static constexpr Decimal kInt32Low = Parts(2147483648u, 0, true);
+static constexpr Decimal kInt32High = Parts(2147483647u, 0);
 
 bool IsDecimalFinite(Decimal x) { return bid128_isFinite(x); }
 bool IsDecimalZero(Decimal x) { return bid128_isZero(x); }
@@ -104,20 +116,12 @@ Decimal DecimalDivide(Decimal a, Decimal b) { return bid128_div(a, b, kRound, &t
 
 // ---- Conversions ---------------------------------------------------------------------------------
 
-// significand × 10^exponent, for a significand below 2^64 and an exponent within the format.
-static Decimal DecimalFromParts(bool negative, uint64_t significand, int exponent) {
-  Decimal x;
-  x.w[0] = significand;
-  x.w[1] = (static_cast<uint64_t>(negative) << 63) | (static_cast<uint64_t>(exponent + 6176) << 49);
-  return x;
-}
-
 Decimal DecimalFromDouble(double value) {
   if (value == 0) return kZero;
   NumberDigits d = DigitsOfDouble(value, kMaxPrintPrecision);  // at most 17 digits: fits 64 bits
   uint64_t significand = 0;
   for (uint8_t i = 0; i < d.count; ++i) significand = significand * 10 + static_cast<uint64_t>(d.digits[i] - '0');
-  return DecimalFromParts(d.negative, significand, d.exponent - d.count);
+  return Parts(significand, d.exponent - d.count, d.negative);
 }
 
 double DoubleFromDecimal(Decimal x) {
@@ -257,7 +261,7 @@ Decimal DecimalIntegerPower(Decimal a, int64_t n) {
 
 // The value of an integral decimal as int64 when it has one.
 static bool FitsInt64(Decimal x, int64_t& out) {
-  static const Decimal kLimit = Constant("9E18");
+  static constexpr Decimal kLimit = Parts(9, 18);
   if (!IsDecimalInteger(x) || !Less(Abs(x), kLimit)) return false;
   _IDEC_flags flags = 0;
   out = bid128_to_int64_int(x, &flags);
@@ -325,7 +329,7 @@ static bool GammaPole(Decimal x) { return IsDecimalInteger(x) && LessEqual(x, kZ
 
 Decimal DecimalBinomial(Decimal a, Decimal b) {
   int64_t ia, ib;
-  static const Decimal kIntegerRange = Constant("1E15");
+  static constexpr Decimal kIntegerRange = Parts(1, 15);
   if (FitsInt64(a, ia) && FitsInt64(b, ib) && Less(Abs(a), kIntegerRange) && Less(Abs(b), kIntegerRange))
     return IntegerBinomial(ia, ib);
   Decimal top = DecimalAdd(b, kOne);
@@ -347,7 +351,6 @@ static Decimal SquareRoot(Decimal x) { return bid128_sqrt(x, kRound, &t_status);
 
 // ¯4○b: (b+1)×√((b−1)÷(b+1)), complex inside (¯1, 1).
 static Decimal Arcosh4(Decimal b) {
-  static const Decimal kMinusOne = DecimalFromInt(-1);
   if (Equal(b, kMinusOne)) return kZero;
   if (Less(Abs(b), kOne)) return GiveUp();
   if (Less(kArcoshIsIdentity, Abs(b))) return b;
@@ -450,8 +453,7 @@ static Decimal RoundHalf(Decimal b, Decimal tolerance) { return DecimalFloor(Dec
 
 // A decimal integer as a 32-bit integer; gives up when it does not fit.
 static int32_t ToInt32(Decimal x, bool& giveUp) {
-  static const Decimal kLow = DecimalFromInt(INT32_MIN), kHigh = DecimalFromInt(INT32_MAX);
-  if (!IsDecimalFinite(x) || Less(x, kLow) || Less(kHigh, x)) {
+  if (!IsDecimalFinite(x) || Less(x, kInt32Low) || Less(kInt32High, x)) {
     giveUp = true;
     return 0;
   }
