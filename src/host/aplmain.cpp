@@ -31,6 +31,7 @@
 #include "memory/memory3.h"
 #include "primitives/arith.h"
 #include "primitives/cat.h"
+#include "primitives/encode.h"
 #include "primitives/index.h"
 #include "primitives/same.h"
 
@@ -366,6 +367,7 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
 constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
+    InitialiseEncode,
 };
 
 }  // namespace
