@@ -120,7 +120,8 @@ Decimal DecimalPiTimes(Decimal x);
 
 // ---- Element operations in the scalar engine's shape -------------------------------------------
 // The decimal kernels of the ⎕FR 1287 set are DyadicStream<Op>, DyadicVector<Op>, MonadicStream<Op>
-// and MonadicVector<Op> (arith.h) over these. Each Compute reads the tolerance and ⎕DIV from the
+// and MonadicVector<Op> (arith.h) over these; the engine's 1287 kernel tables in arith.cpp list them
+// with their post-checks and restart flags. Each Compute reads the tolerance and ⎕DIV from the
 // call's KernelEnvironment and leaves overflow and invalid operations in DecimalStatus() for the
 // kernel's post-check; only the kernels that produce integers give up through `giveUp`.
 struct KernelEnvironment;

@@ -13,6 +13,7 @@
 #include "language/parse.h"
 #include "language/stack.h"
 #include "language/trap.h"
+#include "memory/memory1.h"
 #include "primitives/arith_su.h"
 #include "primitives/darith.h"
 #include "primitives/same.h"
@@ -25,6 +26,13 @@ static constexpr char kUnit[] = "encode";
 // ---- Arguments -----------------------------------------------------------------------------------
 
 using Shape = std::vector<uint32_t>;
+
+// LIMIT ERROR for more elements than an array can have, WS FULL for more bytes than the whole
+// workspace: checked before a result (or a working copy of an argument) is computed outside the heap.
+static void CheckResultFits(uint64_t count, size_t elementBytes) {
+  if (count > 0xFFFFFFFFull) SIGNAL(kLimitError);
+  if (count * elementBytes > g_space->limitBytes) SIGNAL(kWsFull);
+}
 
 static Shape ShapeVector(Ref array) {
   const uint32_t* shape = ShapeOf(array);
@@ -74,6 +82,7 @@ static T Convert(S value) {
 // The elements of a simple numeric array (borrowed) as type T.
 template <class T>
 static std::vector<T> NumbersOf(Ref array) {
+  CheckResultFits(ElementCount(array), sizeof(T));
   std::vector<T> values(ElementCount(array));
   WithReader(array, [&](auto read) {
     if constexpr (!decltype(read)::kCharacter)
@@ -84,6 +93,7 @@ static std::vector<T> NumbersOf(Ref array) {
 }
 
 // ---- Results -------------------------------------------------------------------------------------
+
 
 static Ref AllocShaped(ElementType type, const Shape& shape) {
   uint64_t count = 1;
@@ -239,6 +249,7 @@ static CallResult Decode(const Ref& left, const Ref& right) {
     std::vector<T> radix = NumbersOf<T>(left), digits = NumbersOf<T>(right);
     Arithmetic arithmetic = ArithmeticFor(domain);
     uint64_t radixRow = g.radixExtends ? 1 : g.length;
+    CheckResultFits(g.rows * g.columns, sizeof(T));
     std::vector<T> values(g.rows * g.columns, Convert<T>(int64_t{0}));
     for (uint64_t i = 0; i < g.rows; ++i) {
       for (uint64_t j = 0; j < g.columns; ++j) {
@@ -249,8 +260,8 @@ static CallResult Decode(const Ref& left, const Ref& right) {
           value = arithmetic.Add(arithmetic.Multiply(value, r), d);
         }
         values[i * g.columns + j] = value;
+        CheckStrongInterrupt();
       }
-      CheckStrongInterrupt();
     }
     if (arithmetic.overflow) return 0;
     return MakeResult(g.result, values);
@@ -272,6 +283,7 @@ static CallResult Encode(const Ref& left, const Ref& right) {
     std::vector<T> radix = NumbersOf<T>(left), numbers = NumbersOf<T>(right);
     Arithmetic arithmetic = ArithmeticFor(domain);
     uint64_t count = numbers.size();
+    CheckResultFits(digitCount * radixColumns * count, sizeof(T));
     std::vector<T> digits(digitCount * radixColumns * count);
     for (uint64_t c = 0; c < radixColumns; ++c) {
       for (uint64_t j = 0; j < count; ++j) {
@@ -282,8 +294,8 @@ static CallResult Encode(const Ref& left, const Ref& right) {
           digits[(k * radixColumns + c) * count + j] = digit;
           value = IsZero(r) ? Convert<T>(int64_t{0}) : arithmetic.Quotient(value, digit, r);
         }
+        CheckStrongInterrupt();
       }
-      CheckStrongInterrupt();
     }
     return MakeResult(result, digits);
   })};
@@ -296,6 +308,7 @@ struct Matrix {
   uint32_t rows = 0, columns = 0;
   std::vector<double> values;
   double& At(uint32_t i, uint32_t j) { return values[static_cast<size_t>(j) * rows + i]; }
+  double At(uint32_t i, uint32_t j) const { return values[static_cast<size_t>(j) * rows + i]; }
 };
 
 // A scalar or vector as a one-column matrix, a matrix as itself; RANK ERROR above rank 2. Complex
@@ -315,54 +328,95 @@ static Matrix MatrixOf(Ref array) {
   return m;
 }
 
-static Matrix Identity(uint32_t order) {
-  Matrix m{order, order, std::vector<double>(static_cast<size_t>(order) * order, 0.0)};
-  for (uint32_t i = 0; i < order; ++i) m.At(i, i) = 1;
-  return m;
-}
-
 // A column whose part outside the span of the columns before it is below this fraction of its
 // length makes the matrix rank-deficient.
 static constexpr double kRankTolerance = 1e-13;
 
-// Householder QR of b (rows ≥ columns), applying the same reflections to a; on return the upper
-// triangle of b is R and the top rows of a are Qᵀa. DOMAIN ERROR for a rank-deficient b.
-static void Triangulate(Matrix& b, Matrix& a) {
+// Householder QR of b (rows ≥ columns) in place: above the diagonal R, on and below it the vectors
+// v of the reflections I − v vᵀ/scale. Returns R's diagonal and each reflection's scale. DOMAIN
+// ERROR for a rank-deficient b.
+struct Reflections {
+  std::vector<double> diagonal, scale;
+};
+
+// Applies reflection j (its vector in column j of b) to the column y of length b.rows.
+static void Reflect(const Matrix& b, const Reflections& h, uint32_t j, double* y) {
+  double dot = 0;
+  for (uint32_t i = j; i < b.rows; ++i) dot += b.At(i, j) * y[i];
+  double factor = dot / h.scale[j];
+  for (uint32_t i = j; i < b.rows; ++i) y[i] -= factor * b.At(i, j);
+}
+
+static Reflections Triangulate(Matrix& b) {
+  Reflections h{std::vector<double>(b.columns), std::vector<double>(b.columns)};
   for (uint32_t j = 0; j < b.columns; ++j) {
     CheckStrongInterrupt();
     double columnNorm = 0, norm = 0;
     for (uint32_t i = 0; i < b.rows; ++i) columnNorm = std::hypot(columnNorm, b.At(i, j));
     for (uint32_t i = j; i < b.rows; ++i) norm = std::hypot(norm, b.At(i, j));
-    if (norm <= kRankTolerance * columnNorm || norm == 0) SIGNAL(kDomainError);
-    double alpha = b.At(j, j) > 0 ? -norm : norm;
-    // v = x − alpha e₁ is kept in column j below the diagonal; vᵀv = 2 norm (norm + |x₀|).
-    b.At(j, j) -= alpha;
-    double scale = norm * (norm + std::fabs(b.At(j, j) + alpha));
-    auto reflect = [&](Matrix& m, uint32_t column) {
-      double dot = 0;
-      for (uint32_t i = j; i < b.rows; ++i) dot += b.At(i, j) * m.At(i, column);
-      double factor = dot / scale;
-      for (uint32_t i = j; i < b.rows; ++i) m.At(i, column) -= factor * b.At(i, j);
-    };
-    for (uint32_t k = j + 1; k < b.columns; ++k) reflect(b, k);
-    for (uint32_t k = 0; k < a.columns; ++k) reflect(a, k);
-    b.At(j, j) = alpha;
+    if (norm == 0 || norm <= kRankTolerance * columnNorm) SIGNAL(kDomainError);
+    double head = b.At(j, j);
+    h.diagonal[j] = head > 0 ? -norm : norm;
+    b.At(j, j) = head - h.diagonal[j];           // v = x − R[j;j] e₁
+    h.scale[j] = norm * (norm + std::fabs(head));  // vᵀv ÷ 2
+    for (uint32_t k = j + 1; k < b.columns; ++k) Reflect(b, h, j, &b.At(0, k));
+  }
+  return h;
+}
+
+// Solves R x = y (the first b.columns values of y); writes x's values `stride` apart.
+static void BackSubstitute(const Matrix& b, const Reflections& h, const double* y, double* x, size_t stride) {
+  for (uint32_t i = b.columns; i-- > 0;) {
+    double sum = y[i];
+    for (uint32_t j = i + 1; j < b.columns; ++j) sum -= b.At(i, j) * x[j * stride];
+    x[i * stride] = sum / h.diagonal[i];
   }
 }
 
-// The least-squares solution x of b x = a: columns(b) by columns(a), row-major.
-static std::vector<double> LeastSquares(Matrix b, Matrix a) {
-  if (a.rows != b.rows) SIGNAL(kLengthError);
+// DOMAIN ERROR for fewer rows than columns; WS FULL or LIMIT ERROR for a result of `count` columns
+// that cannot exist.
+static void CheckSolvable(const Matrix& b, uint64_t count) {
   if (b.rows < b.columns) SIGNAL(kDomainError);
-  Triangulate(b, a);
+  CheckResultFits(b.columns * count, sizeof(double));
+}
+
+// The least-squares solution x of b x = a, one column of a at a time: Qᵀ a then R⁻¹. Row-major,
+// columns(b) by columns(a).
+static std::vector<double> LeastSquares(Matrix b, const Matrix& a) {
+  CheckSolvable(b, a.columns);
+  Reflections h = Triangulate(b);
   std::vector<double> x(static_cast<size_t>(b.columns) * a.columns);
+  std::vector<double> y(b.rows);
   for (uint32_t k = 0; k < a.columns; ++k) {
     CheckStrongInterrupt();
-    for (uint32_t i = b.columns; i-- > 0;) {
-      double sum = a.At(i, k);
-      for (uint32_t j = i + 1; j < b.columns; ++j) sum -= b.At(i, j) * x[static_cast<size_t>(j) * a.columns + k];
-      x[static_cast<size_t>(i) * a.columns + k] = sum / b.At(i, i);
-    }
+    for (uint32_t i = 0; i < a.rows; ++i) y[i] = a.At(i, k);
+    for (uint32_t j = 0; j < b.columns; ++j) Reflect(b, h, j, y.data());
+    BackSubstitute(b, h, y.data(), x.data() + k, a.columns);
+  }
+  return x;
+}
+
+// The left inverse R⁻¹ Q₁ᵀ of b, where Q₁ is the first columns(b) columns of Q: each found by
+// reflecting a unit column, so the cost grows with rows × columns², not rows². Row-major, columns(b)
+// by rows(b).
+static std::vector<double> LeftInverse(Matrix b) {
+  CheckSolvable(b, b.rows);
+  Reflections h = Triangulate(b);
+  Matrix q{b.rows, b.columns, std::vector<double>(b.values.size())};
+  std::vector<double> y(b.rows);
+  for (uint32_t i = 0; i < b.columns; ++i) {
+    CheckStrongInterrupt();
+    std::fill(y.begin(), y.end(), 0.0);
+    y[i] = 1;
+    for (uint32_t j = b.columns; j-- > 0;) Reflect(b, h, j, y.data());
+    std::copy(y.begin(), y.end(), q.values.begin() + static_cast<ptrdiff_t>(i) * b.rows);
+  }
+  std::vector<double> x(static_cast<size_t>(b.columns) * b.rows);
+  std::vector<double> row(b.columns);
+  for (uint32_t k = 0; k < b.rows; ++k) {
+    CheckStrongInterrupt();
+    for (uint32_t i = 0; i < b.columns; ++i) row[i] = q.At(k, i);
+    BackSubstitute(b, h, row.data(), x.data() + k, b.rows);
   }
   return x;
 }
@@ -376,17 +430,16 @@ static Shape QuotientShape(const Shape& a, const Shape& b) {
 
 static CallResult MatrixDivide(const Ref& left, const Ref& right) {
   Shape shape = QuotientShape(ShapeVector(left), ShapeVector(right));
-  std::vector<double> x = LeastSquares(MatrixOf(right), MatrixOf(left));
-  return {MakeResult(shape, x)};
+  Matrix a = MatrixOf(left), b = MatrixOf(right);
+  if (a.rows != b.rows) SIGNAL(kLengthError);
+  return {MakeResult(shape, LeastSquares(std::move(b), a))};
 }
 
-// ⌹B: the left inverse, B⌹ the identity of B's row count. Its shape is (1↓⍴B),1↑⍴B.
+// ⌹B: the left inverse, shaped (1↓⍴B),1↑⍴B.
 static CallResult MatrixInverse(const Ref&, const Ref& right) {
-  Matrix b = MatrixOf(right);
   Shape shape = ShapeVector(right);
   if (!shape.empty()) std::rotate(shape.begin(), shape.begin() + 1, shape.end());
-  std::vector<double> x = LeastSquares(b, Identity(b.rows));
-  return {MakeResult(shape, x)};
+  return {MakeResult(shape, LeftInverse(MatrixOf(right)))};
 }
 
 static constexpr PrimitiveRow kEncodeRows[] = {
