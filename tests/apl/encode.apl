@@ -120,3 +120,15 @@ NONCE ERROR
 DOMAIN ERROR
 |      ⌹'ab'
 |      ∧
+⍝⍝ Size and range: the inverse of a long vector is quick; results too large to exist and floats that
+⍝⍝ overflow are errors.
+      ⍴⌹⍳100000
+100000
+      ⍴(100000⍴2)⊤⍳100000
+LIMIT ERROR
+|      ⍴(100000⍴2)⊤⍳100000
+|                 ∧
+      1E300 1E300⊥1E300 1
+DOMAIN ERROR
+|      1E300 1E300⊥1E300 1
+|                 ∧
