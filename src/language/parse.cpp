@@ -26,6 +26,7 @@
 #include "language/tokenise.h"
 #include "language/trap.h"
 #include "memory/memory3.h"
+#include "primitives/iass.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadcons.h"
 #include "sysfns/quadvar.h"
@@ -151,6 +152,8 @@ enum StateFlag : uint32_t {
   kFlagLeftSingle = 4,     // LeftSlot holds a single item for stranding
   kFlagAwaitStep = 8,      // the operator chain in PendingItem becomes a function step once complete
   kFlagSlashOperand = 16,  // the awaited operand is a / ⌿ \ ⍀ still waiting for its own operand
+  kFlagSelectTarget = 32,  // selective assignment: the next name read at this level is the target
+  kFlagSelecting = 64,     // selective assignment: this level's value is the selection
 };
 
 // What the caller of a deferred application does with its result when the execution level ends.
@@ -214,6 +217,9 @@ inline constexpr uint32_t kDerivedCompleteFlag = 1u << 7;
 inline constexpr uint32_t kDerivedAwaitingFlag = 1u << 8;
 // A four-word record naming a system variable as an assignment target.
 inline constexpr uint32_t kSystemTargetRecord = kKindRecord4 | (1u << 4);
+// A four-word record naming an indexed assignment target A[I]: word 3 the name entry, word 4 the
+// index list.
+inline constexpr uint32_t kIndexedTargetRecord = kKindRecord4 | (3u << 4);
 
 // ---- Registers -------------------------------------------------------------------------------------
 
@@ -743,8 +749,13 @@ static FunctionHandler PrimitiveHandler(uint32_t code, bool dyadic) {
 
 static CallResult ApplyPrimitive(uint32_t code, bool dyadic) {
   FunctionHandler handler = PrimitiveHandler(code, dyadic);
-  if (AxisArgument() && !(g_primitives[code].flags & (dyadic ? kDyadicAxis : kMonadicAxis)))
-    SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
+  uint32_t flags = g_primitives[code].flags;
+  if (AxisArgument() && !(flags & (dyadic ? kDyadicAxis : kMonadicAxis))) SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
+  if (IsSelection(Right()) || IsSelection(Left())) {
+    // Only the structural functions that select pass a selective assignment's selection through.
+    if (IsSelection(Left()) || !(flags & (dyadic ? kDyadicSelects : kMonadicSelects))) SIGNAL(kSyntaxError);
+    return ApplyToSelection(handler, Left(), Right());
+  }
   return handler(Left(), Right());
 }
 
@@ -801,6 +812,15 @@ static void AssignEntry(Ref entry, Ref value) {
 // Assigns `value` to the target in LeftSlot: a name, a system variable, or a strand of names.
 static void AssignTarget(Ref target, Ref value) {
   if (IsNameEntry(target)) return AssignEntry(target, value);
+  if (IsSelection(target)) return AssignSelection(target, value);
+  if (IsRef(target) && TypeWord(target) == kIndexedTargetRecord) {
+    Temporaries hold;
+    hold[0] = target;
+    Retain(target);
+    hold[1] = value;
+    Retain(value);
+    return AssignIndexed(Words(hold[0])[3], Words(hold[0])[4], hold[1]);
+  }
   if (IsRef(target) && TypeWord(target) == kSystemTargetRecord) {
     uint32_t k = Words(target)[3];
     if (k == kQuadOutputVariable || k == kQuoteOutputVariable) return WriteOutputValue(k, value);
@@ -842,8 +862,28 @@ static CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right) {
   SIGNAL(kNonceError);  // system, derived and defined functions here are built with the operators
 }
 
+// A[I] f← V: the selected items f V, assigned back to the same places.
+static CallResult ModifiedAssignIndexed(Ref fn, const Ref& target, const Ref& value) {
+  Ref entry = Words(target)[3];
+  if (EntryClass(entry) != kNameVariable)
+    SIGNAL_MESSAGE(kSyntaxError, U"Invalid modified assignment, or an attempt was made to change nameclass on assignment");
+  Temporaries hold;
+  hold[0] = target;
+  Retain(target);
+  hold[1] = value;
+  Retain(value);
+  Ref current = EntryValue(Words(hold[0])[3]);
+  hold[2] = CallPrimitive(kCodeIndex, Words(hold[0])[4], current).value;
+  CallResult result = CallFunctionValue(fn, hold[2], hold[1]);
+  Release(hold[2]);
+  hold[2] = result.value;
+  AssignIndexed(Words(hold[0])[3], Words(hold[0])[4], hold[2]);
+  return {hold.Take(1), true};
+}
+
 // A modified assignment (f←, the monadic use of ←): the target's value f the value, assigned back.
 static CallResult ModifiedAssign(Ref fn, const Ref& target, const Ref& value) {
+  if (IsRef(target) && TypeWord(target) == kIndexedTargetRecord) return ModifiedAssignIndexed(fn, target, value);
   if (!IsNameEntry(target) || EntryClass(target) != kNameVariable)
     SIGNAL_MESSAGE(kSyntaxError, U"Invalid modified assignment, or an attempt was made to change nameclass on assignment");
   CallResult result = CallFunctionValue(fn, EntryValue(target), value);
@@ -894,7 +934,8 @@ static Applied ApplyPending() {
   Ref fn = PendingFunction();
   bool dyadic = Left() != 0;
   if (!Right()) SIGNAL(kSyntaxError);  // a function without its right argument
-  if (!IsArgumentValue(Right()) && !(fn == kCodeAssign && IsFunction(Right()))) SIGNAL(kSyntaxError);
+  if (!IsArgumentValue(Right()) && !(fn == kCodeAssign && IsFunction(Right())) && !IsSelection(Right()))
+    SIGNAL(kSyntaxError);
   if (dyadic && !TakesTarget(fn) && !IsArgumentValue(Left())) SIGNAL(kSyntaxError);
   if (fn == kCodeExecute) {
     StartExecute(dyadic);
@@ -1019,11 +1060,27 @@ static void FunctionItem(Ref item) {
 
 static void ValueStep(Ref value, bool single);
 
+// A[I]← : the name entry (counted, taken over) and the pending index list as an assignment target.
+static Ref IndexedTarget(Ref entry) {
+  Temporaries hold;
+  hold[0] = entry;
+  Ref record = GetSpace(7);
+  uint32_t* w = Words(record);
+  w[1] = 1;
+  w[2] = kIndexedTargetRecord;
+  w[3] = hold.Take(0);
+  w[4] = Take(PendingItem());
+  w[5] = w[6] = 0;
+  return record;
+}
+
 // V[I;J]: the pending index list applied to the value just read (counted).
 static void IndexStep(Ref value) {
+  if (IsNameEntry(value)) return ValueStep(IndexedTarget(value), true);
   NewValue() = value;
   FunctionHandler index = PrimitiveHandler(kCodeIndex, true);
-  CallResult result = index(PendingItem(), NewValue());
+  CallResult result = IsSelection(NewValue()) ? ApplyToSelection(index, PendingItem(), NewValue())
+                                              : index(PendingItem(), NewValue());
   Release(NewValue());
   Release(PendingItem());
   ValueStep(result.value, true);
@@ -1059,6 +1116,10 @@ static void NameStep(uint32_t index) {
   g_errorToken = g_tokenStart;
   if (BeforeNamespaceDot()) return StartMember(index);
   Ref entry = BoundEntry(index);
+  if (g_level.flags & kFlagSelectTarget) {
+    g_level.flags = (g_level.flags & ~kFlagSelectTarget) | kFlagSelecting;
+    return ValueStep(MakeSelection(entry), true);
+  }
   if (g_level.flags & kFlagAssign) {
     Retain(entry);
     return ValueStep(entry, true);
@@ -1180,10 +1241,37 @@ static bool ParenthesesHoldOnlyNames() {
   return false;
 }
 
+// For a parenthesised target that is not a strand of names: true when a name is met, going left
+// inside the parentheses, before any value — that name is the target of a selective assignment.
+static bool ParenthesesSelect() {
+  int depth = 0;
+  for (uint32_t p = Cursor(); p > StreamFirstToken();) {
+    uint8_t code = ByteAt(p - 1);
+    uint32_t start = TokenStartBefore(p);
+    p = start;
+    if (code == kPrimRightBracket || code == kPrimRightParen) {
+      if (code == kPrimRightParen && depth == 0) return false;  // a parenthesised value comes first
+      ++depth;
+      continue;
+    }
+    if (code == kPrimLeftBracket || code == kPrimLeftParen) {
+      if (depth-- == 0) return false;
+      continue;
+    }
+    if (depth > 0) continue;
+    if (code >= 112 || (code == kTokExtension && ByteAt(start) == 112)) return true;
+    if (kTokenClass[code] == kTcConstant || kTokenClass[code] == kTcZilde) return false;
+  }
+  return false;
+}
+
 static void CloseParenthesisStep() {
   bool assigning = (g_level.flags & kFlagAssign) != 0;
-  if (assigning && !ParenthesesHoldOnlyNames()) SIGNAL(kNonceError);  // selective assignment
-  PushNesting(kNestingParenthesis, assigning);
+  if (!assigning || ParenthesesHoldOnlyNames()) return PushNesting(kNestingParenthesis, assigning);
+  bool selective = ParenthesesSelect();
+  g_level.flags &= ~kFlagAssign;
+  PushNesting(kNestingParenthesis, false);
+  if (selective) g_level.flags |= kFlagSelectTarget;
 }
 
 // Applies what is pending at a boundary ( ( [ ; ⋄ and the line start), leaving the value so far in
@@ -1223,8 +1311,14 @@ static void OpenParenthesisStep(uint32_t boundaryEnd) {
   Ref frame = CurrentFrame();
   if (FrameClassOf(frame) != kFrameNesting || FrameSubTypeOf(frame) != kNestingParenthesis) SIGNAL(kSyntaxError);
   if (!CompleteAtBoundary(boundaryEnd)) return;
+  bool selecting = (g_level.flags & kFlagSelecting) != 0;
   Ref value = Take(Left());
+  if (selecting != IsSelection(value)) {
+    Release(value);
+    SIGNAL(kSyntaxError);  // a selection that escaped its target, or a target that selected nothing
+  }
   PopNesting(kNestingParenthesis);
+  if (selecting) g_level.flags |= kFlagAssign;
   if (!value) SIGNAL_MESSAGE(kValueError, U"No result was provided when the context expected one");
   if (IsFunction(value)) return FunctionItem(UnwrapFunction(value));
   ValueStep(value, true);
