@@ -13,6 +13,8 @@
 
 #include "language/parse.h"
 #include "memory/memory1.h"
+#include "primitives/arith_su.h"
+#include "primitives/darith.h"
 #include "sysfns/quadvar.h"
 
 namespace vantor {
@@ -251,20 +253,6 @@ struct Tolerances {
   BID_UINT128 dct;
 };
 
-bool RealEqual(double a, double b, double t) {
-  return a == b || std::fabs(a - b) <= t * std::max(std::fabs(a), std::fabs(b));
-}
-bool ComplexEqual(std::complex<double> a, std::complex<double> b, double t) {
-  return a == b || std::abs(a - b) <= t * std::max(std::abs(a), std::abs(b));
-}
-bool DecimalEqual(BID_UINT128 a, BID_UINT128 b, BID_UINT128 t) {
-  _IDEC_flags flags = 0;
-  if (bid128_quiet_equal(a, b, &flags)) return true;
-  BID_UINT128 difference = bid128_abs(bid128_sub(a, b, BID_ROUNDING_TO_NEAREST, &flags));
-  BID_UINT128 larger = bid128_maxnum(bid128_abs(a), bid128_abs(b), &flags);
-  return bid128_quiet_less_equal(difference, bid128_mul(t, larger, BID_ROUNDING_TO_NEAREST, &flags), &flags);
-}
-
 // Elements ia.. of one simple array against ib.. of another, n of them.
 template <typename RA, typename RB>
 bool RangesMatch(RA ra, uint64_t ia, RB rb, uint64_t ib, uint64_t n, const Tolerances& tol) {
@@ -278,9 +266,9 @@ bool RangesMatch(RA ra, uint64_t ia, RB rb, uint64_t ib, uint64_t n, const Toler
       VB b = rb(ib + i);
       bool equal;
       if constexpr (RA::kCharacter) equal = a == b;
-      else if constexpr (kIsComplex<VA> || kIsComplex<VB>) equal = ComplexEqual(AsComplex(a), AsComplex(b), tol.ct);
+      else if constexpr (kIsComplex<VA> || kIsComplex<VB>) equal = ComplexTolerantEqual(AsComplex(a), AsComplex(b), tol.ct);
       else if constexpr (kIsDecimal<VA> || kIsDecimal<VB>) equal = DecimalEqual(AsDecimal(a), AsDecimal(b), tol.dct);
-      else if constexpr (kIsReal<VA> || kIsReal<VB>) equal = RealEqual(static_cast<double>(a), static_cast<double>(b), tol.ct);
+      else if constexpr (kIsReal<VA> || kIsReal<VB>) equal = TolerantEqual(static_cast<double>(a), static_cast<double>(b), tol.ct);
       else equal = a == b;
       if (!equal) return false;
     }
@@ -359,20 +347,10 @@ bool ShallowMatch(const Pending& p, std::vector<Pending>& pending, const Toleran
   return true;
 }
 
-Tolerances CurrentTolerances() {
-  Tolerances tol{ComparisonTolerance(), bid128_from_int32(0)};
-  Ref dct = ReadSystemVariable(kQuadDCT);
-  if (IsRef(dct)) {
-    std::memcpy(&tol.dct, DataOf<uint8_t>(dct), sizeof tol.dct);
-    Release(dct);
-  }
-  return tol;
-}
-
 }  // namespace
 
 bool Match(Ref a, Ref b) {
-  Tolerances tol = CurrentTolerances();
+  Tolerances tol{ComparisonTolerance(), FetchDecimalTolerance()};
   std::vector<Pending> pending{{a, b, false}};
   while (!pending.empty()) {
     Pending p = pending.back();
