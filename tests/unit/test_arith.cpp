@@ -1,0 +1,85 @@
+// The scalar engine seen from C++: pervasion through a 100,000-deep nested value without native
+// recursion, calls that restart, fail or convert leave nothing behind in the workspace, and the
+// kernel selection the operators use.
+#include <gtest/gtest.h>
+
+#include "heap_fixture.h"
+#include "host/aplmain.h"
+#include "language/parse.h"
+#include "language/space.h"
+#include "primitives/arith.h"
+
+namespace vantor::test {
+namespace {
+
+class ArithTest : public HeapTest {
+ protected:
+  void SetUp() override {
+    HeapTest::SetUp();
+    Startup().startupFlags = 0;      // values are not displayed
+    Startup().sessionOutputFd = -1;  // error displays go nowhere
+    InitialiseModules();
+  }
+  void TearDown() override {
+    Startup().sessionOutputFd = 1;
+    HeapTest::TearDown();
+  }
+  static Ref ValueOf(const char32_t* name) { return EntryValue(LookupName(name, LookupMode::Find)); }
+};
+
+TEST_F(ArithTest, PervadesA100000DeepValue) {
+  constexpr int kDepth = 100'000;
+  ExecuteLine(U"x←⊂1 2");
+  for (int i = 0; i < kDepth; ++i) ExecuteLine(U"x←⊂x");
+  ExecuteLine(U"y←10×x+1");
+  Ref item = ValueOf(U"y");
+  for (int level = 0; level <= kDepth; ++level) {  // ⊂1 2 and kDepth enclosures
+    ASSERT_EQ(KindOf(TypeWord(item)), kKindNested) << "level " << level;
+    item = DataOf<Ref>(item)[0];
+  }
+  ASSERT_EQ(ElementCount(item), 2u);
+  EXPECT_EQ(StoredNumber(item, 0), 20);
+  EXPECT_EQ(StoredNumber(item, 1), 30);
+  // DOMAIN ERROR at the bottom: every frame is given back (the first error records ⎕DMX).
+  ExecuteLine(U"z←x+'a'");
+  uint64_t before = SpaceUsage().bytesInUse;
+  ExecuteLine(U"z←x+'a'");
+  EXPECT_EQ(SpaceUsage().bytesInUse, before);
+  ExecuteLine(U"x←y←0");
+  CheckHeapConsistency();
+}
+
+TEST_F(ArithTest, CallsLeaveNoGarbage) {
+  ExecuteLine(U"i←⍳100 ⋄ f←i÷3 ⋄ b←100⍴1 0 1 ⋄ n←(1 2)(3 'a') ⋄ big←100⍴2147483647");
+  const char32_t* lines[] = {
+      U"big+1",       U"i÷7",        U"f×i",           U"b∧i>50",      U"¯8*÷i",        U"⍟-i",
+      U"n+1",         U"n=n",        U"(0⍴n)+0⍴n",     U"i+'a'",       U"~i",           U"b⍱i=i",
+      U"1 2+[1]2 3⍴i", U"i+[1]3 3⍴0", U"○f",            U"1=i-i",       U"0○i",          U"!171",
+  };
+  for (const char32_t* line : lines) {
+    ExecuteLine(line);
+    uint64_t before = SpaceUsage().bytesInUse;
+    for (int i = 0; i < 10; ++i) ExecuteLine(line);
+    EXPECT_EQ(SpaceUsage().bytesInUse, before) << "line " << (&line - lines);
+  }
+  CheckHeapConsistency();
+}
+
+TEST_F(ArithTest, OperatorKernelSelection) {
+  const ScalarKernel* plus = SelectOperatorKernel(kScalarPlus, kInt32, kInt8, false);
+  ASSERT_NE(plus, nullptr);
+  EXPECT_EQ(plus->input, kInt32);
+  EXPECT_TRUE(plus->restart);
+  const ScalarKernel* wider = NextOperatorKernel(plus);
+  ASSERT_NE(wider, nullptr);
+  EXPECT_EQ(wider->input, kInt32);
+  EXPECT_EQ(wider->result, kFloat64);
+  // Products of integers reduce in binary64 at once.
+  EXPECT_EQ(SelectOperatorKernel(kScalarTimes, kInt16, kInt16, true)->result, kFloat64);
+  EXPECT_EQ(SelectOperatorKernel(kScalarEqual, kChar8, kChar16, false)->input, kChar16);
+  EXPECT_EQ(SelectOperatorKernel(kScalarLess, kBool, kBool, false)->input, kBool);
+  EXPECT_EQ(SelectOperatorKernel(kScalarNot, kBool, kBool, false), nullptr);  // not dyadic scalar
+}
+
+}  // namespace
+}  // namespace vantor::test
