@@ -747,44 +747,65 @@ static FunctionHandler PrimitiveHandler(uint32_t code, bool dyadic) {
   SIGNAL(kNonceError);  // a primitive whose unit is not built yet
 }
 
-static CallResult ApplyPrimitive(uint32_t code, bool dyadic) {
+// Primitives, system functions and derived functions are applied to arguments held in root slots:
+// the evaluator's registers, or the call registers of CallPrimitive and CallFunctionValue.
+static CallResult ApplyPrimitive(uint32_t code, const Ref& left, const Ref& right) {
+  bool dyadic = left != 0;
   FunctionHandler handler = PrimitiveHandler(code, dyadic);
   uint32_t flags = g_primitives[code].flags;
   if (AxisArgument() && !(flags & (dyadic ? kDyadicAxis : kMonadicAxis))) SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
-  if (IsSelection(Right()) || IsSelection(Left())) {
+  if (IsSelection(right) || IsSelection(left)) {
     // Only the structural functions that select pass a selective assignment's selection through.
-    if (IsSelection(Left()) || !(flags & (dyadic ? kDyadicSelects : kMonadicSelects))) SIGNAL(kSyntaxError);
-    return ApplyToSelection(handler, Left(), Right());
+    if (IsSelection(left) || !(flags & (dyadic ? kDyadicSelects : kMonadicSelects))) SIGNAL(kSyntaxError);
+    return ApplyToSelection(handler, left, right);
   }
-  return handler(Left(), Right());
+  return handler(left, right);
 }
+
+// Holds the arguments of a call made from C++ in the call registers for its duration; a call made
+// while another runs keeps the outer call's arguments and axis, and the new call starts without an
+// axis.
+class CallRegisters {
+ public:
+  CallRegisters(const Ref& left, const Ref& right) {
+    saved_[0] = Take(WorkingSlot(kSlotCallLeft));
+    saved_[1] = Take(WorkingSlot(kSlotCallRight));
+    saved_[2] = Take(WorkingSlot(kSlotAxis));
+    WorkingSlot(kSlotCallLeft) = left;
+    Retain(left);
+    WorkingSlot(kSlotCallRight) = right;
+    Retain(right);
+  }
+  ~CallRegisters() {
+    Release(WorkingSlot(kSlotCallLeft));
+    Release(WorkingSlot(kSlotCallRight));
+    Release(WorkingSlot(kSlotAxis));
+    WorkingSlot(kSlotCallLeft) = saved_.Take(0);
+    WorkingSlot(kSlotCallRight) = saved_.Take(1);
+    WorkingSlot(kSlotAxis) = saved_.Take(2);
+  }
+  CallRegisters(const CallRegisters&) = delete;
+  CallRegisters& operator=(const CallRegisters&) = delete;
+  const Ref& Left() const { return WorkingSlot(kSlotCallLeft); }
+  const Ref& Right() const { return WorkingSlot(kSlotCallRight); }
+
+ private:
+  Temporaries saved_;
+};
 
 CallResult CallPrimitive(uint32_t code, const Ref& left, const Ref& right) {
-  FunctionHandler handler = PrimitiveHandler(code, left != 0);
-  Temporaries saved;  // a call made while another is running keeps the outer arguments
-  saved[0] = Take(WorkingSlot(kSlotCallLeft));
-  saved[1] = Take(WorkingSlot(kSlotCallRight));
-  saved[2] = Take(WorkingSlot(kSlotAxis));
-  WorkingSlot(kSlotCallLeft) = left;
-  Retain(left);
-  WorkingSlot(kSlotCallRight) = right;
-  Retain(right);
-  CallResult result = handler(WorkingSlot(kSlotCallLeft), WorkingSlot(kSlotCallRight));
-  Release(WorkingSlot(kSlotCallLeft));
-  Release(WorkingSlot(kSlotCallRight));
-  WorkingSlot(kSlotCallLeft) = saved.Take(0);
-  WorkingSlot(kSlotCallRight) = saved.Take(1);
-  WorkingSlot(kSlotAxis) = saved.Take(2);
-  return result;
+  CallRegisters call(left, right);
+  return ApplyPrimitive(code, call.Left(), call.Right());
 }
 
-static CallResult ApplySystemFunction(uint32_t code, bool dyadic) {
+static CallResult ApplySystemFunction(uint32_t code, const Ref& left, const Ref& right) {
+  bool dyadic = left != 0;
   const SystemFunctionEntry& entry = g_systemFunctions[code];
   // System functions see their simple arguments at their narrowest type.
-  if (IsRef(Right()) && RefCount(Right()) == 1) Narrow(Right());
-  if (dyadic && IsRef(Left()) && RefCount(Left()) == 1) Narrow(Left());
+  if (IsRef(right) && RefCount(right) == 1) Narrow(right);
+  if (dyadic && IsRef(left) && RefCount(left) == 1) Narrow(left);
   FunctionHandler handler = dyadic ? entry.dyadic : entry.monadic;
-  if (handler) return handler(Left(), Right());
+  if (handler) return handler(left, right);
   if (dyadic && entry.monadic) SignalTakesNoLeft();
   if (!dyadic && entry.dyadic) SignalNeedsLeft();
   SIGNAL(kNonceError);  // a system function whose unit is not built yet
@@ -855,11 +876,14 @@ static CallResult Assign(const Ref& target, const Ref& value) {
   return {value, true};
 }
 
-// Applies a function value dyadically to borrowed arguments outside the registers: the function of
-// a modified assignment.
-static CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right) {
-  if (!IsRef(fn) && fn >= 2 && fn < kPrimitiveTableSize) return CallPrimitive(fn, left, right);
-  SIGNAL(kNonceError);  // system, derived and defined functions here are built with the operators
+static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right);
+
+CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right) {
+  Temporaries hold;
+  hold[0] = fn;
+  Retain(fn);
+  CallRegisters call(left, right);
+  return ApplyFunction(hold[0], call.Left(), call.Right());
 }
 
 // A[I] f← V: the selected items f V, assigned back to the same places.
@@ -900,30 +924,61 @@ enum class Applied { Now, Later };
 static void StartExecute(bool dyadic);
 static void Branch(Ref target);
 
-static CallResult ApplyDerived(Ref fn, bool dyadic);
+static CallResult ApplyDerived(const Ref& fn, const Ref& left, const Ref& right);
+
+// The operators, by operator code, filled by the units that implement them.
+static std::array<OperatorHandler, 256> g_operators;
+
+void InstallOperators(std::span<const OperatorRow> rows) {
+  for (const OperatorRow& row : rows) {
+    if (row.code >= g_operators.size()) SystemError(11);
+    g_operators[row.code] = row.handler;
+  }
+}
 
 // f[K] applied: the axis sits in its register while the function runs.
-static CallResult ApplyWithAxis(Ref fn, bool dyadic) {
-  Ref inner = Words(fn)[3];
+static CallResult ApplyWithAxis(const Ref& fn, const Ref& left, const Ref& right) {
+  Temporaries hold;
+  hold[0] = Words(fn)[3];
+  Retain(hold[0]);
+  Ref inner = hold[0];
+  if (IsRef(inner) ? !IsDerived(inner) || Words(inner)[4] == kCodeIndex : inner >= kFirstSystemFunctionCode)
+    SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
+  Release(WorkingSlot(kSlotAxis));
   WorkingSlot(kSlotAxis) = Words(fn)[5];
   Retain(WorkingSlot(kSlotAxis));
-  CallResult result;
-  if (!IsRef(inner) && inner < kFirstSystemFunctionCode) result = ApplyPrimitive(inner, dyadic);
-  else if (IsDerived(inner) && Words(inner)[4] != kCodeIndex) result = ApplyDerived(inner, dyadic);
-  else SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
+  CallResult result = IsRef(inner) ? ApplyDerived(hold[0], left, right) : ApplyPrimitive(inner, left, right);
   Release(WorkingSlot(kSlotAxis));
   return result;
 }
 
-static CallResult ApplyDerived(Ref fn, bool dyadic) {
+static CallResult ApplyDerived(const Ref& fn, const Ref& left, const Ref& right) {
   uint32_t op = Words(fn)[4];
-  if (op == kCodeIndex) return ApplyWithAxis(fn, dyadic);
-  if (op == 0) SystemError(11);  // wrappers are unwrapped when read
-  if (op == kCodeAssign) {
-    if (!dyadic) SIGNAL(kSyntaxError);
-    return ModifiedAssign(Words(fn)[3], Left(), Right());
+  if (op == kCodeIndex) return ApplyWithAxis(fn, left, right);
+  if (op == 0) {
+    Temporaries hold;
+    hold[0] = Words(fn)[3];
+    Retain(hold[0]);
+    return ApplyFunction(hold[0], left, right);
   }
-  SIGNAL(kNonceError);  // the operators are built by their own unit
+  if (op == kCodeAssign) {
+    if (!left) SIGNAL(kSyntaxError);
+    return ModifiedAssign(Words(fn)[3], left, right);
+  }
+  OperatorHandler handler = g_operators[op];
+  if (!handler) SIGNAL(kNonceError);  // an operator whose unit is not built yet
+  return handler(fn, left, right);
+}
+
+// Applies a function value (root-held) to arguments in root slots.
+static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right) {
+  if (!IsRef(fn)) {
+    if (fn < kFirstSystemFunctionCode) return ApplyPrimitive(fn, left, right);
+    if (fn <= kLastSystemFunctionCode) return ApplySystemFunction(fn, left, right);
+    SIGNAL(kSyntaxError);
+  }
+  if (IsDerived(fn)) return ApplyDerived(fn, left, right);
+  SIGNAL(kNonceError);  // defined functions and dfns are called by their own unit
 }
 
 // Applies PendingFunction to RightSlot, and to LeftSlot as left argument when it holds a value. The
@@ -951,12 +1006,8 @@ static Applied ApplyPending() {
     if (dyadic) SignalTakesNoLeft();
     Branch(Right());
     result = {};
-  } else if (!IsRef(fn)) {
-    result = fn < kFirstSystemFunctionCode ? ApplyPrimitive(fn, dyadic) : ApplySystemFunction(fn, dyadic);
-  } else if (IsDerived(fn)) {
-    result = ApplyDerived(fn, dyadic);
   } else {
-    SIGNAL(kNonceError);  // defined functions and dfns are called by their own unit
+    result = ApplyFunction(PendingFunction(), Left(), Right());
   }
   Release(Left());
   Release(Right());
@@ -1296,11 +1347,11 @@ static bool CompleteAtBoundary(uint32_t boundaryEnd) {
     g_level.flags |= kFlagLeftSingle;
     return true;
   }
-  uint32_t boundaryStart = Cursor();
+  uint32_t boundaryStart = CursorOffset();  // relative: the application may move the token stream
   Cursor() = boundaryEnd;
   SetResume(kResumeBoundary);
   if (ApplyPending() == Applied::Later) return false;
-  Cursor() = boundaryStart;
+  Cursor() = Tokens() + boundaryStart;
   Left() = Take(NewValue());
   g_level.flags |= kFlagLeftSingle;
   g_level.flags &= ~kFlagAssign;
@@ -1558,16 +1609,17 @@ static void WriteOutputValue(uint32_t k, Ref value) {
   DisplayValue(value);
 }
 
-// A statement is complete with its value (0 for none): the level it ran in decides what happens to it.
+// A statement is complete with its value in LeftSlot (0 for none): the level it ran in decides what
+// happens to it.
 // Returns true when the line that immediate execution runs is finished.
-static bool DeliverStatementValue(Ref value, bool shy) {
+static bool DeliverStatementValue(bool shy) {
   Ref frame = CurrentFrame();
   if (FrameClassOf(frame) == kFrameExecution) {
-    Put(Words(frame)[kExecResult], value);
+    Put(Words(frame)[kExecResult], Take(Left()));
     Words(frame)[kExecResultFlags] = shy ? 1 : 0;
   } else {
-    if (value && !shy) DisplayValue(value);
-    Release(value);
+    if (Left() && !shy) DisplayValue(Left());
+    Release(Left());
   }
   // The next statement starts after the ⋄ that ended this one.
   uint32_t end = Tokens() + g_level.statementEnd;
@@ -1589,10 +1641,13 @@ static bool StatementEndStep(uint32_t boundaryEnd) {
   if (FrameClassOf(CurrentFrame()) == kFrameNesting) SIGNAL(kSyntaxError);  // a ) or ] never opened
   if (!CompleteAtBoundary(boundaryEnd)) return false;
   if (g_abandonLine) return true;
-  Ref value = Take(Left());
   bool shy = (g_level.flags & kFlagShy) != 0;
-  ClearRegisters();
-  return DeliverStatementValue(value, shy);
+  Release(Right());
+  Release(NewValue());
+  Release(PendingFunction());
+  Release(PendingItem());
+  g_level.flags = 0;
+  return DeliverStatementValue(shy);  // the value stays in LeftSlot, where compaction sees it
 }
 
 // ## : the parent of the executing namespace (a root is its own parent).

@@ -73,6 +73,33 @@ void InstallPrimitives(std::span<const PrimitiveRow> rows);
 // For units whose work is made of other primitives.
 CallResult CallPrimitive(uint32_t code, const Ref& left, const Ref& right);
 
+// ---- Operators ------------------------------------------------------------------------------------
+
+// A derived function object (kind 9): word 3 the left operand, word 4 the operator code, word 5 the
+// right operand (codes below 512 are primitive or system-function codes; otherwise counted
+// references to functions or arrays). Operator codes: / 64, ⌿ 65, \ 66, ⍀ 67, ¨ 71, ⍣ 72, & 73,
+// ⍨ 74, ⌶ 75, ⍤ 85, ⌸ 89, ∘ 56, . 68 (outer product when the left operand is ∘, code 56), [ 98 (an
+// axis: word 5 the axis value), ⍠ 252, system operators 240 + their number.
+inline constexpr uint32_t kDerivedLeftOperand = 3;
+inline constexpr uint32_t kDerivedOperator = 4;
+inline constexpr uint32_t kDerivedRightOperand = 5;
+
+// Applies a derived function of one operator: `derived` and the arguments are borrowed (root-held;
+// `left` 0 for a monadic call); the axis register holds an axis given to the derived function.
+using OperatorHandler = CallResult (*)(const Ref& derived, const Ref& left, const Ref& right);
+struct OperatorRow {
+  uint32_t code;
+  OperatorHandler handler;
+};
+// Enters a unit's operators into the evaluator's operator table (codes below 256).
+void InstallOperators(std::span<const OperatorRow> rows);
+
+// Applies any function value — a primitive or system-function code, a derived function, a defined
+// function or dfn — to borrowed arguments (`left` 0 for a monadic call) and returns its counted
+// result (0 when the function gives none). The arguments are held in registers of their own for the
+// call. For operators applying their operands.
+CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right);
+
 // Builds the dispatch tables. Called once at start-up, after the units it dispatches to.
 void InitialiseEvaluator();
 // Scans and executes one line in immediate execution; an untrapped error is displayed and the line
