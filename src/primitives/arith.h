@@ -5,8 +5,10 @@
 // result), checks floating-point exceptions, and walks nested arguments with an explicit frame chain.
 // The kernels themselves are arith_su (binary64, integers, complex) and darith (decimal128).
 #pragma once
+#include <bit>
 #include <complex>
 #include <cstdint>
+#include <cstring>
 
 #include "language/parse.h"
 #include "memory/pockutil.h"
@@ -172,8 +174,7 @@ inline T Load(const void* data, uint64_t i) {
   if constexpr (std::is_same_v<T, bool>) return GetBit(static_cast<const uint8_t*>(data), i);
   else return static_cast<const T*>(data)[i];
 }
-// Results are written in blocks of 64 elements so that Boolean results are packed a byte at a time
-// and a kernel that gives up stops early.
+// Results are written in blocks, after each of which a kernel that gave up stops.
 inline constexpr uint64_t kBlock = 1024;
 }  // namespace kernel_detail
 
@@ -214,11 +215,28 @@ bool StoreBlocks(void* result, uint64_t count, bool& giveUp, Element element) {
   for (uint64_t start = 0; start < count; start += kBlock) {
     uint64_t end = start + kBlock < count ? start + kBlock : count;
     if constexpr (std::is_same_v<Out, bool>) {
+      // 64 results as bytes of 0 or 1 (a loop that vectorises), then each 8 bytes packed into one
+      // by a multiplication that gathers byte k's low bit into bit 7 - k (bytes read little-endian).
+      static_assert(std::endian::native == std::endian::little);
       uint8_t* bytes = static_cast<uint8_t*>(result);
-      for (uint64_t i = start; i < end; i += 8) {
+      uint64_t i = start;
+      for (; i + 64 <= end; i += 64) {
+        uint8_t flags[64];
+        for (uint32_t k = 0; k < 64; ++k) flags[k] = element(i + k);
+        for (uint32_t k = 0; k < 8; ++k) {
+          uint64_t eight;
+          std::memcpy(&eight, flags + 8 * k, 8);
+          bytes[(i >> 3) + k] = static_cast<uint8_t>((eight * 0x8040201008040201ull) >> 56);
+        }
+      }
+      for (; i + 8 <= end; i += 8) {
         uint32_t byte = 0;
-        uint64_t n = end - i < 8 ? end - i : 8;
-        for (uint64_t k = 0; k < n; ++k) byte |= static_cast<uint32_t>(element(i + k)) << (7 - k);
+        for (uint32_t k = 0; k < 8; ++k) byte |= static_cast<uint32_t>(element(i + k)) << (7 - k);
+        bytes[i >> 3] = static_cast<uint8_t>(byte);
+      }
+      if (i < end) {
+        uint32_t byte = 0;
+        for (uint32_t k = 0; i + k < end; ++k) byte |= static_cast<uint32_t>(element(i + k)) << (7 - k);
         bytes[i >> 3] = static_cast<uint8_t>(byte);
       }
     } else {

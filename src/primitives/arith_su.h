@@ -34,13 +34,15 @@ inline double TolerantCeiling(double x, double t) { return -TolerantFloor(-x, t)
 Complex ComplexFloor(Complex z, double t);
 inline Complex ComplexCeiling(Complex z, double t) { return -ComplexFloor(-z, t); }
 
-inline bool TolerantEqual(double a, double b, double t) {
+// a = b when |a−b| ≤ t×max(|a|,|b|); a ≤ b when a ≤ b or a−b ≤ t×max(a,−b). For finite values
+// max(a,−b) equals max(|a|,|b|) whenever a > b, so both reduce to one comparison without branches
+// and comparison loops vectorise.
+inline double LargerMagnitude(double a, double b) {
   double fa = std::fabs(a), fb = std::fabs(b);
-  return a == b || std::fabs(a - b) <= t * (fa > fb ? fa : fb);
+  return fa > fb ? fa : fb;
 }
-inline bool TolerantLessEqual(double a, double b, double t) {
-  return a <= b || a - b <= t * (a > -b ? a : -b);
-}
+inline bool TolerantEqual(double a, double b, double t) { return std::fabs(a - b) <= t * LargerMagnitude(a, b); }
+inline bool TolerantLessEqual(double a, double b, double t) { return a - b <= t * LargerMagnitude(a, b); }
 bool ComplexTolerantEqual(Complex a, Complex b, double t);
 
 // x÷0 under ⎕DIV: 0÷0 is 1 and x÷0 DOMAIN ERROR "Divide by zero" with ⎕DIV 0; 0 with ⎕DIV 1.
