@@ -32,7 +32,9 @@
 #include "primitives/arith.h"
 #include "primitives/cat.h"
 #include "primitives/encode.h"
+#include "primitives/grade.h"
 #include "primitives/index.h"
+#include "primitives/key.h"
 #include "primitives/same.h"
 
 namespace vantor {
@@ -367,7 +369,7 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
 constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
-    InitialiseEncode,
+    InitialiseEncode, InitialiseSearch, InitialiseGrade,
 };
 
 }  // namespace
