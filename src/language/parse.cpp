@@ -162,7 +162,14 @@ enum ResumeAction : uint32_t {
   kResumeFunctionStep = 7,  // the result is the right argument; the pending item becomes pending
   kResumeValueStep = 9,     // the result is a value read (⎕ input)
   kResumeBoundary = 10,     // the result is the value so far; the boundary is read again
+  kResumeNative = 11,       // the result goes back to C++ code that called the function
 };
+
+// A function run for C++ code (an operator's operand) leaves its result here and stops the loop
+// that runs it.
+inline constexpr uint32_t kSlotNativeResult = kSlotScratch + 1;
+static bool g_nativeCallDone = false;
+static uint32_t g_nativeDepth = 0;  // dfns running for C++ callers, one inside the other
 
 // Five words of evaluator state, saved in nesting and execution frames. The resume action of a
 // deferred application rides in the top byte of the flags word.
@@ -348,6 +355,16 @@ static Ref BoundEntry(uint32_t index) {
 
 static bool IsDerived(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindDerived; }
 static bool IsNameEntry(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindName; }
+
+static bool IsDfnObject(Ref r) {
+  return IsRef(r) && (TypeWord(r) & 0xFFFF) == kDfnObjectClass && !(TypeWord(r) & kDfnFrameFlag);
+}
+
+static void LocaliseInDfn(Ref entry);
+static bool StatementEndStep(uint32_t boundaryEnd);
+static void RunLine();
+static bool IsDfnFrame(Ref frame);
+static void DfnStatementDone(bool shy);
 
 static bool IsFunction(Ref r) {
   if (!IsRef(r)) return r >= 2;
@@ -877,6 +894,9 @@ static CallResult Assign(const Ref& target, const Ref& value) {
 }
 
 static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right);
+static bool IsDfnCall(Ref fn);
+static CallResult RunDfnForNative(const Ref& fn, const Ref& left, const Ref& right);
+static void StartDfnCall();
 
 CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right) {
   Temporaries hold;
@@ -977,8 +997,9 @@ static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right
     if (fn <= kLastSystemFunctionCode) return ApplySystemFunction(fn, left, right);
     SIGNAL(kSyntaxError);
   }
+  if (IsDfnCall(fn)) return RunDfnForNative(fn, left, right);
   if (IsDerived(fn)) return ApplyDerived(fn, left, right);
-  SIGNAL(kNonceError);  // defined functions and dfns are called by their own unit
+  SIGNAL(kNonceError);  // traditional functions are called by their own unit
 }
 
 // Applies PendingFunction to RightSlot, and to LeftSlot as left argument when it holds a value. The
@@ -994,6 +1015,10 @@ static Applied ApplyPending() {
   if (dyadic && !TakesTarget(fn) && !IsArgumentValue(Left())) SIGNAL(kSyntaxError);
   if (fn == kCodeExecute) {
     StartExecute(dyadic);
+    return Applied::Later;
+  }
+  if (IsDfnCall(fn)) {
+    StartDfnCall();
     return Applied::Later;
   }
   if (fn == kCodeOff) {
@@ -1172,6 +1197,9 @@ static void NameStep(uint32_t index) {
     return ValueStep(MakeSelection(entry), true);
   }
   if (g_level.flags & kFlagAssign) {
+    // A plain or strand assignment in a dfn assigns a local name; indexed and modified ones change
+    // the name as it is.
+    if (!IndexPending() && !IsDerived(PendingFunction())) LocaliseInDfn(entry);
     Retain(entry);
     return ValueStep(entry, true);
   }
@@ -1424,8 +1452,9 @@ static void OpenBracketStep(uint32_t boundaryEnd) {
 
 // Pushes an execution level that saves the running code's stream, cursor, symbol list, pending item,
 // namespace and state, then makes `text` (scanned with a fresh symbol list) the running code.
-static void EnterExecutionLevel(uint32_t subType, const std::u32string& text) {
-  Ref frame = NewFrame(kFrameExecution, subType);
+// Moves the running code's stream, cursor, symbol list, registers, namespace and state into a new
+// execution-level or dfn frame.
+static void SaveCaller(Ref frame) {
   uint32_t* w = Words(frame);
   w[kExecCallerCursor] = CursorOffset();
   w[kExecCallerTokens] = Take(Tokens());
@@ -1437,6 +1466,11 @@ static void EnterExecutionLevel(uint32_t subType, const std::u32string& text) {
   w[kExecCallerNamespace] = ExecutingNamespace();
   Retain(w[kExecCallerNamespace]);
   SaveState(w + kExecCallerState);
+}
+
+static void EnterExecutionLevel(uint32_t subType, const std::u32string& text) {
+  Ref frame = NewFrame(kFrameExecution, subType);
+  SaveCaller(frame);
   PushFrame(frame);
   ClearRegisters();
   g_level = {};
@@ -1463,6 +1497,10 @@ static void StartExecute(bool dyadic) {
 }
 
 // Ends the execution level on top and continues its caller with the level's result.
+// Reinstates the caller saved in a popped execution-level or dfn frame (held by the caller of this)
+// and continues it with the level's result (counted, taken over) as the resume action says.
+static void ResumeCaller(Ref frame, Ref result, bool shy);
+
 static void LeaveExecutionLevel() {
   Temporaries hold;
   hold[0] = PopFrame();
@@ -1470,6 +1508,14 @@ static void LeaveExecutionLevel() {
   uint32_t* w = Words(hold[0]);
   Ref result = Take(w[kExecResult]);
   bool shy = w[kExecResultFlags] & 1;
+  ResumeCaller(hold[0], result, shy);
+}
+
+static void ResumeCaller(Ref frame, Ref result, bool shy) {
+  Temporaries hold;
+  hold[0] = frame;
+  Retain(frame);
+  uint32_t* w = Words(frame);
   Put(Tokens(), Take(w[kExecCallerTokens]));
   Cursor() = Tokens() + w[kExecCallerCursor];
   Put(RootWordAt(kRootSymbolList), Take(w[kExecCallerSymbols]));
@@ -1490,12 +1536,335 @@ static void LeaveExecutionLevel() {
   } else if (resume == kResumeValueStep) {
     if (!result) SIGNAL(kValueError);
     ValueStep(result, true);
+  } else if (resume == kResumeNative) {
+    Put(WorkingSlot(kSlotNativeResult), result);
+    g_nativeCallDone = true;
   } else {
     Left() = result;
     g_level.flags |= kFlagLeftSingle;
     if (shy) g_level.flags |= kFlagShy;
     else g_level.flags &= ~kFlagShy;
   }
+}
+
+
+// ---- Dfns ---------------------------------------------------------------------------------------------
+// Braces make a dfn object that refers to the token stream they stand in. Calling it pushes a dfn
+// frame that saves the caller like an execution level, holds ⍺ ⍵ ⍺⍺ ⍵⍵ and ∇, and runs the dfn's
+// statements left to right, each right to left from the boundary (⋄, guard, closing brace) that
+// ends it. The structure tokens of a line are chained backwards, so the boundaries of a dfn are
+// found by walking that chain from its closing brace, counting nested braces.
+
+enum DfnMode : uint32_t { kDfnPlain = 0, kDfnGuardCondition = 1, kDfnGuardResult = 2 };
+
+static uint32_t TokenBase() { return StreamFirstToken(); }
+// A structure token [0][h][l][c][111] is known by the offset r of its last byte in the token bytes.
+static uint8_t StructureCodeAt(uint32_t r) { return ByteAt(TokenBase() + r - 1); }
+static uint32_t StructureChainAt(uint32_t r) {
+  return ByteAt(TokenBase() + r - 3) * 256u + ByteAt(TokenBase() + r - 2);
+}
+static bool IsDfnClose(uint8_t c) { return c >= kStructDfnEnd && c <= kStructDyadicDopEnd; }
+
+static bool IsDfnFrame(Ref frame) { return (TypeWord(frame) & kDfnFrameFlag) != 0; }
+
+// A dfn object, or a derived function whose operator is a dfn (a dop with its operands).
+static bool IsDfnCall(Ref fn) {
+  return IsDfnObject(fn) || (IsDerived(fn) && IsDfnObject(Words(fn)[4]));
+}
+
+static uint32_t MatchingDfnOpen(uint32_t close) {
+  int depth = 0;
+  for (uint32_t p = StructureChainAt(close); p != 0; p = StructureChainAt(p)) {
+    uint8_t c = StructureCodeAt(p);
+    if (IsDfnClose(c)) ++depth;
+    else if (c == kStructDfnOpen && depth-- == 0) return p;
+  }
+  SIGNAL(kSyntaxError);  // a closing brace without its opening one
+}
+
+// The first boundary of the dfn's own statements after token offset `after`: a ⋄, a guard, an
+// error guard or the closing brace.
+static uint32_t NextDfnBoundary(uint32_t close, uint32_t after) {
+  uint32_t next = close;
+  int depth = 0;
+  for (uint32_t p = StructureChainAt(close); p > after; p = StructureChainAt(p)) {
+    uint8_t c = StructureCodeAt(p);
+    if (IsDfnClose(c)) ++depth;
+    else if (c == kStructDfnOpen) --depth;
+    else if (depth == 0 && (c == kStructDfnDiamond || c == kStructGuard || c == kStructErrorGuard)) next = p;
+  }
+  return next;
+}
+
+static Ref MakeDfn(uint32_t open, uint32_t close, uint32_t kind) {
+  Ref dfn = GetSpace(kDfnObjectWords);
+  uint32_t* w = Words(dfn);
+  w[1] = 1;
+  w[2] = kDfnObjectClass;
+  w[kDfnObjectStream] = Tokens();
+  w[kDfnObjectSymbols] = RootWordAt(kRootSymbolList);
+  w[kDfnObjectNamespace] = ExecutingNamespace();
+  for (uint32_t k = kDfnObjectStream; k <= kDfnObjectNamespace; ++k) Retain(w[k]);
+  w[kDfnObjectOpen] = open;
+  w[kDfnObjectClose] = close;
+  w[kDfnObjectKind] = kind;
+  return dfn;
+}
+
+// A closing brace read in running code: the braces become a dfn object (or a dop, which acts as an
+// operator) and reading continues left of the opening brace.
+static void DfnLiteralStep(uint32_t tokenEnd, uint8_t code) {
+  uint32_t close = tokenEnd - 1 - TokenBase();
+  uint32_t open = MatchingDfnOpen(close);
+  Cursor() = TokenBase() + open - 4;
+  uint32_t kind = code - kStructDfnEnd;
+  Ref dfn = MakeDfn(open, close, kind);
+  if (kind == 0) return FunctionItem(dfn);
+  if (kind == 1) return MonadicOperatorStep(dfn);
+  DyadicOperatorStep(dfn);
+}
+
+// The dfn frame that ⍺, ⍵, ∇ and assignments refer to: the innermost one, unless a defined
+// function or immediate execution comes first.
+static Ref InnermostDfnFrame() {
+  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
+    if (IsDfnFrame(f)) return f;
+    uint32_t c = FrameClassOf(f);
+    if (c == kFrameImmediate || (c == kFrameExecution && FrameSubTypeOf(f) >= kExecutionSuspended)) return 0;
+  }
+  return 0;
+}
+
+// Positions the running dfn at the statement that follows the boundary at token offset
+// `leftBoundary`; at the closing brace the dfn ends without a result.
+static void LeaveDfn(Ref result);
+static void StartDfnStatement(uint32_t leftBoundary) {
+  Ref frame = CurrentFrame();
+  uint32_t close = Words(frame)[kDfnClose];
+  for (;;) {
+    if (leftBoundary == close) return LeaveDfn(0);
+    uint32_t right = NextDfnBoundary(close, leftBoundary);
+    uint32_t first = leftBoundary + 5;  // the last byte of the statement's first token, if a structure
+    bool defaultAlpha = first < right && ByteAt(TokenBase() + first) == kTokStructure &&
+                        StructureCodeAt(first) == kStructDefaultAlpha;
+    if (defaultAlpha && Words(frame)[kDfnAlpha]) {
+      leftBoundary = right;  // ⍺← runs only when the dfn was called without a left argument
+      continue;
+    }
+    if (StructureCodeAt(right) == kStructErrorGuard) SIGNAL(kNonceError);  // error guards: with :Trap
+    Words(frame)[kDfnStatementStart] = leftBoundary;
+    Words(frame)[kDfnMode] = StructureCodeAt(right) == kStructGuard ? kDfnGuardCondition : kDfnPlain;
+    Cursor() = TokenBase() + right - 4;
+    g_level.statementEnd = CursorOffset();
+    return;
+  }
+}
+
+// Enters a dfn: `fn` (root-held) is the dfn or a dop's derived function; ⍺ and ⍵ are counted
+// references taken over (⍺ 0 for a monadic call).
+static void EnterDfn(const Ref& fn, Ref alpha, Ref omega) {
+  Temporaries hold;
+  hold[0] = alpha;
+  hold[1] = omega;
+  Ref frame = NewFrame(kFrameService, kServiceDfn);
+  hold[2] = frame;
+  SaveCaller(frame);
+  uint32_t* w = Words(frame);
+  Ref dfn = fn;
+  if (IsDerived(fn)) {
+    dfn = Words(fn)[4];
+    w[kDfnAlphaAlpha] = Words(fn)[3];
+    w[kDfnOmegaOmega] = Words(fn)[5];
+    Retain(w[kDfnAlphaAlpha]);
+    Retain(w[kDfnOmegaOmega]);
+  }
+  w[kDfnSelf] = dfn;
+  Retain(dfn);
+  w[kDfnAlpha] = hold.Take(0);
+  w[kDfnOmega] = hold.Take(1);
+  w[kDfnOpen] = Words(dfn)[kDfnObjectOpen];
+  w[kDfnClose] = Words(dfn)[kDfnObjectClose];
+  PushFrame(hold.Take(2));
+  ClearRegisters();
+  g_level = {};
+  uint32_t* d = Words(dfn);
+  Tokens() = d[kDfnObjectStream];
+  Retain(Tokens());
+  RootWordAt(kRootSymbolList) = d[kDfnObjectSymbols];
+  Retain(RootWordAt(kRootSymbolList));
+  Ref space = d[kDfnObjectNamespace];
+  if (IsRef(space) && space != ExecutingNamespace()) SetExecutingNamespace(space);
+  StartDfnStatement(Words(CurrentFrame())[kDfnOpen]);
+}
+
+// The pending function is a dfn: it runs in its own frame with the registers' arguments.
+static void StartDfnCall() {
+  Temporaries hold;
+  hold[0] = Take(PendingFunction());
+  Ref alpha = Take(Left());
+  hold[1] = alpha;
+  Ref omega = Take(Right());
+  hold[2] = omega;
+  hold.Take(1);
+  hold.Take(2);
+  EnterDfn(hold[0], alpha, omega);
+}
+
+// Ends the running dfn with `result` (counted, 0 for none): its frame and localisations go, and
+// the caller continues.
+static void LeaveDfn(Ref result) {
+  Temporaries hold;
+  hold[0] = result;
+  hold[1] = PopFrame();
+  ClearRegisters();
+  if (FrameClassOf(CurrentFrame()) == kFrameLocalisation) CutBackTo(FrameBelow(CurrentFrame()));
+  ResumeCaller(hold[1], hold.Take(0), false);
+}
+
+[[noreturn]] static void SignalGuardError(uint32_t error) {
+  SIGNAL_MESSAGE(error, U"Boolean singleton value required");
+}
+
+// A guard's condition: a single Boolean.
+static bool GuardHolds(Ref value) {
+  if (!value || !IsArgumentValue(value)) SignalGuardError(kSyntaxError);
+  if (!IsArrayKind(KindOf(TypeWord(value))) || ElementCount(value) != 1) SignalGuardError(kLengthError);
+  std::vector<int64_t> n;
+  if (!ReadIntegers(value, n) || (n[0] != 0 && n[0] != 1)) SignalGuardError(kDomainError);
+  return n[0] == 1;
+}
+
+// A statement of the running dfn has finished with its value in LeftSlot.
+static void DfnStatementDone(bool shy) {
+  Ref frame = CurrentFrame();
+  uint32_t* w = Words(frame);
+  uint32_t close = w[kDfnClose];
+  uint32_t right = NextDfnBoundary(close, w[kDfnStatementStart]);
+  switch (w[kDfnMode]) {
+    case kDfnGuardCondition: {
+      bool holds = GuardHolds(Left());
+      Release(Left());
+      if (!holds) return StartDfnStatement(NextDfnBoundary(close, right));
+      w = Words(CurrentFrame());
+      w[kDfnMode] = kDfnGuardResult;
+      w[kDfnStatementStart] = right;
+      Cursor() = TokenBase() + NextDfnBoundary(close, right) - 4;
+      g_level.statementEnd = CursorOffset();
+      return;
+    }
+    case kDfnGuardResult: return LeaveDfn(Take(Left()));
+    default:
+      if (Left() && !shy) return LeaveDfn(Take(Left()));
+      Release(Left());
+      StartDfnStatement(right);
+  }
+}
+
+// ⍺←: the value to its right becomes ⍺ (the statement only runs when ⍺ has none).
+static void DefaultAlphaStep(uint32_t tokenEnd) {
+  if (!CompleteAtBoundary(tokenEnd)) return;
+  Ref frame = InnermostDfnFrame();
+  if (!frame || !Left()) SIGNAL(kSyntaxError);
+  Put(Words(frame)[kDfnAlpha], Take(Left()));
+  g_level.flags |= kFlagShy;
+}
+
+// A structure token in running code. Returns true when the line immediate execution runs is done.
+static bool StructureStep(uint32_t tokenEnd) {
+  uint8_t code = ByteAt(tokenEnd - 2);
+  Cursor() = tokenEnd - 5;
+  if (IsDfnClose(code)) {
+    DfnLiteralStep(tokenEnd, code);
+    return false;
+  }
+  switch (code) {
+    case kStructDfnOpen:
+    case kStructDfnDiamond:
+    case kStructGuard:
+    case kStructErrorGuard:
+      if (!IsDfnFrame(CurrentFrame()) && FrameClassOf(CurrentFrame()) != kFrameNesting) SIGNAL(kSyntaxError);
+      return StatementEndStep(tokenEnd);
+    case kStructDefaultAlpha: DefaultAlphaStep(tokenEnd); return false;
+    default: SIGNAL(kNonceError);  // control structures are run by their own unit
+  }
+}
+
+// ⍺ ⍵ ∇ ⍺⍺ ⍵⍵ ∇∇ read in a dfn.
+static void DfnNameStep() {
+  uint32_t n = ReadByte();
+  Ref frame = InnermostDfnFrame();
+  if (!frame) SIGNAL(kSyntaxError);  // outside any dfn
+  uint32_t* w = Words(frame);
+  switch (n) {
+    case kSpecialAlpha:
+    case kSpecialOmega: {
+      Ref value = w[n == kSpecialAlpha ? kDfnAlpha : kDfnOmega];
+      if (!value) SIGNAL(kValueError);
+      Retain(value);
+      return ValueStep(value, true);
+    }
+    case kSpecialAlphaAlpha:
+    case kSpecialOmegaOmega: {
+      Ref operand = w[n == kSpecialAlphaAlpha ? kDfnAlphaAlpha : kDfnOmegaOmega];
+      if (!operand) SIGNAL(kValueError);
+      Retain(operand);
+      if (IsFunction(operand)) return FunctionItem(UnwrapFunction(operand));
+      return ValueStep(operand, true);
+    }
+    case kSpecialDel: {
+      Ref self = w[kDfnSelf];
+      if (Words(self)[kDfnObjectKind] == 0) {
+        Retain(self);
+        return FunctionItem(self);
+      }
+      // In an operator ∇ is the derived function: the operator with the operands it was given.
+      Ref left = w[kDfnAlphaAlpha], right = w[kDfnOmegaOmega];
+      Retain(left);
+      Retain(self);
+      Retain(right);
+      return FunctionItem(MakeDerived(left, self, right));
+    }
+    default: SIGNAL(kNonceError);  // ∇∇
+  }
+}
+
+// The innermost frame that is not a nesting level.
+static Ref CurrentFrameBelowNesting() {
+  Ref f = CurrentFrame();
+  while (FrameClassOf(f) == kFrameNesting) f = FrameBelow(f);
+  return f;
+}
+
+// An assignment in a running dfn first makes the target local to the dfn, once: the value being
+// assigned was computed with the outer meaning.
+static void LocaliseInDfn(Ref entry) {
+  Ref frame = InnermostDfnFrame();
+  if (!frame || frame != CurrentFrameBelowNesting()) return;
+  Ref below = FrameBelow(frame);
+  if (IsRef(below) && FrameClassOf(below) == kFrameLocalisation) {
+    uint32_t* w = Words(below);
+    for (uint32_t i = 0; i < w[kLocalCountWord]; ++i)
+      if (w[kLocalFirstWord + 3 * i] == entry) return;
+  }
+  LocaliseName(entry, kNameUndefined, 0);
+}
+
+// Runs a dfn for C++ code (an operator applying its operand) to completion and returns its result.
+// Each such call nests one run of the statement loop on the C++ stack, so their depth is limited.
+inline constexpr uint32_t kMaxNativeDepth = 1000;
+static CallResult RunDfnForNative(const Ref& fn, const Ref& left, const Ref& right) {
+  if (g_nativeDepth >= kMaxNativeDepth) SIGNAL(kLimitError);
+  uint32_t resume = Resume(g_level);
+  SetResume(kResumeNative);
+  Retain(left);
+  Retain(right);
+  EnterDfn(fn, left, right);
+  ++g_nativeDepth;
+  RunLine();
+  --g_nativeDepth;
+  g_nativeCallDone = false;
+  SetResume(resume);
+  return {Take(WorkingSlot(kSlotNativeResult)), false};
 }
 
 // ⎕ read as a value: a line of input evaluated in a new level.
@@ -1544,6 +1913,16 @@ static void Escape() { g_abandonLine = true; }
 // written: +/  +.×  ∘.=  ⌽[1]  2∘+.
 static std::u32string FunctionText(Ref fn);
 
+
+// A dfn's text: the tokens from its opening to its closing brace.
+static std::u32string DfnText(Ref dfn) {
+  uint32_t* w = Words(dfn);
+  Ref stream = w[kDfnObjectStream];
+  const uint8_t* bytes = TokenBytes(stream);
+  uint32_t first = w[kDfnObjectOpen] - 4, last = w[kDfnObjectClose];
+  return TokensText(std::span<const uint8_t>(bytes + first, last + 1 - first), w[kDfnObjectSymbols]);
+}
+
 static std::u32string SystemNameOf(uint32_t k, uint32_t cls) {
   const SystemNameEntry* entry = FindSystemNameByNumber(k, cls);
   std::u32string text = U"⎕";
@@ -1576,12 +1955,14 @@ static std::u32string FunctionText(Ref fn) {
       return SystemNameOf(SystemFunctionNumber(fn), kSystemFunction);
     return std::u32string(1, PrimitiveCharacter(static_cast<uint8_t>(fn)));
   }
+  if (IsDfnObject(fn)) return DfnText(fn);
   if (!IsDerived(fn)) return U"";  // defined functions show their own text
   uint32_t* w = Words(fn);
   Ref left = w[3], right = w[5];
   uint32_t op = w[4];
   if (op == 0) return FunctionText(left);
   if (op == kCodeIndex) return FunctionText(left) + U"[" + OperandText(right, true) + U"]";
+  if (IsRef(op)) return (left ? OperandText(left, false) : U"") + DfnText(op) + (right ? OperandText(right, true) : U"");
   if (op == kCodeProductDot && left == kCodeJot) return U"∘." + OperandText(right, true);
   std::u32string text = left ? OperandText(left, false) : U"";
   text += OperatorText(op);
@@ -1592,7 +1973,7 @@ static std::u32string FunctionText(Ref fn) {
 // Shows a statement's value in immediate execution.
 static void DisplayValue(Ref value) {
   if (!ResultsDisplayed()) return;
-  if (IsDerived(value)) return WriteSessionLine(FunctionText(value));
+  if (IsDerived(value) || IsDfnObject(value)) return WriteSessionLine(FunctionText(value));
   if (!IsArgumentValue(value)) return;
   for (const std::u32string& line : DisplayLines(value, CurrentDisplaySettings())) WriteSessionLine(line);
 }
@@ -1614,6 +1995,10 @@ static void WriteOutputValue(uint32_t k, Ref value) {
 // Returns true when the line that immediate execution runs is finished.
 static bool DeliverStatementValue(bool shy) {
   Ref frame = CurrentFrame();
+  if (IsDfnFrame(frame)) {
+    DfnStatementDone(shy);
+    return false;
+  }
   if (FrameClassOf(frame) == kFrameExecution) {
     Put(Words(frame)[kExecResult], Take(Left()));
     Words(frame)[kExecResultFlags] = shy ? 1 : 0;
@@ -1677,7 +2062,7 @@ static Ref NamespaceOfArgument(Ref argument) {
 // execution level it opened.
 static void RunLine() {
   for (;;) {
-    if (g_abandonLine) return;
+    if (g_abandonLine || g_nativeCallDone) return;
     if (AtMemberExpressionStart()) {
       FinishMember();
       continue;
@@ -1746,9 +2131,10 @@ static void RunLine() {
       case kTcLineStart:
         if (StatementEndStep(tokenEnd)) return;
         break;
-      case kTcDfnName:
+      case kTcDfnName: DfnNameStep(); break;
       case kTcStructure:
-        SIGNAL(kNonceError);  // dfns and control structures are built by their own units
+        if (StructureStep(tokenEnd)) return;
+        break;
       case kTcNonce: SIGNAL(kNonceError);
       case kTcSystemError: SystemError(11);
       case kTcReject: SIGNAL(kSyntaxError);
@@ -1836,6 +2222,8 @@ static uint32_t StatementStart(uint32_t end) {
   return StreamFirstToken() + 1;
 }
 
+static Ref InnermostDfnFrame();
+
 // Shows an error that nothing trapped: its display names the statement that failed, with the caret
 // under the token it happened at.
 static void ShowUntrappedError() {
@@ -1843,6 +2231,8 @@ static void ShowUntrappedError() {
   uint32_t caret = 0;
   if (IsRef(Tokens()) && IsRef(RootWordAt(kRootSymbolList))) {
     uint32_t end = std::min(Tokens() + g_level.statementEnd, StreamEnd());
+    // In a dfn the whole statement that holds the braces is shown.
+    if (InnermostDfnFrame()) end = StatementEndFrom(std::min(Tokens() + g_errorToken, end));
     uint32_t start = StatementStart(end);
     uint32_t mark = std::clamp(Tokens() + g_errorToken, start, end);
     Ref symbols = RootWordAt(kRootSymbolList);
@@ -1865,7 +2255,7 @@ static void ResetToImmediateExecution() {
   ClearRegisters();
   while (FrameClassOf(CurrentFrame()) != kFrameImmediate) {
     Ref frame = CurrentFrame();
-    if (FrameClassOf(frame) == kFrameExecution) {
+    if (FrameClassOf(frame) == kFrameExecution || IsDfnFrame(frame)) {
       Ref caller = Words(frame)[kExecCallerNamespace];
       if (IsRef(caller) && caller != ExecutingNamespace()) SetExecutingNamespace(caller);
     }
@@ -1876,6 +2266,8 @@ static void ResetToImmediateExecution() {
   Release(RootWordAt(kRootSymbolList));
   g_level = {};
   g_abandonLine = false;
+  g_nativeCallDone = false;
+  g_nativeDepth = 0;
 }
 
 // ---- Trapping ----------------------------------------------------------------------------------------------

@@ -22,7 +22,8 @@ static constexpr uint32_t FrameLowBits(uint32_t frameClass, uint32_t subType) {
   return kKindObject | (subType << 4) | (frameClass << 12);
 }
 
-static uint32_t FrameWords(uint32_t frameClass) {
+static uint32_t FrameWords(uint32_t frameClass, uint32_t subType) {
+  if (frameClass == kFrameService && subType == kServiceDfn) return kDfnFrameWords;
   switch (frameClass) {
     case kFrameNesting: return kNestingFrameWords;
     case kFrameExecution: return kExecutionFrameWords;
@@ -48,6 +49,17 @@ static void ExecutionFields(Ref, FieldRuns& out) {
   out.Add(kExecCallerSymbols, 4);  // the caller's symbol list, a result, pending item and namespace
   out.Add(kExecControlState, 6);   // control state, caller registers, tracer state, own symbols
 }
+// Dfn frames hold their arguments and operands and what execution-level frames hold of the caller;
+// dfn objects (same low type bits, without the frame flag) hold their stream, symbols and namespace.
+static void DfnFields(Ref r, FieldRuns& out) {
+  if (!(TypeWord(r) & kDfnFrameFlag)) return out.Add(kDfnObjectStream, 3);
+  out.Add(kFrameLinkWord, kDfnAlphaAlpha - kFrameLinkWord + 1);  // link, ⍺, ⍵, ⍺⍺
+  out.Add(kExecCallerTokens, 1);
+  out.Add(kExecCallerSymbols, 4);                                // symbols, result, pending item, namespace
+  out.Add(kDfnOmegaOmega, kDfnSelf - kDfnOmegaOmega + 1);        // ⍵⍵, caller left, caller right, ∇
+  out.Add(kExecCallerState - 1, 1);                              // caller pending function
+}
+
 // The entry and the saved value of each record are references; the saved-state word is not.
 static void LocalisationFields(Ref r, FieldRuns& out) {
   uint32_t records = Words(r)[kLocalCountWord];
@@ -67,17 +79,19 @@ void InitialiseStack() {
   for (uint32_t sub : {kExecutionEvaluatedInput, kExecutionExecute, kExecutionSuspended, kExecutionRunning})
     RegisterFrameClass(kFrameExecution, sub, ExecutionFields);
   RegisterFrameClass(kFrameLocalisation, 0, LocalisationFields);
+  RegisterFrameClass(kFrameService, kServiceDfn, DfnFields);
   RegisterFrameClass(kFrameTemporary, 0, LinkOnly);
   if (!IsRef(RootWordAt(kRootCurrentFrame))) RootWordAt(kRootCurrentFrame) = NewFrame(kFrameImmediate, 0);
 }
 
 Ref NewFrame(uint32_t frameClass, uint32_t subType) {
-  uint32_t words = FrameWords(frameClass);
+  uint32_t words = FrameWords(frameClass, subType);
   Ref frame = GetSpace(words);
   uint32_t* w = Words(frame);
   std::memset(w + 1, 0, 4ull * (words - 1));
   w[1] = 1;
-  w[2] = FrameLowBits(frameClass, subType) | (frameClass == kFrameExecution ? kExecutionFrameBit : 0);
+  w[2] = FrameLowBits(frameClass, subType) | (frameClass == kFrameExecution ? kExecutionFrameBit : 0) |
+         (frameClass == kFrameService && subType == kServiceDfn ? kDfnFrameFlag : 0);
   return frame;
 }
 

@@ -66,6 +66,32 @@ enum ExecutionWord : uint32_t {
 };
 
 // Localisation frame: a count and the LocalRecords (entry, saved value, saved state).
+// A dfn frame (class 5, sub-type 20) keeps what an execution-level frame keeps of its caller in the
+// same words (7 to 24), and its own arguments, operands and statement position. Dfn objects (the
+// values that braces make) share the frame's low type bits, so the two are told apart by a flag.
+inline constexpr uint32_t kDfnFrameFlag = 1u << 24;
+enum DfnFrameWord : uint32_t {
+  kDfnAlpha = 4,          // ⍺, 0 until it has a value
+  kDfnOmega = 5,          // ⍵
+  kDfnAlphaAlpha = 6,     // ⍺⍺ (a function code or reference, or an array)
+  kDfnOmegaOmega = 14,    // ⍵⍵
+  kDfnSelf = 17,          // the dfn object (∇)
+  kDfnMode = 18,          // what the current statement is: plain, guard condition, guard result
+  kDfnOpen = 25,          // offsets of the braces' structure tokens in the token bytes
+  kDfnClose = 26,
+  kDfnStatementStart = 27,  // offset of the boundary token left of the current statement
+  kDfnFrameWords = 28,
+};
+enum DfnObjectWord : uint32_t {
+  kDfnObjectStream = 3,     // the token stream that holds the braces
+  kDfnObjectSymbols = 4,    // its symbol list
+  kDfnObjectNamespace = 5,  // the namespace the dfn was made in
+  kDfnObjectOpen = 6,       // offsets of the braces' structure tokens in the token bytes
+  kDfnObjectClose = 7,
+  kDfnObjectKind = 8,       // 0 dfn, 1 monadic operator (⍺⍺), 2 dyadic operator (⍵⍵)
+  kDfnObjectWords = 9,
+};
+
 enum LocalisationWord : uint32_t {
   kLocalCountWord = 4,
   kLocalFirstWord = 5,

@@ -1,0 +1,49 @@
+⍝⍝ Dfns: arguments, results, assignment, default left argument
+      {⍵+1}3
+4
+      2{⍺×⍵}5
+10
+      f←{⍵+1}
+      f 41
+42
+      f
+{⍵+1}
+      {⍺←10 ⋄ ⍺+⍵}1
+11
+      5{⍺←10 ⋄ ⍺+⍵}1
+6
+⍝⍝ Names assigned in a dfn are local; the first assignment reads the outer value
+      x←5
+      {x←x+⍵ ⋄ x×2}3
+16
+      x
+5
+      {y←⍵}7
+      y
+VALUE ERROR
+|      y
+|      ∧
+⍝⍝ Guards and recursion (a deep recursion runs without native recursion)
+      fib←{⍵<2:⍵ ⋄ (∇⍵-1)+∇⍵-2}
+      fib 20
+6765
+      {⍵=0:0 ⋄ ∇⍵-1}100000
+0
+      {0:'no' ⋄ 'yes'}0
+yes
+⍝⍝ Guard conditions must be one Boolean
+      {1 2:3}0
+LENGTH ERROR: Boolean singleton value required
+|      {1 2:3}0
+|            ∧
+      {2:3}0
+DOMAIN ERROR: Boolean singleton value required
+|      {2:3}0
+|          ∧
+⍝⍝ A dfn without a result
+      {}1
+      1+{}1
+VALUE ERROR: No result was provided when the context expected one
+|      1+{}1
+|         ∧
+      {x←⍵}1
