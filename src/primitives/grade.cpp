@@ -104,48 +104,73 @@ Permutation CountingSort(const std::vector<K>& keys) {
   return perm;
 }
 
-// Least-significant-digit radix passes over values carrying a key of `keyBits` bits, 11 bits per
-// pass; a pass in which every key has the same digit is skipped.
+constexpr uint32_t kDigitBits = 11;
+constexpr uint32_t kBuckets = 1u << kDigitBits;
+
+// Least-significant-digit radix passes over the n values at `values` carrying a key of `keyBits`
+// bits, 11 bits per pass, with `scratch` of n values; a pass in which every key has the same digit
+// is skipped. The sorted values end at `values`.
 template <class V, class KeyOf>
-void RadixPasses(std::vector<V>& values, uint32_t keyBits, KeyOf keyOf) {
-  constexpr uint32_t kDigitBits = 11;
-  constexpr uint32_t kBuckets = 1u << kDigitBits;
+void RadixPasses(V* values, V* scratch, uint32_t n, uint32_t keyBits, KeyOf keyOf) {
   const uint32_t passes = (keyBits + kDigitBits - 1) / kDigitBits;
-  const uint32_t n = static_cast<uint32_t>(values.size());
   auto digit = [](uint64_t key, uint32_t pass) { return static_cast<uint32_t>(key >> (pass * kDigitBits)) & (kBuckets - 1); };
   std::vector<uint32_t> counts(passes * kBuckets, 0);
-  for (const V& v : values)
-    for (uint32_t p = 0; p < passes; ++p) ++counts[p * kBuckets + digit(keyOf(v), p)];
-  std::vector<V> next(n);
+  for (uint32_t i = 0; i < n; ++i)
+    for (uint32_t p = 0; p < passes; ++p) ++counts[p * kBuckets + digit(keyOf(values[i]), p)];
+  V* from = values;
+  V* to = scratch;
   for (uint32_t p = 0; p < passes; ++p) {
     uint32_t* count = &counts[p * kBuckets];
     if (std::find(count, count + kBuckets, n) != count + kBuckets) continue;
     std::exclusive_scan(count, count + kBuckets, count, 0u);
-    for (const V& v : values) next[count[digit(keyOf(v), p)]++] = v;
-    values.swap(next);
+    for (uint32_t i = 0; i < n; ++i) to[count[digit(keyOf(from[i]), p)]++] = from[i];
+    std::swap(from, to);
   }
+  if (from != values) std::copy_n(from, n, values);
 }
 
-// Radix sorts of cells with 32-bit keys (each key packed with its index into one 64-bit word, so
-// that a pass moves one word per cell) and with 64-bit keys (each with its index in a record).
+// Cells with 32-bit keys: each key is packed with its index into one 64-bit word, so that the words
+// are distinct and their numeric order is the stable order. One pass on the top 11 bits of the keys
+// scatters the words into 2048 buckets; each bucket, small enough to stay in the cache, is then
+// sorted on the remaining 21 bits.
 template <class T>
 Permutation RadixSort32(const T* data, uint32_t n, uint64_t w, bool down) {
-  std::vector<uint64_t> packed(n);
-  for (uint32_t i = 0; i < n; ++i) packed[i] = uint64_t{CellKey<uint32_t>(data + i * w, w, down)} << 32 | i;
-  RadixPasses(packed, 32, [](uint64_t v) { return v >> 32; });
+  constexpr uint32_t kLowBits = 32 - kDigitBits;
+  constexpr uint32_t kSmallBucket = 32;  // sorted by insertion
+  std::vector<uint64_t> packed(n), sorted(n);
+  std::vector<uint32_t> start(kBuckets + 1, 0);
+  for (uint32_t i = 0; i < n; ++i) {
+    packed[i] = uint64_t{CellKey<uint32_t>(data + i * w, w, down)} << 32 | i;
+    ++start[(packed[i] >> (32 + kLowBits)) + 1];
+  }
+  std::partial_sum(start.begin(), start.end(), start.begin());
+  std::vector<uint32_t> next(start.begin(), start.end() - 1);
+  for (uint64_t v : packed) sorted[next[v >> (32 + kLowBits)]++] = v;
+  for (uint32_t b = 0; b < kBuckets; ++b) {
+    uint64_t* bucket = sorted.data() + start[b];
+    const uint32_t size = start[b + 1] - start[b];
+    if (size <= kSmallBucket) {
+      for (uint32_t i = 1; i < size; ++i)
+        for (uint32_t j = i; j > 0 && bucket[j] < bucket[j - 1]; --j) std::swap(bucket[j], bucket[j - 1]);
+    } else {
+      RadixPasses(bucket, packed.data() + start[b], size, kLowBits,
+                  [](uint64_t v) { return (v >> 32) & ((1u << kLowBits) - 1); });
+    }
+  }
   Permutation perm(n);
-  for (uint32_t i = 0; i < n; ++i) perm[i] = static_cast<uint32_t>(packed[i]);
+  for (uint32_t i = 0; i < n; ++i) perm[i] = static_cast<uint32_t>(sorted[i]);
   return perm;
 }
+// Cells with 64-bit keys: each key with its index in a record, sorted by LSD passes.
 template <class T>
 Permutation RadixSort64(const T* data, uint32_t n, uint64_t w, bool down) {
   struct Entry {
     uint64_t key;
     uint32_t index;
   };
-  std::vector<Entry> entries(n);
+  std::vector<Entry> entries(n), scratch(n);
   for (uint32_t i = 0; i < n; ++i) entries[i] = {CellKey<uint64_t>(data + i * w, w, down), i};
-  RadixPasses(entries, 64, [](const Entry& e) { return e.key; });
+  RadixPasses(entries.data(), scratch.data(), n, 64, [](const Entry& e) { return e.key; });
   Permutation perm(n);
   for (uint32_t i = 0; i < n; ++i) perm[i] = entries[i].index;
   return perm;
