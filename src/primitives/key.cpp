@@ -297,6 +297,79 @@ void FindCells(const ExactTable& t, uint64_t cellBytes, const uint8_t* sought, u
   FindCells<CrcHash>(t, cellBytes, sought, cells, answers);
 }
 
+// ---- Hashing of nested and mixed items -------------------------------------------------------------
+
+// A hash that items equal under match share: their rank and shape and, for the elements and the
+// items of the first level, the characters (numbers, which compare tolerantly, contribute nothing;
+// an item that is not a simple scalar contributes its rank and shape).
+template <class H>
+uint32_t ShapeHash(uint32_t h, Ref array) {
+  const uint32_t rank = RankOf(TypeWord(array));
+  h = H::Mix(h, rank, 0);
+  for (uint32_t d = 0; d < rank; ++d) h = H::Mix(h, ShapeOf(array)[d], d + 1);
+  return h;
+}
+
+template <class H>
+uint32_t ItemHash(uint32_t h, Ref item) {
+  if (!IsArray(item)) return H::Mix(h, item, 0);
+  h = ShapeHash<H>(h, item);
+  const uint64_t count = ElementCount(item);
+  if (KindOf(TypeWord(item)) == kKindSimple) {
+    WithReader(item, [&](auto read) {
+      if constexpr (decltype(read)::kCharacter)
+        for (uint64_t k = 0; k < count; ++k) h = H::Mix(h, read(k), k);
+      return true;
+    });
+    return h;
+  }
+  for (uint64_t k = 0; k < count; ++k) {
+    Ref sub = DataOf<Ref>(item)[k];
+    bool simpleScalar = IsArray(sub) && KindOf(TypeWord(sub)) == kKindSimple && RankOf(TypeWord(sub)) == 0;
+    if (!simpleScalar) h = ShapeHash<H>(H::Mix(h, 0xFFFFFFFFu, k), sub);
+    else if (IsCharacter(TypeOf(sub))) WithReader(sub, [&](auto read) {
+        if constexpr (decltype(read)::kCharacter) h = H::Mix(h, read(0), k);
+        return true;
+      });
+  }
+  return h;
+}
+
+template <class H>
+uint32_t NestedCellHash(const Ref* cell, uint64_t w) {
+  uint32_t h = kHashSeed;
+  for (uint64_t k = 0; k < w; ++k) h = ItemHash<H>(h, cell[k]);
+  return H::Finish(h);
+}
+
+// Exact slots (empty = n) followed by the hash of each searched cell, compared before match.
+struct NestedTable {
+  uint32_t* slots;
+  uint32_t mask;
+  uint32_t* hashes;
+  const Ref* data;
+  uint64_t w;
+  uint32_t n;
+
+  uint32_t Probe(const Ref* cell, uint32_t h) const {
+    uint32_t s = h & mask;
+    while (slots[s] != n && (hashes[slots[s]] != h || !CellsEqual(data + slots[s] * w, cell, w, Match))) s = (s + 1) & mask;
+    return s;
+  }
+  template <class H>
+  void Enter() {
+    for (uint32_t i = 0; i < n; ++i) {
+      hashes[i] = NestedCellHash<H>(data + i * w, w);
+      uint32_t s = Probe(data + i * w, hashes[i]);
+      if (slots[s] == n) slots[s] = i;
+    }
+  }
+  template <class H>
+  void Find(const Ref* sought, uint64_t cells, uint32_t* answers) const {
+    for (uint64_t j = 0; j < cells; ++j) answers[j] = slots[Probe(sought + j * w, NestedCellHash<H>(sought + j * w, w))];
+  }
+};
+
 // ---- Tolerant hashing of binary64 values -------------------------------------------------------------
 
 constexpr uint32_t kTolerantPrimes[] = {
@@ -446,8 +519,8 @@ SearchTable::SearchTable(const Ref& searched, uint32_t cells, uint64_t cellEleme
   if (common.neverEqual) method_ = SearchMethod::kNeverEqual;
   else if (cellElements == 0) method_ = SearchMethod::kEmptyCells;
   else if (searchedType_ == kBool && cellElements == 1 && IsSmallInteger(soughtType)) method_ = SearchMethod::kBits;
-  else if (soughtCells <= kLinearLimit || type_ == kComplex || type_ == kDecimal128 || type_ == kRefElement)
-    method_ = SearchMethod::kLinear;
+  else if (soughtCells <= kLinearLimit || type_ == kComplex || type_ == kDecimal128) method_ = SearchMethod::kLinear;
+  else if (type_ == kRefElement) method_ = SearchMethod::kNested;
   else if (type_ == kFloat64) method_ = tolerance_ == 0 && cellElements == 1 ? SearchMethod::kWord64 : SearchMethod::kTolerant;
   else if (cellBytes == 1) method_ = SearchMethod::kDirect8;
   else if (cellBytes == 2) method_ = SearchMethod::kDirect16;
@@ -498,6 +571,15 @@ void SearchTable::Build() {
       ExactTable t = exactTable(ExactSlotCount(count_));
       if (HasCrc()) EnterCellsCrc(t, cellBytes);
       else EnterCells<MultiplierHash>(t, cellBytes);
+      return;
+    }
+    case SearchMethod::kNested: {
+      uint32_t slots = ExactSlotCount(count_);
+      allocateSlots(slots, count_, count_);
+      NestedTable t{DataOf<uint32_t>(hold_[1]), slots - 1, DataOf<uint32_t>(hold_[1]) + slots, DataOf<Ref>(hold_[0]),
+                    cellElements_, count_};
+      if (HasCrc()) t.Enter<CrcHash>();
+      else t.Enter<MultiplierHash>();
       return;
     }
     case SearchMethod::kTolerant: {
@@ -577,6 +659,15 @@ void SearchTable::Find(const Ref& sought, uint64_t cells, uint32_t* answers) {
     case SearchMethod::kCells:
       if (HasCrc()) return FindCellsCrc(exactTable(), cellBytes, b, cells, answers);
       return FindCells<MultiplierHash>(exactTable(), cellBytes, b, cells, answers);
+    case SearchMethod::kNested: {
+      uint32_t slots = ShapeOf(hold_[1])[0] - count_;
+      NestedTable t{DataOf<uint32_t>(hold_[1]), slots - 1, DataOf<uint32_t>(hold_[1]) + slots, DataOf<Ref>(hold_[0]),
+                    cellElements_, count_};
+      const Ref* items = reinterpret_cast<const Ref*>(b);
+      if (HasCrc()) t.Find<CrcHash>(items, cells, answers);
+      else t.Find<MultiplierHash>(items, cells, answers);
+      return;
+    }
     case SearchMethod::kTolerant: {
       uint32_t size = ShapeOf(hold_[1])[0] - 3;
       TolerantTable t{DataOf<uint32_t>(hold_[1]), size, ~0ull / size + 1, DataOf<double>(hold_[0]), cellElements_,

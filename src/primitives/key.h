@@ -16,7 +16,8 @@ enum class SearchMethod : uint8_t {
   kEmptyCells,  // cells of no elements: every cell equals the first
   kBits,        // a Boolean vector searched for Booleans: the first 0 and the first 1
   kLinear,      // each sought cell compared with the searched cells in order (few sought cells,
-                // complex, decimal and nested items)
+                // complex and decimal items)
+  kNested,      // nested and mixed items: hashed by their shapes and characters, compared by match
   kDirect8,     // 1-byte cells: a table of 256 first positions
   kDirect16,    // 2-byte cells: a table of 65536 first positions
   kWord32,      // 4-byte exact cells hashed as one 32-bit word

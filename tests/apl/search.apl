@@ -60,6 +60,15 @@
 2 3 4
       (1 2)(3 4)⍳⊂3 4.000000000000001
 2
+      F←'apple' 'pear' 'fig' 'kiwi' 'pear' 'lime' 'fig' 'plum' 'date' 'sloe' 'yuzu'
+      F⍳'fig' 'kiwi' 'grape' 'date' 'pear' 'apple' 'lime' 'plum' 'x' 'yuzu' 'sloe'
+3 4 12 9 2 1 6 8 12 11 10
+      ∪F
+ apple  pear  fig  kiwi  lime  plum  date  sloe  yuzu 
+      (1 'a' (2 3) 'bc' 4.5)⍳(2 3)(2 3.000000000000001) 'bc' 'a' 1 4.5 'b' 7 (2 3 4) (,4.5) 1
+3 3 4 2 1 5 6 6 6 6 1
+      (3 2⍴'ab' 'c' 'ab' 'd' 'ab' 'c')⍳10 2⍴'ab' 'c' 'ab' 'd' 'x' 'y'
+1 2 4 1 2 4 1 2 4 1
 ⍝⍝ Tables by element type (1-byte and 2-byte direct tables, hashing of 32-bit integers, tolerant hashing), with more than 9 items sought.
       ⎕PW←200
       (¯18 ¯62 1 66 ¯88 ¯82 37 ¯76 ¯7 49 ¯86 29 ¯46 ¯91 ¯78 11 7 ¯83 ¯39 ¯77 41 8 ¯85 44 ¯69 ¯43 61 60 49 ¯85 47 49 1 ¯88 ¯44 ¯89 42 ¯66 ¯26 7)⍳¯64 38 ¯70 46 ¯22 43 74 ¯54 ¯74 48 46 63 ¯52 ¯5 ¯76 40 82 ¯84 44 ¯85 58 ¯48 27 74 36 9 98 ¯20 19 49
