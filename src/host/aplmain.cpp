@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "host/host.h"
+#include "language/fixapfns.h"
 #include "language/parse.h"
 #include "language/trap.h"
 #include "language/scan.h"
@@ -368,7 +369,7 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
 // and last the evaluator's dispatch tables.
 constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
-    InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
+    InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
     InitialiseEncode, InitialiseSearch, InitialiseGrade,
 };
 

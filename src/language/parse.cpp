@@ -16,6 +16,7 @@
 #include "host/aplio.h"
 #include "host/aplmain.h"
 #include "language/dmx.h"
+#include "language/fixapfns.h"
 #include "language/qem.h"
 #include "language/quadsignal.h"
 #include "language/qsym.h"
@@ -365,6 +366,11 @@ static bool StatementEndStep(uint32_t boundaryEnd);
 static void RunLine();
 static bool IsDfnFrame(Ref frame);
 static void DfnStatementDone(bool shy);
+static bool IsRunningTradfn(Ref frame);
+static void TradfnStatementDone(bool shy);
+static void CallNiladic(Ref fn);
+static Ref CurrentFrameBelowNesting();
+static void DisplayValue(Ref value);
 
 static bool IsFunction(Ref r) {
   if (!IsRef(r)) return r >= 2;
@@ -680,15 +686,19 @@ struct SystemFunctionRow {
   FunctionHandler dyadic;
 };
 static constexpr SystemFunctionRow kSystemFunctionRows[] = {
+    {U"CR", QuadCR, nullptr},
     {U"CS", QuadCS, nullptr},
     {U"EM", QuadEM, nullptr},
     {U"EX", QuadEX, nullptr},
+    {U"FX", QuadFX, nullptr},
     {U"NC", QuadNC, nullptr},
     {U"NL", QuadNL, QuadNL},
+    {U"NR", QuadNR, nullptr},
     {U"NS", QuadNS, QuadNS},
     {U"SHADOW", QuadSHADOW, nullptr},
     {U"SIGNAL", QuadSignal, QuadSignal},
     {U"SIZE", QuadSIZE, nullptr},
+    {U"VR", QuadVR, nullptr},
 };
 
 struct SystemFunctionEntry {
@@ -895,8 +905,8 @@ static CallResult Assign(const Ref& target, const Ref& value) {
 
 static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right);
 static bool IsDfnCall(Ref fn);
-static CallResult RunDfnForNative(const Ref& fn, const Ref& left, const Ref& right);
-static void StartDfnCall();
+static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref& right);
+static void StartDefinedCall();
 
 CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right) {
   Temporaries hold;
@@ -997,7 +1007,7 @@ static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right
     if (fn <= kLastSystemFunctionCode) return ApplySystemFunction(fn, left, right);
     SIGNAL(kSyntaxError);
   }
-  if (IsDfnCall(fn)) return RunDfnForNative(fn, left, right);
+  if (IsDfnCall(fn) || IsTradfn(fn)) return RunDefinedForNative(fn, left, right);
   if (IsDerived(fn)) return ApplyDerived(fn, left, right);
   SIGNAL(kNonceError);  // traditional functions are called by their own unit
 }
@@ -1017,8 +1027,8 @@ static Applied ApplyPending() {
     StartExecute(dyadic);
     return Applied::Later;
   }
-  if (IsDfnCall(fn)) {
-    StartDfnCall();
+  if (IsDfnCall(fn) || IsTradfn(fn)) {
+    StartDefinedCall();
     return Applied::Later;
   }
   if (fn == kCodeOff) {
@@ -1211,8 +1221,11 @@ static void NameStep(uint32_t index) {
       Retain(value);
       return ValueStep(value, true);
     }
-    case kNameFunction:
-      return FunctionItem(FunctionFromValue(EntryValue(entry)));
+    case kNameFunction: {
+      Ref fn = EntryValue(entry);
+      if (IsTradfn(fn) && !(TradfnHeaderValue(fn, kHeaderDescriptor) & kHeaderRight)) return CallNiladic(fn);
+      return FunctionItem(FunctionFromValue(fn));
+    }
     case kNameSystemVariable:
       return ValueStep(ReadSystemVariable(EntrySystemVariable(entry)), true);
     case kNameUndefined: {
@@ -1534,8 +1547,9 @@ static void ResumeCaller(Ref frame, Ref result, bool shy) {
     NewValue() = result;
     FinishFunctionStep();
   } else if (resume == kResumeValueStep) {
-    if (!result) SIGNAL(kValueError);
-    ValueStep(result, true);
+    // A niladic function without a result may stand alone; anything waiting for a value fails.
+    if (!result && (Left() || Right() || PendingFunction() || PendingItem())) SIGNAL(kValueError);
+    if (result) ValueStep(result, true);
   } else if (resume == kResumeNative) {
     Put(WorkingSlot(kSlotNativeResult), result);
     g_nativeCallDone = true;
@@ -1547,6 +1561,141 @@ static void ResumeCaller(Ref frame, Ref result, bool shy) {
   }
 }
 
+
+
+// ---- Defined functions ---------------------------------------------------------------------------------
+// A call pushes an execution-level frame that saves the caller, localises the function's names (the
+// locals from the last to the first, the labels from the last line to the first, then the right
+// argument, the left argument and the result) and runs the lines one after another. A branch
+// chooses the next line; running off the end, or a branch to a line that does not exist, returns.
+
+static bool IsRunningTradfn(Ref frame) {
+  return FrameClassOf(frame) == kFrameExecution && FrameSubTypeOf(frame) == kExecutionRunning;
+}
+
+static uint32_t g_branchLine = 0;
+static bool g_branchPending = false;
+
+static void LocaliseHeaderName(Ref fn, uint32_t item, uint32_t nameClass, Ref value) {
+  uint32_t index = TradfnHeaderValue(fn, item);
+  if (index == kNoHeaderName) return;
+  LocaliseName(BoundEntry(index), nameClass, value);
+}
+
+static void LocaliseFunctionNames(const Ref& fn, const Ref& alpha, const Ref& omega) {
+  for (uint32_t i = TradfnLocalCount(fn); i-- > 0;) {
+    uint32_t code = TradfnHeaderValue(fn, kHeaderFirstLocal + i);
+    if (code == kNoHeaderName) continue;
+    if (code >= kSystemLocal) {
+      Temporaries hold;
+      hold[0] = ReadSystemVariable(code - kSystemLocal);
+      LocaliseName(SystemVariableEntry(code - kSystemLocal), kNameSystemVariable, hold[0]);
+    } else {
+      LocaliseName(BoundEntry(code), kNameUndefined, 0);
+    }
+  }
+  for (uint32_t n = TradfnLineCount(fn); n >= 1; --n) {
+    uint32_t label = HeaderField16(TradfnLine(fn, n), kHeaderLabel);
+    if (label == kNoLabel) continue;
+    Temporaries hold;
+    hold[0] = MakeIntScalar(static_cast<int32_t>(n));
+    LocaliseName(BoundEntry(label), kNameLabel, hold[0]);
+  }
+  LocaliseHeaderName(fn, kHeaderRightName, omega ? kNameVariable : kNameUndefined, omega);
+  LocaliseHeaderName(fn, kHeaderLeftName, alpha ? kNameVariable : kNameUndefined, alpha);
+  LocaliseHeaderName(fn, kHeaderResultName, kNameUndefined, 0);
+}
+
+static void LeaveTradfn();
+
+// Runs line n of the function in the frame on top; past the last line the function returns.
+static void StartTradfnLine(uint32_t n) {
+  Ref frame = CurrentFrame();
+  Ref fn = Words(frame)[kExecFunction];
+  if (n < 1 || n > TradfnLineCount(fn)) return LeaveTradfn();
+  Words(frame)[kExecLineNumber] = n;
+  Ref line = TradfnLine(fn, n);
+  Retain(line);
+  Put(Tokens(), line);
+  g_level = {};
+  StartStream();
+}
+
+// Enters a defined function: `fn` root-held; ⍺ and ⍵ counted references taken over (0 when absent).
+static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega) {
+  Temporaries hold;
+  hold[0] = alpha;
+  hold[1] = omega;
+  uint32_t descriptor = TradfnHeaderValue(fn, kHeaderDescriptor);
+  if (descriptor & kHeaderLeftOperand) SIGNAL(kNonceError);  // defined operators
+  if (alpha && !(descriptor & kHeaderLeft)) SignalTakesNoLeft();
+  if (!alpha && (descriptor & kHeaderLeft) && !(descriptor & kHeaderLeftOptional)) SignalNeedsLeft();
+  if (omega && !(descriptor & kHeaderRight)) SIGNAL(kSyntaxError);
+  if (!omega && (descriptor & kHeaderRight)) SIGNAL(kSyntaxError);
+  Ref frame = NewFrame(kFrameExecution, kExecutionRunning);
+  hold[2] = frame;
+  SaveCaller(frame);
+  Words(frame)[kExecFunction] = fn;
+  Retain(fn);
+  PushFrame(hold.Take(2));
+  ClearRegisters();
+  g_level = {};
+  RootWordAt(kRootSymbolList) = Words(fn)[kTradfnNames];
+  Retain(RootWordAt(kRootSymbolList));
+  Tokens() = TradfnLine(fn, 0);
+  Retain(Tokens());
+  Cursor() = StreamFirstToken();
+  LocaliseFunctionNames(Words(CurrentFrame())[kExecFunction], hold[0], hold[1]);
+  StartTradfnLine(1);
+}
+
+// The function on top returns: the value of its result name (if any) goes to the caller.
+static void LeaveTradfn() {
+  Ref frame = CurrentFrame();
+  Ref fn = Words(frame)[kExecFunction];
+  Temporaries hold;
+  uint32_t resultIndex = TradfnHeaderValue(fn, kHeaderResultName);
+  if (resultIndex != kNoHeaderName) {
+    Ref entry = BoundEntry(resultIndex);
+    if (EntryClass(entry) == kNameVariable) {
+      hold[0] = EntryValue(entry);
+      Retain(hold[0]);
+    }
+  }
+  bool shy = (TradfnHeaderValue(fn, kHeaderDescriptor) & kHeaderShyResult) != 0;
+  hold[1] = PopFrame();
+  ClearRegisters();
+  if (FrameClassOf(CurrentFrame()) == kFrameLocalisation) CutBackTo(FrameBelow(CurrentFrame()));
+  ResumeCaller(hold[1], hold.Take(0), shy);
+}
+
+// A statement of the running function has finished (its value in LeftSlot): an unassigned value is
+// shown, and the next statement, the next line, or the line a branch chose follows.
+static void TradfnStatementDone(bool shy) {
+  if (Left() && !shy) DisplayValue(Left());
+  Release(Left());
+  if (g_branchPending) {
+    g_branchPending = false;
+    return StartTradfnLine(g_branchLine);
+  }
+  uint32_t end = Tokens() + g_level.statementEnd;
+  if (end < StreamEnd()) {
+    uint32_t next = StatementEndFrom(end + 3);
+    g_level.statementEnd = next - Tokens();
+    Cursor() = next;
+    return;
+  }
+  StartTradfnLine(Words(CurrentFrame())[kExecLineNumber] + 1);
+}
+
+// A niladic defined function named in running code is called at once; its result is a value.
+static void CallNiladic(Ref fn) {
+  Temporaries hold;
+  hold[0] = fn;
+  Retain(fn);
+  SetResume(kResumeValueStep);
+  EnterTradfn(hold[0], 0, 0);
+}
 
 // ---- Dfns ---------------------------------------------------------------------------------------------
 // Braces make a dfn object that refers to the token stream they stand in. Calling it pushes a dfn
@@ -1697,8 +1846,11 @@ static void EnterDfn(const Ref& fn, Ref alpha, Ref omega) {
   StartDfnStatement(Words(CurrentFrame())[kDfnOpen]);
 }
 
-// The pending function is a dfn: it runs in its own frame with the registers' arguments.
-static void StartDfnCall() {
+static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega);
+
+// The pending function is a dfn or a defined function: it runs in its own frame with the registers'
+// arguments.
+static void StartDefinedCall() {
   Temporaries hold;
   hold[0] = Take(PendingFunction());
   Ref alpha = Take(Left());
@@ -1707,7 +1859,8 @@ static void StartDfnCall() {
   hold[2] = omega;
   hold.Take(1);
   hold.Take(2);
-  EnterDfn(hold[0], alpha, omega);
+  if (IsTradfn(hold[0])) EnterTradfn(hold[0], alpha, omega);
+  else EnterDfn(hold[0], alpha, omega);
 }
 
 // Ends the running dfn with `result` (counted, 0 for none): its frame and localisations go, and
@@ -1849,16 +2002,18 @@ static void LocaliseInDfn(Ref entry) {
   LocaliseName(entry, kNameUndefined, 0);
 }
 
-// Runs a dfn for C++ code (an operator applying its operand) to completion and returns its result.
+// Runs a dfn or defined function for C++ code (an operator applying its operand) to completion and
+// returns its result.
 // Each such call nests one run of the statement loop on the C++ stack, so their depth is limited.
 inline constexpr uint32_t kMaxNativeDepth = 1000;
-static CallResult RunDfnForNative(const Ref& fn, const Ref& left, const Ref& right) {
+static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref& right) {
   if (g_nativeDepth >= kMaxNativeDepth) SIGNAL(kLimitError);
   uint32_t resume = Resume(g_level);
   SetResume(kResumeNative);
   Retain(left);
   Retain(right);
-  EnterDfn(fn, left, right);
+  if (IsTradfn(fn)) EnterTradfn(fn, left, right);
+  else EnterDfn(fn, left, right);
   ++g_nativeDepth;
   RunLine();
   --g_nativeDepth;
@@ -1894,6 +2049,12 @@ static void Branch(Ref target) {
   if (ElementCount(target) == 0) return;
   std::vector<int64_t> lines;
   if (!ReadIntegers(target, lines)) SIGNAL(kDomainError);
+  if (IsRunningTradfn(CurrentFrame())) {
+    // The statement ends here; its line machinery then goes to the line chosen (none: return).
+    g_branchLine = lines[0] >= 1 && lines[0] <= 0xFFFF ? static_cast<uint32_t>(lines[0]) : 0;
+    g_branchPending = true;
+    return;
+  }
   for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
     uint32_t c = FrameClassOf(f);
     if (c == kFrameNesting || c == kFrameLocalisation) SIGNAL(kSyntaxError);
@@ -1997,6 +2158,10 @@ static bool DeliverStatementValue(bool shy) {
   Ref frame = CurrentFrame();
   if (IsDfnFrame(frame)) {
     DfnStatementDone(shy);
+    return false;
+  }
+  if (IsRunningTradfn(frame)) {
+    TradfnStatementDone(shy);
     return false;
   }
   if (FrameClassOf(frame) == kFrameExecution) {
@@ -2268,6 +2433,7 @@ static void ResetToImmediateExecution() {
   g_abandonLine = false;
   g_nativeCallDone = false;
   g_nativeDepth = 0;
+  g_branchPending = false;
 }
 
 // ---- Trapping ----------------------------------------------------------------------------------------------

@@ -1,0 +1,91 @@
+// Traditional defined functions: fixing a function from lines of text (⎕FX), the header grammar and
+// the descriptor derived from it, the function object (its name list, the token stream of every
+// line, the parsed header), and the representations ⎕NR, ⎕CR and ⎕VR regenerated from the tokens.
+// Calling a function is the evaluator's: it reads the header and the lines through this interface.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "language/parse.h"
+#include "memory/pockutil.h"
+
+namespace vantor {
+
+// The function object: a pocket of kind 3. Bits 4-15 of its type word hold the low twelve bits of
+// the header descriptor; bit 30 marks a fixed function.
+enum TradfnWord : uint32_t {
+  kTradfnNames = 3,   // the function's name list (a symbol list shared by all its lines)
+  kTradfnLines = 4,   // nested vector: the token stream of the header (item 0) and of each line
+  kTradfnHeader = 5,  // int32 vector: the parsed header (TradfnHeaderItem)
+  kTradfnSpare = 6,
+  kTradfnMonitor = 7,  // four words for statistics, cleared at fixing
+  kTradfnWords = 11,
+};
+inline constexpr uint32_t kTradfnFixedFlag = 1u << 30;
+
+// Header descriptor bits.
+enum HeaderBit : uint32_t {
+  kHeaderValid = 1u << 0,
+  kHeaderClash = 1u << 1,
+  kHeaderRight = 1u << 2,
+  kHeaderLeft = 1u << 3,
+  kHeaderLeftOptional = 1u << 4,
+  kHeaderResult = 1u << 5,
+  kHeaderShyResult = 1u << 6,
+  kHeaderLeftOperand = 1u << 7,
+  kHeaderRightOperand = 1u << 8,
+  kHeaderAlwaysSet = 1u << 10,
+  kHeaderRightList = 1u << 11,
+  kHeaderResultList = 1u << 12,
+};
+
+// The parsed header: the descriptor, then symbol indexes into the name list (kNoHeaderName where
+// the header has none), then the locals. A local that is a system variable is written as
+// kSystemLocal plus its number.
+enum TradfnHeaderItem : uint32_t {
+  kHeaderDescriptor = 0,
+  kHeaderFunctionName,
+  kHeaderResultName,
+  kHeaderLeftName,
+  kHeaderRightName,
+  kHeaderLeftOperandName,
+  kHeaderRightOperandName,
+  kHeaderFirstLocal,
+};
+inline constexpr uint32_t kNoHeaderName = 0xFFFF;
+inline constexpr uint32_t kSystemLocal = 0x10000;
+
+bool IsTradfn(Ref r);
+inline uint32_t TradfnLineCount(Ref fn) { return static_cast<uint32_t>(ElementCount(Words(fn)[kTradfnLines])) - 1; }
+// The token stream of line n (0: the header).
+inline Ref TradfnLine(Ref fn, uint32_t n) { return DataOf<Ref>(Words(fn)[kTradfnLines])[n]; }
+inline uint32_t TradfnHeaderValue(Ref fn, uint32_t item) { return DataOf<uint32_t>(Words(fn)[kTradfnHeader])[item]; }
+inline uint32_t TradfnLocalCount(Ref fn) {
+  return static_cast<uint32_t>(ElementCount(Words(fn)[kTradfnHeader])) - kHeaderFirstLocal;
+}
+
+// Fixes a function from its lines and binds it to its name in the executing namespace. Returns 0
+// on success; otherwise the index (origin 0) of the line that could not be tokenised, or 0 with
+// `invalid` set when the lines do not form a function (bad header, limits, a name in use for
+// something that is not a function).
+struct FixOutcome {
+  bool fixed = false;
+  uint32_t failedLine = 0;
+  std::u32string name;
+};
+FixOutcome FixFunction(const std::vector<std::u32string>& lines);
+
+// ⎕FX, ⎕NR, ⎕CR and ⎕VR.
+CallResult QuadFX(const Ref& left, const Ref& right);
+CallResult QuadNR(const Ref& left, const Ref& right);
+CallResult QuadCR(const Ref& left, const Ref& right);
+CallResult QuadVR(const Ref& left, const Ref& right);
+
+// The lines of a function regenerated from its tokens (header first).
+std::vector<std::u32string> FunctionLines(Ref fn);
+
+// Registers the function kind's layout. Called once at start-up.
+void InitialiseFunctions();
+
+}  // namespace vantor

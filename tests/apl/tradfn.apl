@@ -1,0 +1,80 @@
+⍝⍝ ⎕FX in its three forms; the result is the name, or the index of a line that fails
+      ⎕FX 'R←F X' 'R←X+1'
+F
+      F 41
+42
+      ⎕FX ↑'R←A G B' 'R←A×B' 'R←R+1'
+G
+      3 G 4
+13
+      ⎕FX 'R←T X',⎕TC[3],'R←2×X'
+T
+      T 5
+10
+      ⎕FX 'R←Bad' 'R←1' 'R←''abc'
+3
+      ⎕IO←0
+      ⎕FX 'R←Bad' 'R←1' 'R←''abc'
+2
+      ⎕IO←1
+      ⎕FX '{L} Z' '1'
+1
+      ⎕FX 'R←A A B' 'R←1'
+1
+      ⎕FX 1 2 3
+DOMAIN ERROR
+|      ⎕FX 1 2 3
+|      ∧
+      ⎕FX 2 2 2⍴'ab'
+RANK ERROR
+|      ⎕FX 2 2 2⍴'ab'
+|      ∧
+      ⎕NR 'F'
+ R←F X  R←X+1 
+      ⎕VR 'F'
+     ∇R←F X
+[1]   R←X+1
+     ∇     
+|           
+      ⎕CR 'G'
+R←A G B
+R←A×B  
+R←R+1  
+⍝⍝ Niladic functions, labels and branches, unassigned values shown
+      ⎕FX 'H' '''hello''' '→0' '''not shown'''
+H
+      H
+hello
+      ⎕FX 'R←S N' 'R←0' 'LOOP:→(N<1)/0' 'R←R+N' 'N←N-1' '→LOOP'
+S
+      S 10
+55
+      N←'outer'
+      S 3
+6
+      N
+outer
+⍝⍝ Locals and localised system variables
+      ⎕FX 'R←P X;Y;⎕IO' '⎕IO←0' 'Y←⍳X' 'R←Y'
+P
+      P 3
+0 1 2
+      ⎕IO
+1
+      Y←'global'
+      P 2
+0 1
+      Y
+global
+⍝⍝ Valence errors
+      F
+      1 F 2
+SYNTAX ERROR: The function does not take a left argument
+|      1 F 2
+|        ∧
+      ⎕FX 'R←{A} Q B' 'R←B'
+Q
+      Q 7
+7
+      1 Q 7
+7
