@@ -201,6 +201,10 @@ uint32_t ExactSlotCount(uint32_t n) {
   return 1u << (bits + 1);
 }
 
+// Builds and lookups run this many cells ahead with a prefetch of their first slot, so that the
+// cache misses of many cells overlap.
+constexpr uint32_t kPrefetchDistance = 16;
+
 // The slot where `key` is, or the empty slot where it would go.
 template <class H, class K>
 uint32_t ProbeWord(const ExactTable& t, typename K::Key key) {
@@ -212,14 +216,12 @@ uint32_t ProbeWord(const ExactTable& t, typename K::Key key) {
 template <class H, class K>
 void EnterWords(const ExactTable& t) {
   for (uint32_t i = 0; i < t.n; ++i) {
+    if (i + kPrefetchDistance < t.n)
+      __builtin_prefetch(&t.slots[K::template Hash<H>(K::At(t.data, i + kPrefetchDistance)) & t.mask]);
     uint32_t s = ProbeWord<H, K>(t, K::At(t.data, i));
     if (t.slots[s] == t.n) t.slots[s] = i;
   }
 }
-
-// Lookups run this many cells ahead of the answers with a prefetch of their first slot, so that
-// the cache misses of many lookups overlap.
-constexpr uint64_t kPrefetchDistance = 16;
 
 // An empty slot holds n, which is the answer "not found".
 template <class H, class K>
@@ -445,13 +447,13 @@ struct TolerantTable {
   void Enter(uint32_t n) {
     auto exact = [](double a, double b) { return a == b; };
     for (uint32_t i = 0; i < n; ++i) {
+      if (i + kPrefetchDistance < n) __builtin_prefetch(&slots[SlotOf(keys.Key(data[(i + kPrefetchDistance) * w]))]);
       const double* cell = data + i * w;
       uint32_t s = SlotOf(keys.Key(cell[0]));
       while (slots[s] != kTolerantEmpty && !CellsEqual(data + slots[s] * w, cell, w, exact)) s = Next(s);
       if (slots[s] == kTolerantEmpty) slots[s] = i;
     }
   }
-  void Prefetch(double x) const { __builtin_prefetch(&slots[SlotOf(keys.LowKey(x))]); }
   // The first entry on the chain from slot s tolerantly equal to the cell, or kTolerantEmpty.
   uint32_t FirstOnChain(uint32_t s, const double* cell, const ItemEquality& equal) const {
     for (; slots[s] != kTolerantEmpty; s = Next(s))
@@ -460,16 +462,38 @@ struct TolerantTable {
   }
   // Entries along a chain come in the order they were entered, so the first equal one on each of
   // the (one or two) chains is the earliest with its key; the smaller of the two is the answer.
-  uint32_t Find(const double* cell, uint32_t n, const ItemEquality& equal) const {
-    uint64_t lowKey = keys.LowKey(cell[0]);
+  // `lowKey` is the key of the low end of the cell's interval and `low` its slot.
+  uint32_t Find(const double* cell, uint32_t n, const ItemEquality& equal, uint64_t lowKey, uint32_t low) const {
     uint64_t highKey = keys.HighKey(cell[0]);
-    uint32_t low = SlotOf(lowKey);
     uint32_t best = FirstOnChain(low, cell, equal);
     if (highKey != lowKey) {
       uint32_t high = SlotOf(highKey);
       if (high != low) best = std::min(best, FirstOnChain(high, cell, equal));
     }
     return best == kTolerantEmpty ? n : best;
+  }
+  // Looks up `cells` cells with two stages of prefetching ahead of the answers: the first slot of a
+  // cell's chain 16 cells ahead, and the searched cell that slot names 8 cells ahead.
+  void FindAll(const double* sought, uint64_t cells, uint32_t n, uint32_t* answers) const {
+    constexpr uint64_t kSlotAhead = 16;  // a power of two: the ring of keys computed ahead
+    constexpr uint64_t kCellAhead = 8;
+    ItemEquality equal;
+    uint64_t lowKeys[kSlotAhead];
+    uint32_t lowSlots[kSlotAhead];
+    auto prepare = [&](uint64_t j) {
+      lowKeys[j % kSlotAhead] = keys.LowKey(sought[j * w]);
+      lowSlots[j % kSlotAhead] = SlotOf(lowKeys[j % kSlotAhead]);
+      __builtin_prefetch(&slots[lowSlots[j % kSlotAhead]]);
+    };
+    for (uint64_t j = 0; j < std::min(cells, kSlotAhead); ++j) prepare(j);
+    for (uint64_t j = 0; j < cells; ++j) {
+      if (j + kCellAhead < cells) {
+        uint32_t entry = slots[lowSlots[(j + kCellAhead) % kSlotAhead]];
+        if (entry != kTolerantEmpty) __builtin_prefetch(data + entry * w);
+      }
+      answers[j] = Find(sought + j * w, n, equal, lowKeys[j % kSlotAhead], lowSlots[j % kSlotAhead]);
+      if (j + kSlotAhead < cells) prepare(j + kSlotAhead);
+    }
   }
 };
 
@@ -672,12 +696,7 @@ void SearchTable::Find(const Ref& sought, uint64_t cells, uint32_t* answers) {
       uint32_t size = ShapeOf(hold_[1])[0] - 3;
       TolerantTable t{DataOf<uint32_t>(hold_[1]), size, ~0ull / size + 1, DataOf<double>(hold_[0]), cellElements_,
                       TolerantKeys(tolerance_)};
-      ItemEquality equal;
-      const double* cellsOf = reinterpret_cast<const double*>(b);
-      for (uint64_t j = 0; j < cells; ++j) {
-        if (j + kPrefetchDistance < cells) t.Prefetch(cellsOf[(j + kPrefetchDistance) * cellElements_]);
-        answers[j] = t.Find(cellsOf + j * cellElements_, count_, equal);
-      }
+      t.FindAll(reinterpret_cast<const double*>(b), cells, count_, answers);
       return;
     }
     default: return;
