@@ -565,7 +565,8 @@ bool SearchTable::Accepts(ElementType soughtType) const {
   if (method_ == SearchMethod::kBits) return IsSmallInteger(soughtType);
   SearchTypes built = CommonSearchType(searchedType_, soughtType_);
   SearchTypes asked = CommonSearchType(searchedType_, soughtType);
-  return built.type == asked.type && built.neverEqual == asked.neverEqual;
+  bool sameTolerance = type_ != kFloat64 || tolerance_ == ComparisonTolerance();
+  return built.type == asked.type && built.neverEqual == asked.neverEqual && sameTolerance;
 }
 
 void SearchTable::Build() {

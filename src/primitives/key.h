@@ -47,8 +47,9 @@ class SearchTable {
   // The number of searched cells: the answer for a cell that is not found.
   uint32_t Count() const { return count_; }
   SearchMethod Method() const { return method_; }
-  // True when cells of an array of element type `soughtType` can be looked up in this table (an
-  // array of a wider type needs a table built for it).
+  // True when cells of an array of element type `soughtType` can be looked up in this table now:
+  // an array of a wider type needs a table built for it, and so does a float table once ⎕CT has
+  // changed.
   bool Accepts(ElementType soughtType) const;
   // For each of the `cells` cells of `sought` (borrowed; a root slot or Temporaries entry, its
   // elements in ravel order, `cellElements` per cell) the index of the first equal searched cell,
