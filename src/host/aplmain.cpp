@@ -36,6 +36,7 @@
 #include "primitives/grade.h"
 #include "primitives/index.h"
 #include "primitives/key.h"
+#include "primitives/op.h"
 #include "primitives/same.h"
 
 namespace vantor {
@@ -370,7 +371,7 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
 constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
-    InitialiseEncode, InitialiseSearch, InitialiseGrade,
+    InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators,
 };
 
 }  // namespace

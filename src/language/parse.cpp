@@ -795,13 +795,14 @@ static CallResult ApplyPrimitive(uint32_t code, const Ref& left, const Ref& righ
 class CallRegisters {
  public:
   CallRegisters(const Ref& left, const Ref& right) {
+    const Ref l = left, r = right;  // read first: an operator may pass on the registers it was called with
     saved_[0] = Take(WorkingSlot(kSlotCallLeft));
     saved_[1] = Take(WorkingSlot(kSlotCallRight));
     saved_[2] = Take(WorkingSlot(kSlotAxis));
-    WorkingSlot(kSlotCallLeft) = left;
-    Retain(left);
-    WorkingSlot(kSlotCallRight) = right;
-    Retain(right);
+    WorkingSlot(kSlotCallLeft) = l;
+    Retain(l);
+    WorkingSlot(kSlotCallRight) = r;
+    Retain(r);
   }
   ~CallRegisters() {
     Release(WorkingSlot(kSlotCallLeft));

@@ -1251,6 +1251,9 @@ const ScalarKernel* SelectOperatorKernel(uint32_t code, ElementType left, Elemen
   return &table.kernels[k];
 }
 
+void ClearKernelStatus(const ScalarKernel& kernel) { ClearStatus(kernel); }
+bool PassesKernelPostCheck(const ScalarKernel& kernel, Ref result) { return PassesPostCheck(kernel, result); }
+
 const ScalarKernel* NextOperatorKernel(const ScalarKernel* kernel) {
   const KernelTable* table = TableHolding(kernel);
   if (!table) return nullptr;

@@ -303,5 +303,10 @@ const ScalarKernel* SelectOperatorKernel(uint32_t code, ElementType left, Elemen
 const ScalarKernel* NextOperatorKernel(const ScalarKernel* kernel);
 // The comparison tolerance and ⎕DIV as a kernel of the current set expects them.
 KernelEnvironment FetchKernelEnvironment(const ScalarKernel& kernel);
+// A kernel run by an operator is bracketed as the drivers bracket it: clear the floating-point status
+// its post-check reads before the first run, then ask whether the results pass (false: the kernel
+// gives up and the next one runs; DOMAIN ERROR is signalled here). `result` is the array of results.
+void ClearKernelStatus(const ScalarKernel& kernel);
+bool PassesKernelPostCheck(const ScalarKernel& kernel, Ref result);
 
 }  // namespace vantor

@@ -1,0 +1,584 @@
+// The operators other than reduction and scan, and the table through which the evaluator reaches all
+// of them. Scalar primitive operands are handed to the scalar engine over whole arrays (outer
+// product extends its arguments first, inner product forms one row of products at a time); other
+// operands are applied item by item through the evaluator and their results gathered.
+#include "primitives/op.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <complex>
+#include <type_traits>
+
+#include "language/stack.h"
+#include "language/trap.h"
+#include "primitives/arith.h"
+#include "primitives/cat.h"
+#include "primitives/index.h"
+#include "primitives/same.h"
+#include "primitives/scan.h"
+#include "sysfns/quadvar.h"
+
+namespace vantor {
+
+static constexpr char kUnit[] = "op";
+
+namespace {
+
+// Primitive codes that this unit names.
+enum : uint32_t {
+  kCodeMatch = 30,
+  kCodeRavel = 33,
+  kCodeTable = 34,
+  kCodeRoll = 38,
+  kCodeReverse = 42,
+  kCodeReverseFirst = 43,
+  kCodeEncode = 46,
+  kCodeUnion = 52,
+  kCodeJot = 56,
+  kCodeSlash = 64,
+  kCodeSlashFirst = 65,
+  kCodeBackslash = 66,
+  kCodeBackslashFirst = 67,
+  kCodeDot = 68,
+  kCodeEach = 71,
+  kCodePower = 72,
+  kCodeCommute = 74,
+  kCodeRank = 85,
+};
+
+bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
+Ref Retained(Ref r) {
+  Retain(r);
+  return r;
+}
+std::vector<uint32_t> ShapeOfArray(Ref array) {
+  return std::vector<uint32_t>(ShapeOf(array), ShapeOf(array) + RankOf(TypeWord(array)));
+}
+uint64_t Product(const std::vector<uint32_t>& shape) {
+  uint64_t n = 1;
+  for (uint32_t d : shape) n *= d;
+  return n;
+}
+
+// The operand in word `word` of a derived function, counted; SYNTAX ERROR unless it is a function.
+Ref FunctionOperand(const Ref& derived, uint32_t word) {
+  Ref operand = Words(derived)[word];
+  if (!operand || IsArrayOperand(operand)) SIGNAL(kSyntaxError);
+  return Retained(operand);
+}
+
+void RequireArrays(const Ref& left, const Ref& right) {
+  if (!IsArray(right) || (left && !IsArray(left))) SIGNAL(kDomainError);
+}
+
+[[noreturn]] void SignalNeedsLeft() { SIGNAL_MESSAGE(kSyntaxError, U"The function requires a left argument"); }
+[[noreturn]] void SignalTakesNoLeft() { SIGNAL_MESSAGE(kSyntaxError, U"The function does not take a left argument"); }
+
+void CheckResultRank(size_t rank) {
+  if (rank > kMaxRank) SIGNAL_MESSAGE(kLimitError, U"Rank of resultant array would exceed maximum permitted");
+}
+
+// ---- Identity elements --------------------------------------------------------------------------------
+
+Ref RealScalar(double value) {
+  Ref r = AllocScalar(kFloat64);
+  *DataOf<double>(r) = value;
+  return r;
+}
+
+// The largest finite decimal128 value, 34 nines at the largest exponent, and its negative.
+Ref LargestDecimal(bool negative) {
+  Ref r = AllocScalar(kDecimal128);
+  Decimal d;
+  d.w[0] = 0x378D8E63FFFFFFFFull;
+  d.w[1] = negative ? 0xDFFFED09BEAD87C0ull : 0x5FFFED09BEAD87C0ull;
+  StoreDecimal(DataOf<uint8_t>(r), d);
+  return r;
+}
+
+Ref Extreme(bool negative) {
+  if (CurrentFloatRepresentation() == 1287) return LargestDecimal(negative);
+  return RealScalar(negative ? -DBL_MAX : DBL_MAX);
+}
+
+// 0⍴P for the prototype P of `array`.
+Ref EmptyOfPrototype(const Ref& array) {
+  Temporaries hold;
+  hold[0] = Prototype(array);
+  hold[1] = IntegerVector({0});
+  return Reshape(hold[1], hold[0]);
+}
+
+// ---- Collecting -------------------------------------------------------------------------------------------
+
+// The item at ravel position `index` of `array`, or its only item when it has one (single-item
+// extension), counted.
+Ref ItemAt(const Ref& array, uint64_t index) {
+  if (!IsArray(array)) return Retained(array);
+  return ElementAsScalar(array, ElementCount(array) == 1 ? 0 : index);
+}
+
+// The fill of an array: its prototype, or the array itself when it is not an array (a reference).
+Ref FillOf(const Ref& array) { return IsArray(array) ? Prototype(array) : Retained(RootWordAt(kRootScalarZero)); }
+
+// The shape of the result of pairing the items of `left` and `right`: a single item extends, two
+// single items give the higher rank (the right on a tie); otherwise RANK or LENGTH ERROR.
+std::vector<uint32_t> PairedShape(const Ref& left, const Ref& right) {
+  const uint64_t nl = ElementCount(left), nr = ElementCount(right);
+  const uint32_t rl = RankOf(TypeWord(left)), rr = RankOf(TypeWord(right));
+  if (nl == 1 && !(nr == 1 && rr < rl)) return ShapeOfArray(right);
+  if (nl == 1 || nr == 1) return ShapeOfArray(left);
+  if (rl != rr) SIGNAL(kRankError);
+  if (!std::equal(ShapeOf(left), ShapeOf(left) + rl, ShapeOf(right))) SIGNAL(kLengthError);
+  return ShapeOfArray(left);
+}
+
+bool IsMonadicScalarCode(uint32_t code) { return (code >= 2 && code <= 12) || code == 14 || code == kCodeRoll; }
+
+// f¨B and A f¨B (`left` 0 for a monadic call).
+Ref EachItem(const Ref& fn, const Ref& left, const Ref& right) {
+  const uint32_t code = PrimitiveCodeOf(fn);
+  // A scalar function already applies item by item.
+  if (left ? IsDyadicScalarCode(code) : IsMonadicScalarCode(code)) return ResultOf(fn, left, right);
+  if (!IsArray(right) || (left && !IsArray(left))) return ResultOf(fn, left, right);
+  ItemCollector result(left ? PairedShape(left, right) : ShapeOfArray(right));
+  Temporaries hold;
+  for (uint64_t i = 0; i < result.Count(); ++i) {
+    if (left) hold[0] = ItemAt(left, i);
+    hold[1] = ItemAt(right, i);
+    result.Put(i, ResultOf(fn, hold[0], hold[1]));
+    Release(hold[0]);
+    Release(hold[1]);
+  }
+  if (result.Count() == 0) {
+    // The prototype of an empty result: the function applied to the arguments' prototypes.
+    if (left) hold[0] = FillOf(left);
+    hold[1] = FillOf(right);
+    hold[2] = ResultOf(fn, hold[0], hold[1]);
+  }
+  return result.Finish(hold[2]);
+}
+
+CallResult ApplyEach(const Ref& derived, const Ref& left, const Ref& right) {
+  Temporaries hold;
+  hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
+  return {EachItem(hold[0], left, right)};
+}
+
+// ---- Outer product ------------------------------------------------------------------------------------
+
+// A∘.fB for a scalar f: A's items each repeated ×/⍴B times against B repeated ×/⍴A times, in one
+// call of the scalar function.
+Ref ScalarOuterProduct(uint32_t code, const Ref& left, const Ref& right, const std::vector<uint32_t>& shape) {
+  Temporaries hold;
+  hold[0] = IntegerVector(shape);
+  hold[1] = CallPrimitive(kCodeRavel, 0, left).value;
+  const uint64_t times = ElementCount(right);
+  if (times > static_cast<uint64_t>(INT32_MAX)) SignalArrayTooLarge();
+  hold[2] = MakeIntScalar(static_cast<int32_t>(times));
+  Ref repeated = CallPrimitive(kCodeSlash, hold[2], hold[1]).value;
+  Release(hold[1]);
+  hold[1] = repeated;
+  Release(hold[2]);
+  hold[2] = Reshape(hold[0], hold[1]);
+  Release(hold[1]);
+  hold[1] = Reshape(hold[0], right);
+  return CallPrimitive(code, hold[2], hold[1]).value;
+}
+
+Ref OuterProduct(const Ref& fn, const Ref& left, const Ref& right) {
+  std::vector<uint32_t> shape = ShapeOfArray(left);
+  const std::vector<uint32_t> rightShape = ShapeOfArray(right);
+  shape.insert(shape.end(), rightShape.begin(), rightShape.end());
+  CheckResultRank(shape.size());
+  const uint32_t code = PrimitiveCodeOf(fn);
+  if (IsDyadicScalarCode(code)) return ScalarOuterProduct(code, left, right, shape);
+  ItemCollector result(shape);
+  const uint64_t nr = ElementCount(right);
+  Temporaries hold;
+  for (uint64_t i = 0; i < result.Count(); ++i) {
+    hold[0] = ElementAsScalar(left, i / nr);
+    hold[1] = ElementAsScalar(right, i % nr);
+    result.Put(i, ResultOf(fn, hold[0], hold[1]));
+    Release(hold[0]);
+    Release(hold[1]);
+  }
+  if (result.Count() == 0) {
+    hold[0] = FillOf(left);
+    hold[1] = FillOf(right);
+    hold[2] = ResultOf(fn, hold[0], hold[1]);
+  }
+  return result.Finish(hold[2]);
+}
+
+// ---- Inner product ------------------------------------------------------------------------------------
+
+// The largest magnitude an element of a numeric type is taken to have when choosing the +.×
+// accumulator.
+double MagnitudeBound(ElementType type) {
+  switch (type) {
+    case kInt8: return 128;
+    case kInt16: return 32768;
+    case kInt32: return 2147000000;
+    default: return 5E9;
+  }
+}
+
+bool IsIntegerType(ElementType t) { return t == kInt8 || t == kInt16 || t == kInt32; }
+
+// The elements of a simple numeric array as T, in ravel order.
+template <class T>
+std::vector<T> ElementsAs(Ref array) {
+  std::vector<T> values(ElementCount(array));
+  WithReader(array, [&](auto read) {
+    for (uint64_t i = 0; i < values.size(); ++i) {
+      auto v = read(i);
+      if constexpr (std::is_arithmetic_v<decltype(v)>) values[i] = static_cast<T>(v);
+    }
+    return true;
+  });
+  return values;
+}
+
+// A+.×B with an accumulator of type T: each result row is the sum of B's rows scaled by A's items.
+// `inner` is the common length (a single-item axis of either extends).
+template <class T>
+Ref PlusTimes(const Ref& left, const Ref& right, uint64_t rows, uint64_t inner, uint64_t columns,
+              const std::vector<uint32_t>& shape) {
+  const uint64_t a = RankOf(TypeWord(left)) ? ShapeOf(left)[RankOf(TypeWord(left)) - 1] : 1;
+  const uint64_t b = RankOf(TypeWord(right)) ? ShapeOf(right)[0] : 1;
+  const std::vector<T> x = ElementsAs<T>(left), y = ElementsAs<T>(right);
+  Temporaries hold;
+  hold[0] = NewArray(std::is_same_v<T, int32_t> ? kInt32 : kFloat64, shape);
+  T* out = DataOf<T>(hold[0]);
+  for (uint64_t i = 0; i < rows; ++i) {
+    T* row = out + i * columns;
+    std::fill(row, row + columns, T(0));
+    for (uint64_t j = 0; j < inner; ++j) {
+      const T s = x[i * a + (a == 1 ? 0 : j)];
+      const T* from = y.data() + (b == 1 ? 0 : j) * columns;
+      for (uint64_t c = 0; c < columns; ++c) row[c] += s * from[c];
+    }
+  }
+  return hold.Take(0);
+}
+
+// +.× on numeric arrays of more than one item each, neither Boolean, complex nor decimal (⎕FR 645):
+// a 32-bit accumulator when an 8-bit argument bounds every sum, else binary64. 0 when it does not
+// apply.
+Ref NumericPlusTimes(const Ref& left, const Ref& right, uint64_t rows, uint64_t inner, uint64_t columns,
+                     const std::vector<uint32_t>& shape) {
+  if (KindOf(TypeWord(left)) != kKindSimple || KindOf(TypeWord(right)) != kKindSimple) return 0;
+  const ElementType tl = ElementOf(TypeWord(left)), tr = ElementOf(TypeWord(right));
+  auto usable = [](ElementType t) { return IsIntegerType(t) || t == kFloat64; };
+  if (!usable(tl) || !usable(tr) || ElementCount(left) < 2 || ElementCount(right) < 2) return 0;
+  if (CurrentFloatRepresentation() == 1287 && !(IsIntegerType(tl) && IsIntegerType(tr))) return 0;
+  const bool narrow = (tl == kInt8 || tr == kInt8) &&
+                      static_cast<double>(inner) * MagnitudeBound(tl) * MagnitudeBound(tr) <= 2147483647.0;
+  if (narrow) return PlusTimes<int32_t>(left, right, rows, inner, columns, shape);
+  if (CurrentFloatRepresentation() == 1287) return 0;
+  Ref r = PlusTimes<double>(left, right, rows, inner, columns, shape);
+  if (IsIntegerType(tl) && IsIntegerType(tr)) Narrow(r);
+  return r;
+}
+
+// One row of an inner product: item j of row `row` of A paired with each item of B's major cell j,
+// as an n × (1↓⍴B) array (n the common inner length).
+class InnerRows {
+ public:
+  InnerRows(const Ref& fn, const Ref& left, const Ref& right, uint64_t inner)
+      : fn_(fn), left_(left), right_(right), inner_(inner) {
+    a_ = RankOf(TypeWord(left)) ? ShapeOf(left)[RankOf(TypeWord(left)) - 1] : 1;
+    shape_ = ShapeOfArray(right);
+    if (shape_.empty()) shape_.push_back(1);
+    shape_[0] = static_cast<uint32_t>(inner);
+    columns_ = Product(shape_) / std::max<uint64_t>(inner, 1);
+    b_ = RankOf(TypeWord(right)) ? ShapeOf(right)[0] : 1;
+    code_ = PrimitiveCodeOf(fn);
+    if (IsDyadicScalarCode(code_)) {
+      hold_[0] = IntegerVector(shape_);
+      hold_[1] = Reshape(hold_[0], right);  // B, its single major cell repeated when it has one
+      hold_[2] = MakeIntScalar(static_cast<int32_t>(std::min<uint64_t>(columns_, INT32_MAX)));
+    }
+  }
+  uint64_t Columns() const { return columns_; }
+
+  Ref Row(uint64_t row) {
+    if (IsDyadicScalarCode(code_)) return ScalarRow(row);
+    ItemCollector g(shape_);
+    Temporaries hold;
+    for (uint64_t j = 0; j < inner_; ++j)
+      for (uint64_t c = 0; c < columns_; ++c) {
+        hold[0] = ElementAsScalar(left_, row * a_ + (a_ == 1 ? 0 : j));
+        hold[1] = ElementAsScalar(right_, (b_ == 1 ? 0 : j) * columns_ + c);
+        g.Put(j * columns_ + c, ResultOf(fn_, hold[0], hold[1]));
+        Release(hold[0]);
+        Release(hold[1]);
+      }
+    hold[0] = FillOf(right_);
+    return g.Finish(hold[0]);
+  }
+
+ private:
+  // A[row;j] repeated along B's cell j, and the scalar function applied once.
+  Ref ScalarRow(uint64_t row) {
+    Temporaries hold;
+    std::vector<uint32_t> offsets(a_);
+    for (uint32_t j = 0; j < a_; ++j) offsets[j] = j;
+    SelectionPlan plan;
+    plan.shape = {static_cast<uint32_t>(a_)};
+    plan.groups = {{static_cast<uint32_t>(row * a_)}, offsets};
+    hold[0] = GatherSelection(left_, plan);
+    hold[1] = CallPrimitive(kCodeSlash, hold_[2], hold[0]).value;
+    Release(hold[0]);
+    hold[0] = Reshape(hold_[0], hold[1]);
+    return CallPrimitive(code_, hold[0], hold_[1]).value;
+  }
+
+  const Ref& fn_;
+  const Ref& left_;
+  const Ref& right_;
+  uint64_t inner_, a_, b_, columns_;
+  uint32_t code_;
+  std::vector<uint32_t> shape_;
+  Temporaries hold_;  // scalar g: [0] the row shape, [1] B as rows, [2] the repeat count
+};
+
+Ref InnerProduct(const Ref& f, const Ref& g, const Ref& left, const Ref& right) {
+  const std::vector<uint32_t> shapeA = ShapeOfArray(left), shapeB = ShapeOfArray(right);
+  const uint64_t a = shapeA.empty() ? 1 : shapeA.back(), b = shapeB.empty() ? 1 : shapeB.front();
+  if (a != b && a != 1 && b != 1) SIGNAL(kLengthError);
+  const uint64_t inner = a == 1 ? b : a;
+  std::vector<uint32_t> shape(shapeA.begin(), shapeA.end() - (shapeA.empty() ? 0 : 1));
+  const uint64_t rows = Product(shape);
+  if (!shapeB.empty()) shape.insert(shape.end(), shapeB.begin() + 1, shapeB.end());
+  CheckResultRank(shape.size());
+  const uint64_t columns = Product(shape) / std::max<uint64_t>(rows, 1);
+  Temporaries hold;
+  if (inner == 0) {
+    hold[0] = IdentityItem(f, right);
+    return FilledWith(shape, hold[0]);
+  }
+  if (PrimitiveCodeOf(f) == kScalarPlus && PrimitiveCodeOf(g) == kScalarTimes)
+    if (Ref r = NumericPlusTimes(left, right, rows, inner, columns, shape)) return r;
+  ItemCollector result(shape);
+  InnerRows products(g, left, right, inner);
+  for (uint64_t i = 0; i < rows; ++i) {
+    hold[0] = products.Row(i);
+    hold[1] = Reduce(f, hold[0], 0);
+    for (uint64_t c = 0; c < columns; ++c) result.Put(i * columns + c, ElementAsScalar(hold[1], c));
+    Release(hold[0]);
+    Release(hold[1]);
+  }
+  hold[0] = FillOf(right);
+  return result.Finish(hold[0]);
+}
+
+CallResult ApplyProduct(const Ref& derived, const Ref& left, const Ref& right) {
+  if (!left) SignalNeedsLeft();
+  RequireArrays(left, right);
+  Temporaries hold;
+  hold[1] = FunctionOperand(derived, kDerivedRightOperand);
+  if (Words(derived)[kDerivedLeftOperand] == kCodeJot) return {OuterProduct(hold[1], left, right)};
+  hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
+  return {InnerProduct(hold[0], hold[1], left, right)};
+}
+
+// ---- Commute and compose ------------------------------------------------------------------------------
+
+CallResult ApplyCommute(const Ref& derived, const Ref& left, const Ref& right) {
+  Temporaries hold;
+  hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
+  return CallFunctionValue(hold[0], right, left ? left : right);
+}
+
+// f∘g, A∘f and f∘B. A bound array makes a monadic function. X∘⍳ and the other bound search functions
+// are composed the same way (the searched array is prepared again at each call).
+CallResult ApplyCompose(const Ref& derived, const Ref& left, const Ref& right) {
+  Temporaries hold;
+  hold[0] = Retained(Words(derived)[kDerivedLeftOperand]);
+  hold[1] = Retained(Words(derived)[kDerivedRightOperand]);
+  const bool leftArray = IsArrayOperand(hold[0]), rightArray = IsArrayOperand(hold[1]);
+  if (leftArray && rightArray) SIGNAL(kSyntaxError);
+  if ((leftArray || rightArray) && left) SignalTakesNoLeft();
+  if (leftArray) return CallFunctionValue(hold[1], hold[0], right);
+  if (rightArray) return CallFunctionValue(hold[0], right, hold[1]);
+  hold[2] = ResultOf(hold[1], 0, right);
+  return CallFunctionValue(hold[0], left, hold[2]);
+}
+
+// ---- Power --------------------------------------------------------------------------------------------
+
+// f⍣n: f applied n times, each result the next right argument (A stays the left argument).
+Ref PowerCount(const Ref& fn, const Ref& count, const Ref& left, const Ref& right) {
+  if (RankOf(TypeWord(count)) != 0) SIGNAL(kRankError);
+  const int64_t n = IntegersOf(count)[0];
+  if (n < 0) SIGNAL(kNonceError);  // inverses are not built
+  Temporaries hold;
+  hold[0] = Retained(right);
+  for (int64_t i = 0; i < n; ++i) {
+    CheckStrongInterrupt();
+    hold[1] = ResultOf(fn, left, hold[0]);
+    Release(hold[0]);
+    hold[0] = hold.Take(1);
+  }
+  return hold.Take(0);
+}
+
+// f⍣g: f applied until (new value) g (previous value) gives 1.
+Ref PowerUntil(const Ref& fn, const Ref& test, const Ref& left, const Ref& right) {
+  Temporaries hold;
+  hold[0] = Retained(right);
+  for (;;) {
+    CheckStrongInterrupt();
+    hold[1] = ResultOf(fn, left, hold[0]);
+    hold[2] = ResultOf(test, hold[1], hold[0]);
+    if (!IsArray(hold[2]) || ElementCount(hold[2]) != 1) SIGNAL(kLengthError);
+    const int64_t done = IntegersOf(hold[2])[0];
+    if (done != 0 && done != 1) SIGNAL(kDomainError);
+    Release(hold[2]);
+    Release(hold[0]);
+    hold[0] = hold.Take(1);
+    if (done) return hold.Take(0);
+  }
+}
+
+CallResult ApplyPower(const Ref& derived, const Ref& left, const Ref& right) {
+  Temporaries hold;
+  hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
+  hold[1] = Retained(Words(derived)[kDerivedRightOperand]);
+  if (IsArrayOperand(hold[1])) return {PowerCount(hold[0], hold[1], left, right)};
+  return {PowerUntil(hold[0], hold[1], left, right)};
+}
+
+// ---- Rank ---------------------------------------------------------------------------------------------
+
+// The rank of the cells that cell rank k selects from an array of rank r (negative k: r + k).
+uint32_t CellRank(int64_t k, uint32_t r) {
+  if (k >= 0) return static_cast<uint32_t>(std::min<int64_t>(k, r));
+  return static_cast<uint32_t>(std::max<int64_t>(0, r + k));
+}
+
+// The cells of rank `cellRank` of `array` as the items of an array of the frame's shape.
+Ref CellsOf(const Ref& array, uint32_t cellRank) {
+  const std::vector<uint32_t> shape = ShapeOfArray(array);
+  const uint32_t frameRank = static_cast<uint32_t>(shape.size()) - cellRank;
+  if (cellRank == 0 && KindOf(TypeWord(array)) == kKindSimple) return Retained(array);
+  const std::vector<uint32_t> frame(shape.begin(), shape.begin() + frameRank), cell(shape.begin() + frameRank, shape.end());
+  const uint64_t cellCount = Product(cell);
+  SelectionPlan plan;
+  plan.shape = cell;
+  plan.groups = {{0}, std::vector<uint32_t>(cellCount)};
+  for (uint32_t i = 0; i < cellCount; ++i) plan.groups[1][i] = i;
+  ItemCollector cells(frame);
+  for (uint64_t i = 0; i < cells.Count(); ++i) {
+    plan.groups[0][0] = static_cast<uint32_t>(i * cellCount);
+    cells.Put(i, GatherSelection(array, plan));
+  }
+  Temporaries hold;
+  hold[0] = IntegerVector(cell);
+  hold[1] = Prototype(array);
+  hold[2] = Reshape(hold[0], hold[1]);
+  Release(hold[1]);
+  return cells.Finish(hold[2]);
+}
+
+CallResult ApplyRank(const Ref& derived, const Ref& left, const Ref& right) {
+  RequireArrays(left, right);
+  Temporaries hold;
+  hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
+  Ref k = Words(derived)[kDerivedRightOperand];
+  if (!IsArrayOperand(k)) SIGNAL(kSyntaxError);
+  if (RankOf(TypeWord(k)) > 1) SIGNAL(kRankError);
+  const std::vector<int64_t> ranks = IntegersOf(k);
+  if (ranks.empty() || ranks.size() > 3) SIGNAL(kLengthError);
+  const int64_t rightRank = left ? ranks.back() : (ranks.size() == 3 ? ranks[0] : ranks.back());
+  hold[2] = CellsOf(right, CellRank(rightRank, RankOf(TypeWord(right))));
+  if (left) hold[1] = CellsOf(left, CellRank(ranks[ranks.size() == 3 ? 1 : 0], RankOf(TypeWord(left))));
+  Ref results = EachItem(hold[0], hold[1], hold[2]);
+  Release(hold[1]);
+  Release(hold[2]);
+  hold[1] = results;
+  return {MixItems(hold[1], 0)};
+}
+
+constexpr OperatorRow kOperatorRows[] = {
+    {kCodeSlash, ApplyReduceLast}, {kCodeSlashFirst, ApplyReduceFirst},
+    {kCodeBackslash, ApplyScanLast}, {kCodeBackslashFirst, ApplyScanFirst},
+    {kCodeEach, ApplyEach},         {kCodeDot, ApplyProduct},
+    {kCodeCommute, ApplyCommute},   {kCodeJot, ApplyCompose},
+    {kCodePower, ApplyPower},       {kCodeRank, ApplyRank},
+};
+
+}  // namespace
+
+// ---- Shared helpers ----------------------------------------------------------------------------------
+
+uint32_t PrimitiveCodeOf(Ref fn) {
+  while (IsRef(fn) && KindOf(TypeWord(fn)) == kKindDerived && Words(fn)[kDerivedOperator] == 0)
+    fn = Words(fn)[kDerivedLeftOperand];
+  return IsRef(fn) ? 0 : fn;
+}
+
+bool IsDyadicScalarCode(uint32_t code) { return (code >= 2 && code <= 12) || (code >= 15 && code <= 24); }
+
+bool IsArrayOperand(Ref operand) { return IsArray(operand); }
+
+Ref IdentityItem(Ref operand, const Ref& array) {
+  switch (PrimitiveCodeOf(operand)) {
+    case kScalarPlus: case kScalarMinus: case kScalarResidue: case kScalarOr: case kScalarLess:
+    case kScalarGreater: case kScalarNotEqual: case kCodeReverse: case kCodeReverseFirst: case kCodeEncode:
+      return Retained(RootWordAt(kRootScalarZero));
+    case kScalarTimes: case kScalarDivide: case kScalarPower: case kScalarFactorial: case kScalarAnd:
+    case kScalarLessEqual: case kScalarEqual: case kScalarGreaterEqual: case kCodeSlash: case kCodeSlashFirst:
+    case kCodeBackslash: case kCodeBackslashFirst:
+      return Retained(RootWordAt(kRootScalarOne));
+    case kScalarCeiling: return Extreme(true);
+    case kScalarFloor: return Extreme(false);
+    case kCodeRavel: case kCodeTable: return EmptyOfPrototype(array);
+    case kCodeUnion: return Retained(RootWordAt(kRootEmptyNumericVector));
+    default: SIGNAL(kDomainError);
+  }
+}
+
+Ref IntegerVector(const std::vector<uint32_t>& values) {
+  Ref r = AllocVector(kInt32, static_cast<uint32_t>(values.size()));
+  std::copy(values.begin(), values.end(), DataOf<int32_t>(r));
+  return r;
+}
+
+Ref FilledWith(const std::vector<uint32_t>& shape, const Ref& item) {
+  Temporaries hold;
+  hold[0] = IntegerVector(shape);
+  if (IsArray(item) && KindOf(TypeWord(item)) == kKindSimple && RankOf(TypeWord(item)) == 0)
+    return Reshape(hold[0], item);
+  hold[1] = AllocScalar(kRefElement);
+  DataOf<Ref>(hold[1])[0] = Retained(item);
+  return Reshape(hold[0], hold[1]);
+}
+
+ItemCollector::ItemCollector(const std::vector<uint32_t>& shape) : shape_(shape), count_(Product(shape)) {
+  hold_[0] = NewArray(kRefElement, shape);
+}
+
+void ItemCollector::Put(uint64_t index, Ref item) { DataOf<Ref>(hold_[0])[index] = item; }
+
+Ref ItemCollector::Finish(const Ref& fill) {
+  if (count_ > 0) return Simplified(hold_.Take(0));
+  Temporaries hold;
+  hold[0] = IsArray(fill) ? ZeroedCopy(fill) : Retained(RootWordAt(kRootScalarZero));
+  if (KindOf(TypeWord(hold[0])) == kKindSimple && RankOf(TypeWord(hold[0])) == 0)
+    return NewArray(ElementOf(TypeWord(hold[0])), shape_);
+  DataOf<Ref>(hold_[0])[0] = hold.Take(0);
+  return hold_.Take(0);
+}
+
+Ref ResultOf(const Ref& fn, const Ref& left, const Ref& right) {
+  CallResult r = CallFunctionValue(fn, left, right);
+  if (!r.value) SIGNAL_MESSAGE(kValueError, U"No result was provided when the context expected one");
+  return r.value;
+}
+
+void InitialiseOperators() { InstallOperators(kOperatorRows); }
+
+}  // namespace vantor

@@ -1,0 +1,64 @@
+// The operators: the rows through which the evaluator applies every derived function of a primitive
+// operator, and the operators themselves except reduction and scan (the scan unit): each ¨, outer
+// product ∘.f, inner product f.g, commute ⍨, compose ∘, power ⍣ and rank ⍤, with the identity
+// elements that reductions of empty axes produce and the collecting of results item by item.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "language/parse.h"
+#include "memory/memory1.h"
+
+namespace vantor {
+
+// The primitive code of a function value that is a primitive (seen through wrappers that only name
+// it), or 0 for any other function.
+uint32_t PrimitiveCodeOf(Ref fn);
+
+// True when `code` is a dyadic scalar (pervasive) primitive.
+bool IsDyadicScalarCode(uint32_t code);
+
+// True for an operand that is an array rather than a function.
+bool IsArrayOperand(Ref operand);
+
+// The item that reducing an empty axis with `operand` gives for every cell, counted: 0 or 1 for the
+// arithmetic and Boolean functions, the largest or most negative finite number for ⌊ and ⌈ (by ⎕FR),
+// an empty array of `array`'s prototype for , and ⍪, an empty vector for ∪. DOMAIN ERROR when the
+// operand has no identity.
+Ref IdentityItem(Ref operand, const Ref& array);
+
+// An integer vector holding `values` (a shape to reshape to), counted.
+Ref IntegerVector(const std::vector<uint32_t>& values);
+
+// An array of `shape` whose every item is `item` (borrowed), counted: simple when the item is a simple
+// scalar.
+Ref FilledWith(const std::vector<uint32_t>& shape, const Ref& item);
+
+// Results of applying an operand item by item, gathered into an array of a given shape. Items are
+// stored as they come; the finished array is simple when every item is a simple scalar of one class.
+class ItemCollector {
+ public:
+  explicit ItemCollector(const std::vector<uint32_t>& shape);
+  ItemCollector(const ItemCollector&) = delete;
+  ItemCollector& operator=(const ItemCollector&) = delete;
+  uint64_t Count() const { return count_; }
+  // Stores the counted `item` (taken over) at ravel position `index`.
+  void Put(uint64_t index, Ref item);
+  // The finished array, counted. For an empty array `fill` (borrowed) is what its prototype is made
+  // from (numbers become 0, characters blanks).
+  Ref Finish(const Ref& fill);
+
+ private:
+  Temporaries hold_;  // [0] the nested array being filled
+  std::vector<uint32_t> shape_;
+  uint64_t count_;
+};
+
+// The counted result of applying the function value `fn` (borrowed) to borrowed arguments (`left` 0
+// for a monadic call); VALUE ERROR when the function gives no result.
+Ref ResultOf(const Ref& fn, const Ref& left, const Ref& right);
+
+// Installs the operator rows (including reduction and scan) in the evaluator's operator table.
+void InitialiseOperators();
+
+}  // namespace vantor
