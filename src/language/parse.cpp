@@ -15,6 +15,7 @@
 #include "format/disp.h"
 #include "host/aplio.h"
 #include "host/aplmain.h"
+#include "language/ctrl.h"
 #include "language/dmx.h"
 #include "language/fixapfns.h"
 #include "language/qem.h"
@@ -1698,6 +1699,7 @@ static void CallNiladic(Ref fn) {
   EnterTradfn(hold[0], 0, 0);
 }
 
+
 // ---- Dfns ---------------------------------------------------------------------------------------------
 // Braces make a dfn object that refers to the token stream they stand in. Calling it pushes a dfn
 // frame that saves the caller like an execution level, holds ⍺ ⍵ ⍺⍺ ⍵⍵ and ∇, and runs the dfn's
@@ -1848,6 +1850,7 @@ static void EnterDfn(const Ref& fn, Ref alpha, Ref omega) {
 }
 
 static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega);
+static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r);
 
 // The pending function is a dfn or a defined function: it runs in its own frame with the registers'
 // arguments.
@@ -1939,7 +1942,16 @@ static bool StructureStep(uint32_t tokenEnd) {
       if (!IsDfnFrame(CurrentFrame()) && FrameClassOf(CurrentFrame()) != kFrameNesting) SIGNAL(kSyntaxError);
       return StatementEndStep(tokenEnd);
     case kStructDefaultAlpha: DefaultAlphaStep(tokenEnd); return false;
-    default: SIGNAL(kNonceError);  // control structures are run by their own unit
+    case kKeyIn: {
+      // :For names :In values: the :For token is the structure token before it.
+      uint32_t forR = StructureChainAt(tokenEnd - 1 - TokenBase());
+      if (forR == 0 || StructureCodeAt(forR) != kKeyFor) SIGNAL(kSyntaxError);
+      ControlStep(kKeyFor, tokenEnd, forR);
+      return false;
+    }
+    case kKeyFor:
+    case kKeyInEach: SIGNAL(kSyntaxError);  // a :For without :In; :InEach is not supported
+    default: ControlStep(code, tokenEnd, tokenEnd - 1 - TokenBase()); return false;
   }
 }
 
@@ -2021,6 +2033,375 @@ static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref&
   g_nativeCallDone = false;
   SetResume(resume);
   return {Take(WorkingSlot(kSlotNativeResult)), false};
+}
+
+// ---- Control structures ----------------------------------------------------------------------------------
+// A keyword statement of a running defined function is executed when its structure token, at the
+// statement's left end, is read: the expression to its right is its value (a condition, the array of
+// a :For, the value of a :Select or :Case). The keywords of the function are listed in order and
+// matched by nesting depth to find where execution goes next. Active :For and :Select records live
+// in the frame's control-state word as a stack.
+
+inline constexpr uint32_t kExecClauseEntry = 25;  // the clause keyword a jump went to evaluate
+
+struct KeywordAt {
+  uint32_t line;
+  uint32_t r;  // offset of the structure token's last byte in the line's token bytes
+  uint8_t code;
+};
+
+static bool IsBlockKeyword(uint8_t c) {
+  return c <= kKeyEndRepeat || (c >= kKeyFor && c <= kKeyEnd && c != kKeyIn && c != kKeyClauseVariant) ||
+         (c >= kKeyGoTo && c <= kKeyLeave) || (c >= kKeyTrap && c <= kKeyEndWith) || c == kKeyDisposable ||
+         c == kKeyEndDisposable;
+}
+static bool Opens(uint8_t c) {
+  return c == kKeyIf || c == kKeyWhile || c == kKeyRepeat || c == kKeyFor || c == kKeySelect || c == kKeyTrap ||
+         c == kKeyHold || c == kKeyWith || c == kKeyDisposable;
+}
+static bool Closes(uint8_t c) {
+  return c == kKeyEndIf || c == kKeyEndWhile || c == kKeyUntil || c == kKeyEndRepeat || c == kKeyEndFor ||
+         c == kKeyEndSelect || c == kKeyEndTrap || c == kKeyEndHold || c == kKeyEndWith || c == kKeyEndDisposable ||
+         c == kKeyEnd;
+}
+
+// Every keyword of the function's lines, in order (dfn punctuation and :In are not listed).
+static std::vector<KeywordAt> FunctionKeywords(Ref fn) {
+  std::vector<KeywordAt> all;
+  for (uint32_t n = 1; n <= TradfnLineCount(fn); ++n) {
+    Ref line = TradfnLine(fn, n);
+    const uint8_t* bytes = TokenBytes(line);
+    std::vector<KeywordAt> inLine;
+    for (uint32_t r = HeaderField16(line, kHeaderStructureChain); r != 0; r = bytes[r - 3] * 256u + bytes[r - 2])
+      if (IsBlockKeyword(bytes[r - 1])) inLine.push_back({n, r, bytes[r - 1]});
+    all.insert(all.end(), inLine.rbegin(), inLine.rend());
+  }
+  return all;
+}
+
+// The index of the next keyword after k at k's nesting depth that satisfies `wanted`; a closer of
+// the enclosing structure ends the search. Returns the list's size when there is none.
+template <typename Wanted>
+static size_t ForwardKeyword(const std::vector<KeywordAt>& all, size_t k, Wanted wanted) {
+  int depth = 0;
+  for (size_t i = k + 1; i < all.size(); ++i) {
+    uint8_t c = all[i].code;
+    if (depth == 0 && wanted(c)) return i;
+    if (Opens(c)) ++depth;
+    else if (Closes(c) && depth-- == 0) return all.size();
+  }
+  return all.size();
+}
+// The opener of the structure that keyword k belongs to (for a closer or clause), or of the
+// innermost enclosing structure that satisfies `wanted`.
+template <typename Wanted>
+static size_t BackwardKeyword(const std::vector<KeywordAt>& all, size_t k, Wanted wanted) {
+  int depth = 0;
+  for (size_t i = k; i-- > 0;) {
+    uint8_t c = all[i].code;
+    if (Closes(c)) ++depth;
+    else if (Opens(c) && depth-- == 0 && wanted(c)) return i;
+    if (depth < 0) depth = 0;
+  }
+  SIGNAL(kSyntaxError);  // a clause or closer without its structure
+}
+static size_t OpenerOf(const std::vector<KeywordAt>& all, size_t k) {
+  return BackwardKeyword(all, k, [](uint8_t) { return true; });
+}
+static size_t CloserOf(const std::vector<KeywordAt>& all, size_t opener) {
+  size_t i = ForwardKeyword(all, opener, [](uint8_t c) { return Closes(c); });
+  if (i == all.size()) SIGNAL(kSyntaxError);  // a structure without its end
+  return i;
+}
+
+// Puts the running function at line `line`, reading from the end of the statement that holds the
+// token whose last byte is at `r` (0: the first statement).
+static void GoToStatement(uint32_t line, uint32_t r) {
+  StartTradfnLine(line);
+  if (r == 0 || !IsRunningTradfn(CurrentFrame()) || Words(CurrentFrame())[kExecLineNumber] != line) return;
+  uint32_t end = StatementEndFrom(StreamFirstToken() + r);
+  g_level.statementEnd = end - Tokens();
+  Cursor() = end;
+}
+// Runs keyword k's statement (a clause whose expression must be evaluated).
+static void EnterKeyword(const KeywordAt& k) {
+  Words(CurrentFrame())[kExecClauseEntry] = (k.line << 16) | k.r;
+  GoToStatement(k.line, k.r);
+}
+// Continues after keyword k's statement.
+static void ContinueAfter(const KeywordAt& k) {
+  GoToStatement(k.line, k.r);
+  if (!IsRunningTradfn(CurrentFrame())) return;
+  uint32_t end = Tokens() + g_level.statementEnd;
+  if (end < StreamEnd()) {
+    uint32_t next = StatementEndFrom(end + 3);
+    g_level.statementEnd = next - Tokens();
+    Cursor() = next;
+    return;
+  }
+  StartTradfnLine(k.line + 1);
+}
+
+// ---- The control-state stack: records of the active :For and :Select structures.
+// A record is a nested pair: the values (the :For array, or the :Select value) and an int32 vector
+// [line, r, next index, name indexes...].
+
+static Ref& ControlStack() { return Words(CurrentFrame())[kExecControlState]; }
+
+static uint32_t RecordLine(Ref record) { return DataOf<uint32_t>(DataOf<Ref>(record)[1])[0]; }
+static uint32_t RecordR(Ref record) { return DataOf<uint32_t>(DataOf<Ref>(record)[1])[1]; }
+
+// Drops the records of structures at or inside the keyword (line, r), then pushes `record`
+// (counted, taken over; 0 pushes nothing).
+static void ReplaceControlRecords(const KeywordAt& k, Ref record) {
+  Temporaries hold;
+  hold[0] = record;
+  Ref stack = ControlStack();
+  uint32_t keep = IsRef(stack) ? static_cast<uint32_t>(ElementCount(stack)) : 0;
+  for (uint32_t i = 0; i < keep; ++i) {
+    Ref r = DataOf<Ref>(stack)[i];
+    if (RecordLine(r) == k.line && RecordR(r) == k.r) {
+      keep = i;
+      break;
+    }
+  }
+  uint32_t total = keep + (record ? 1 : 0);
+  hold[1] = AllocVector(kRefElement, total);
+  stack = ControlStack();
+  for (uint32_t i = 0; i < keep; ++i) {
+    DataOf<Ref>(hold[1])[i] = DataOf<Ref>(stack)[i];
+    Retain(DataOf<Ref>(stack)[i]);
+  }
+  if (record) DataOf<Ref>(hold[1])[keep] = hold.Take(0);
+  if (total == 0) Release(hold[1]);
+  Put(ControlStack(), hold.Take(1));
+}
+
+static Ref FindControlRecord(const KeywordAt& k) {
+  Ref stack = ControlStack();
+  if (!IsRef(stack)) return 0;
+  for (uint64_t i = ElementCount(stack); i-- > 0;) {
+    Ref r = DataOf<Ref>(stack)[i];
+    if (RecordLine(r) == k.line && RecordR(r) == k.r) return r;
+  }
+  return 0;
+}
+
+static Ref MakeControlRecord(const KeywordAt& k, const Ref& values, const std::vector<uint32_t>& names) {
+  Temporaries hold;
+  hold[0] = AllocVector(kInt32, 3 + static_cast<uint32_t>(names.size()));
+  uint32_t* v = DataOf<uint32_t>(hold[0]);
+  v[0] = k.line;
+  v[1] = k.r;
+  v[2] = 0;
+  for (size_t i = 0; i < names.size(); ++i) v[3 + i] = names[i];
+  hold[1] = AllocVector(kRefElement, 2);
+  DataOf<Ref>(hold[1])[0] = values;
+  Retain(values);
+  DataOf<Ref>(hold[1])[1] = hold.Take(0);
+  return hold.Take(1);
+}
+
+// The names between :For and :In on the current line.
+static std::vector<uint32_t> ForNames(uint32_t forR, uint32_t inR) {
+  std::vector<uint32_t> names;
+  uint32_t base = StreamFirstToken();
+  for (uint32_t p = base + inR - 4; p > base + forR + 1;) {
+    uint32_t start = TokenStartBefore(p);
+    uint8_t code = ByteAt(p - 1);
+    if (code >= 112) names.push_back(code - 112);
+    else if (code == kTokExtension && ByteAt(start) == 112) names.push_back(ByteAt(start + 1) * 256u + ByteAt(start + 2));
+    else SIGNAL(kSyntaxError);
+    p = start;
+  }
+  std::reverse(names.begin(), names.end());
+  if (names.empty()) SIGNAL(kSyntaxError);
+  return names;
+}
+
+// Gives the :For names item i of the values: one name takes the item, several names its items.
+static void AssignForItem(Ref record, uint64_t i) {
+  Temporaries hold;
+  hold[0] = record;
+  Retain(record);
+  Ref values = DataOf<Ref>(record)[0];
+  hold[1] = ElementAsScalar(values, i);
+  uint32_t* v = DataOf<uint32_t>(DataOf<Ref>(hold[0])[1]);
+  uint32_t names = static_cast<uint32_t>(ElementCount(DataOf<Ref>(hold[0])[1])) - 3;
+  for (uint32_t k = 0; k < names; ++k) {
+    v = DataOf<uint32_t>(DataOf<Ref>(hold[0])[1]);
+    Ref entry = BoundEntry(v[3 + k]);
+    if (EntryClass(entry) != kNameUndefined && EntryClass(entry) != kNameVariable) SIGNAL(kSyntaxError);
+    if (names == 1) {
+      SetEntry(entry, kNameVariable, hold[1]);
+      continue;
+    }
+    Ref item = hold[1];
+    bool whole = !IsArrayKind(KindOf(TypeWord(item))) || ElementCount(item) == 1;
+    if (!whole && ElementCount(item) != names) SIGNAL(kLengthError);
+    hold[2] = ElementAsScalar(item, whole ? 0 : k);
+    SetEntry(entry, kNameVariable, hold[2]);
+    Release(hold[2]);
+  }
+}
+
+// :For names :In values — the first pass.
+static void StartFor(const std::vector<KeywordAt>& all, size_t k, uint32_t inR, const Ref& values) {
+  if (!IsArrayKind(KindOf(TypeWord(values)))) SIGNAL(kDomainError);
+  std::vector<uint32_t> names = ForNames(all[k].r, inR);
+  if (ElementCount(values) == 0) {
+    ReplaceControlRecords(all[k], 0);
+    return ContinueAfter(all[CloserOf(all, k)]);
+  }
+  ReplaceControlRecords(all[k], MakeControlRecord(all[k], values, names));
+  Ref record = FindControlRecord(all[k]);
+  DataOf<uint32_t>(DataOf<Ref>(record)[1])[2] = 1;
+  AssignForItem(record, 0);
+  ContinueAfter(all[k]);
+}
+
+// :EndFor (opener k): the next item, or the loop is done.
+static void NextFor(const std::vector<KeywordAt>& all, size_t opener, size_t closer) {
+  Ref record = FindControlRecord(all[opener]);
+  if (!record) SIGNAL(kSyntaxError);
+  uint32_t next = DataOf<uint32_t>(DataOf<Ref>(record)[1])[2];
+  if (next >= ElementCount(DataOf<Ref>(record)[0])) {
+    ReplaceControlRecords(all[opener], 0);
+    return ContinueAfter(all[closer]);
+  }
+  DataOf<uint32_t>(DataOf<Ref>(record)[1])[2] = next + 1;
+  AssignForItem(record, next);
+  ContinueAfter(all[opener]);
+}
+
+static bool ConditionHolds(Ref value) { return GuardHolds(value); }
+
+// After a false condition at keyword k: the next :OrIf, :ElseIf or :Else of the structure, or its
+// end. :AndIf clauses of the failed branch are passed over.
+static void SkipFalseBranch(const std::vector<KeywordAt>& all, size_t k) {
+  size_t i = ForwardKeyword(all, k, [](uint8_t c) {
+    return c == kKeyOrIf || c == kKeyElseIf || c == kKeyElse || Closes(c);
+  });
+  if (i == all.size()) SIGNAL(kSyntaxError);
+  uint8_t c = all[i].code;
+  if (c == kKeyOrIf || c == kKeyElseIf) return EnterKeyword(all[i]);
+  ContinueAfter(all[i]);
+}
+
+// After a true condition at keyword k: :OrIf clauses that follow are passed over, :AndIf ones run.
+static void TakeTrueBranch(const std::vector<KeywordAt>& all, size_t k) {
+  size_t i = k;
+  while (i + 1 < all.size() && all[i + 1].code == kKeyOrIf) ++i;
+  if (i + 1 < all.size() && all[i + 1].code == kKeyAndIf) return EnterKeyword(all[i + 1]);
+  ContinueAfter(all[i]);
+}
+
+static size_t InnermostLoop(const std::vector<KeywordAt>& all, size_t k) {
+  return BackwardKeyword(all, k, [](uint8_t c) { return c == kKeyFor || c == kKeyWhile || c == kKeyRepeat; });
+}
+
+// :Case / :CaseList entered with its value: a match runs the case.
+static bool CaseMatches(uint8_t code, const Ref& selected, const Ref& value) {
+  if (code == kKeyCase) return CallPrimitive(30, selected, value).value == RootWordAt(kRootScalarOne);
+  if (!IsArrayKind(KindOf(TypeWord(value)))) return false;
+  for (uint64_t i = 0; i < ElementCount(value); ++i) {
+    Temporaries hold;
+    hold[0] = ElementAsScalar(value, i);
+    hold[1] = CallPrimitive(30, selected, hold[0]).value;
+    if (hold[1] == RootWordAt(kRootScalarOne)) return true;
+  }
+  return false;
+}
+
+static void NextCase(const std::vector<KeywordAt>& all, size_t k) {
+  size_t i = ForwardKeyword(all, k, [](uint8_t c) {
+    return c == kKeyCase || c == kKeyCaseList || c == kKeyElse || Closes(c);
+  });
+  if (i == all.size()) SIGNAL(kSyntaxError);
+  if (all[i].code == kKeyCase || all[i].code == kKeyCaseList) return EnterKeyword(all[i]);
+  ContinueAfter(all[i]);
+}
+
+// A keyword statement: `tokenEnd` ends the structure token that closes its expression (the
+// keyword's own, or the :In of a :For), `r` locates the keyword's token.
+static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
+  if (!IsRunningTradfn(CurrentFrameBelowNesting()) || FrameClassOf(CurrentFrame()) == kFrameNesting)
+    SIGNAL(kSyntaxError);  // control structures belong to defined functions
+  uint32_t boundaryR = tokenEnd - 1 - StreamFirstToken();  // relative: the expression may move the stream
+  if (!CompleteAtBoundary(tokenEnd)) return;
+  Ref frame = CurrentFrame();
+  Ref fn = Words(frame)[kExecFunction];
+  uint32_t line = Words(frame)[kExecLineNumber];
+  bool entered = Words(frame)[kExecClauseEntry] == ((line << 16) | r);
+  Words(frame)[kExecClauseEntry] = 0;
+  Temporaries hold;
+  hold[0] = Take(Left());
+  ClearRegisters();
+  std::vector<KeywordAt> all = FunctionKeywords(fn);
+  size_t k = 0;
+  while (k < all.size() && !(all[k].line == line && all[k].r == r)) ++k;
+  if (k == all.size()) SIGNAL(kSyntaxError);
+  switch (code) {
+    case kKeyIf:
+    case kKeyWhile:
+      if (ConditionHolds(hold[0])) return code == kKeyIf ? TakeTrueBranch(all, k) : ContinueAfter(all[k]);
+      if (code == kKeyIf) return SkipFalseBranch(all, k);
+      return ContinueAfter(all[CloserOf(all, k)]);
+    case kKeyElseIf:
+    case kKeyOrIf:
+    case kKeyAndIf:
+      if (!entered) {
+        if (code == kKeyElseIf) return ContinueAfter(all[CloserOf(all, OpenerOf(all, k))]);
+        SIGNAL(kSyntaxError);
+      }
+      return ConditionHolds(hold[0]) ? TakeTrueBranch(all, k) : SkipFalseBranch(all, k);
+    case kKeyElse:
+      // Reached from a branch or case that ran: the structure is done.
+      return ContinueAfter(all[CloserOf(all, OpenerOf(all, k))]);
+    case kKeyRepeat: return ContinueAfter(all[k]);
+    case kKeyUntil:
+      if (ConditionHolds(hold[0])) return ContinueAfter(all[k]);
+      return ContinueAfter(all[OpenerOf(all, k)]);
+    case kKeyFor: return StartFor(all, k, boundaryR, hold[0]);
+    case kKeySelect:
+      ReplaceControlRecords(all[k], MakeControlRecord(all[k], hold[0], {}));
+      return NextCase(all, k);
+    case kKeyCase:
+    case kKeyCaseList: {
+      size_t opener = OpenerOf(all, k);
+      if (!entered) return ContinueAfter(all[CloserOf(all, opener)]);
+      Ref record = FindControlRecord(all[opener]);
+      if (!record) SIGNAL(kSyntaxError);
+      hold[1] = DataOf<Ref>(record)[0];
+      Retain(hold[1]);
+      if (CaseMatches(code, hold[1], hold[0])) return ContinueAfter(all[k]);
+      return NextCase(all, k);
+    }
+    case kKeyGoTo:
+      Branch(hold[0]);
+      g_branchPending = false;
+      return StartTradfnLine(g_branchLine);
+    case kKeyReturn: return LeaveTradfn();
+    case kKeyLeave: {
+      size_t loop = InnermostLoop(all, k);
+      ReplaceControlRecords(all[loop], 0);
+      return ContinueAfter(all[CloserOf(all, loop)]);
+    }
+    case kKeyContinue: {
+      size_t closer = CloserOf(all, InnermostLoop(all, k));
+      return GoToStatement(all[closer].line, all[closer].r);
+    }
+    default:
+      if (!Closes(code)) SIGNAL(kNonceError);  // :Trap :Hold :With :Disposable
+      size_t opener = OpenerOf(all, k);
+      switch (all[opener].code) {
+        case kKeyWhile: return EnterKeyword(all[opener]);
+        case kKeyRepeat: return ContinueAfter(all[opener]);
+        case kKeyFor: return NextFor(all, opener, k);
+        case kKeySelect: ReplaceControlRecords(all[opener], 0); return ContinueAfter(all[k]);
+        default: return ContinueAfter(all[k]);
+      }
+  }
 }
 
 // ⎕ read as a value: a line of input evaluated in a new level.

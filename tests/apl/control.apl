@@ -1,0 +1,69 @@
+⍝⍝ :If with :ElseIf, :Else, :AndIf and :OrIf
+      ⎕FX 'R←Sign X' ':If X>0' 'R←''positive''' ':ElseIf X<0' 'R←''negative''' ':Else' 'R←''zero''' ':EndIf'
+Sign
+      Sign 5
+positive
+      Sign ¯2
+negative
+      Sign 0
+zero
+      ⎕FX 'R←Both X' 'R←0' ':If X>0' ':AndIf X<10' 'R←1' ':EndIf'
+Both
+      (Both 5)(Both 50)(Both ¯1)
+1 0 0
+      ⎕FX 'R←Either X' 'R←0' ':If X<0' ':OrIf X>10' 'R←1' ':EndIf'
+Either
+      (Either ¯5)(Either 50)(Either 5)
+1 1 0
+⍝⍝ Conditions must be one Boolean
+      ⎕FX 'Bad X' ':If X' '1' ':EndIf'
+Bad
+      Bad 1 2
+LENGTH ERROR: Boolean singleton value required
+|      :If X
+|          ∧
+      Bad 2
+DOMAIN ERROR: Boolean singleton value required
+|      :If X
+|          ∧
+⍝⍝ Loops: :While, :Repeat/:Until, :For (with :Leave and :Continue)
+      ⎕FX 'R←Down N' 'R←⍬' ':While N>0' 'R←R,N' 'N←N-1' ':EndWhile'
+Down
+      Down 4
+4 3 2 1
+      ⎕FX 'R←Twice N' 'R←1' ':Repeat' 'R←R×2' ':Until R≥N'
+Twice
+      Twice 100
+128
+      ⎕FX 'R←Sum V;I' 'R←0' ':For I :In V' 'R←R+I' ':EndFor'
+Sum
+      Sum 1 2 3 4
+10
+      Sum ⍬
+0
+      ⎕FX 'R←Odd V;I' 'R←⍬' ':For I :In V' ':If 0=2|I' ':Continue' ':EndIf' ':If I>7' ':Leave' ':EndIf' 'R←R,I' ':EndFor'
+Odd
+      Odd 1 2 3 4 5 6 7 8 9 10
+1 3 5 7
+      ⎕FX 'R←Pairs V;A;B' 'R←⍬' ':For A B :In V' 'R←R,A×B' ':EndFor'
+Pairs
+      Pairs (1 2)(3 4)
+2 12
+      ⎕FX 'R←Nest;I;J' 'R←⍬' ':For I :In 1 2' ':For J :In 1 2' 'R←R,10×I+J' ':EndFor' ':EndFor'
+Nest
+      Nest
+20 30 30 40
+⍝⍝ :Select with :Case and :CaseList
+      ⎕FX 'R←Kind X' ':Select X' ':Case 1' 'R←''one''' ':CaseList 2 3' 'R←''two or three''' ':Case ''a''' 'R←''letter''' ':Else' 'R←''other''' ':EndSelect'
+Kind
+      (Kind 1)(Kind 3)(Kind 'a')(Kind 9)
+ one  two or three  letter  other 
+⍝⍝ :Return and :GoTo
+      ⎕FX 'R←Early X' 'R←1' ':If X' ':Return' ':EndIf' 'R←2'
+Early
+      (Early 1)(Early 0)
+1 2
+      ⎕FX 'R←Jump' 'R←1' ':GoTo 4' 'R←2' 'R←R+10'
+Jump
+      Jump
+11
