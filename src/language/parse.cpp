@@ -1707,7 +1707,11 @@ static void CallNiladic(Ref fn) {
 // ends it. The structure tokens of a line are chained backwards, so the boundaries of a dfn are
 // found by walking that chain from its closing brace, counting nested braces.
 
-enum DfnMode : uint32_t { kDfnPlain = 0, kDfnGuardCondition = 1, kDfnGuardResult = 2 };
+enum DfnMode : uint32_t { kDfnPlain = 0, kDfnGuardCondition = 1, kDfnGuardResult = 2, kDfnErrorNumbers = 3 };
+// An error guard that has been passed: its error numbers (a reference word the dfn does not use
+// otherwise) and the offset of its :: token.
+inline constexpr uint32_t kDfnGuardNumbers = kExecResult;
+inline constexpr uint32_t kDfnGuardPosition = kExecResultFlags;
 
 static uint32_t TokenBase() { return StreamFirstToken(); }
 // A structure token [0][h][l][c][111] is known by the offset r of its last byte in the token bytes.
@@ -1803,9 +1807,11 @@ static void StartDfnStatement(uint32_t leftBoundary) {
       leftBoundary = right;  // ⍺← runs only when the dfn was called without a left argument
       continue;
     }
-    if (StructureCodeAt(right) == kStructErrorGuard) SIGNAL(kNonceError);  // error guards: with :Trap
     Words(frame)[kDfnStatementStart] = leftBoundary;
-    Words(frame)[kDfnMode] = StructureCodeAt(right) == kStructGuard ? kDfnGuardCondition : kDfnPlain;
+    uint8_t boundary = StructureCodeAt(right);
+    Words(frame)[kDfnMode] = boundary == kStructGuard        ? kDfnGuardCondition
+                             : boundary == kStructErrorGuard ? kDfnErrorNumbers
+                                                             : kDfnPlain;
     Cursor() = TokenBase() + right - 4;
     g_level.statementEnd = CursorOffset();
     return;
@@ -1851,6 +1857,7 @@ static void EnterDfn(const Ref& fn, Ref alpha, Ref omega) {
 
 static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega);
 static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r);
+static void RunTrapping(Ref stop);
 
 // The pending function is a dfn or a defined function: it runs in its own frame with the registers'
 // arguments.
@@ -1910,6 +1917,13 @@ static void DfnStatementDone(bool shy) {
       return;
     }
     case kDfnGuardResult: return LeaveDfn(Take(Left()));
+    case kDfnErrorNumbers:
+      // The guard is armed; its expression runs only when a listed error happens later.
+      if (!Left()) SIGNAL(kSyntaxError);
+      Put(w[kDfnGuardNumbers], Take(Left()));
+      w = Words(CurrentFrame());
+      w[kDfnGuardPosition] = right;
+      return StartDfnStatement(NextDfnBoundary(close, right));
     default:
       if (Left() && !shy) return LeaveDfn(Take(Left()));
       Release(Left());
@@ -2025,11 +2039,14 @@ static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref&
   SetResume(kResumeNative);
   Retain(left);
   Retain(right);
+  Ref stop = CurrentFrame();
   if (IsTradfn(fn)) EnterTradfn(fn, left, right);
   else EnterDfn(fn, left, right);
-  ++g_nativeDepth;
-  RunLine();
-  --g_nativeDepth;
+  struct DepthCount {
+    DepthCount() { ++g_nativeDepth; }
+    ~DepthCount() { --g_nativeDepth; }
+  } depth;
+  RunTrapping(stop);
   g_nativeCallDone = false;
   SetResume(resume);
   return {Take(WorkingSlot(kSlotNativeResult)), false};
@@ -2355,9 +2372,12 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
         SIGNAL(kSyntaxError);
       }
       return ConditionHolds(hold[0]) ? TakeTrueBranch(all, k) : SkipFalseBranch(all, k);
-    case kKeyElse:
-      // Reached from a branch or case that ran: the structure is done.
-      return ContinueAfter(all[CloserOf(all, OpenerOf(all, k))]);
+    case kKeyElse: {
+      // Reached from a branch or case that ran (or the end of a :Trap body): the structure is done.
+      size_t opener = OpenerOf(all, k);
+      if (all[opener].code != kKeyIf) ReplaceControlRecords(all[opener], 0);
+      return ContinueAfter(all[CloserOf(all, opener)]);
+    }
     case kKeyRepeat: return ContinueAfter(all[k]);
     case kKeyUntil:
       if (ConditionHolds(hold[0])) return ContinueAfter(all[k]);
@@ -2369,13 +2389,26 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
     case kKeyCase:
     case kKeyCaseList: {
       size_t opener = OpenerOf(all, k);
-      if (!entered) return ContinueAfter(all[CloserOf(all, opener)]);
+      if (!entered) {
+        ReplaceControlRecords(all[opener], 0);
+        return ContinueAfter(all[CloserOf(all, opener)]);
+      }
       Ref record = FindControlRecord(all[opener]);
       if (!record) SIGNAL(kSyntaxError);
       hold[1] = DataOf<Ref>(record)[0];
       Retain(hold[1]);
       if (CaseMatches(code, hold[1], hold[0])) return ContinueAfter(all[k]);
       return NextCase(all, k);
+    }
+    case kKeyTrap: {
+      Ref numbers = hold[0];
+      if (!numbers) SIGNAL(kSyntaxError);
+      if (!IsArrayKind(KindOf(TypeWord(numbers))) || KindOf(TypeWord(numbers)) != kKindSimple) SIGNAL(kDomainError);
+      if (RankOf(TypeWord(numbers)) > 1) SIGNAL(kRankError);
+      std::vector<int64_t> list;
+      if (!ReadIntegers(numbers, list)) SIGNAL(kDomainError);
+      ReplaceControlRecords(all[k], MakeControlRecord(all[k], numbers, {}));
+      return ContinueAfter(all[k]);
     }
     case kKeyGoTo:
       Branch(hold[0]);
@@ -2392,13 +2425,14 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
       return GoToStatement(all[closer].line, all[closer].r);
     }
     default:
-      if (!Closes(code)) SIGNAL(kNonceError);  // :Trap :Hold :With :Disposable
+      if (!Closes(code)) SIGNAL(kNonceError);  // :Hold :With :Disposable
       size_t opener = OpenerOf(all, k);
       switch (all[opener].code) {
         case kKeyWhile: return EnterKeyword(all[opener]);
         case kKeyRepeat: return ContinueAfter(all[opener]);
         case kKeyFor: return NextFor(all, opener, k);
-        case kKeySelect: ReplaceControlRecords(all[opener], 0); return ContinueAfter(all[k]);
+        case kKeySelect:
+        case kKeyTrap: ReplaceControlRecords(all[opener], 0); return ContinueAfter(all[k]);
         default: return ContinueAfter(all[k]);
       }
   }
@@ -2431,8 +2465,12 @@ static void Branch(Ref target) {
   if (ElementCount(target) == 0) return;
   std::vector<int64_t> lines;
   if (!ReadIntegers(target, lines)) SIGNAL(kDomainError);
-  if (IsRunningTradfn(CurrentFrame())) {
-    // The statement ends here; its line machinery then goes to the line chosen (none: return).
+  Ref f = CurrentFrame();
+  while (FrameClassOf(f) == kFrameNesting || (FrameClassOf(f) == kFrameExecution && FrameSubTypeOf(f) == kExecutionExecute))
+    f = FrameBelow(f);
+  if (IsRunningTradfn(f)) {
+    // The statement ends here (and any ⍎ it runs in); the function's line machinery then goes to the
+    // line chosen (none: return).
     g_branchLine = lines[0] >= 1 && lines[0] <= 0xFFFF ? static_cast<uint32_t>(lines[0]) : 0;
     g_branchPending = true;
     return;
@@ -2864,6 +2902,134 @@ static bool SearchTraps(const AplError& error) {
   return false;
 }
 
+
+// ---- Trapping in running code ---------------------------------------------------------------------------
+// When an error reaches the statement loop, the state indicator is searched from the top for a frame
+// that takes it: a dfn whose error guard has been passed, or a defined function inside the body of a
+// :Trap that lists the error. The stack is cut back to that frame, which then runs the guard's
+// expression or the :Trap's clauses. An ⎕TRAP specification with E or C runs its expression in
+// the innermost defined function (E) or, with nothing running, as the next immediate line.
+
+// Cuts the state indicator back to `target`, restoring the namespace its code runs in, and makes its
+// own code current again (registers cleared).
+static void CutBackToFrame(Ref target) {
+  Temporaries hold;
+  while (CurrentFrame() != target && FrameClassOf(CurrentFrame()) != kFrameImmediate) {
+    Ref f = CurrentFrame();
+    if (FrameClassOf(f) == kFrameExecution || IsDfnFrame(f)) {
+      Put(hold[0], Words(f)[kExecCallerNamespace]);
+      Retain(hold[0]);
+    }
+    CutBackTo(FrameBelow(f));
+  }
+  if (IsRef(hold[0]) && hold[0] != ExecutingNamespace()) SetExecutingNamespace(hold[0]);
+  ClearRegisters();
+  g_level = {};
+  g_branchPending = false;
+  Ref code = IsDfnFrame(target) ? Words(target)[kDfnSelf] : Words(target)[kExecFunction];
+  uint32_t symbolsWord = IsDfnFrame(target) ? uint32_t{kDfnObjectSymbols} : uint32_t{kTradfnNames};
+  Put(RootWordAt(kRootSymbolList), Words(code)[symbolsWord]);
+  Retain(RootWordAt(kRootSymbolList));
+  if (IsDfnFrame(target)) {
+    Put(Tokens(), Words(code)[kDfnObjectStream]);
+    Retain(Tokens());
+  }
+}
+
+static uint32_t RecordedErrorNumber(const AplError& error) {
+  return ErrorState().en ? ErrorState().en : error.errorNumber;
+}
+
+// A dfn frame whose armed error guard lists the error: its expression gives the dfn's result.
+static bool CatchInDfn(Ref frame, uint32_t en) {
+  Ref numbers = Words(frame)[kDfnGuardNumbers];
+  if (!IsRef(numbers) || !TrapNumbersMatch(numbers, en)) return false;
+  CutBackToFrame(frame);
+  uint32_t* w = Words(CurrentFrame());
+  uint32_t guard = w[kDfnGuardPosition];
+  Release(w[kDfnGuardNumbers]);  // errors in the guard's own expression are not caught by it
+  w[kDfnMode] = kDfnGuardResult;
+  w[kDfnStatementStart] = guard;
+  Cursor() = TokenBase() + NextDfnBoundary(w[kDfnClose], guard) - 4;
+  g_level.statementEnd = CursorOffset();
+  return true;
+}
+
+// A defined function frame inside the body of a :Trap that lists the error: the :Trap's clauses run
+// as a :Select on the error number.
+static bool CatchInTradfn(Ref frame, uint32_t en) {
+  Ref stack = Words(frame)[kExecControlState];
+  if (!IsRef(stack)) return false;
+  Ref fn = Words(frame)[kExecFunction];
+  uint32_t line = Words(frame)[kExecLineNumber];
+  std::vector<KeywordAt> all = FunctionKeywords(fn);
+  for (uint64_t i = ElementCount(stack); i-- > 0;) {
+    Ref record = DataOf<Ref>(Words(frame)[kExecControlState])[i];
+    uint32_t recordLine = RecordLine(record), recordR = RecordR(record);
+    size_t k = 0;
+    while (k < all.size() && !(all[k].line == recordLine && all[k].r == recordR)) ++k;
+    if (k == all.size() || all[k].code != kKeyTrap) continue;
+    size_t clause = ForwardKeyword(all, k, [](uint8_t c) {
+      return c == kKeyCase || c == kKeyCaseList || c == kKeyElse || Closes(c);
+    });
+    if (clause == all.size() || line < all[k].line || line > all[clause].line) continue;  // left the body
+    if (!TrapNumbersMatch(DataOf<Ref>(record)[0], en)) continue;
+    CutBackToFrame(frame);
+    Temporaries hold;
+    hold[0] = MakeIntScalar(static_cast<int32_t>(en));
+    ReplaceControlRecords(all[k], MakeControlRecord(all[k], hold[0], {}));
+    NextCase(all, k);
+    return true;
+  }
+  return false;
+}
+
+// ⎕TRAP with E (or C): with a defined function running, its expression runs there as the next
+// statement; the failed statement is abandoned.
+static bool CatchByQuadTrap(const AplError& error, Ref stop) {
+  if (!error.trapped || g_trap.action == 0) return false;
+  for (Ref f = CurrentFrame(); IsRef(f) && f != stop; f = FrameBelow(f)) {
+    if (!IsRunningTradfn(f)) continue;
+    CutBackToFrame(f);
+    Ref fn = Words(f)[kExecFunction];
+    Retain(TradfnLine(fn, Words(f)[kExecLineNumber]));
+    Put(Tokens(), TradfnLine(fn, Words(f)[kExecLineNumber]));
+    // When the expression is done the line ends there: the failed statement and the rest of its
+    // line are abandoned.
+    g_level.statementEnd = StreamEnd() - Tokens();
+    Cursor() = StreamFirstToken() + 1;
+    std::u32string expression = std::move(g_trap.expression);
+    g_trap = {};
+    SetResume(kResumeBoundary);
+    EnterExecutionLevel(kExecutionExecute, expression);
+    return true;
+  }
+  return false;
+}
+
+// Looks for a frame above `stop` that takes the error; true when execution can go on there.
+static bool ResumeAtTrap(const AplError& error, Ref stop) {
+  if (error.errorNumber >= 32768) return false;
+  uint32_t en = RecordedErrorNumber(error);
+  for (Ref f = CurrentFrame(); IsRef(f) && f != stop; f = FrameBelow(f)) {
+    if (IsDfnFrame(f) && CatchInDfn(f, en)) return true;
+    if (IsRunningTradfn(f) && CatchInTradfn(f, en)) return true;
+  }
+  return CatchByQuadTrap(error, stop);
+}
+
+// Runs the statement loop; errors that a frame above `stop` takes continue there.
+static void RunTrapping(Ref stop) {
+  for (;;) {
+    try {
+      RunLine();
+      return;
+    } catch (const AplError& error) {
+      if (!ResumeAtTrap(error, stop)) throw;
+    }
+  }
+}
+
 // ---- Immediate execution ----------------------------------------------------------------------------
 
 static void ScanImmediateText(const std::u32string& text) {
@@ -2876,7 +3042,7 @@ void ExecuteLine(std::u32string_view line) {
     CheckStrongInterrupt();
     ScanImmediateText(std::u32string(line));
     StartStream();
-    RunLine();
+    RunTrapping(CurrentFrame());
   } catch (const AplError& error) {
     trapped = error.trapped;
     if (!trapped) ShowUntrappedError();

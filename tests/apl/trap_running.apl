@@ -1,0 +1,52 @@
+⍝⍝ Dfn error guards: armed when passed, they catch errors later in the dfn or in what it calls
+      {0::'caught' ⋄ ÷0}1
+caught
+      {11::⎕EN ⋄ 1÷0}1
+11
+      {5::'length' ⋄ 1 2+1 2 3}1
+length
+      {11::'domain' ⋄ 1 2+1 2 3}1
+LENGTH ERROR
+|      {11::'domain' ⋄ 1 2+1 2 3}1
+|                         ∧
+      {⍵÷0 ⋄ 0::'too late'}1
+DOMAIN ERROR: Divide by zero
+|      {⍵÷0 ⋄ 0::'too late'}1
+|        ∧
+      f←{÷⍵}
+      {0::'inner' ⋄ f 0}1
+inner
+      {0::'outer' ⋄ {1::'not this' ⋄ ÷⍵}⍵}0
+outer
+⍝⍝ :Trap with :Case clauses, and errors in called functions
+      ⎕FX 'R←T X' ':Trap 11' 'R←÷X' ':Case 11' 'R←''domain''' ':EndTrap'
+T
+      T 4
+0.25
+      T 0
+domain
+      ⎕FX 'R←U X' ':Trap 0' 'R←f X' ':Else' 'R←''error '',⍕⎕EN' ':EndTrap'
+U
+      U 2
+0.5
+      U 0
+error 11
+      ⎕FX 'R←V X' 'R←0' ':Trap 5' 'R←÷X' ':EndTrap'
+V
+      V 0
+DOMAIN ERROR: Divide by zero
+|      R←÷X
+|        ∧
+      ⎕FX 'R←W X' ':Trap 11' 'R←1' ':EndTrap' 'R←÷X'
+W
+      W 0
+DOMAIN ERROR: Divide by zero
+|      R←÷X
+|        ∧
+⍝⍝ ⎕TRAP with E in a running function
+      ⎕FX 'R←Q X;⎕TRAP' '⎕TRAP←11 ''E'' ''→ERR''' 'R←÷X' '→0' 'ERR:R←''trapped'''
+Q
+      Q 2
+0.5
+      Q 0
+trapped
