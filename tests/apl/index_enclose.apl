@@ -69,9 +69,11 @@ LENGTH ERROR
 |      1 0 1⊂'ab'
 |           ∧
       ⊂⍨'ab'
-NONCE ERROR
+DOMAIN ERROR
 |      ⊂⍨'ab'
 |      ∧
+      ⊂⍨1 0 1
+ 1 0  1 
 ⍝⍝ ⎕ML 2: ↑ takes the first item and ⊃ mixes
       ⎕ML←2
       ↑(1 2)(3 4 5)
