@@ -290,7 +290,9 @@ FixOutcome FixFunction(const std::vector<std::u32string>& lines) {
   RootWordAt(kRootSymbolList) = 0;
   w[kTradfnLines] = hold.Take(0);
   w[kTradfnHeader] = hold.Take(1);
-  for (uint32_t k = kTradfnSpare; k < kTradfnWords; ++k) w[k] = 0;
+  static uint32_t serial = 0;
+  w[kTradfnSerial] = ++serial;
+  for (uint32_t k = kTradfnSerial + 1; k < kTradfnWords; ++k) w[k] = 0;
   hold[0] = fn;
   entry = LookupName(header.function, LookupMode::Create);
   SetEntry(entry, header.descriptor & kHeaderLeftOperand ? kNameOperator : kNameFunction, hold[0]);

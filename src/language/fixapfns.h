@@ -18,7 +18,7 @@ enum TradfnWord : uint32_t {
   kTradfnNames = 3,   // the function's name list (a symbol list shared by all its lines)
   kTradfnLines = 4,   // nested vector: the token stream of the header (item 0) and of each line
   kTradfnHeader = 5,  // int32 vector: the parsed header (TradfnHeaderItem)
-  kTradfnSpare = 6,
+  kTradfnSerial = 6,   // a number no other fixed function has had (keys caches of derived data)
   kTradfnMonitor = 7,  // four words for statistics, cleared at fixing
   kTradfnWords = 11,
 };

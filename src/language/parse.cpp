@@ -1891,6 +1891,8 @@ static void LeaveDfn(Ref result) {
 
 // A guard's condition: a single Boolean.
 static bool GuardHolds(Ref value) {
+  if (value == RootWordAt(kRootScalarOne)) return true;  // what comparisons give
+  if (value == RootWordAt(kRootScalarZero)) return false;
   if (!value || !IsArgumentValue(value)) SignalGuardError(kSyntaxError);
   if (!IsArrayKind(KindOf(TypeWord(value))) || ElementCount(value) != 1) SignalGuardError(kLengthError);
   std::vector<int64_t> n;
@@ -2082,17 +2084,22 @@ static bool Closes(uint8_t c) {
          c == kKeyEnd;
 }
 
-// Every keyword of the function's lines, in order (dfn punctuation and :In are not listed).
-static std::vector<KeywordAt> FunctionKeywords(Ref fn) {
-  std::vector<KeywordAt> all;
+// Every keyword of the function's lines, in order (dfn punctuation and :In are not listed). The list
+// of the function used last is kept, keyed by the function's serial number.
+static const std::vector<KeywordAt>& FunctionKeywords(Ref fn) {
+  static uint32_t cachedSerial = 0;
+  static std::vector<KeywordAt> all;
+  if (Words(fn)[kTradfnSerial] == cachedSerial) return all;
+  all.clear();
   for (uint32_t n = 1; n <= TradfnLineCount(fn); ++n) {
     Ref line = TradfnLine(fn, n);
     const uint8_t* bytes = TokenBytes(line);
-    std::vector<KeywordAt> inLine;
+    size_t first = all.size();
     for (uint32_t r = HeaderField16(line, kHeaderStructureChain); r != 0; r = bytes[r - 3] * 256u + bytes[r - 2])
-      if (IsBlockKeyword(bytes[r - 1])) inLine.push_back({n, r, bytes[r - 1]});
-    all.insert(all.end(), inLine.rbegin(), inLine.rend());
+      if (IsBlockKeyword(bytes[r - 1])) all.push_back({n, r, bytes[r - 1]});
+    std::reverse(all.begin() + static_cast<ptrdiff_t>(first), all.end());
   }
+  cachedSerial = Words(fn)[kTradfnSerial];
   return all;
 }
 
@@ -2354,7 +2361,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
   Temporaries hold;
   hold[0] = Take(Left());
   ClearRegisters();
-  std::vector<KeywordAt> all = FunctionKeywords(fn);
+  const std::vector<KeywordAt>& all = FunctionKeywords(fn);
   size_t k = 0;
   while (k < all.size() && !(all[k].line == line && all[k].r == r)) ++k;
   if (k == all.size()) SIGNAL(kSyntaxError);
@@ -2962,7 +2969,7 @@ static bool CatchInTradfn(Ref frame, uint32_t en) {
   if (!IsRef(stack)) return false;
   Ref fn = Words(frame)[kExecFunction];
   uint32_t line = Words(frame)[kExecLineNumber];
-  std::vector<KeywordAt> all = FunctionKeywords(fn);
+  const std::vector<KeywordAt>& all = FunctionKeywords(fn);
   for (uint64_t i = ElementCount(stack); i-- > 0;) {
     Ref record = DataOf<Ref>(Words(frame)[kExecControlState])[i];
     uint32_t recordLine = RecordLine(record), recordR = RecordR(record);
