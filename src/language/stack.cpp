@@ -5,10 +5,13 @@
 
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "language/dmx.h"
+#include "language/fixapfns.h"
+#include "language/scan.h"
 #include "language/shadow.h"
 #include "language/space.h"
 #include "language/trap.h"
@@ -189,51 +192,130 @@ void InstallInterruptHandler() {
 }
 
 // ---- Reports ---------------------------------------------------------------------------------------
+// The reported frames are the running defined functions and the dfns, from the most recent down. A
+// dfn is reported under the name of the defined function below it in whose lines its braces stand
+// ('' when there is none), and at that function's line.
 
-// The frames the reports describe are running and suspended defined functions and dfns; none of
-// them can be on the chain until defined functions exist, so the reports walk only the frames that
-// can: execution levels of ⍎ and ⎕ input, and the immediate-execution frame.
-static void RequireNoFunctionFrames() {
-  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
-    uint32_t c = FrameClassOf(f), sub = FrameSubTypeOf(f);
-    if ((c == kFrameExecution && (sub == kExecutionRunning || sub == kExecutionSuspended)) ||
-        (c == kFrameService && (sub == kServiceDfn || sub == 203)))
-      SIGNAL(kNonceError);
-  }
+namespace {
+
+struct ReportedFrame {
+  Ref frame;
+  std::u32string name;
+  uint32_t line;
+};
+
+bool IsFunctionFrame(Ref f) {
+  uint32_t c = FrameClassOf(f), sub = FrameSubTypeOf(f);
+  return c == kFrameExecution && (sub == kExecutionRunning || sub == kExecutionSuspended);
+}
+bool IsDfnFrameOf(Ref f) { return (TypeWord(f) & kDfnFrameFlag) != 0; }
+
+std::u32string FunctionName(Ref fn) {
+  uint32_t index = TradfnHeaderValue(fn, kHeaderFunctionName);
+  Ref names = Words(fn)[kTradfnNames];
+  return index < SymbolCount(names) ? EntryName(SymbolAt(names, index)) : U"";
 }
 
-static Ref EmptyReport() {
-  RequireNoFunctionFrames();
-  Ref zilde = RootWordAt(kRootEmptyNumericVector);
-  Retain(zilde);
-  return zilde;
+// Whether the token stream is one of the function's lines.
+bool HoldsStream(Ref fn, Ref stream) {
+  for (uint32_t n = 0; n <= TradfnLineCount(fn); ++n)
+    if (TradfnLine(fn, n) == stream) return true;
+  return false;
 }
 
-Ref QuadSI() { return EmptyReport(); }
-Ref QuadLC() { return EmptyReport(); }
-Ref QuadXSI() { return EmptyReport(); }
-Ref QuadNSI() { return EmptyReport(); }
-Ref QuadRSI() { return EmptyReport(); }
-
-// ⎕STACK: one row per described frame, the frame's function (here the shared placeholder, the empty
-// numeric vector) and its text.
-Ref QuadSTACK() {
-  RequireNoFunctionFrames();
-  std::vector<std::u32string> texts;
+std::vector<ReportedFrame> ReportedFrames() {
+  std::vector<ReportedFrame> out;
+  std::vector<size_t> pendingDfns;  // dfns waiting for the function whose text holds them
   for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
-    uint32_t c = FrameClassOf(f), sub = FrameSubTypeOf(f);
-    if (c == kFrameExecution && sub == kExecutionEvaluatedInput) texts.push_back(U"⎕");
-    if (c == kFrameExecution && sub == kExecutionExecute) texts.push_back(U"⍎");
-    if (c == kFrameImmediate) texts.push_back(U"*");
+    if (IsDfnFrameOf(f)) {
+      pendingDfns.push_back(out.size());
+      out.push_back({f, U"", 0});
+    } else if (IsFunctionFrame(f)) {
+      Ref fn = Words(f)[kExecFunction];
+      for (size_t i : pendingDfns) {
+        Ref stream = Words(Words(out[i].frame)[kDfnSelf])[kDfnObjectStream];
+        if (!HoldsStream(fn, stream)) continue;
+        out[i].name = FunctionName(fn);
+        out[i].line = Words(f)[kExecLineNumber];
+      }
+      pendingDfns.clear();
+      out.push_back({f, FunctionName(fn), Words(f)[kExecLineNumber]});
+    }
   }
-  uint32_t rows = static_cast<uint32_t>(texts.size());
+  return out;
+}
+
+Ref TextReport(const std::function<std::u32string(const ReportedFrame&)>& text) {
+  std::vector<ReportedFrame> frames = ReportedFrames();
+  return MakeNested({static_cast<uint32_t>(frames.size())}, [&](uint64_t i) { return MakeText(text(frames[i])); });
+}
+
+// The namespace each reported function was called from.
+Ref CallerNamespace(const ReportedFrame& r) { return Words(r.frame)[kExecCallerNamespace]; }
+
+}  // namespace
+
+Ref QuadSI() {
+  return TextReport([](const ReportedFrame& r) { return r.name; });
+}
+
+Ref QuadXSI() {
+  return TextReport([](const ReportedFrame& r) { return DisplayName(CallerNamespace(r)) + U"." + r.name; });
+}
+
+Ref QuadNSI() {
+  return TextReport([](const ReportedFrame& r) { return DisplayName(CallerNamespace(r)); });
+}
+
+Ref QuadLC() {
+  std::vector<ReportedFrame> frames = ReportedFrames();
+  Ref result = AllocVector(kInt32, static_cast<uint32_t>(frames.size()));
+  for (size_t i = 0; i < frames.size(); ++i) DataOf<int32_t>(result)[i] = static_cast<int32_t>(frames[i].line);
+  Narrow(result);
+  return result;
+}
+
+Ref QuadRSI() {
+  std::vector<ReportedFrame> frames = ReportedFrames();
+  if (frames.empty()) {
+    Ref zilde = RootWordAt(kRootEmptyNumericVector);
+    Retain(zilde);
+    return zilde;
+  }
   Temporaries hold;
-  hold[0] = AllocMatrix(kRefElement, rows, 2);
-  for (uint32_t r = 0; r < rows; ++r) {
-    Ref placeholder = RootWordAt(kRootEmptyNumericVector);
-    Retain(placeholder);
-    DataOf<Ref>(hold[0])[2 * r] = placeholder;
-    Ref text = MakeText(texts[r]);
+  hold[0] = AllocVector(kRefElement, static_cast<uint32_t>(frames.size()));
+  for (size_t i = 0; i < frames.size(); ++i) {
+    Ref ns = CallerNamespace(frames[i]);
+    Retain(ns);
+    DataOf<Ref>(hold[0])[i] = ns;
+  }
+  return hold.Take(0);
+}
+
+// ⎕STACK: one row per described frame: the frame's function (the shared placeholder, the empty
+// numeric vector, where there is none) and its text.
+Ref QuadSTACK() {
+  struct Row {
+    Ref function;
+    std::u32string text;
+  };
+  std::vector<Row> rows;
+  Ref placeholder = RootWordAt(kRootEmptyNumericVector);
+  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
+    uint32_t c = FrameClassOf(f), sub = FrameSubTypeOf(f);
+    if (IsFunctionFrame(f)) rows.push_back({Words(f)[kExecFunction], U" "});
+    else if (IsDfnFrameOf(f)) rows.push_back({Words(f)[kDfnSelf], U" "});
+    else if (c == kFrameExecution && sub == kExecutionEvaluatedInput) rows.push_back({placeholder, U"⎕"});
+    else if (c == kFrameExecution && sub == kExecutionExecute) rows.push_back({placeholder, U"⍎"});
+    else if (c == kFrameImmediate) rows.push_back({placeholder, U"*"});
+  }
+  uint32_t count = static_cast<uint32_t>(rows.size());
+  Temporaries hold;
+  hold[0] = AllocMatrix(kRefElement, count, 2);
+  for (uint32_t r = 0; r < count; ++r) {
+    Retain(rows[r].function);
+    DataOf<Ref>(hold[0])[2 * r] = rows[r].function;
+    Ref text = MakeText(rows[r].text);
     DataOf<Ref>(hold[0])[2 * r + 1] = text;
   }
   return hold.Take(0);

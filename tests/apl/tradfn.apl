@@ -78,3 +78,17 @@ Q
 7
       1 Q 7
 7
+⍝⍝ A 100,000-deep recursion of a defined function
+      ⎕FX 'R←D N' ':If N=0' 'R←0' ':Else' 'R←1+D N-1' ':EndIf'
+D
+      D 100000
+100000
+⍝⍝ The state indicator reports defined functions and the dfns in their lines
+      ⎕FX 'R←SI X' 'R←⎕SI ⎕LC' 'R←R,⊂{⎕SI}X'
+SI
+      SI 0
+  SI   1   SI  SI  
+      ⎕SI
+
+      ⍴⎕LC
+0
