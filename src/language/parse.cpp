@@ -2836,6 +2836,8 @@ static void ShowUntrappedError() {
   ErrorPlace place;
   place.statement = statement;
   place.caret = caret;
+  std::u32string function;
+  if (CurrentFunctionPlace(function, place.line)) place.function = function;
   ErrorDisplay display = RecordErrorDisplay(place);
   for (const std::u32string& line : display.lines) WriteSessionLine(line);
   if (!display.sessionText.empty()) WriteSessionLine(display.sessionText);

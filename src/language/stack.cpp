@@ -255,6 +255,14 @@ Ref CallerNamespace(const ReportedFrame& r) { return Words(r.frame)[kExecCallerN
 
 }  // namespace
 
+bool CurrentFunctionPlace(std::u32string& name, uint32_t& line) {
+  std::vector<ReportedFrame> frames = ReportedFrames();
+  if (frames.empty() || frames[0].name.empty()) return false;
+  name = frames[0].name;
+  line = frames[0].line;
+  return true;
+}
+
 Ref QuadSI() {
   return TextReport([](const ReportedFrame& r) { return r.name; });
 }

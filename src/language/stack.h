@@ -4,6 +4,7 @@
 // service frames carry the state of operators that call back into APL.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "language/parse.h"
 #include "memory/memory1.h"
@@ -128,6 +129,9 @@ void CheckStrongInterrupt();
 void InstallInterruptHandler();
 
 // The state-indicator reports (niladic system functions).
+// The name and line of the innermost function the state indicator reports (a dfn under the
+// function in whose lines it stands); false when there is none or it has no name.
+bool CurrentFunctionPlace(std::u32string& name, uint32_t& line);
 Ref QuadSI();
 Ref QuadLC();
 Ref QuadXSI();

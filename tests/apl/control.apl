@@ -20,11 +20,11 @@ Either
 Bad
       Bad 1 2
 LENGTH ERROR: Boolean singleton value required
-|      :If X
+Bad[1]:If X
 |          ∧
       Bad 2
 DOMAIN ERROR: Boolean singleton value required
-|      :If X
+Bad[1]:If X
 |          ∧
 ⍝⍝ Loops: :While, :Repeat/:Until, :For (with :Leave and :Continue)
       ⎕FX 'R←Down N' 'R←⍬' ':While N>0' 'R←R,N' 'N←N-1' ':EndWhile'

@@ -35,14 +35,14 @@ error 11
 V
       V 0
 DOMAIN ERROR: Divide by zero
-|      R←÷X
-|        ∧
+V[3]R←÷X
+|      ∧
       ⎕FX 'R←W X' ':Trap 11' 'R←1' ':EndTrap' 'R←÷X'
 W
       W 0
 DOMAIN ERROR: Divide by zero
-|      R←÷X
-|        ∧
+W[4]R←÷X
+|      ∧
 ⍝⍝ ⎕TRAP with E in a running function
       ⎕FX 'R←Q X;⎕TRAP' '⎕TRAP←11 ''E'' ''→ERR''' 'R←÷X' '→0' 'ERR:R←''trapped'''
 Q
