@@ -2558,6 +2558,8 @@ static std::u32string FunctionText(Ref fn) {
   return text;
 }
 
+std::u32string FunctionValueText(Ref fn) { return FunctionText(fn); }
+
 // Shows a statement's value in immediate execution.
 static void DisplayValue(Ref value) {
   if (!ResultsDisplayed()) return;

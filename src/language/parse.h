@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "memory/memory1.h"
@@ -99,6 +100,11 @@ void InstallOperators(std::span<const OperatorRow> rows);
 // result (0 when the function gives none). The arguments are held in registers of their own for the
 // call. For operators applying their operands.
 CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right);
+
+// The text of a function value as it would be written: a dfn's source from brace to brace ("{≢⍵}"),
+// a primitive's symbol, a derived function's operands and operator; empty for a defined function.
+// Operators read it to recognise common operands.
+std::u32string FunctionValueText(Ref fn);
 
 // Builds the dispatch tables. Called once at start-up, after the units it dispatches to.
 void InitialiseEvaluator();
