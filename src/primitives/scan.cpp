@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "language/stack.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
 #include "primitives/arith.h"
@@ -247,12 +248,36 @@ bool ScanByPrefixes(KernelRunner& run, const uint8_t* in, uint8_t* out, const Ax
   for (uint64_t p = 0; p < l.outer; ++p) {
     const uint64_t base = p * n * q;
     for (uint64_t i = 0; i < n; ++i) {
+      CheckStrongInterrupt();  // the work grows with the square of the length
       MoveElements(a, 0, in, base + i * q, q, run.Bytes());
       for (uint64_t j = i; j-- > 0;)
         if (!run.Apply(run.Run(in, base + j * q, q), a, a, q)) return false;
       MoveElements(out, base + i * q, a, 0, q, run.Bytes());
     }
   }
+  return true;
+}
+
+// Scan of a Boolean function on Booleans in one pass. Item i is b0 f (b1 f (… f bi)): with g_j the
+// function x ↦ b_j f x, it is (g_0 ∘ … ∘ g_{i-1})(b_i), and a function of one bit is one of four
+// (kept as its values at 0 and 1), so the composition runs forward with the items.
+bool ScanBooleans(KernelRunner& run, const uint8_t* in, uint8_t* out, const AxisLayout& l) {
+  alignas(4) uint8_t left[4] = {0x30}, right[4] = {0x50}, table[4] = {};  // a: 0 0 1 1, x: 0 1 0 1
+  if (!run.Apply(left, right, table, 4)) return false;
+  const bool f[2][2] = {{GetBit(table, 0), GetBit(table, 1)}, {GetBit(table, 2), GetBit(table, 3)}};
+  const uint64_t n = l.length, q = l.inner;
+  for (uint64_t p = 0; p < l.outer; ++p)
+    for (uint64_t c = 0; c < q; ++c) {
+      bool g0 = false, g1 = true;  // the composition so far, at 0 and at 1: the identity
+      for (uint64_t i = 0; i < n; ++i) {
+        const uint64_t at = (p * n + i) * q + c;
+        const bool b = GetBit(in, at);
+        SetBit(out, at, b ? g1 : g0);
+        const bool h0 = f[b][0] ? g1 : g0, h1 = f[b][1] ? g1 : g0;  // (g ∘ (x ↦ b f x))
+        g0 = h0;
+        g1 = h1;
+      }
+    }
   return true;
 }
 
@@ -371,6 +396,50 @@ Ref RowSums(const Ref& array, const AxisLayout& l, const std::vector<uint32_t>& 
   }
 }
 
+// Windows of + over integers, and of ≠ and = over Booleans, slide: each window's sum is the one before
+// with the item entering added and the item leaving taken away, so the cost does not depend on the
+// width. ≠ is the parity of the sum, and = (width − 1 equivalences) the parity flipped for every pair.
+Ref SlidingWindows(uint32_t code, const Ref& array, const AxisLayout& l, uint64_t width,
+                   const std::vector<uint32_t>& shape) {
+  if (KindOf(TypeWord(array)) != kKindSimple) return 0;
+  const ElementType type = ElementOf(TypeWord(array));
+  const bool sum = code == kScalarPlus;
+  if (sum ? !(type == kBool || type == kInt8 || type == kInt16 || type == kInt32)
+          : !((code == kScalarNotEqual || code == kScalarEqual) && type == kBool))
+    return 0;
+  const uint64_t n = l.length, q = l.inner, windows = n - width + 1;
+  std::vector<int64_t> sums(l.outer * windows * q);
+  WithReader(array, [&](auto read) {
+    if constexpr (std::is_same_v<decltype(read(0)), int64_t>) {
+      for (uint64_t p = 0; p < l.outer; ++p)
+        for (uint64_t c = 0; c < q; ++c) {
+          auto item = [&](uint64_t i) { return read((p * n + i) * q + c); };
+          int64_t s = 0;
+          for (uint64_t i = 0; i < width; ++i) s += item(i);
+          for (uint64_t w = 0;; ++w) {
+            sums[(p * windows + w) * q + c] = s;
+            if (w + 1 == windows) break;
+            s += item(w + width) - item(w);
+          }
+        }
+    }
+    return true;
+  });
+  if (!sum) {
+    Ref r = NewArray(kBool, shape);
+    const bool flip = code == kScalarEqual && (width - 1) % 2;
+    for (uint64_t i = 0; i < sums.size(); ++i) SetBit(DataOf<uint8_t>(r), i, (sums[i] & 1) != flip);
+    return r;
+  }
+  const bool narrow = std::all_of(sums.begin(), sums.end(), [](int64_t t) { return t == static_cast<int32_t>(t); });
+  Ref r = NewArray(narrow ? kInt32 : kFloat64, shape);
+  for (uint64_t i = 0; i < sums.size(); ++i) {
+    if (narrow) DataOf<int32_t>(r)[i] = static_cast<int32_t>(sums[i]);
+    else DataOf<double>(r)[i] = static_cast<double>(sums[i]);
+  }
+  return r;
+}
+
 // ---- Any operand, item by item -----------------------------------------------------------------------
 
 // The items of an array along its axis, for applying a function to them one by one.
@@ -450,6 +519,8 @@ Ref Windows(const Ref& fn, const Ref& array, const AxisLayout& l, uint64_t width
   const uint32_t code = PrimitiveCodeOf(fn);
   if (code == kScalarPlus && windows == 1)
     if (Ref sums = RowSums(array, l, shape)) return sums;
+  if (windows > 0 && width > 2)
+    if (Ref slid = SlidingWindows(code, array, l, width, shape)) return slid;
   Ref r = WithKernel(code, array, shape, [&](KernelRunner& run, const ScalarKernel& kernel, const uint8_t* in, uint8_t* out) {
     return ReduceWindows(run, in, out, l, width, reversed, CombinesInAnyOrder(code, kernel));
   });
@@ -515,6 +586,7 @@ Ref Scan(const Ref& fn, const Ref& array, uint32_t axis) {
   const uint32_t code = PrimitiveCodeOf(fn);
   if (code == kScalarMinus || code == kScalarDivide) return AlternatingScan(code, array, axis);
   Ref r = WithKernel(code, array, l.shape, [&](KernelRunner& run, const ScalarKernel& kernel, const uint8_t* in, uint8_t* out) {
+    if (kernel.input == kBool) return ScanBooleans(run, in, out, l);
     return CombinesInAnyOrder(code, kernel) ? ScanRunning(run, in, out, l) : ScanByPrefixes(run, in, out, l);
   });
   return r ? r : ScanByItems(fn, array, l);
