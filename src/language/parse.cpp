@@ -178,8 +178,8 @@ static uint32_t g_nativeDepth = 0;  // dfns running for C++ callers, one inside 
 struct LevelState {
   uint32_t flags = 0;
   uint32_t statementEnd = 0;   // offset in the stream of the current statement's right end
-  uint32_t functionToken = 0;  // offset of the pending function's token (for the error caret)
-  uint32_t itemToken = 0;      // offset of the function read while an application is deferred
+  uint32_t functionToken = 0;  // end offset of the pending function's token (for the error caret)
+  uint32_t itemToken = 0;      // end offset of the function read while an application is deferred
   uint32_t memberStop = 0;     // in a member expression's level: the offset where that expression starts
 };
 static LevelState g_level;
@@ -188,7 +188,9 @@ static uint32_t Resume(const LevelState& level) { return level.flags >> kResumeS
 static void SetResume(uint32_t action) {
   g_level.flags = (g_level.flags & ((1u << kResumeShift) - 1)) | (action << kResumeShift);
 }
-static uint32_t g_errorToken = 0;  // offset of the token an error is shown under
+// End offset (in the running stream) of the token an error is shown under: token starts are only
+// worked out when an error is shown.
+static uint32_t g_errorToken = 0;
 
 static void FunctionStep(Ref item);
 static void ValueStep(Ref value, bool single);
@@ -1057,7 +1059,7 @@ static Applied ApplyPending() {
 
 // ---- Steps ---------------------------------------------------------------------------------------------
 
-static uint32_t g_tokenStart = 0;  // offset of the token being read
+static uint32_t g_tokenEnd = 0;  // end offset of the token being read
 
 static bool IsAxisDerived(Ref fn) { return IsDerived(fn) && Words(fn)[4] == kCodeIndex; }
 
@@ -1100,7 +1102,7 @@ static void FunctionStep(Ref item) {
     // f←+/ : the function standing alone to the right of ← is the value assigned.
     Right() = FunctionAsValue(Take(PendingFunction()));
     PendingFunction() = item;
-    g_level.functionToken = g_tokenStart;
+    g_level.functionToken = g_tokenEnd;
     g_level.flags |= kFlagAssign;
     return;
   }
@@ -1109,11 +1111,11 @@ static void FunctionStep(Ref item) {
       // / ⌿ \ ⍀ and ← with a function to their left and no value: they act as operators.
       Ref op = Take(PendingFunction());
       PendingFunction() = OperatorLikeDerived(item, op);
-      g_level.functionToken = g_tokenStart;
+      g_level.functionToken = g_tokenEnd;
       return;
     }
     PendingItem() = item;
-    g_level.itemToken = g_tokenStart;
+    g_level.itemToken = g_tokenEnd;
     SetResume(kResumeFunctionStep);
     if (ApplyPending() == Applied::Later) return;
     FinishFunctionStep();
@@ -1122,7 +1124,7 @@ static void FunctionStep(Ref item) {
   Right() = Take(Left());
   g_level.flags &= ~kFlagLeftSingle;
   PendingFunction() = item;
-  g_level.functionToken = g_tokenStart;
+  g_level.functionToken = g_tokenEnd;
   if (item == kCodeAssign) g_level.flags |= kFlagAssign;
 }
 
@@ -1201,7 +1203,7 @@ static Ref SystemVariableTarget(uint32_t k) {
 }
 
 static void NameStep(uint32_t index) {
-  g_errorToken = g_tokenStart;
+  g_errorToken = g_tokenEnd;
   if (BeforeNamespaceDot()) return StartMember(index);
   Ref entry = BoundEntry(index);
   if (g_level.flags & kFlagSelectTarget) {
@@ -1251,7 +1253,7 @@ static void NameStep(uint32_t index) {
 
 static void SystemNameStep(uint8_t tokenCode) {
   uint32_t k = ReadByte();
-  g_errorToken = g_tokenStart;
+  g_errorToken = g_tokenEnd;
   switch (tokenCode) {
     case 61: return FunctionItem(SystemFunctionCode(k));
     case 62:
@@ -1808,6 +1810,7 @@ static void StartDfnStatement(uint32_t leftBoundary) {
       continue;
     }
     Words(frame)[kDfnStatementStart] = leftBoundary;
+    Words(frame)[kDfnStatementEnd] = right;
     uint8_t boundary = StructureCodeAt(right);
     Words(frame)[kDfnMode] = boundary == kStructGuard        ? kDfnGuardCondition
                              : boundary == kStructErrorGuard ? kDfnErrorNumbers
@@ -1905,7 +1908,7 @@ static void DfnStatementDone(bool shy) {
   Ref frame = CurrentFrame();
   uint32_t* w = Words(frame);
   uint32_t close = w[kDfnClose];
-  uint32_t right = NextDfnBoundary(close, w[kDfnStatementStart]);
+  uint32_t right = w[kDfnStatementEnd];
   switch (w[kDfnMode]) {
     case kDfnGuardCondition: {
       bool holds = GuardHolds(Left());
@@ -1914,7 +1917,8 @@ static void DfnStatementDone(bool shy) {
       w = Words(CurrentFrame());
       w[kDfnMode] = kDfnGuardResult;
       w[kDfnStatementStart] = right;
-      Cursor() = TokenBase() + NextDfnBoundary(close, right) - 4;
+      w[kDfnStatementEnd] = NextDfnBoundary(close, right);
+      Cursor() = TokenBase() + w[kDfnStatementEnd] - 4;
       g_level.statementEnd = CursorOffset();
       return;
     }
@@ -2662,7 +2666,7 @@ static void RunLine() {
       continue;
     }
     uint32_t tokenEnd = Cursor();
-    g_tokenStart = TokenStartBefore(tokenEnd) - Tokens();
+    g_tokenEnd = tokenEnd - Tokens();
     uint8_t code = ReadByte();
     if (code >= 112) {
       NameStep(code - 112);
@@ -2703,7 +2707,7 @@ static void RunLine() {
       case kTcParentSpace: ParentNamespaceStep(); break;
       case kTcUnknown:
         Cursor() -= 2;
-        g_errorToken = g_tokenStart;
+        g_errorToken = g_tokenEnd;
         SIGNAL(kSyntaxError);
       case kTcConstant: ConstantStep(ReadByte(), code == 87); break;
       case kTcExtension: ExtensionStep(); break;
@@ -2826,9 +2830,11 @@ static void ShowUntrappedError() {
   if (IsRef(Tokens()) && IsRef(RootWordAt(kRootSymbolList))) {
     uint32_t end = std::min(Tokens() + g_level.statementEnd, StreamEnd());
     // In a dfn the whole statement that holds the braces is shown.
-    if (InnermostDfnFrame()) end = StatementEndFrom(std::min(Tokens() + g_errorToken, end));
+    uint32_t errorEnd = std::clamp(Tokens() + g_errorToken, StreamFirstToken() + 1, StreamEnd());
+    uint32_t errorStart = TokenStartBefore(errorEnd);
+    if (InnermostDfnFrame()) end = StatementEndFrom(std::min(errorStart, end));
     uint32_t start = StatementStart(end);
-    uint32_t mark = std::clamp(Tokens() + g_errorToken, start, end);
+    uint32_t mark = std::clamp(errorStart, start, end);
     Ref symbols = RootWordAt(kRootSymbolList);
     statement = TokensText(std::span<const uint8_t>(g_heapBase + start, end - start), symbols);
     // The text before the caret is a prefix of the whole; a blank there belongs before the caret.
@@ -2961,7 +2967,8 @@ static bool CatchInDfn(Ref frame, uint32_t en) {
   Release(w[kDfnGuardNumbers]);  // errors in the guard's own expression are not caught by it
   w[kDfnMode] = kDfnGuardResult;
   w[kDfnStatementStart] = guard;
-  Cursor() = TokenBase() + NextDfnBoundary(w[kDfnClose], guard) - 4;
+  w[kDfnStatementEnd] = NextDfnBoundary(w[kDfnClose], guard);
+  Cursor() = TokenBase() + w[kDfnStatementEnd] - 4;
   g_level.statementEnd = CursorOffset();
   return true;
 }

@@ -81,7 +81,8 @@ enum DfnFrameWord : uint32_t {
   kDfnOpen = 25,          // offsets of the braces' structure tokens in the token bytes
   kDfnClose = 26,
   kDfnStatementStart = 27,  // offset of the boundary token left of the current statement
-  kDfnFrameWords = 28,
+  kDfnStatementEnd = 28,    // and of the one right of it
+  kDfnFrameWords = 29,
 };
 enum DfnObjectWord : uint32_t {
   kDfnObjectStream = 3,     // the token stream that holds the braces

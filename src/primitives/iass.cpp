@@ -232,7 +232,6 @@ Ref MakeSelection(Ref entry) {
   return NewSelectionRecord(hold, kSelectionRecordType);
 }
 
-bool IsSelection(Ref r) { return IsRef(r) && (TypeWord(r) & 0xFFFF) == kSelectionRecordType; }
 
 CallResult ApplyToSelection(FunctionHandler handler, const Ref& left, const Ref& right) {
   if (!IsSelection(right)) SIGNAL(kSyntaxError);

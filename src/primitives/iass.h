@@ -24,7 +24,7 @@ inline constexpr uint32_t kSelectionRecordType = kKindRecord4 | (2u << 4);
 // A new selection record (counted) for the variable or system variable named by `entry`: VALUE
 // ERROR when the name has no value, SYNTAX ERROR for a name that is not a variable.
 Ref MakeSelection(Ref entry);
-bool IsSelection(Ref r);
+inline bool IsSelection(Ref r) { return IsRef(r) && (TypeWord(r) & 0xFFFF) == kSelectionRecordType; }
 
 // Applies a structural function to a selection: `handler` is called with `left` and the record's
 // positions (made when first needed); the result, which must be a simple integer array (SYNTAX

@@ -34,7 +34,7 @@ VALUE ERROR: No result was provided when the context expected one
       (
 SYNTAX ERROR
 |      (
-|       ∧
+|      ∧
       ⎕SIGNAL 0
 DOMAIN ERROR: Invalid error number for signal
 |      ⎕SIGNAL 0
