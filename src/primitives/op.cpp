@@ -67,6 +67,11 @@ Ref FunctionOperand(const Ref& derived, uint32_t word) {
   return Retained(operand);
 }
 
+// The operators other than reduction and scan take no axis.
+void RefuseAxis() {
+  if (AxisArgument()) SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
+}
+
 void RequireArrays(const Ref& left, const Ref& right) {
   if (!IsArray(right) || (left && !IsArray(left))) SIGNAL(kDomainError);
 }
@@ -160,6 +165,7 @@ Ref EachItem(const Ref& fn, const Ref& left, const Ref& right) {
 }
 
 CallResult ApplyEach(const Ref& derived, const Ref& left, const Ref& right) {
+  RefuseAxis();
   Temporaries hold;
   hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
   return {EachItem(hold[0], left, right)};
@@ -375,6 +381,7 @@ Ref InnerProduct(const Ref& f, const Ref& g, const Ref& left, const Ref& right) 
 }
 
 CallResult ApplyProduct(const Ref& derived, const Ref& left, const Ref& right) {
+  RefuseAxis();
   if (!left) SignalNeedsLeft();
   RequireArrays(left, right);
   Temporaries hold;
@@ -387,6 +394,7 @@ CallResult ApplyProduct(const Ref& derived, const Ref& left, const Ref& right) {
 // ---- Commute and compose ------------------------------------------------------------------------------
 
 CallResult ApplyCommute(const Ref& derived, const Ref& left, const Ref& right) {
+  RefuseAxis();
   Temporaries hold;
   hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
   return CallFunctionValue(hold[0], right, left ? left : right);
@@ -395,6 +403,7 @@ CallResult ApplyCommute(const Ref& derived, const Ref& left, const Ref& right) {
 // f∘g, A∘f and f∘B. A bound array makes a monadic function. X∘⍳ and the other bound search functions
 // are composed the same way (the searched array is prepared again at each call).
 CallResult ApplyCompose(const Ref& derived, const Ref& left, const Ref& right) {
+  RefuseAxis();
   Temporaries hold;
   hold[0] = Retained(Words(derived)[kDerivedLeftOperand]);
   hold[1] = Retained(Words(derived)[kDerivedRightOperand]);
@@ -444,6 +453,7 @@ Ref PowerUntil(const Ref& fn, const Ref& test, const Ref& left, const Ref& right
 }
 
 CallResult ApplyPower(const Ref& derived, const Ref& left, const Ref& right) {
+  RefuseAxis();
   Temporaries hold;
   hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
   hold[1] = Retained(Words(derived)[kDerivedRightOperand]);
@@ -484,6 +494,7 @@ Ref CellsOf(const Ref& array, uint32_t cellRank) {
 }
 
 CallResult ApplyRank(const Ref& derived, const Ref& left, const Ref& right) {
+  RefuseAxis();
   RequireArrays(left, right);
   Temporaries hold;
   hold[0] = FunctionOperand(derived, kDerivedLeftOperand);

@@ -360,18 +360,26 @@ __attribute__((target_clones("avx2", "default"))) void SumInt32Rows(const int32_
   SumRows(in, rows, length, totals);
 }
 
+// Integer sums as the 32-bit kernel and its restart would give them: 32-bit integers when every one
+// fits, otherwise binary64 (decimal128 under ⎕FR 1287).
+Ref IntegerTotals(const std::vector<int64_t>& totals, const std::vector<uint32_t>& shape) {
+  const bool narrow = std::all_of(totals.begin(), totals.end(), [](int64_t t) { return t == static_cast<int32_t>(t); });
+  const bool decimal = CurrentFloatRepresentation() == 1287;
+  Ref r = NewArray(narrow ? kInt32 : decimal ? kDecimal128 : kFloat64, shape);
+  for (uint64_t i = 0; i < totals.size(); ++i) {
+    if (narrow) DataOf<int32_t>(r)[i] = static_cast<int32_t>(totals[i]);
+    else if (decimal) StoreDecimal(DataOf<uint8_t>(r) + 16 * i, DecimalFromInt(totals[i]));
+    else DataOf<double>(r)[i] = static_cast<double>(totals[i]);
+  }
+  return r;
+}
+
 template <class T>
 Ref IntegerSums(const Ref& array, const AxisLayout& l, const std::vector<uint32_t>& shape) {
   std::vector<int64_t> totals(l.outer);
   if constexpr (std::is_same_v<T, int32_t>) SumInt32Rows(DataOf<T>(array), l.outer, l.length, totals.data());
   else SumRows(DataOf<T>(array), l.outer, l.length, totals.data());
-  const bool narrow = std::all_of(totals.begin(), totals.end(), [](int64_t t) { return t == static_cast<int32_t>(t); });
-  Ref r = NewArray(narrow ? kInt32 : kFloat64, shape);
-  for (uint64_t i = 0; i < l.outer; ++i) {
-    if (narrow) DataOf<int32_t>(r)[i] = static_cast<int32_t>(totals[i]);
-    else DataOf<double>(r)[i] = static_cast<double>(totals[i]);
-  }
-  return r;
+  return IntegerTotals(totals, shape);
 }
 
 Ref RealSums(const Ref& array, const AxisLayout& l, const std::vector<uint32_t>& shape) {
@@ -431,13 +439,7 @@ Ref SlidingWindows(uint32_t code, const Ref& array, const AxisLayout& l, uint64_
     for (uint64_t i = 0; i < sums.size(); ++i) SetBit(DataOf<uint8_t>(r), i, (sums[i] & 1) != flip);
     return r;
   }
-  const bool narrow = std::all_of(sums.begin(), sums.end(), [](int64_t t) { return t == static_cast<int32_t>(t); });
-  Ref r = NewArray(narrow ? kInt32 : kFloat64, shape);
-  for (uint64_t i = 0; i < sums.size(); ++i) {
-    if (narrow) DataOf<int32_t>(r)[i] = static_cast<int32_t>(sums[i]);
-    else DataOf<double>(r)[i] = static_cast<double>(sums[i]);
-  }
-  return r;
+  return IntegerTotals(sums, shape);
 }
 
 // ---- Any operand, item by item -----------------------------------------------------------------------
