@@ -1823,15 +1823,13 @@ static void StartDfnStatement(uint32_t leftBoundary) {
 
 // Enters a dfn: `fn` (root-held) is the dfn or a dop's derived function; ⍺ and ⍵ are counted
 // references taken over (⍺ 0 for a monadic call).
-static void EnterDfn(const Ref& fn, Ref alpha, Ref omega) {
-  Temporaries hold;
-  hold[0] = alpha;
-  hold[1] = omega;
-  Ref frame = NewFrame(kFrameService, kServiceDfn);
-  hold[2] = frame;
-  SaveCaller(frame);
-  uint32_t* w = Words(frame);
+// Gives a dfn frame (on top) the dfn or dop `fn` (root-held), its operands and ⍺ ⍵ (counted, taken
+// over), and starts its first statement.
+static void RunDfnInFrame(const Ref& fn, Ref alpha, Ref omega) {
+  uint32_t* w = Words(CurrentFrame());
   Ref dfn = fn;
+  Put(w[kDfnAlphaAlpha], 0);
+  Put(w[kDfnOmegaOmega], 0);
   if (IsDerived(fn)) {
     dfn = Words(fn)[4];
     w[kDfnAlphaAlpha] = Words(fn)[3];
@@ -1839,13 +1837,13 @@ static void EnterDfn(const Ref& fn, Ref alpha, Ref omega) {
     Retain(w[kDfnAlphaAlpha]);
     Retain(w[kDfnOmegaOmega]);
   }
-  w[kDfnSelf] = dfn;
   Retain(dfn);
-  w[kDfnAlpha] = hold.Take(0);
-  w[kDfnOmega] = hold.Take(1);
+  Put(w[kDfnSelf], dfn);
+  Put(w[kDfnAlpha], alpha);
+  Put(w[kDfnOmega], omega);
+  Put(w[kDfnGuardNumbers], 0);
   w[kDfnOpen] = Words(dfn)[kDfnObjectOpen];
   w[kDfnClose] = Words(dfn)[kDfnObjectClose];
-  PushFrame(hold.Take(2));
   ClearRegisters();
   g_level = {};
   uint32_t* d = Words(dfn);
@@ -1857,6 +1855,33 @@ static void EnterDfn(const Ref& fn, Ref alpha, Ref omega) {
   if (IsRef(space) && space != ExecutingNamespace()) SetExecutingNamespace(space);
   StartDfnStatement(Words(CurrentFrame())[kDfnOpen]);
 }
+
+static void EnterDfn(const Ref& fn, Ref alpha, Ref omega) {
+  Temporaries hold;
+  hold[0] = alpha;
+  hold[1] = omega;
+  Ref frame = NewFrame(kFrameService, kServiceDfn);
+  hold[2] = frame;
+  SaveCaller(frame);
+  PushFrame(hold.Take(2));
+  RunDfnInFrame(fn, hold.Take(0), hold.Take(1));
+}
+
+// A dfn call whose result is the result of the running dfn (the last thing its last statement, or
+// a guard's expression, does) reuses the running dfn's frame when that dfn has no locals and no
+// armed error guard: the frame keeps what it saved of its own caller, so tail recursion runs in
+// constant space.
+static bool g_atDfnStatementStart = false;  // the application completes a dfn statement
+static bool IsTailCall(Ref fn) {
+  if (!g_atDfnStatementStart || !IsDfnCall(fn)) return false;
+  Ref frame = CurrentFrame();
+  if (!IsDfnFrame(frame) || PendingItem() || Resume(g_level) != kResumeBoundary) return false;
+  uint32_t* w = Words(frame);
+  if (IsRef(w[kDfnGuardNumbers])) return false;  // the dfn's error guard must still see the callee's errors
+  if (FrameClassOf(FrameBelow(frame)) == kFrameLocalisation) return false;  // the callee may read its locals
+  return w[kDfnMode] == kDfnGuardResult || (w[kDfnMode] == kDfnPlain && w[kDfnStatementEnd] == w[kDfnClose]);
+}
+
 
 static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega);
 static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r);
@@ -1874,6 +1899,7 @@ static void StartDefinedCall() {
   hold.Take(1);
   hold.Take(2);
   if (IsTradfn(hold[0])) EnterTradfn(hold[0], alpha, omega);
+  else if (IsTailCall(hold[0])) RunDfnInFrame(hold[0], alpha, omega);
   else EnterDfn(hold[0], alpha, omega);
 }
 
@@ -1937,6 +1963,14 @@ static void DfnStatementDone(bool shy) {
   }
 }
 
+static bool DfnStatementEndStep(uint32_t tokenEnd) {
+  g_atDfnStatementStart = true;
+  struct Clear {
+    ~Clear() { g_atDfnStatementStart = false; }
+  } clear;
+  return StatementEndStep(tokenEnd);
+}
+
 // ⍺←: the value to its right becomes ⍺ (the statement only runs when ⍺ has none).
 static void DefaultAlphaStep(uint32_t tokenEnd) {
   if (!CompleteAtBoundary(tokenEnd)) return;
@@ -1960,7 +1994,7 @@ static bool StructureStep(uint32_t tokenEnd) {
     case kStructGuard:
     case kStructErrorGuard:
       if (!IsDfnFrame(CurrentFrame()) && FrameClassOf(CurrentFrame()) != kFrameNesting) SIGNAL(kSyntaxError);
-      return StatementEndStep(tokenEnd);
+      return DfnStatementEndStep(tokenEnd);
     case kStructDefaultAlpha: DefaultAlphaStep(tokenEnd); return false;
     case kKeyIn: {
       // :For names :In values: the :For token is the structure token before it.

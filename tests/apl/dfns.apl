@@ -47,3 +47,14 @@ VALUE ERROR: No result was provided when the context expected one
 |      1+{}1
 |         ∧
       {x←⍵}1
+⍝⍝ Tail calls run in constant space; a callee still sees the caller's locals and error guard
+      {⍵=0:'done' ⋄ ∇⍵-1}1000000
+done
+      acc←{⍺←0 ⋄ ⍵=0:⍺ ⋄ (⍺+⍵)∇⍵-1}
+      acc 100
+5050
+      x←1
+      {x←2 ⋄ {x}⍵}0
+2
+      {0::'caught' ⋄ {⍵=0:÷0 ⋄ ∇⍵-1}⍵}5
+caught
