@@ -3,24 +3,19 @@
 // size and kind, measured in the same run (goal: ratio <= 1.00).
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <random>
 #include <string>
 
 #include "language/parse.h"
 #include "memory/memory1.h"
 #include "primitives/index.h"
+#include "reference.h"
 
 using namespace vantor;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr uint32_t kElements = 10'000'000;
-double g_vantorSeconds = 0;
-double g_numpySeconds = 0;
 
 // A (in the right-argument register) and the index list holding I (in the left-argument register),
 // as the evaluator would pass them.
@@ -37,51 +32,28 @@ void PrepareArguments() {
   WorkingSlot(kSlotLeft) = list;
 }
 
-void VantorGather(benchmark::State& state) {
+void Gather(benchmark::State& state) {
   for (auto _ : state) {
-    auto start = Clock::now();
     CallResult result = IndexArray(WorkingSlot(kSlotLeft), WorkingSlot(kSlotRight));
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     benchmark::DoNotOptimize(result.value);
     ReleaseRef(result.value);
-    state.SetIterationTime(seconds);
-    g_vantorSeconds = g_vantorSeconds == 0 ? seconds : std::min(g_vantorSeconds, seconds);  // best run, as for NumPy
   }
 }
+// The best of several repetitions, as NumPy's time is the best of its runs.
+BENCHMARK(Gather)->Unit(benchmark::kMillisecond)->Repetitions(5);
 
-// NumPy's best of several runs of a[i], timed inside Python (Debian's python3 with python3-numpy).
-double NumPySeconds() {
-  const std::string script =
-      "import numpy as np, time\n"
+// NumPy's best time of a[i] in ms, on random data of the same sizes; negative when NumPy is missing.
+double NumPyGatherMs() {
+  const std::string n = std::to_string(kElements);
+  return bench::PythonNumber(
+      "import numpy as np, timeit\n"
       "rng = np.random.default_rng(12345)\n"
-      "a = rng.random(" + std::to_string(kElements) + ")\n"
-      "i = rng.integers(0, " + std::to_string(kElements) + ", " + std::to_string(kElements) + ", dtype=np.int32)\n"
-      "best = 1e9\n"
-      "for _ in range(5):\n"
-      "    t = time.perf_counter(); r = a[i]; best = min(best, time.perf_counter() - t)\n"
-      "print(best)\n";
-  std::string command = "/usr/bin/python3 -c '" + script + "' 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return 0;
-  double seconds = 0;
-  if (std::fscanf(pipe, "%lf", &seconds) != 1) seconds = 0;
-  pclose(pipe);
-  return seconds;
-}
-
-void NumPyGather(benchmark::State& state) {
-  if (g_numpySeconds == 0) g_numpySeconds = NumPySeconds();
-  if (g_numpySeconds == 0) {
-    state.SkipWithError("python3 with numpy is not available");
-    return;
-  }
-  for (auto _ : state) state.SetIterationTime(g_numpySeconds);
+      "a = rng.random(" + n + ")\n"
+      "i = rng.integers(0, " + n + ", " + n + ", dtype=np.int32)\n"
+      "print(min(timeit.repeat(lambda: a[i], number=1, repeat=5)) * 1e3)\n");
 }
 
 }  // namespace
-
-BENCHMARK(VantorGather)->Name("A[I] 10M random into 10M binary64")->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(NumPyGather)->Name("NumPy a[i], same sizes")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char** argv) {
   SwitchSpace(kMainSpace);
@@ -89,10 +61,10 @@ int main(int argc, char** argv) {
   InitialiseHeap();
   PrepareArguments();
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  bench::KeepingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (auto ours = reporter.Best("Gather"))
+    bench::PrintComparison("A[I] 10M random indexes into 10M binary64", *ours, "NumPy a[i]", NumPyGatherMs(), 1.0);
   benchmark::Shutdown();
-  if (g_numpySeconds > 0)
-    std::printf("A[I] %.1f ms | NumPy a[i] %.1f ms | ratio %.2f (goal <= 1.00)\n", g_vantorSeconds * 1e3,
-                g_numpySeconds * 1e3, g_vantorSeconds / g_numpySeconds);
   return 0;
 }

@@ -7,7 +7,6 @@
 //     search with ⎕CT 0 (exact) (goal: ratio <= 1.5).
 // Every time is the best of several runs. The two sides of 2 and 3 run alternately, so that both
 // meet the same load on a machine that other work shares; NumPy's time is the best of its repeats.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -19,6 +18,7 @@
 #include "host/aplmain.h"
 #include "language/parse.h"
 #include "memory/memory1.h"
+#include "reference.h"
 #include "sysfns/quadvar.h"
 
 using namespace vantor;
@@ -74,12 +74,6 @@ void SetComparisonTolerance(double t) {
   Release(value);
 }
 
-double Milliseconds(const std::function<void()>& work) {
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
 struct BestTimes {
   double first = 1e300, second = 1e300;
 };
@@ -87,8 +81,8 @@ struct BestTimes {
 BestTimes BestOfAlternating(int runs, const std::function<void()>& first, const std::function<void()>& second) {
   BestTimes best;
   for (int r = 0; r < runs; ++r) {
-    best.first = std::min(best.first, Milliseconds(first));
-    best.second = std::min(best.second, Milliseconds(second));
+    best.first = std::min(best.first, bench::Milliseconds(first));
+    best.second = std::min(best.second, bench::Milliseconds(second));
   }
   return best;
 }
@@ -102,22 +96,9 @@ void Apply(uint32_t code, const Ref& left, const Ref& right) {
 // NumPy's time for argsort(kind='stable') of the grade data, best of its repeats, in ms; negative
 // when NumPy cannot be run.
 double NumPyArgsortMs() {
-  std::string command = std::string("/usr/bin/python3 -c \"import numpy as np, timeit; a = np.fromfile('") +
-                        kGradeDataFile +
-                        "', dtype=np.int32); "
-                        "print(min(timeit.repeat(lambda: a.argsort(kind='stable'), number=1, repeat=5)) * 1e3)\" "
-                        "2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  double ms = -1;
-  if (std::fscanf(pipe, "%lf", &ms) != 1) ms = -1;
-  pclose(pipe);
-  return ms;
-}
-
-void PrintRatio(const char* what, double ours, const char* reference, double theirs, double goal) {
-  std::printf("%s: %.2f ms | %s: %.2f ms | ratio %.2f (goal <= %.2f)\n", what, ours, reference, theirs,
-              ours / theirs, goal);
+  return bench::PythonNumber(std::string("import numpy as np, timeit; a = np.fromfile('") + kGradeDataFile +
+                             "', dtype=np.int32); "
+                             "print(min(timeit.repeat(lambda: a.argsort(kind='stable'), number=1, repeat=5)) * 1e3)");
 }
 
 void BenchmarkGrade() {
@@ -129,11 +110,11 @@ void BenchmarkGrade() {
   Temporaries hold;
   hold[0] = VectorOf<kInt32>(values);
   double ours = 1e300;
-  for (int r = 0; r < kGradeRuns; ++r) ours = std::min(ours, Milliseconds([&] { Apply(kCodeGradeUp, 0, hold[0]); }));
+  for (int r = 0; r < kGradeRuns; ++r)
+    ours = std::min(ours, bench::Milliseconds([&] { Apply(kCodeGradeUp, 0, hold[0]); }));
   double numpy = NumPyArgsortMs();
   std::remove(kGradeDataFile);
-  if (numpy > 0) PrintRatio("grade 10,000,000 int32", ours, "NumPy argsort(kind='stable')", numpy, 0.25);
-  else std::printf("grade 10,000,000 int32: %.2f ms | NumPy not available (install python3-numpy)\n", ours);
+  bench::PrintComparison("grade 10,000,000 int32", ours, "NumPy argsort(kind='stable')", numpy, 0.25);
 }
 
 void BenchmarkIntegerSearch() {
@@ -154,7 +135,7 @@ void BenchmarkIntegerSearch() {
           answers[j] = found == first.end() ? static_cast<uint32_t>(a.size()) + 1 : found->second + 1;
         }
       });
-  PrintRatio("index-of 1,000,000 int32", best.first, "std::unordered_map build + lookup", best.second, 1.0);
+  bench::PrintComparison("index-of 1,000,000 int32", best.first, "std::unordered_map build + lookup", best.second, 1.0);
 }
 
 void BenchmarkFloatSearch() {
@@ -172,7 +153,8 @@ void BenchmarkFloatSearch() {
         Apply(kCodeIndexOf, hold[0], hold[1]);
       });
   SetComparisonTolerance(1e-14);
-  PrintRatio("index-of 1,000,000 binary64, ⎕CT 1E¯14", best.first, "same with ⎕CT 0", best.second, 1.5);
+  bench::PrintComparison("index-of 1,000,000 binary64, ⎕CT 1E¯14", best.first, "same with ⎕CT 0", best.second,
+                         1.5);
 }
 
 }  // namespace

@@ -5,15 +5,11 @@
 //     same append to a shared vector (copies both arguments).
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <map>
-#include <string>
-
 #include "host/aplmain.h"
 #include "language/parse.h"
 #include "memory/memory1.h"
 #include "primitives/cat.h"
+#include "reference.h"
 
 using namespace vantor;
 
@@ -72,44 +68,9 @@ BENCHMARK(AppendCopying)->Unit(benchmark::kMicrosecond);
 // NumPy's time for a.T.copy() on a 3000×3000 float64 matrix, best of several runs, in ms; negative
 // when NumPy cannot be run.
 double NumPyTransposeMs() {
-  const char* command =
-      "/usr/bin/python3 -c \"import numpy as np, timeit; a = np.arange(9e6).reshape(3000, 3000) * 0.5; "
-      "print(min(timeit.repeat(lambda: a.T.copy(), number=1, repeat=15)) * 1e3)\" 2>/dev/null";
-  FILE* pipe = popen(command, "r");
-  if (!pipe) return -1;
-  double ms = -1;
-  if (std::fscanf(pipe, "%lf", &ms) != 1) ms = -1;
-  pclose(pipe);
-  return ms;
-}
-
-// Console output as usual, and the best real time of every benchmark kept for the ratios.
-class KeepingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> bestMs;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      double ms = run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
-                  benchmark::GetTimeUnitMultiplier(run.time_unit);
-      auto [it, fresh] = bestMs.emplace(run.benchmark_name(), ms);
-      if (!fresh) it->second = std::min(it->second, ms);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
-void PrintTransposeRatio(double ours) {
-  double numpy = NumPyTransposeMs();
-  if (numpy > 0)
-    std::printf("transpose 3000x3000 binary64: %.2f ms | NumPy a.T.copy(): %.2f ms | ratio %.2f (goal <= 1.00)\n",
-                ours, numpy, ours / numpy);
-  else
-    std::printf("transpose 3000x3000 binary64: %.2f ms | NumPy not available (install python3-numpy)\n", ours);
-}
-
-void PrintAppendRatio(double inPlace, double copying) {
-  std::printf("append one element to 1,000,000: in place %.4f ms | copying %.4f ms | ratio %.3f\n", inPlace,
-              copying, inPlace / copying);
+  return bench::PythonNumber(
+      "import numpy as np, timeit; a = np.arange(9e6).reshape(3000, 3000) * 0.5; "
+      "print(min(timeit.repeat(lambda: a.T.copy(), number=1, repeat=15)) * 1e3)");
 }
 
 }  // namespace
@@ -117,12 +78,14 @@ void PrintAppendRatio(double inPlace, double copying) {
 int main(int argc, char** argv) {
   Start();
   benchmark::Initialize(&argc, argv);
-  KeepingReporter reporter;
+  bench::KeepingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto& best = reporter.bestMs;
-  if (best.count("Transpose3000")) PrintTransposeRatio(best.at("Transpose3000"));
-  if (best.count("AppendInPlace") && best.count("AppendCopying"))
-    PrintAppendRatio(best.at("AppendInPlace"), best.at("AppendCopying"));
+  if (auto ours = reporter.Best("Transpose3000"))
+    bench::PrintComparison("transpose 3000x3000 binary64", *ours, "NumPy a.T.copy()", NumPyTransposeMs(), 1.0);
+  auto inPlace = reporter.Best("AppendInPlace"), copying = reporter.Best("AppendCopying");
+  if (inPlace && copying)
+    bench::PrintComparison("append one element to 1,000,000 (in place)", *inPlace * 1e3, "copying a shared one",
+                           *copying * 1e3, std::nullopt, "us");
   benchmark::Shutdown();
   return 0;
 }

@@ -1,0 +1,86 @@
+// What the benchmarks that measure a reference in the same run share: a console reporter that keeps
+// the best time of every benchmark, a stopwatch, a runner for Python snippets (Debian's
+// /usr/bin/python3, which has python3-numpy; the python3 on PATH may not), and the one line format
+// every comparison prints.
+#pragma once
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace vantor::bench {
+
+// Console output as usual, and the best real time of every benchmark in milliseconds, keyed by the
+// benchmark's own name (repetitions and arguments do not change the key; aggregates are skipped).
+class KeepingReporter : public benchmark::ConsoleReporter {
+ public:
+  // Colours only on a terminal, so that logs stay plain text.
+  KeepingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Aggregate || run.error_occurred) continue;
+      double ms = run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
+                  benchmark::GetTimeUnitMultiplier(run.time_unit);
+      auto [it, fresh] = bestMs.emplace(run.run_name.function_name, ms);
+      if (!fresh) it->second = std::min(it->second, ms);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  // The best time of benchmark `name` in milliseconds, if it ran.
+  std::optional<double> Best(const std::string& name) const {
+    auto it = bestMs.find(name);
+    if (it == bestMs.end()) return std::nullopt;
+    return it->second;
+  }
+
+ private:
+  std::map<std::string, double> bestMs;
+};
+
+// The time one call of `work` takes, in ms.
+template <class Work>
+double Milliseconds(Work&& work) {
+  auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs `script` with /usr/bin/python3 and returns the number it prints; negative when Python, or a
+// module the script imports, is missing.
+inline double PythonNumber(const std::string& script) {
+  // Single-quoted for the shell: each ' in the script becomes '\''.
+  std::string quoted = "'";
+  for (char c : script) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+  std::string command = "/usr/bin/python3 -c " + quoted + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  double number = -1;
+  if (std::fscanf(pipe, "%lf", &number) != 1) number = -1;
+  return pclose(pipe) == 0 ? number : -1;
+}
+
+// Prints "name: ours X ms | reference Y ms | ratio Z (goal <= G)" — or that the reference could not
+// be measured when `theirs` is negative. `unit` names the unit both times are in.
+inline void PrintComparison(const std::string& name, double ours, const std::string& reference, double theirs,
+                            std::optional<double> goal, const char* unit = "ms") {
+  std::printf("%s: ours %.4g %s | ", name.c_str(), ours, unit);
+  if (theirs <= 0) {
+    std::printf("%s not available (scripts/bench.sh installs python3-numpy)\n", reference.c_str());
+    return;
+  }
+  std::printf("%s %.4g %s | ratio %.3g", reference.c_str(), theirs, unit, ours / theirs);
+  if (goal) std::printf(" (goal <= %.2f)", *goal);
+  std::printf("\n");
+}
+
+}  // namespace vantor::bench
