@@ -32,6 +32,8 @@ enum : uint32_t {
   kCodeRoll = 38,
   kCodeReverse = 42,
   kCodeReverseFirst = 43,
+  kCodeTranspose = 41,
+  kCodeDecode = 45,
   kCodeEncode = 46,
   kCodeUnion = 52,
   kCodeJot = 56,
@@ -418,16 +420,82 @@ CallResult ApplyCompose(const Ref& derived, const Ref& left, const Ref& right) {
 
 // ---- Power --------------------------------------------------------------------------------------------
 
-// f⍣n: f applied n times, each result the next right argument (A stays the left argument).
+// The inverses of the primitives that have one, for ⍣ with a negative count: the X with f X = Y, and
+// the X with A f X = Y, each one call of another primitive (`dyadic` 0: none). A dyadic inverse
+// computes Y g A when `swap` is set, else A g Y; ⌽ and ⊖ rotate back by −A.
+struct PrimitiveInverse {
+  uint32_t code;
+  uint32_t monadic;
+  uint32_t dyadic;
+  bool swap;
+};
+constexpr PrimitiveInverse kInverses[] = {
+    {kScalarPlus, kScalarPlus, kScalarMinus, true},    {kScalarMinus, kScalarMinus, kScalarMinus, false},
+    {kScalarTimes, 0, kScalarDivide, true},            {kScalarDivide, kScalarDivide, kScalarDivide, false},
+    {kScalarPower, kScalarLog, kScalarLog, false},     {kScalarLog, kScalarPower, kScalarPower, false},
+    {kScalarNot, kScalarNot, 0, false},                {kCodeReverse, kCodeReverse, kCodeReverse, false},
+    {kCodeReverseFirst, kCodeReverseFirst, kCodeReverseFirst, false},
+    {kCodeTranspose, kCodeTranspose, 0, false},
+};
+
+// A⊥⍣¯1 Y: Y in as many digits of base A as its largest magnitude needs (none for all zeros).
+Ref DecodeInverse(const Ref& base, const Ref& y) {
+  Temporaries hold;
+  hold[0] = CallPrimitive(kScalarResidue, 0, y).value;
+  hold[1] = CallPrimitive(kCodeRavel, 0, hold[0]).value;
+  Release(hold[0]);
+  hold[0] = Reduce(Ref{kScalarCeiling}, hold[1], 0);
+  Release(hold[1]);
+  if (Match(hold[0], RootWordAt(kRootScalarZero))) return CallPrimitive(kCodeEncode, RootWordAt(kRootEmptyNumericVector), y).value;
+  hold[1] = CallPrimitive(kScalarLog, base, hold[0]).value;
+  Release(hold[0]);
+  hold[0] = CallPrimitive(kScalarFloor, 0, hold[1]).value;
+  Release(hold[1]);
+  hold[1] = CallPrimitive(kScalarPlus, RootWordAt(kRootScalarOne), hold[0]).value;
+  Release(hold[0]);
+  hold[0] = CallPrimitive(kCodeSlash, hold[1], base).value;
+  return CallPrimitive(kCodeEncode, hold[0], y).value;
+}
+
+// Y ↦ the X with f X = Y (`left` 0) or A f X = Y, for a primitive f; NONCE ERROR when f has no
+// inverse here.
+Ref Inverted(uint32_t code, const Ref& left, const Ref& y) {
+  if (left && code == kCodeDecode) return DecodeInverse(left, y);
+  for (const PrimitiveInverse& inverse : kInverses) {
+    if (inverse.code != code) continue;
+    const uint32_t g = left ? inverse.dyadic : inverse.monadic;
+    if (!g) break;
+    if (!left) return CallPrimitive(g, 0, y).value;
+    if (inverse.swap) return CallPrimitive(g, y, left).value;
+    if (code != kCodeReverse && code != kCodeReverseFirst) return CallPrimitive(g, left, y).value;
+    Temporaries hold;
+    hold[0] = CallPrimitive(kScalarMinus, 0, left).value;
+    return CallPrimitive(g, hold[0], y).value;
+  }
+  SIGNAL(kNonceError);
+}
+
+// f⍣n: f applied n times, each result the next right argument (A stays the left argument); a
+// negative n applies the inverse of f. A∘f is inverted as f with the left argument A.
 Ref PowerCount(const Ref& fn, const Ref& count, const Ref& left, const Ref& right) {
   if (RankOf(TypeWord(count)) != 0) SIGNAL(kRankError);
   const int64_t n = IntegersOf(count)[0];
-  if (n < 0) SIGNAL(kNonceError);  // inverses are not built
   Temporaries hold;
+  uint32_t inverse = 0;
+  if (n < 0) {
+    inverse = PrimitiveCodeOf(fn);
+    hold[2] = Retained(left);
+    if (!inverse && IsRef(fn) && KindOf(TypeWord(fn)) == kKindDerived && Words(fn)[kDerivedOperator] == kCodeJot &&
+        IsArrayOperand(Words(fn)[kDerivedLeftOperand]) && !left) {
+      inverse = PrimitiveCodeOf(Words(fn)[kDerivedRightOperand]);
+      hold[2] = Retained(Words(fn)[kDerivedLeftOperand]);
+    }
+    if (!inverse) SIGNAL(kNonceError);
+  }
   hold[0] = Retained(right);
-  for (int64_t i = 0; i < n; ++i) {
+  for (int64_t i = 0; i < (n < 0 ? -n : n); ++i) {
     CheckStrongInterrupt();
-    hold[1] = ResultOf(fn, left, hold[0]);
+    hold[1] = n < 0 ? Inverted(inverse, hold[2], hold[0]) : ResultOf(fn, left, hold[0]);
     Release(hold[0]);
     hold[0] = hold.Take(1);
   }

@@ -51,7 +51,30 @@ SYNTAX ERROR: The function does not take a left argument
 6
       {1↓⍵}⍣≡'abc'
 
-⍝⍝ Power errors: a scalar count, a single Boolean test result, no inverses
+⍝⍝ Negative counts apply the inverse: f X = Y or A f X = Y solved for X
+      -⍣¯1⊢2
+¯2
+      2+⍣¯1⊢10
+8
+      2-⍣¯1⊢10
+¯8
+      2×⍣¯2⊢100
+25
+      (2∘×)⍣¯1⊢10
+5
+      2*⍣¯1⊢8
+3
+      1⌽⍣¯1⊢1 2 3
+3 1 2
+      10⊥⍣¯1⊢1234
+1 2 3 4
+      2⊥⍣¯1⊢5 0
+1 0
+0 0
+1 0
+      ⍴10⊥⍣¯1⊢0
+0
+⍝⍝ Power errors: a scalar count, a single Boolean test result, functions without an inverse
       +⍣(1 2)⊢3
 RANK ERROR
 |      +⍣(1 2)⊢3
@@ -68,9 +91,13 @@ DOMAIN ERROR
 LENGTH ERROR
 |      {⍵}⍣{1 1}1
 |              ∧
-      -⍣¯1⊢2
+      {⍵}⍣¯1⊢2
 NONCE ERROR
-|      -⍣¯1⊢2
+|      {⍵}⍣¯1⊢2
+|        ∧
+      ×⍣¯1⊢2
+NONCE ERROR
+|      ×⍣¯1⊢2
 |      ∧
 ⍝⍝ Rank: the operand applied to cells, the results mixed
       (+/⍤1) 2 3⍴⍳6
