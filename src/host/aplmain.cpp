@@ -371,7 +371,7 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
 constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
-    InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators,
+    InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
 };
 
 }  // namespace

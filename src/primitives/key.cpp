@@ -13,15 +13,19 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <span>
+#include <string>
 #include <type_traits>
 #include <vector>
 
 #include "language/parse.h"
+#include "language/space.h"
 #include "language/trap.h"
 #include "primitives/arith_su.h"
 #include "primitives/cat.h"
 #include "primitives/darith.h"
 #include "primitives/index.h"
+#include "primitives/op.h"
 #include "primitives/same.h"
 #include "sysfns/quadvar.h"
 
@@ -934,5 +938,216 @@ Ref IndexOf(const Ref& left, const Ref& right) {
 }
 
 void InitialiseSearch() { InstallPrimitives(kSearchRows); }
+
+// ==== The key operator ===================================================================================
+//
+// A f⌸ B and f⌸ B. The major cells of the keys (A, or B when monadic) are grouped with one search
+// table built on the keys and consulted for the keys themselves: each cell learns the index of its
+// first equal cell (tolerantly for floats, as = compares). Groups come in order of first appearance
+// and the cells of a group keep their order. The operands ⊣ and ⊢ and the dfns {≢⍵}, {⊂⍵} and
+// {⍺,≢⍵} are answered from the groups directly; any other operand is called once per group with the
+// key and the group's cells of B (or the indices of the key's occurrences) and its results are mixed.
+
+namespace {
+
+constexpr uint32_t kCodeCatenate = 33;
+constexpr uint32_t kCodeTable = 34;
+constexpr uint32_t kCodeLeftTack = 82;
+constexpr uint32_t kCodeRightTack = 83;
+constexpr uint32_t kCodeKey = 89;
+
+// The cells of the keys gathered into groups, numbered in order of first appearance.
+struct KeyGroups {
+  std::vector<uint32_t> groupOf;  // per cell: its group
+  std::vector<uint32_t> first;    // per group: the index of its first cell, whose value is the key
+  std::vector<uint32_t> sizes;    // per group: the number of its cells
+  uint32_t Count() const { return static_cast<uint32_t>(first.size()); }
+};
+
+uint64_t CellElements(Ref array) { return Product(ShapeOf(array) + 1, ArrayRank(array) - 1); }
+
+// Groups the `n` major cells of `keys` (a slot). A cell joins the group of its first equal cell,
+// which comes before it and already has its group (under a tolerance that is not transitive, that
+// cell may itself have joined an earlier one: the chain stays in one group).
+KeyGroups GroupCells(const Ref& keys, uint32_t n) {
+  KeyGroups groups;
+  groups.groupOf = Answers(keys, n, CellElements(keys), keys, n);
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t& g = groups.groupOf[i];
+    if (g == i) {
+      g = groups.Count();
+      groups.first.push_back(i);
+      groups.sizes.push_back(0);
+    } else {
+      g = groups.groupOf[g];
+    }
+    ++groups.sizes[g];
+  }
+  return groups;
+}
+
+// The cells of every group, group after group, each group in cell order (a stable counting sort).
+class GroupMembers {
+ public:
+  explicit GroupMembers(const KeyGroups& groups) : begin_(groups.Count() + 1, 0), cells_(groups.groupOf.size()) {
+    for (uint32_t g = 0; g < groups.Count(); ++g) begin_[g + 1] = begin_[g] + groups.sizes[g];
+    std::vector<uint32_t> next(begin_.begin(), begin_.end() - 1);
+    for (uint32_t i = 0; i < cells_.size(); ++i) cells_[next[groups.groupOf[i]]++] = i;
+  }
+  std::span<const uint32_t> Of(uint32_t g) const { return {cells_.data() + begin_[g], begin_[g + 1] - begin_[g]}; }
+
+ private:
+  std::vector<uint32_t> begin_;
+  std::vector<uint32_t> cells_;
+};
+
+// The major cells of `array` (a slot, rank ≥ 1) at `indices`: an array of them (`single` false), or
+// the one cell at indices[0] itself (`single`).
+Ref MajorCellsAt(const Ref& array, std::span<const uint32_t> indices, bool single) {
+  const uint64_t w = CellElements(array);
+  SelectionPlan plan;
+  plan.shape.assign(ShapeOf(array) + 1, ShapeOf(array) + ArrayRank(array));
+  if (!single) plan.shape.insert(plan.shape.begin(), static_cast<uint32_t>(indices.size()));
+  std::vector<uint32_t> starts(indices.begin(), indices.begin() + (single ? 1 : indices.size()));
+  for (uint32_t& s : starts) s = static_cast<uint32_t>(s * w);
+  std::vector<uint32_t> within(w);
+  for (uint32_t k = 0; k < w; ++k) within[k] = k;
+  plan.groups = {std::move(starts), std::move(within)};
+  return GatherSelection(array, plan);
+}
+
+// The right argument of one call of the operand: the cells of `values` at `members`, or when `values`
+// is 0 (monadic) the members themselves as indices in origin ⎕IO (`origin`) among `n` cells.
+Ref GroupArgument(const Ref& values, std::span<const uint32_t> members, uint32_t origin, uint32_t n) {
+  if (values) return MajorCellsAt(values, members, false);
+  const uint32_t size = static_cast<uint32_t>(members.size());
+  return IndexArrayOf({size}, {members.begin(), members.end()}, origin, uint64_t{origin} + n - 1);
+}
+
+// An integer array of `shape` holding `counts`, in the narrowest type that holds them.
+Ref CountArray(const std::vector<uint32_t>& shape, const std::vector<uint32_t>& counts) {
+  return IndexArrayOf(shape, counts, 0, counts.empty() ? 0 : *std::max_element(counts.begin(), counts.end()));
+}
+
+// {⍺,≢⍵}: each key with its count after it, as the last column of the keys (a vector of keys made a
+// one-column matrix first).
+Ref KeysAndCounts(const Ref& keys, const KeyGroups& groups) {
+  Temporaries hold;
+  hold[0] = MajorCellsAt(keys, groups.first, false);
+  if (ArrayRank(keys) == 1) {
+    Ref table = CallPrimitive(kCodeTable, 0, hold[0]).value;
+    Release(hold[0]);
+    hold[0] = table;
+  }
+  // One count for each row of the keys: every count repeated over the rows of its key cell.
+  std::vector<uint32_t> shape = ShapeOfArray(hold[0]);
+  shape.pop_back();
+  const uint64_t rows = Product(shape.data() + 1, static_cast<uint32_t>(shape.size()) - 1);
+  std::vector<uint32_t> counts;
+  counts.reserve(groups.Count() * rows);
+  for (uint32_t size : groups.sizes) counts.insert(counts.end(), rows, size);
+  hold[1] = CountArray(shape, counts);
+  return CallPrimitive(kCodeCatenate, hold[0], hold[1]).value;
+}
+
+// The operand's result for each group, in group order, as the items of a vector. With no groups the
+// operand is called once on a key cell and a group made of fill items, and its result stands as the
+// prototype of the empty vector.
+Ref GroupResults(const Ref& fn, const Ref& keys, const Ref& values, const KeyGroups& groups) {
+  const uint32_t origin = IndexOrigin();
+  const uint32_t n = static_cast<uint32_t>(groups.groupOf.size());
+  const GroupMembers members(groups);
+  ItemCollector results({groups.Count()});
+  Temporaries hold;
+  for (uint32_t g = 0; g < groups.Count(); ++g) {
+    hold[0] = MajorCellsAt(keys, std::span<const uint32_t>(&groups.first[g], 1), true);
+    hold[1] = GroupArgument(values, members.Of(g), origin, n);
+    results.Put(g, ResultOf(fn, hold[0], hold[1]));
+    Release(hold[0]);
+    Release(hold[1]);
+  }
+  if (groups.Count() == 0) {
+    hold[2] = MakeIntScalar(1);
+    hold[1] = TakeOrDrop(hold[2], keys, 0, false);  // one cell of fill items
+    Release(hold[2]);
+    constexpr uint32_t kFirstCell[] = {0};
+    hold[0] = MajorCellsAt(hold[1], kFirstCell, true);
+    Release(hold[1]);
+    hold[1] = values ? values : RootWordAt(kRootEmptyNumericVector);
+    Retain(hold[1]);
+    hold[2] = ResultOf(fn, hold[0], hold[1]);
+  }
+  return results.Finish(hold[2]);
+}
+
+// The groups themselves, one item each: B's cells or the indices of the key's occurrences.
+Ref GroupItems(const Ref& values, const KeyGroups& groups) {
+  const uint32_t origin = IndexOrigin();
+  const uint32_t n = static_cast<uint32_t>(groups.groupOf.size());
+  const GroupMembers members(groups);
+  ItemCollector items({groups.Count()});
+  for (uint32_t g = 0; g < groups.Count(); ++g) items.Put(g, GroupArgument(values, members.Of(g), origin, n));
+  return items.Finish(0);
+}
+
+// The operand forms answered without calling the operand.
+enum class KeyForm { kCalled, kKeys, kGroupsMixed, kCounts, kGroups, kKeysAndCounts };
+
+KeyForm FormOf(Ref fn) {
+  switch (PrimitiveCodeOf(fn)) {
+    case kCodeLeftTack: return KeyForm::kKeys;
+    case kCodeRightTack: return KeyForm::kGroupsMixed;
+    default: break;
+  }
+  if (!IsRef(fn) || (TypeWord(fn) & 0xFFFF) != kDfnObjectClass) return KeyForm::kCalled;
+  static constexpr struct {
+    std::u32string_view text;
+    KeyForm form;
+  } kDfnForms[] = {{U"{≢⍵}", KeyForm::kCounts}, {U"{⊂⍵}", KeyForm::kGroups}, {U"{⍺,≢⍵}", KeyForm::kKeysAndCounts}};
+  const std::u32string text = FunctionValueText(fn);
+  for (const auto& f : kDfnForms)
+    if (text == f.text) return f.form;
+  return KeyForm::kCalled;
+}
+
+// The key applied with operand `fn` to `keys` and `values` (0 when monadic), all slots. No groups
+// (empty arguments) always call the operand, for the prototype of the result.
+Ref Key(const Ref& fn, const Ref& keys, const Ref& values) {
+  const uint32_t n = ShapeOf(keys)[0];
+  const KeyGroups groups = GroupCells(keys, n);
+  const KeyForm form = n == 0 ? KeyForm::kCalled : FormOf(fn);
+  Temporaries hold;
+  switch (form) {
+    case KeyForm::kKeys: return MajorCellsAt(keys, groups.first, false);
+    case KeyForm::kCounts: return CountArray({groups.Count()}, groups.sizes);
+    case KeyForm::kKeysAndCounts: return KeysAndCounts(keys, groups);
+    case KeyForm::kGroups: return GroupItems(values, groups);
+    case KeyForm::kGroupsMixed: hold[0] = GroupItems(values, groups); break;
+    case KeyForm::kCalled: hold[0] = GroupResults(fn, keys, values, groups); break;
+  }
+  return MixItems(hold[0], 0);
+}
+
+CallResult ApplyKey(const Ref& derived, const Ref& left, const Ref& right) {
+  if (!IsArray(right) || (left && !IsArray(left))) SIGNAL(kDomainError);
+  if (ArrayRank(right) == 0 || (left && ArrayRank(left) == 0)) SIGNAL(kRankError);
+  if (left && ShapeOf(left)[0] != ShapeOf(right)[0]) SIGNAL(kLengthError);
+  const Ref operand = Words(derived)[kDerivedLeftOperand];
+  if (!operand || IsArrayOperand(operand)) SIGNAL(kSyntaxError);
+  Temporaries hold;
+  hold[0] = operand;
+  Retain(hold[0]);
+  hold[1] = left ? left : right;
+  Retain(hold[1]);
+  hold[2] = left ? right : 0;
+  Retain(hold[2]);
+  return {Key(hold[0], hold[1], hold[2])};
+}
+
+constexpr OperatorRow kKeyOperatorRows[] = {{kCodeKey, ApplyKey}};
+
+}  // namespace
+
+void InitialiseKeyOperator() { InstallOperators(kKeyOperatorRows); }
 
 }  // namespace vantor

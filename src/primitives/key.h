@@ -3,6 +3,7 @@
 // tolerantly under ⎕CT, decimals under ⎕DCT, nested items by match. A search builds a table on the
 // searched argument once (a direct table, an exact hash of cells or a tolerant hash of floats,
 // chosen by the element types and counts) and looks every sought cell up in it.
+// The key operator A f⌸ B and f⌸ B groups the major cells of its keys with the same tables.
 #pragma once
 #include <cstdint>
 
@@ -75,5 +76,11 @@ Ref IndexOf(const Ref& left, const Ref& right);
 
 // Installs dyadic ⍳ ∊ ~ ∩ ⍷ and monadic and dyadic ∪ in the dispatch tables.
 void InitialiseSearch();
+
+// Installs the key operator ⌸ in the evaluator's operator table: A f⌸ B calls f with each distinct
+// major cell of A (in order of first appearance) and the cells of B at its occurrences, f⌸ B with
+// each distinct cell of B and the indices of its occurrences; the results are mixed. ⊣ ⊢ {≢⍵} {⊂⍵}
+// and {⍺,≢⍵} are answered without calling the operand.
+void InitialiseKeyOperator();
 
 }  // namespace vantor
