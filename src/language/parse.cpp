@@ -1996,15 +1996,15 @@ static bool StructureStep(uint32_t tokenEnd) {
       if (!IsDfnFrame(CurrentFrame()) && FrameClassOf(CurrentFrame()) != kFrameNesting) SIGNAL(kSyntaxError);
       return DfnStatementEndStep(tokenEnd);
     case kStructDefaultAlpha: DefaultAlphaStep(tokenEnd); return false;
-    case kKeyIn: {
+    case kKeyIn:
+    case kKeyInEach: {
       // :For names :In values: the :For token is the structure token before it.
       uint32_t forR = StructureChainAt(tokenEnd - 1 - TokenBase());
       if (forR == 0 || StructureCodeAt(forR) != kKeyFor) SIGNAL(kSyntaxError);
       ControlStep(kKeyFor, tokenEnd, forR);
       return false;
     }
-    case kKeyFor:
-    case kKeyInEach: SIGNAL(kSyntaxError);  // a :For without :In; :InEach is not supported
+    case kKeyFor: SIGNAL(kSyntaxError);  // a :For without :In
     default: ControlStep(code, tokenEnd, tokenEnd - 1 - TokenBase()); return false;
   }
 }
@@ -2307,10 +2307,47 @@ static void AssignForItem(Ref record, uint64_t i) {
   }
 }
 
+// :For a b :InEach x y takes element i of each of x y in turn: the same as :For a b :In over the
+// vector whose item i holds those elements. A scalar is taken as a one-item vector.
+static Ref InEachValues(const Ref& values, size_t names) {
+  uint32_t type = TypeWord(values);
+  if (!IsArrayKind(KindOf(type))) SIGNAL(kDomainError);
+  if (RankOf(type) > 1) SIGNAL(kRankError);
+  if (ElementCount(values) == 0) SIGNAL(kLengthError);
+  Temporaries hold;
+  hold[0] = ElementCount(values) == 1 && RankOf(type) == 0 ? CallPrimitive(50, 0, values).value : values;
+  if (hold[0] == values) Retain(values);
+  uint64_t items = ElementCount(hold[0]);
+  if (items != names) SIGNAL(kLengthError);
+  std::vector<Ref> arrays;
+  for (uint64_t i = 0; i < items; ++i) {
+    Ref item = KindOf(TypeWord(hold[0])) == kKindNested ? DataOf<Ref>(hold[0])[i] : 0;
+    if (!IsRef(item) || !IsArrayKind(KindOf(TypeWord(item)))) SIGNAL(kDomainError);
+    Ref first = DataOf<Ref>(hold[0])[0];
+    if (RankOf(TypeWord(item)) != RankOf(TypeWord(first))) SIGNAL(kRankError);
+    for (uint32_t a = 0; a < RankOf(TypeWord(item)); ++a)
+      if (ShapeOf(item)[a] != ShapeOf(first)[a]) SIGNAL(kLengthError);
+  }
+  if (items == 1) {
+    Ref only = DataOf<Ref>(hold[0])[0];
+    Retain(only);
+    return only;
+  }
+  uint64_t count = ElementCount(DataOf<Ref>(hold[0])[0]);
+  return MakeNested({static_cast<uint32_t>(count)}, [&](uint64_t i) {
+    return MakeNested({static_cast<uint32_t>(items)}, [&](uint64_t k) { return ElementAsScalar(DataOf<Ref>(hold[0])[k], i); });
+  });
+}
+
 // :For names :In values — the first pass.
-static void StartFor(const std::vector<KeywordAt>& all, size_t k, uint32_t inR, const Ref& values) {
-  if (!IsArrayKind(KindOf(TypeWord(values)))) SIGNAL(kDomainError);
+static void StartFor(const std::vector<KeywordAt>& all, size_t k, uint32_t inR, const Ref& given) {
   std::vector<uint32_t> names = ForNames(all[k].r, inR);
+  Temporaries hold;
+  hold[0] = given;
+  Retain(given);
+  if (StructureCodeAt(inR) == kKeyInEach) Put(hold[0], InEachValues(given, names.size()));
+  const Ref& values = hold[0];
+  if (!IsArrayKind(KindOf(TypeWord(values)))) SIGNAL(kDomainError);
   if (ElementCount(values) == 0) {
     ReplaceControlRecords(all[k], 0);
     return ContinueAfter(all[CloserOf(all, k)]);
@@ -2384,6 +2421,20 @@ static void NextCase(const std::vector<KeywordAt>& all, size_t k) {
   ContinueAfter(all[i]);
 }
 
+// :Hold's tokens: a scalar or vector of numbers or character vectors.
+static void CheckHoldTokens(Ref tokens) {
+  uint32_t type = TypeWord(tokens);
+  if (!IsArrayKind(KindOf(type))) SIGNAL(kDomainError);
+  if (RankOf(type) > 1) SIGNAL(kRankError);
+  if (KindOf(type) == kKindSimple) return;
+  for (uint64_t i = 0; i < ElementCount(tokens); ++i) {
+    Ref item = DataOf<Ref>(tokens)[i];
+    bool text = IsRef(item) && IsSimpleCharacterArray(item) && RankOf(TypeWord(item)) <= 1;
+    bool number = IsRef(item) && KindOf(TypeWord(item)) == kKindSimple && RankOf(TypeWord(item)) == 0;
+    if (!text && !number) SIGNAL(kDomainError);
+  }
+}
+
 // A keyword statement: `tokenEnd` ends the structure token that closes its expression (the
 // keyword's own, or the :In of a :For), `r` locates the keyword's token.
 static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
@@ -2455,6 +2506,25 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
       ReplaceControlRecords(all[k], MakeControlRecord(all[k], numbers, {}));
       return ContinueAfter(all[k]);
     }
+    case kKeyWith: {
+      // The namespace given becomes the executing one until :EndWith; the record keeps the previous.
+      if (!hold[0]) SIGNAL(kSyntaxError);
+      Ref ns = IsNamespaceObject(hold[0]) ? hold[0] : 0;
+      if (!ns && IsSimpleCharacterArray(hold[0])) ns = ResolveNamespacePath(CharacterText(hold[0]), false);
+      if (!ns) SIGNAL(kDomainError);
+      hold[1] = ns;
+      Retain(ns);
+      hold[2] = ExecutingNamespace();
+      Retain(hold[2]);
+      ReplaceControlRecords(all[k], MakeControlRecord(all[k], hold[2], {}));
+      SetExecutingNamespace(hold[1]);
+      return ContinueAfter(all[k]);
+    }
+    case kKeyHold:
+      // With one APL thread every token is free at once: the tokens are checked and the body runs.
+      if (!hold[0]) SIGNAL(kSyntaxError);
+      CheckHoldTokens(hold[0]);
+      return ContinueAfter(all[k]);
     case kKeyGoTo:
       Branch(hold[0]);
       g_branchPending = false;
@@ -2470,7 +2540,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
       return GoToStatement(all[closer].line, all[closer].r);
     }
     default:
-      if (!Closes(code)) SIGNAL(kNonceError);  // :Hold :With :Disposable
+      if (!Closes(code)) SIGNAL(kNonceError);  // :Disposable: no disposable objects exist here
       size_t opener = OpenerOf(all, k);
       switch (all[opener].code) {
         case kKeyWhile: return EnterKeyword(all[opener]);
@@ -2478,6 +2548,16 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
         case kKeyFor: return NextFor(all, opener, k);
         case kKeySelect:
         case kKeyTrap: ReplaceControlRecords(all[opener], 0); return ContinueAfter(all[k]);
+        case kKeyWith: {
+          Ref record = FindControlRecord(all[opener]);
+          if (record) {
+            hold[1] = DataOf<Ref>(record)[0];
+            Retain(hold[1]);
+            ReplaceControlRecords(all[opener], 0);
+            SetExecutingNamespace(hold[1]);
+          }
+          return ContinueAfter(all[k]);
+        }
         default: return ContinueAfter(all[k]);
       }
   }

@@ -67,3 +67,32 @@ Early
 Jump
       Jump
 11
+⍝⍝ :InEach takes element i of each array in turn
+      ⎕FX 'R←Zip;A;B' 'R←⍬' ':For A B :InEach (1 2 3)(10 20 30)' 'R←R,A+B' ':EndFor'
+Zip
+      Zip
+11 22 33
+      ⎕FX 'R←Bad2;A;B' 'R←⍬' ':For A B :InEach (1 2)(1 2 3)' 'R←R,A' ':EndFor'
+Bad2
+      Bad2
+LENGTH ERROR
+Bad2[2]:For A B :InEach (1 2)(1 2 3)
+|       ∧
+⍝⍝ :With runs its body in another namespace
+      ns←⎕NS ''
+      ns.v←42
+      ⎕FX 'R←InNs' ':With ns' 'x←v+1' ':EndWith' 'R←ns.x,⎕NC''v'''
+InNs
+      InNs
+43 0
+⍝⍝ :Hold with one thread runs its body; its tokens are checked
+      ⎕FX 'R←H1' ':Hold ''tok'' 1' 'R←''held''' ':EndHold'
+H1
+      H1
+held
+      ⎕FX 'R←H2' ':Hold 2 2⍴1' 'R←1' ':EndHold'
+H2
+      H2
+RANK ERROR
+H2[1]:Hold 2 2⍴1
+|              ∧
