@@ -26,13 +26,12 @@ namespace {
 
 // Primitive codes that this unit names.
 enum : uint32_t {
-  kCodeMatch = 30,
   kCodeRavel = 33,
   kCodeTable = 34,
   kCodeRoll = 38,
+  kCodeTranspose = 41,
   kCodeReverse = 42,
   kCodeReverseFirst = 43,
-  kCodeTranspose = 41,
   kCodeDecode = 45,
   kCodeEncode = 46,
   kCodeUnion = 52,

@@ -331,9 +331,8 @@ Ref CountBits(const Ref& array, const AxisLayout& l, const std::vector<uint32_t>
 }
 
 // +/ along rows of integers or binary64 numbers (the last axis, or any axis with one element per
-// cell after it): eight running sums per row, in 64-bit integers (a sum of fewer than 2*32 32-bit
-// integers cannot overflow them) or in binary64. An integer total that does not fit 32 bits is given
-// in binary64, as the restarted 32-bit kernel would give it.
+// cell after it). Integers are summed in 64 bits, which fewer than 2^32 32-bit integers cannot
+// overflow; binary64 numbers in eight running sums added pairwise at the end.
 template <class T, class Sum>
 void SumRows(const T* in, uint64_t rows, uint64_t length, Sum* totals) {
   for (uint64_t r = 0; r < rows; ++r) {
