@@ -203,6 +203,16 @@ Ref OuterProduct(const Ref& fn, const Ref& left, const Ref& right) {
   ItemCollector result(shape);
   const uint64_t nr = ElementCount(right);
   Temporaries hold;
+  const bool booleanLeft = KindOf(TypeWord(left)) == kKindSimple && ElementOf(TypeWord(left)) == kBool;
+  if (booleanLeft && ElementCount(left) > 2 && nr > 0) {
+    // A Boolean left argument: the operand is applied with 0 and with 1 only, and those rows reused.
+    hold[0] = AllocVector(kBool, 2);
+    DataOf<uint8_t>(hold[0])[0] = 0x40;  // 0 1
+    hold[1] = OuterProduct(fn, hold[0], right);
+    for (uint64_t i = 0; i < result.Count(); ++i)
+      result.Put(i, ElementAsScalar(hold[1], GetBit(DataOf<uint8_t>(left), i / nr) * nr + i % nr));
+    return result.Finish(hold[1]);
+  }
   for (uint64_t i = 0; i < result.Count(); ++i) {
     hold[0] = ElementAsScalar(left, i / nr);
     hold[1] = ElementAsScalar(right, i % nr);
