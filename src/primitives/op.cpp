@@ -455,7 +455,8 @@ Ref DecodeInverse(const Ref& base, const Ref& y) {
   Release(hold[0]);
   hold[0] = Reduce(Ref{kScalarCeiling}, hold[1], 0);
   Release(hold[1]);
-  if (Match(hold[0], RootWordAt(kRootScalarZero))) return CallPrimitive(kCodeEncode, RootWordAt(kRootEmptyNumericVector), y).value;
+  if (Match(hold[0], RootWordAt(kRootScalarZero)))
+    return CallPrimitive(kCodeEncode, RootWordAt(kRootEmptyNumericVector), y).value;
   hold[1] = CallPrimitive(kScalarLog, base, hold[0]).value;
   Release(hold[0]);
   hold[0] = CallPrimitive(kScalarFloor, 0, hold[1]).value;
@@ -551,7 +552,8 @@ Ref CellsOf(const Ref& array, uint32_t cellRank) {
   const std::vector<uint32_t> shape = ShapeOfArray(array);
   const uint32_t frameRank = static_cast<uint32_t>(shape.size()) - cellRank;
   if (cellRank == 0 && KindOf(TypeWord(array)) == kKindSimple) return Retained(array);
-  const std::vector<uint32_t> frame(shape.begin(), shape.begin() + frameRank), cell(shape.begin() + frameRank, shape.end());
+  const std::vector<uint32_t> frame(shape.begin(), shape.begin() + frameRank);
+  const std::vector<uint32_t> cell(shape.begin() + frameRank, shape.end());
   const uint64_t cellCount = Product(cell);
   SelectionPlan plan;
   plan.shape = cell;

@@ -522,9 +522,10 @@ Ref Windows(const Ref& fn, const Ref& array, const AxisLayout& l, uint64_t width
     if (Ref sums = RowSums(array, l, shape)) return sums;
   if (windows > 0 && width > 2)
     if (Ref slid = SlidingWindows(code, array, l, width, shape)) return slid;
-  Ref r = WithKernel(code, array, shape, [&](KernelRunner& run, const ScalarKernel& kernel, const uint8_t* in, uint8_t* out) {
+  auto windowPass = [&](KernelRunner& run, const ScalarKernel& kernel, const uint8_t* in, uint8_t* out) {
     return ReduceWindows(run, in, out, l, width, reversed, CombinesInAnyOrder(code, kernel));
-  });
+  };
+  Ref r = WithKernel(code, array, shape, windowPass);
   if (r) return r;
   return ReduceWindowsByItems(fn, array, l, width, reversed, shape);
 }
@@ -570,12 +571,12 @@ Ref AlternatingScan(uint32_t code, const Ref& array, uint32_t axis) {
   for (uint64_t i = 0; i < count; ++i) signs[i] = (i / l.inner) % l.length % 2 ? -1 : 1;
   const bool minus = code == kScalarMinus;
   hold[1] = CallPrimitive(minus ? kScalarTimes : kScalarPower, array, hold[0]).value;
-  hold[2] = minus ? kScalarPlus : kScalarTimes;
-  const AxisLayout m = LayoutOf(hold[1], axis);
-  Ref r = WithKernel(hold[2], hold[1], m.shape, [&](KernelRunner& run, const ScalarKernel&, const uint8_t* in, uint8_t* out) {
-    return ScanRunning(run, in, out, m);
-  });
-  return r ? r : ScanByItems(hold[2], hold[1], m);
+  const Ref combine = minus ? kScalarPlus : kScalarTimes;  // a primitive code, not a pocket
+  auto runningPass = [&](KernelRunner& run, const ScalarKernel&, const uint8_t* in, uint8_t* out) {
+    return ScanRunning(run, in, out, l);
+  };
+  Ref r = WithKernel(combine, hold[1], l.shape, runningPass);
+  return r ? r : ScanByItems(combine, hold[1], l);
 }
 
 Ref Scan(const Ref& fn, const Ref& array, uint32_t axis) {
@@ -586,10 +587,11 @@ Ref Scan(const Ref& fn, const Ref& array, uint32_t axis) {
   }
   const uint32_t code = PrimitiveCodeOf(fn);
   if (code == kScalarMinus || code == kScalarDivide) return AlternatingScan(code, array, axis);
-  Ref r = WithKernel(code, array, l.shape, [&](KernelRunner& run, const ScalarKernel& kernel, const uint8_t* in, uint8_t* out) {
+  auto scanPass = [&](KernelRunner& run, const ScalarKernel& kernel, const uint8_t* in, uint8_t* out) {
     if (kernel.input == kBool) return ScanBooleans(run, in, out, l);
     return CombinesInAnyOrder(code, kernel) ? ScanRunning(run, in, out, l) : ScanByPrefixes(run, in, out, l);
-  });
+  };
+  Ref r = WithKernel(code, array, l.shape, scanPass);
   return r ? r : ScanByItems(fn, array, l);
 }
 
