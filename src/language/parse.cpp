@@ -365,6 +365,7 @@ static bool IsDfnObject(Ref r) {
 }
 
 static void LocaliseInDfn(Ref entry);
+static void DopStep(Ref dop);
 static bool StatementEndStep(uint32_t boundaryEnd);
 static void RunLine();
 static bool IsDfnFrame(Ref frame);
@@ -846,6 +847,7 @@ static CallResult ApplySystemFunction(uint32_t code, const Ref& left, const Ref&
 
 static uint32_t NameClassOfValue(Ref value) {
   if (IsNamespaceObject(value)) return kNameNamespace;
+  if (IsDfnObject(value) && Words(value)[kDfnObjectKind] != 0) return kNameOperator;
   if (IsFunction(value)) return kNameFunction;
   return kNameVariable;
 }
@@ -1237,8 +1239,14 @@ static void NameStep(uint32_t index) {
       if (found && EntryClass(found) == kNameFunction) return FunctionItem(FunctionFromValue(EntryValue(found)));
       SIGNAL(kValueError);
     }
+    case kNameOperator: {
+      Ref op = EntryValue(entry);
+      if (!IsDfnObject(op)) SIGNAL(kNonceError);  // defined operators
+      Retain(op);
+      return DopStep(op);
+    }
     default:
-      SIGNAL(kNonceError);  // operators and object members are built by their own units
+      SIGNAL(kNonceError);  // object members are built by their own units
   }
 }
 
@@ -1777,9 +1785,15 @@ static void DfnLiteralStep(uint32_t tokenEnd, uint8_t code) {
   Cursor() = TokenBase() + open - 4;
   uint32_t kind = code - kStructDfnEnd;
   Ref dfn = MakeDfn(open, close, kind);
-  if (kind == 0) return FunctionItem(dfn);
-  if (kind == 1) return MonadicOperatorStep(dfn);
-  DyadicOperatorStep(dfn);
+  // A dop directly right of ← is the value assigned; anywhere else it takes its operands.
+  if (kind == 0 || ByteAt(Cursor() - 1) == kCodeAssign) return FunctionItem(dfn);
+  DopStep(dfn);
+}
+
+// A dop (counted) read in running code: an operator waiting for its operands.
+static void DopStep(Ref dop) {
+  if (Words(dop)[kDfnObjectKind] == 1) return MonadicOperatorStep(dop);
+  DyadicOperatorStep(dop);
 }
 
 // The dfn frame that ⍺, ⍵, ∇ and assignments refer to: the innermost one, unless a defined
