@@ -56,9 +56,8 @@ static void ExecutionFields(Ref, FieldRuns& out) {
 // dfn objects (same low type bits, without the frame flag) hold their stream, symbols and namespace.
 static void DfnFields(Ref r, FieldRuns& out) {
   if (!(TypeWord(r) & kDfnFrameFlag)) return out.Add(kDfnObjectStream, 3);
-  out.Add(kFrameLinkWord, kDfnAlphaAlpha - kFrameLinkWord + 1);  // link, ⍺, ⍵, ⍺⍺
-  out.Add(kExecCallerTokens, 1);
-  out.Add(kExecCallerSymbols, 4);                                // symbols, result, pending item, namespace
+  out.Add(kFrameLinkWord, kExecCallerTokens - kFrameLinkWord + 1);  // link, ⍺, ⍵, ⍺⍺, caller's stream
+  out.Add(kExecCallerSymbols, 4);  // symbols, error guard numbers, pending item, namespace
   out.Add(kDfnOmegaOmega, kDfnSelf - kDfnOmegaOmega + 1);        // ⍵⍵, caller left, caller right, ∇
   out.Add(kExecCallerState - 1, 1);                              // caller pending function
 }

@@ -30,11 +30,16 @@ class EvalTest : public HeapTest {
 
 TEST_F(EvalTest, RepeatedLinesLeaveNoGarbage) {
   ExecuteLine(U"a←1 ⋄ b←2.5 ⋄ s←'text'");
+  ExecuteLine(U"⎕FX 'R←T X;i' 'R←0' ':For i :In X' ':Trap 11' 'R←R+÷i' ':Case 11' 'R←R' ':EndTrap' ':EndFor'");
   const char32_t* lines[] = {
       U"x←a 1 b 2 a 3",        U"y←a 'x' (1 2) s",  U"z←⍎'a b a'",         U"(p q)←10 20",
       U"⍎'⍎''1 2 3'''",        U"undefined_name",   U"1 2 +",             U"⎕SIGNAL 500",
       U"x←1;2",                U"n←⎕NS ''",         U"n.v←a b",           U"f←⊢ ⋄ f 3",
       U"'x' ⎕SIGNAL 11",       U"⎕IO←0 ⋄ ⎕IO←1",     U"[1]",               U"+..×",
+      // Calls: dfns (with locals, guards, tail calls, errors that cut frames back), operators
+      // running dfns, defined functions with control structures and traps.
+      U"{x←⍵ ⋄ ⍵=0:x ⋄ ∇⍵-1}5", U"{÷⍵}0",            U"{0::⍵ ⋄ ÷⍵}0",      U"{⍵+1}¨1 2 3",
+      U"T 0 1 2",              U"T 'a'",            U"-{⍺⍺ ⍵}1",          U"{1 2:3}0",
   };
   for (const char32_t* line : lines) {
     SCOPED_TRACE(std::u32string(line).size());
