@@ -911,6 +911,7 @@ static CallResult Assign(const Ref& target, const Ref& value) {
 
 static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right);
 static bool IsDfnCall(Ref fn);
+static bool IsTradfnCall(Ref fn);
 static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref& right);
 static void StartDefinedCall();
 
@@ -1013,7 +1014,7 @@ static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right
     if (fn <= kLastSystemFunctionCode) return ApplySystemFunction(fn, left, right);
     SIGNAL(kSyntaxError);
   }
-  if (IsDfnCall(fn) || IsTradfn(fn)) return RunDefinedForNative(fn, left, right);
+  if (IsDfnCall(fn) || IsTradfnCall(fn)) return RunDefinedForNative(fn, left, right);
   if (IsDerived(fn)) return ApplyDerived(fn, left, right);
   SIGNAL(kNonceError);  // traditional functions are called by their own unit
 }
@@ -1033,7 +1034,7 @@ static Applied ApplyPending() {
     StartExecute(dyadic);
     return Applied::Later;
   }
-  if (IsDfnCall(fn) || IsTradfn(fn)) {
+  if (IsDfnCall(fn) || IsTradfnCall(fn)) {
     StartDefinedCall();
     return Applied::Later;
   }
@@ -1241,7 +1242,6 @@ static void NameStep(uint32_t index) {
     }
     case kNameOperator: {
       Ref op = EntryValue(entry);
-      if (!IsDfnObject(op)) SIGNAL(kNonceError);  // defined operators
       Retain(op);
       return DopStep(op);
     }
@@ -1594,9 +1594,12 @@ static void LocaliseHeaderName(Ref fn, uint32_t item, uint32_t nameClass, Ref va
   LocaliseName(BoundEntry(index), nameClass, value);
 }
 
-static void LocaliseFunctionNames(const Ref& fn, const Ref& alpha, const Ref& omega) {
-  for (uint32_t i = TradfnLocalCount(fn); i-- > 0;) {
-    uint32_t code = TradfnHeaderValue(fn, kHeaderFirstLocal + i);
+// The function of the frame on top, read again after anything that allocates (compaction moves it).
+static Ref RunningFunction() { return Words(CurrentFrame())[kExecFunction]; }
+
+static void LocaliseFunctionNames(const Ref& alpha, const Ref& omega) {
+  for (uint32_t i = TradfnLocalCount(RunningFunction()); i-- > 0;) {
+    uint32_t code = TradfnHeaderValue(RunningFunction(), kHeaderFirstLocal + i);
     if (code == kNoHeaderName) continue;
     if (code >= kSystemLocal) {
       Temporaries hold;
@@ -1606,16 +1609,16 @@ static void LocaliseFunctionNames(const Ref& fn, const Ref& alpha, const Ref& om
       LocaliseName(BoundEntry(code), kNameUndefined, 0);
     }
   }
-  for (uint32_t n = TradfnLineCount(fn); n >= 1; --n) {
-    uint32_t label = HeaderField16(TradfnLine(fn, n), kHeaderLabel);
+  for (uint32_t n = TradfnLineCount(RunningFunction()); n >= 1; --n) {
+    uint32_t label = HeaderField16(TradfnLine(RunningFunction(), n), kHeaderLabel);
     if (label == kNoLabel) continue;
     Temporaries hold;
     hold[0] = MakeIntScalar(static_cast<int32_t>(n));
     LocaliseName(BoundEntry(label), kNameLabel, hold[0]);
   }
-  LocaliseHeaderName(fn, kHeaderRightName, omega ? kNameVariable : kNameUndefined, omega);
-  LocaliseHeaderName(fn, kHeaderLeftName, alpha ? kNameVariable : kNameUndefined, alpha);
-  LocaliseHeaderName(fn, kHeaderResultName, kNameUndefined, 0);
+  LocaliseHeaderName(RunningFunction(), kHeaderRightName, omega ? kNameVariable : kNameUndefined, omega);
+  LocaliseHeaderName(RunningFunction(), kHeaderLeftName, alpha ? kNameVariable : kNameUndefined, alpha);
+  LocaliseHeaderName(RunningFunction(), kHeaderResultName, kNameUndefined, 0);
 }
 
 static void LeaveTradfn();
@@ -1633,13 +1636,25 @@ static void StartTradfnLine(uint32_t n) {
   StartStream();
 }
 
-// Enters a defined function: `fn` root-held; ⍺ and ⍵ counted references taken over (0 when absent).
-static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega) {
+// An operand of a defined operator becomes the value of its header name: a function (a primitive
+// as its wrapper) or an array.
+static void LocaliseOperand(uint32_t item, Ref operand) {
+  Temporaries hold;
+  Retain(operand);
+  bool function = IsFunction(operand);
+  hold[0] = function ? FunctionAsValue(operand) : operand;
+  LocaliseHeaderName(RunningFunction(), item, function ? kNameFunction : kNameVariable, hold[0]);
+}
+
+// Enters a defined function, or a defined operator's derived function: `call` root-held; ⍺ and ⍵
+// counted references taken over (0 when absent).
+static void EnterTradfn(const Ref& call, Ref alpha, Ref omega) {
   Temporaries hold;
   hold[0] = alpha;
   hold[1] = omega;
+  Ref fn = IsDerived(call) ? Words(call)[4] : call;
   uint32_t descriptor = TradfnHeaderValue(fn, kHeaderDescriptor);
-  if (descriptor & kHeaderLeftOperand) SIGNAL(kNonceError);  // defined operators
+  if (bool(descriptor & kHeaderLeftOperand) != IsDerived(call)) SIGNAL(kSyntaxError);  // an operator needs operands
   if (alpha && !(descriptor & kHeaderLeft)) SignalTakesNoLeft();
   if (!alpha && (descriptor & kHeaderLeft) && !(descriptor & kHeaderLeftOptional)) SignalNeedsLeft();
   if (omega && !(descriptor & kHeaderRight)) SIGNAL(kSyntaxError);
@@ -1647,6 +1662,7 @@ static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega) {
   Ref frame = NewFrame(kFrameExecution, kExecutionRunning);
   hold[2] = frame;
   SaveCaller(frame);
+  fn = IsDerived(call) ? Words(call)[4] : call;  // read again: the allocation may have moved it
   Words(frame)[kExecFunction] = fn;
   Retain(fn);
   PushFrame(hold.Take(2));
@@ -1657,15 +1673,19 @@ static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega) {
   Tokens() = TradfnLine(fn, 0);
   Retain(Tokens());
   Cursor() = StreamFirstToken();
-  LocaliseFunctionNames(Words(CurrentFrame())[kExecFunction], hold[0], hold[1]);
+  LocaliseFunctionNames(hold[0], hold[1]);
+  if (IsDerived(call)) {
+    LocaliseOperand(kHeaderLeftOperandName, Words(call)[3]);
+    if (descriptor & kHeaderRightOperand) LocaliseOperand(kHeaderRightOperandName, Words(call)[5]);
+  }
   StartTradfnLine(1);
 }
 
 // The function on top returns: the value of its result name (if any) goes to the caller.
 static void LeaveTradfn() {
-  Ref frame = CurrentFrame();
-  Ref fn = Words(frame)[kExecFunction];
+  Ref fn = RunningFunction();
   Temporaries hold;
+  bool shy = (TradfnHeaderValue(fn, kHeaderDescriptor) & kHeaderShyResult) != 0;
   uint32_t resultIndex = TradfnHeaderValue(fn, kHeaderResultName);
   if (resultIndex != kNoHeaderName) {
     Ref entry = BoundEntry(resultIndex);
@@ -1674,7 +1694,6 @@ static void LeaveTradfn() {
       Retain(hold[0]);
     }
   }
-  bool shy = (TradfnHeaderValue(fn, kHeaderDescriptor) & kHeaderShyResult) != 0;
   hold[1] = PopFrame();
   ClearRegisters();
   if (FrameClassOf(CurrentFrame()) == kFrameLocalisation) CutBackTo(FrameBelow(CurrentFrame()));
@@ -1737,6 +1756,8 @@ static bool IsDfnFrame(Ref frame) { return (TypeWord(frame) & kDfnFrameFlag) != 
 static bool IsDfnCall(Ref fn) {
   return IsDfnObject(fn) || (IsDerived(fn) && IsDfnObject(Words(fn)[4]));
 }
+// A defined function, or a derived function whose operator is a defined operator.
+static bool IsTradfnCall(Ref fn) { return IsTradfn(fn) || (IsDerived(fn) && IsTradfn(Words(fn)[4])); }
 
 static uint32_t MatchingDfnOpen(uint32_t close) {
   int depth = 0;
@@ -1790,10 +1811,12 @@ static void DfnLiteralStep(uint32_t tokenEnd, uint8_t code) {
   DopStep(dfn);
 }
 
-// A dop (counted) read in running code: an operator waiting for its operands.
-static void DopStep(Ref dop) {
-  if (Words(dop)[kDfnObjectKind] == 1) return MonadicOperatorStep(dop);
-  DyadicOperatorStep(dop);
+// A dop or defined operator (counted) read in running code: an operator waiting for its operands.
+static void DopStep(Ref op) {
+  bool dyadic = IsTradfn(op) ? (TradfnHeaderValue(op, kHeaderDescriptor) & kHeaderRightOperand) != 0
+                             : Words(op)[kDfnObjectKind] == 2;
+  if (dyadic) return DyadicOperatorStep(op);
+  MonadicOperatorStep(op);
 }
 
 // The dfn frame that ⍺, ⍵, ∇ and assignments refer to: the innermost one, unless a defined
@@ -1912,7 +1935,7 @@ static void StartDefinedCall() {
   hold[2] = omega;
   hold.Take(1);
   hold.Take(2);
-  if (IsTradfn(hold[0])) EnterTradfn(hold[0], alpha, omega);
+  if (IsTradfnCall(hold[0])) EnterTradfn(hold[0], alpha, omega);
   else if (IsTailCall(hold[0])) RunDfnInFrame(hold[0], alpha, omega);
   else EnterDfn(hold[0], alpha, omega);
 }
@@ -2058,7 +2081,13 @@ static void DfnNameStep() {
       Retain(right);
       return FunctionItem(MakeDerived(left, self, right));
     }
-    default: SIGNAL(kNonceError);  // ∇∇
+    default: {
+      // ∇∇: the operator itself, waiting for operands.
+      Ref self = w[kDfnSelf];
+      if (Words(self)[kDfnObjectKind] == 0) SIGNAL(kSyntaxError);
+      Retain(self);
+      return DopStep(self);
+    }
   }
 }
 
@@ -2094,7 +2123,7 @@ static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref&
   Retain(left);
   Retain(right);
   Ref stop = CurrentFrame();
-  if (IsTradfn(fn)) EnterTradfn(fn, left, right);
+  if (IsTradfnCall(fn)) EnterTradfn(fn, left, right);
   else EnterDfn(fn, left, right);
   struct DepthCount {
     DepthCount() { ++g_nativeDepth; }
@@ -2682,7 +2711,15 @@ static std::u32string FunctionText(Ref fn) {
   uint32_t op = w[4];
   if (op == 0) return FunctionText(left);
   if (op == kCodeIndex) return FunctionText(left) + U"[" + OperandText(right, true) + U"]";
-  if (IsRef(op)) return (left ? OperandText(left, false) : U"") + DfnText(op) + (right ? OperandText(right, true) : U"");
+  if (IsRef(op)) {
+    std::u32string name = IsDfnObject(op) ? DfnText(op) : U"";
+    if (IsTradfn(op)) {
+      Ref names = Words(op)[kTradfnNames];
+      uint32_t index = TradfnHeaderValue(op, kHeaderFunctionName);
+      if (index < SymbolCount(names)) name = EntryName(SymbolAt(names, index));
+    }
+    return (left ? OperandText(left, false) : U"") + name + (right ? OperandText(right, true) : U"");
+  }
   if (op == kCodeProductDot && left == kCodeJot) return U"∘." + OperandText(right, true);
   std::u32string text = left ? OperandText(left, false) : U"";
   text += OperatorText(op);

@@ -197,10 +197,13 @@ void InstallInterruptHandler() {
 
 namespace {
 
+// What the reports say of one frame, read before anything is allocated (an allocation may move the
+// frames): its depth in the chain, and the texts and numbers about it.
 struct ReportedFrame {
-  Ref frame;
+  uint32_t depth;
   std::u32string name;
   uint32_t line;
+  std::u32string callerNamespace;
 };
 
 bool IsFunctionFrame(Ref f) {
@@ -222,24 +225,32 @@ bool HoldsStream(Ref fn, Ref stream) {
   return false;
 }
 
+Ref FrameAtDepth(uint32_t depth) {
+  Ref f = CurrentFrame();
+  for (uint32_t d = 0; d < depth; ++d) f = FrameBelow(f);
+  return f;
+}
+
 std::vector<ReportedFrame> ReportedFrames() {
   std::vector<ReportedFrame> out;
-  std::vector<size_t> pendingDfns;  // dfns waiting for the function whose text holds them
-  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
+  std::vector<std::pair<size_t, Ref>> pendingDfns;  // dfns waiting for the function whose text holds them
+  uint32_t depth = 0;
+  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f), ++depth) {
+    if (!IsDfnFrameOf(f) && !IsFunctionFrame(f)) continue;
+    std::u32string caller = DisplayName(Words(f)[kExecCallerNamespace]);
     if (IsDfnFrameOf(f)) {
-      pendingDfns.push_back(out.size());
-      out.push_back({f, U"", 0});
-    } else if (IsFunctionFrame(f)) {
-      Ref fn = Words(f)[kExecFunction];
-      for (size_t i : pendingDfns) {
-        Ref stream = Words(Words(out[i].frame)[kDfnSelf])[kDfnObjectStream];
-        if (!HoldsStream(fn, stream)) continue;
-        out[i].name = FunctionName(fn);
-        out[i].line = Words(f)[kExecLineNumber];
-      }
-      pendingDfns.clear();
-      out.push_back({f, FunctionName(fn), Words(f)[kExecLineNumber]});
+      pendingDfns.emplace_back(out.size(), Words(Words(f)[kDfnSelf])[kDfnObjectStream]);
+      out.push_back({depth, U"", 0, caller});
+      continue;
     }
+    Ref fn = Words(f)[kExecFunction];
+    for (auto [index, stream] : pendingDfns) {
+      if (!HoldsStream(fn, stream)) continue;
+      out[index].name = FunctionName(fn);
+      out[index].line = Words(f)[kExecLineNumber];
+    }
+    pendingDfns.clear();
+    out.push_back({depth, FunctionName(fn), Words(f)[kExecLineNumber], caller});
   }
   return out;
 }
@@ -248,9 +259,6 @@ Ref TextReport(const std::function<std::u32string(const ReportedFrame&)>& text) 
   std::vector<ReportedFrame> frames = ReportedFrames();
   return MakeNested({static_cast<uint32_t>(frames.size())}, [&](uint64_t i) { return MakeText(text(frames[i])); });
 }
-
-// The namespace each reported function was called from.
-Ref CallerNamespace(const ReportedFrame& r) { return Words(r.frame)[kExecCallerNamespace]; }
 
 }  // namespace
 
@@ -267,11 +275,11 @@ Ref QuadSI() {
 }
 
 Ref QuadXSI() {
-  return TextReport([](const ReportedFrame& r) { return DisplayName(CallerNamespace(r)) + U"." + r.name; });
+  return TextReport([](const ReportedFrame& r) { return r.callerNamespace + U"." + r.name; });
 }
 
 Ref QuadNSI() {
-  return TextReport([](const ReportedFrame& r) { return DisplayName(CallerNamespace(r)); });
+  return TextReport([](const ReportedFrame& r) { return r.callerNamespace; });
 }
 
 Ref QuadLC() {
@@ -289,39 +297,44 @@ Ref QuadRSI() {
     Retain(zilde);
     return zilde;
   }
-  Temporaries hold;
-  hold[0] = AllocVector(kRefElement, static_cast<uint32_t>(frames.size()));
+  Ref result = AllocVector(kRefElement, static_cast<uint32_t>(frames.size()));
   for (size_t i = 0; i < frames.size(); ++i) {
-    Ref ns = CallerNamespace(frames[i]);
+    Ref ns = Words(FrameAtDepth(frames[i].depth))[kExecCallerNamespace];
     Retain(ns);
-    DataOf<Ref>(hold[0])[i] = ns;
+    DataOf<Ref>(result)[i] = ns;
   }
-  return hold.Take(0);
+  return result;
 }
 
 // ⎕STACK: one row per described frame: the frame's function (the shared placeholder, the empty
 // numeric vector, where there is none) and its text.
 Ref QuadSTACK() {
   struct Row {
-    Ref function;
+    uint32_t depth;
+    bool function;  // the frame's function goes in the first column
     std::u32string text;
   };
   std::vector<Row> rows;
-  Ref placeholder = RootWordAt(kRootEmptyNumericVector);
-  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f)) {
+  uint32_t depth = 0;
+  for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f), ++depth) {
     uint32_t c = FrameClassOf(f), sub = FrameSubTypeOf(f);
-    if (IsFunctionFrame(f)) rows.push_back({Words(f)[kExecFunction], U" "});
-    else if (IsDfnFrameOf(f)) rows.push_back({Words(f)[kDfnSelf], U" "});
-    else if (c == kFrameExecution && sub == kExecutionEvaluatedInput) rows.push_back({placeholder, U"⎕"});
-    else if (c == kFrameExecution && sub == kExecutionExecute) rows.push_back({placeholder, U"⍎"});
-    else if (c == kFrameImmediate) rows.push_back({placeholder, U"*"});
+    if (IsFunctionFrame(f) || IsDfnFrameOf(f)) rows.push_back({depth, true, U" "});
+    else if (c == kFrameExecution && sub == kExecutionEvaluatedInput) rows.push_back({depth, false, U"⎕"});
+    else if (c == kFrameExecution && sub == kExecutionExecute) rows.push_back({depth, false, U"⍎"});
+    else if (c == kFrameImmediate) rows.push_back({depth, false, U"*"});
   }
   uint32_t count = static_cast<uint32_t>(rows.size());
   Temporaries hold;
   hold[0] = AllocMatrix(kRefElement, count, 2);
   for (uint32_t r = 0; r < count; ++r) {
-    Retain(rows[r].function);
-    DataOf<Ref>(hold[0])[2 * r] = rows[r].function;
+    Ref f = FrameAtDepth(rows[r].depth);
+    Ref function = !rows[r].function ? RootWordAt(kRootEmptyNumericVector)
+                   : IsDfnFrameOf(f)  ? Words(f)[kDfnSelf]
+                                      : Words(f)[kExecFunction];
+    Retain(function);
+    DataOf<Ref>(hold[0])[2 * r] = function;
+  }
+  for (uint32_t r = 0; r < count; ++r) {
     Ref text = MakeText(rows[r].text);
     DataOf<Ref>(hold[0])[2 * r + 1] = text;
   }

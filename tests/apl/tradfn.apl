@@ -92,3 +92,17 @@ SI
 
       ⍴⎕LC
 0
+⍝⍝ Defined operators take their operands by the names in the header
+      ⎕FX 'R←(F TWICE) X' 'R←F F X'
+TWICE
+      -TWICE 5
+5
+      {⍵×2}TWICE 3
+12
+      ⎕FX 'R←(F AT G) X' 'R←(F X) G X'
+AT
+      - AT + 3
+0
+      f←⌽TWICE
+      f 1 2 3
+1 2 3
