@@ -4,6 +4,7 @@
 
 #include "heap_fixture.h"
 #include "host/aplmain.h"
+#include "language/dmx.h"
 #include "language/parse.h"
 #include "language/scan.h"
 #include "language/space.h"
@@ -56,6 +57,25 @@ TEST_F(EvalTest, ErrorsLeaveOnlyTheImmediateFrame) {
   EXPECT_EQ(FrameClassOf(CurrentFrame()), kFrameImmediate);
   EXPECT_EQ(WorkingSlot(kSlotTokens), 0u);
   for (uint32_t slot = kSlotLeft; slot <= kSlotPendingItem; ++slot) EXPECT_EQ(WorkingSlot(slot), 0u) << slot;
+}
+
+// Deep calls in a small workspace compact it again and again while frames are made and dropped:
+// nothing a call holds may be read from where it stood before an allocation.
+TEST_F(EvalTest, CompactionDuringDeepCalls) {
+  Reset(kMinimumWorkspaceBytes);
+  SetUp();
+  Startup().diagnosticBits = kDiagCheckAfterCompaction;
+  ExecuteLine(U"g←100000⍴0.5");  // freed below the function, so that compaction moves it
+  ExecuteLine(U"⎕FX 'R←D N;L' 'L←N⍴0.5' ':If N=0' 'R←0' ':Else' 'R←1+D N-1' ':EndIf'");
+  ExecuteLine(U"⎕EX 'g'");
+  ExecuteLine(U"ok←(600≡D 600),(2000≡{⍵=0:0 ⋄ 1+∇⍵-1}2000),600≡{x←⍵⍴0.5 ⋄ ⍵=0:0 ⋄ 1+∇⍵-1}600");
+  Startup().diagnosticBits = 0;
+  Ref ok = EntryValue(LookupName(U"ok", LookupMode::Find));
+  ASSERT_TRUE(IsRef(ok));
+  std::vector<int64_t> flags;
+  ASSERT_TRUE(ReadIntegers(ok, flags));
+  EXPECT_EQ(flags, (std::vector<int64_t>{1, 1, 1}));
+  CheckHeapConsistency();
 }
 
 // Frames saved while a compaction runs hold offsets and flags beside their references; a long line
