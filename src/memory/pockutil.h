@@ -140,6 +140,7 @@ inline uint64_t DataWords(ElementType type, uint64_t count) {
 }
 
 [[noreturn]] void SignalArrayTooLarge();
+[[noreturn]] void SystemError(int code);  // memory3: an aplcore and exit code 3
 
 // The size of an array pocket in words. LIMIT ERROR when it cannot be represented.
 inline uint32_t ArrayWords(ElementType type, uint32_t rank, uint64_t count) {
@@ -196,7 +197,11 @@ struct FieldRuns {
     uint32_t fields;
     uint32_t stride;
   } runs[4];
-  void Add(uint32_t firstWord, uint32_t fields, uint32_t stride = 1) { runs[count++] = {firstWord, fields, stride}; }
+  // A layout with more runs than the record holds is a fault of the layout's unit: system error 11.
+  void Add(uint32_t firstWord, uint32_t fields, uint32_t stride = 1) {
+    if (count == 4) SystemError(11);
+    runs[count++] = {firstWord, fields, stride};
+  }
 };
 
 // Calls visit(field) for every reference field of a pocket (see ChildFields below).
