@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "host/aplmain.h"
+#include "language/space.h"
 #include "memory/memory1.h"
 #include "memory/memory2.h"
 #include "memory/pockutil.h"
@@ -64,6 +66,23 @@ class HeapTest : public ::testing::Test {
     return r;
   }
   static bool IsFreeBlock(uint32_t offset, uint32_t words) { return SizeWord(offset) == static_cast<int32_t>(words); }
+};
+
+// A fresh workspace with every unit started, for tests that run APL lines: values are not displayed
+// and error displays go nowhere.
+class InterpreterTest : public HeapTest {
+ protected:
+  void SetUp() override {
+    HeapTest::SetUp();
+    Startup().startupFlags = 0;
+    Startup().sessionOutputFd = -1;
+    InitialiseModules();
+  }
+  void TearDown() override {
+    Startup().sessionOutputFd = 1;
+    HeapTest::TearDown();
+  }
+  static Ref ValueOf(const char32_t* name) { return EntryValue(LookupName(name, LookupMode::Find)); }
 };
 
 }  // namespace vantor::test

@@ -12,19 +12,7 @@
 namespace vantor::test {
 namespace {
 
-class ArithTest : public HeapTest {
- protected:
-  void SetUp() override {
-    HeapTest::SetUp();
-    Startup().startupFlags = 0;      // values are not displayed
-    Startup().sessionOutputFd = -1;  // error displays go nowhere
-    InitialiseModules();
-  }
-  void TearDown() override {
-    Startup().sessionOutputFd = 1;
-    HeapTest::TearDown();
-  }
-  static Ref ValueOf(const char32_t* name) { return EntryValue(LookupName(name, LookupMode::Find)); }
+class ArithTest : public InterpreterTest {
 };
 
 TEST_F(ArithTest, PervadesA100000DeepValue) {

@@ -15,18 +15,7 @@
 namespace vantor::test {
 namespace {
 
-class EvalTest : public HeapTest {
- protected:
-  void SetUp() override {
-    HeapTest::SetUp();
-    Startup().startupFlags = 0;      // values are not displayed
-    Startup().sessionOutputFd = -1;  // error displays go nowhere
-    InitialiseModules();
-  }
-  void TearDown() override {
-    Startup().sessionOutputFd = 1;
-    HeapTest::TearDown();
-  }
+class EvalTest : public InterpreterTest {
 };
 
 TEST_F(EvalTest, RepeatedLinesLeaveNoGarbage) {

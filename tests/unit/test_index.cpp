@@ -15,18 +15,8 @@
 namespace vantor::test {
 namespace {
 
-class IndexTest : public HeapTest {
+class IndexTest : public InterpreterTest {
  protected:
-  void SetUp() override {
-    HeapTest::SetUp();
-    Startup().startupFlags = 0;      // values are not displayed
-    Startup().sessionOutputFd = -1;  // error displays go nowhere
-    InitialiseModules();
-  }
-  void TearDown() override {
-    Startup().sessionOutputFd = 1;
-    HeapTest::TearDown();
-  }
   static Ref Entry(const char32_t* name) { return LookupName(name, LookupMode::Find); }
   static Ref Value(const char32_t* name) { return EntryValue(Entry(name)); }
   // True when the variables hold matching values.

@@ -13,18 +13,8 @@
 namespace vantor::test {
 namespace {
 
-class SearchTableTest : public HeapTest {
+class SearchTableTest : public InterpreterTest {
  protected:
-  void SetUp() override {
-    HeapTest::SetUp();
-    Startup().startupFlags = 0;
-    Startup().sessionOutputFd = -1;
-    InitialiseModules();
-  }
-  void TearDown() override {
-    Startup().sessionOutputFd = 1;
-    HeapTest::TearDown();
-  }
   template <class T>
   static Ref VectorOf(ElementType type, const std::vector<T>& values) {
     Ref r = AllocVector(type, static_cast<uint32_t>(values.size()));

@@ -10,18 +10,8 @@
 namespace vantor::test {
 namespace {
 
-class StructureTest : public HeapTest {
+class StructureTest : public InterpreterTest {
  protected:
-  void SetUp() override {
-    HeapTest::SetUp();
-    Startup().startupFlags = 0;
-    Startup().sessionOutputFd = -1;
-    InitialiseModules();
-  }
-  void TearDown() override {
-    Startup().sessionOutputFd = 1;
-    HeapTest::TearDown();
-  }
 
   // A one-item nested vector around another, `levels` times, around the vector `innermost`.
   static Ref DeepChain(uint32_t levels, int32_t innermost) {
