@@ -21,6 +21,12 @@ static constexpr char kUnit[] = "fixapfns";
 
 bool IsTradfn(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindDefinedFunction; }
 
+std::u32string TradfnName(Ref fn) {
+  uint32_t index = TradfnHeaderValue(fn, kHeaderFunctionName);
+  Ref names = Words(fn)[kTradfnNames];
+  return index < SymbolCount(names) ? EntryName(SymbolAt(names, index)) : U"";
+}
+
 // ---- The header --------------------------------------------------------------------------------
 
 namespace {

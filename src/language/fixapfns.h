@@ -65,6 +65,9 @@ inline uint32_t TradfnLocalCount(Ref fn) {
   return static_cast<uint32_t>(ElementCount(Words(fn)[kTradfnHeader])) - kHeaderFirstLocal;
 }
 
+// The function's name, as its header gives it.
+std::u32string TradfnName(Ref fn);
+
 // Fixes a function from its lines and binds it to its name in the executing namespace. Returns 0
 // on success; otherwise the index (origin 0) of the line that could not be tokenised, or 0 with
 // `invalid` set when the lines do not form a function (bad header, limits, a name in use for

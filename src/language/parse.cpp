@@ -315,6 +315,17 @@ static uint32_t StatementEndFrom(uint32_t from) {
   return statementEnd;
 }
 
+// Moves on to the statement after the current one (after the ⋄ that ends it); false at the end of
+// the stream.
+static bool NextStatement() {
+  uint32_t end = Tokens() + g_level.statementEnd;
+  if (end >= StreamEnd()) return false;
+  uint32_t next = StatementEndFrom(end + 3);
+  g_level.statementEnd = next - Tokens();
+  Cursor() = next;
+  return true;
+}
+
 // Positions the cursor at the end of the first statement of the current stream.
 static void StartStream() {
   uint32_t end = StatementEndFrom(StreamFirstToken() + 1);
@@ -1709,14 +1720,7 @@ static void TradfnStatementDone(bool shy) {
     g_branchPending = false;
     return StartTradfnLine(g_branchLine);
   }
-  uint32_t end = Tokens() + g_level.statementEnd;
-  if (end < StreamEnd()) {
-    uint32_t next = StatementEndFrom(end + 3);
-    g_level.statementEnd = next - Tokens();
-    Cursor() = next;
-    return;
-  }
-  StartTradfnLine(Words(CurrentFrame())[kExecLineNumber] + 1);
+  if (!NextStatement()) StartTradfnLine(Words(CurrentFrame())[kExecLineNumber] + 1);
 }
 
 // A niladic defined function named in running code is called at once; its result is a value.
@@ -1955,7 +1959,7 @@ static void LeaveDfn(Ref result) {
   SIGNAL_MESSAGE(error, U"Boolean singleton value required");
 }
 
-// A guard's condition: a single Boolean.
+// A guard's or a control structure's condition: a single Boolean.
 static bool GuardHolds(Ref value) {
   if (value == RootWordAt(kRootScalarOne)) return true;  // what comparisons give
   if (value == RootWordAt(kRootScalarZero)) return false;
@@ -2237,14 +2241,7 @@ static void EnterKeyword(const KeywordAt& k) {
 static void ContinueAfter(const KeywordAt& k) {
   GoToStatement(k.line, k.r);
   if (!IsRunningTradfn(CurrentFrame())) return;
-  uint32_t end = Tokens() + g_level.statementEnd;
-  if (end < StreamEnd()) {
-    uint32_t next = StatementEndFrom(end + 3);
-    g_level.statementEnd = next - Tokens();
-    Cursor() = next;
-    return;
-  }
-  StartTradfnLine(k.line + 1);
+  if (!NextStatement()) StartTradfnLine(k.line + 1);
 }
 
 // ---- The control-state stack: records of the active :For and :Select structures.
@@ -2416,8 +2413,6 @@ static void NextFor(const std::vector<KeywordAt>& all, size_t opener, size_t clo
   ContinueAfter(all[opener]);
 }
 
-static bool ConditionHolds(Ref value) { return GuardHolds(value); }
-
 // After a false condition at keyword k: the next :OrIf, :ElseIf or :Else of the structure, or its
 // end. :AndIf clauses of the failed branch are passed over.
 static void SkipFalseBranch(const std::vector<KeywordAt>& all, size_t k) {
@@ -2500,7 +2495,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
   switch (code) {
     case kKeyIf:
     case kKeyWhile:
-      if (ConditionHolds(hold[0])) return code == kKeyIf ? TakeTrueBranch(all, k) : ContinueAfter(all[k]);
+      if (GuardHolds(hold[0])) return code == kKeyIf ? TakeTrueBranch(all, k) : ContinueAfter(all[k]);
       if (code == kKeyIf) return SkipFalseBranch(all, k);
       return ContinueAfter(all[CloserOf(all, k)]);
     case kKeyElseIf:
@@ -2510,7 +2505,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
         if (code == kKeyElseIf) return ContinueAfter(all[CloserOf(all, OpenerOf(all, k))]);
         SIGNAL(kSyntaxError);
       }
-      return ConditionHolds(hold[0]) ? TakeTrueBranch(all, k) : SkipFalseBranch(all, k);
+      return GuardHolds(hold[0]) ? TakeTrueBranch(all, k) : SkipFalseBranch(all, k);
     case kKeyElse: {
       // Reached from a branch or case that ran (or the end of a :Trap body): the structure is done.
       size_t opener = OpenerOf(all, k);
@@ -2519,7 +2514,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
     }
     case kKeyRepeat: return ContinueAfter(all[k]);
     case kKeyUntil:
-      if (ConditionHolds(hold[0])) return ContinueAfter(all[k]);
+      if (GuardHolds(hold[0])) return ContinueAfter(all[k]);
       return ContinueAfter(all[OpenerOf(all, k)]);
     case kKeyFor: return StartFor(all, k, boundaryR, hold[0]);
     case kKeySelect:
@@ -2712,12 +2707,7 @@ static std::u32string FunctionText(Ref fn) {
   if (op == 0) return FunctionText(left);
   if (op == kCodeIndex) return FunctionText(left) + U"[" + OperandText(right, true) + U"]";
   if (IsRef(op)) {
-    std::u32string name = IsDfnObject(op) ? DfnText(op) : U"";
-    if (IsTradfn(op)) {
-      Ref names = Words(op)[kTradfnNames];
-      uint32_t index = TradfnHeaderValue(op, kHeaderFunctionName);
-      if (index < SymbolCount(names)) name = EntryName(SymbolAt(names, index));
-    }
+    std::u32string name = IsDfnObject(op) ? DfnText(op) : IsTradfn(op) ? TradfnName(op) : U"";
     return (left ? OperandText(left, false) : U"") + name + (right ? OperandText(right, true) : U"");
   }
   if (op == kCodeProductDot && left == kCodeJot) return U"∘." + OperandText(right, true);
@@ -2769,14 +2759,7 @@ static bool DeliverStatementValue(bool shy) {
     if (Left() && !shy) DisplayValue(Left());
     Release(Left());
   }
-  // The next statement starts after the ⋄ that ended this one.
-  uint32_t end = Tokens() + g_level.statementEnd;
-  if (end < StreamEnd()) {
-    uint32_t next = StatementEndFrom(end + 3);
-    g_level.statementEnd = next - Tokens();
-    Cursor() = next;
-    return false;
-  }
+  if (NextStatement()) return false;
   if (FrameClassOf(CurrentFrame()) == kFrameExecution) {
     LeaveExecutionLevel();
     return false;

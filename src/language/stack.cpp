@@ -11,7 +11,6 @@
 
 #include "language/dmx.h"
 #include "language/fixapfns.h"
-#include "language/scan.h"
 #include "language/shadow.h"
 #include "language/space.h"
 #include "language/trap.h"
@@ -212,12 +211,6 @@ bool IsFunctionFrame(Ref f) {
 }
 bool IsDfnFrameOf(Ref f) { return (TypeWord(f) & kDfnFrameFlag) != 0; }
 
-std::u32string FunctionName(Ref fn) {
-  uint32_t index = TradfnHeaderValue(fn, kHeaderFunctionName);
-  Ref names = Words(fn)[kTradfnNames];
-  return index < SymbolCount(names) ? EntryName(SymbolAt(names, index)) : U"";
-}
-
 // Whether the token stream is one of the function's lines.
 bool HoldsStream(Ref fn, Ref stream) {
   for (uint32_t n = 0; n <= TradfnLineCount(fn); ++n)
@@ -246,11 +239,11 @@ std::vector<ReportedFrame> ReportedFrames() {
     Ref fn = Words(f)[kExecFunction];
     for (auto [index, stream] : pendingDfns) {
       if (!HoldsStream(fn, stream)) continue;
-      out[index].name = FunctionName(fn);
+      out[index].name = TradfnName(fn);
       out[index].line = Words(f)[kExecLineNumber];
     }
     pendingDfns.clear();
-    out.push_back({depth, FunctionName(fn), Words(f)[kExecLineNumber], caller});
+    out.push_back({depth, TradfnName(fn), Words(f)[kExecLineNumber], caller});
   }
   return out;
 }
