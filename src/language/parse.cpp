@@ -2667,14 +2667,6 @@ static std::u32string DfnText(Ref dfn) {
   return TokensText(std::span<const uint8_t>(bytes + first, last + 1 - first), w[kDfnObjectSymbols]);
 }
 
-static std::u32string SystemNameOf(uint32_t k, uint32_t cls) {
-  const SystemNameEntry* entry = FindSystemNameByNumber(k, cls);
-  std::u32string text = U"⎕";
-  if (entry)
-    for (const char16_t* c = entry->name; *c; ++c) text.push_back(*c);
-  return text;
-}
-
 // An operand: a function, or an array written on one line (parenthesised unless it is a scalar).
 static std::u32string OperandText(Ref operand, bool rightOperand) {
   if (IsFunction(operand)) {
@@ -2689,14 +2681,14 @@ static std::u32string OperandText(Ref operand, bool rightOperand) {
 
 static std::u32string OperatorText(uint32_t op) {
   if (op == kVariantOperatorCode) return U"⍠";
-  if (op >= 240) return SystemNameOf(SystemOperatorNumber(op), kSystemOperator);
+  if (op >= 240) return SystemNameText(SystemOperatorNumber(op), kSystemOperator);
   return std::u32string(1, PrimitiveCharacter(static_cast<uint8_t>(op)));
 }
 
 static std::u32string FunctionText(Ref fn) {
   if (!IsRef(fn)) {
     if (fn >= kFirstSystemFunctionCode && fn <= kLastSystemFunctionCode)
-      return SystemNameOf(SystemFunctionNumber(fn), kSystemFunction);
+      return SystemNameText(SystemFunctionNumber(fn), kSystemFunction);
     return std::u32string(1, PrimitiveCharacter(static_cast<uint8_t>(fn)));
   }
   if (IsDfnObject(fn)) return DfnText(fn);

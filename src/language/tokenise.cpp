@@ -207,15 +207,10 @@ struct Piece {
 
 const char32_t* const kSpecialNames[] = {U"⍺", U"⍵", U"∇", U"⍺⍺", U"⍵⍵", U"∇∇"};
 
-std::u32string SystemNameText(uint32_t k, uint8_t tokenCode) {
+// The class of the system name a token carries.
+uint32_t SystemNameClass(uint8_t tokenCode) {
   static constexpr uint32_t kClassOf[] = {kSystemFunction, kSystemVariable, kSystemNiladic};
-  uint32_t cls = kSystemOperator;
-  if (tokenCode != kTokSystemOperator) cls = kClassOf[tokenCode - kTokSystemFunction];
-  const SystemNameEntry* entry = FindSystemNameByNumber(k, cls);
-  std::u32string text = U"⎕";
-  if (entry)
-    for (const char16_t* c = entry->name; *c; ++c) text.push_back(*c);
-  return text;
+  return tokenCode == kTokSystemOperator ? kSystemOperator : kClassOf[tokenCode - kTokSystemFunction];
 }
 
 Piece StructurePiece(uint32_t code) {
@@ -242,7 +237,7 @@ Piece Render(const Token& t, Ref symbols) {
     case kTokSystemFunction:
     case kTokSystemVariable:
     case kTokSystemNiladic:
-    case kTokSystemOperator: return {SystemNameText(t.value, t.code), Spacing::ByCharacters, t.code};
+    case kTokSystemOperator: return {SystemNameText(t.value, SystemNameClass(t.code)), Spacing::ByCharacters, t.code};
     case kTokSpecialName: return {t.value < 6 ? kSpecialNames[t.value] : U""};
     case kTokUnknown: {
       // The blank item after an unknown ⎕-name only marks where the name ends.

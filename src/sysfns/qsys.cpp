@@ -273,13 +273,18 @@ const SystemNameEntry* FindSystemNameByNumber(uint32_t k, uint32_t cls) {
   return &kRegistry[*it];
 }
 
+std::u32string SystemNameText(uint32_t k, uint32_t cls) {
+  const SystemNameEntry* entry = FindSystemNameByNumber(k, cls);
+  std::u32string text = U"⎕";
+  if (entry)
+    for (const char16_t* p = entry->name; *p != 0; ++p) text += static_cast<char32_t>(*p);
+  return text;
+}
+
 std::u32string SystemVariableText(uint32_t k) {
   if (k == kQuoteQuadVariable) return U"⍞";
-  const SystemNameEntry* entry = FindSystemNameByNumber(k, kSystemVariable);
-  std::u32string text = U"⎕";
-  if (!entry) return text + U"UNUSED";
-  for (const char16_t* p = entry->name; *p != 0; ++p) text += static_cast<char32_t>(*p);
-  return text;
+  if (!FindSystemNameByNumber(k, kSystemVariable)) return U"⎕UNUSED";
+  return SystemNameText(k, kSystemVariable);
 }
 
 const SystemNameEntry& SystemNameInNameOrder(uint32_t i) { return kRegistry[ByName()[i]]; }

@@ -56,6 +56,9 @@ const SystemNameEntry* FindSystemName(std::u32string_view upperCaseName);
 // Finds the entry with number k in a class, or nullptr.
 const SystemNameEntry* FindSystemNameByNumber(uint32_t k, uint32_t cls);
 
+// "⎕" and the name of entry k of a class; "⎕" alone when the class has no entry k.
+std::u32string SystemNameText(uint32_t k, uint32_t cls);
+
 // The text of a localised system variable's name entry: "⎕" and the name, "⍞" for number 12, and
 // "⎕UNUSED" for a number with no entry.
 std::u32string SystemVariableText(uint32_t k);
