@@ -24,14 +24,6 @@ constexpr int32_t kDistinct = 1000;
 constexpr int kRuns = 7;
 constexpr char kDataFile[] = "/tmp/vantor_bench_key.i16";
 
-void Start() {
-  Startup().startupFlags = 0;
-  ObtainSpace(kMainSpace, 1024u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
-
 // The keys, also written to kDataFile for NumPy.
 std::vector<int16_t> RandomKeys() {
   std::mt19937 generator(7);
@@ -79,7 +71,7 @@ double NumPyUniqueMs() {
 }  // namespace
 
 int main() {
-  Start();
+  bench::StartInterpreter(1024u << 20);
   AssignKeys(U"K", RandomKeys());
   const double ours = BestMs(U"R←{≢⍵}⌸K");
   const bool right = CountsAddUp(U"R");

@@ -16,14 +16,6 @@ namespace {
 
 constexpr int kRuns = 3;
 
-void Start() {
-  Startup().startupFlags = kFlagDisplayResults;  // so that ⎕← shows the answers checked by eye
-  ObtainSpace(kMainSpace, 256u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
-
 // The best time of executing `line` in ms.
 double BestMs(std::u32string_view line) {
   double best = 1e300;
@@ -58,7 +50,7 @@ void ForLoop() {
 
 int main() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);  // the interpreter writes to the same stream directly
-  Start();
+  bench::StartInterpreter(256u << 20, kFlagDisplayResults);
   RecursiveFib();
   ForLoop();
   return 0;

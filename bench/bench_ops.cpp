@@ -15,14 +15,6 @@ namespace {
 constexpr uint32_t kLength = 10'000'000;
 constexpr Ref kPlus = 2;
 
-void Start() {
-  Startup().startupFlags = 0;
-  ObtainSpace(kMainSpace, 1024u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
-
 // The values NumPy sums too: i mod 100 (the total fits 32 bits, so no restart happens).
 void SumInt32(benchmark::State& state) {
   Temporaries hold;
@@ -49,7 +41,7 @@ double NumPySumMs() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Start();
+  bench::StartInterpreter(1024u << 20);
   benchmark::Initialize(&argc, argv);
   bench::KeepingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -149,18 +149,10 @@ void PrintComparisons(const bench::KeepingReporter& reporter) {
   }
 }
 
-void Start() {
-  Startup().startupFlags = 0;
-  ObtainSpace(kMainSpace, 1536ull << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  Start();
+  bench::StartInterpreter(1536ull << 20);
   RegisterBenchmarks();
   benchmark::Initialize(&argc, argv);
   bench::KeepingReporter reporter;

@@ -33,14 +33,6 @@ constexpr int kGradeRuns = 5;
 constexpr int kSearchRuns = 9;
 constexpr char kGradeDataFile[] = "/tmp/vantor_bench_grade.i32";
 
-void Start() {
-  Startup().startupFlags = 0;
-  ObtainSpace(kMainSpace, 1024u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
-
 std::vector<int32_t> RandomIntegers(uint32_t n, int32_t low, int32_t high, uint32_t seed) {
   std::mt19937 generator(seed);
   std::uniform_int_distribution<int32_t> distribution(low, high);
@@ -160,7 +152,7 @@ void BenchmarkFloatSearch() {
 }  // namespace
 
 int main() {
-  Start();
+  bench::StartInterpreter(1024u << 20);
   BenchmarkGrade();
   BenchmarkIntegerSearch();
   BenchmarkFloatSearch();

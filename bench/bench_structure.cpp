@@ -19,14 +19,6 @@ constexpr uint32_t kSide = 3000;
 constexpr uint32_t kVectorLength = 1'000'000;
 constexpr uint32_t kCodeTranspose = 41;
 
-void Start() {
-  Startup().startupFlags = 0;
-  ObtainSpace(kMainSpace, 1024u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
-
 void Transpose3000(benchmark::State& state) {
   Temporaries hold;
   hold[0] = AllocMatrix(kFloat64, kSide, kSide);
@@ -76,7 +68,7 @@ double NumPyTransposeMs() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Start();
+  bench::StartInterpreter(1024u << 20);
   benchmark::Initialize(&argc, argv);
   bench::KeepingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

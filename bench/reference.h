@@ -15,7 +15,20 @@
 
 #include <unistd.h>
 
+#include "host/aplmain.h"
+#include "memory/memory1.h"
+
 namespace vantor::bench {
+
+// A main workspace of `bytes` with every unit started, as the interpreter starts (`startupFlags`
+// 0: the runtime edition, values are not displayed).
+inline void StartInterpreter(uint64_t bytes, uint32_t startupFlags = 0) {
+  Startup().startupFlags = startupFlags;
+  ObtainSpace(kMainSpace, bytes, 0);
+  SwitchSpace(kMainSpace);
+  InitialiseHeap();
+  InitialiseModules();
+}
 
 // Console output as usual, and the best real time of every benchmark in milliseconds, keyed by the
 // benchmark's own name (repetitions and arguments do not change the key; aggregates are skipped).
