@@ -144,10 +144,9 @@ class HeaderParser {
       }
     }
     if (parts.empty() || parts.size() > 3) return false;
+    // F, F X, (LO OP RO) X or A F X: the function part is first unless there are three parts.
     size_t fn = parts.size() == 3 ? 1 : 0;
-    if (parts.size() == 2 && grouped[0] && parts[0].size() >= 2) fn = 0;  // (LO OP) X
-    else if (parts.size() == 2) fn = 0;
-    if (parts.size() == 3 || (parts.size() == 2 && fn == 1)) {
+    if (parts.size() == 3) {
       if (grouped[0] || parts[0].size() != 1) return false;
       h.left = parts[0][0];
       h.descriptor |= kHeaderLeft;

@@ -68,10 +68,9 @@ inline uint32_t TradfnLocalCount(Ref fn) {
 // The function's name, as its header gives it.
 std::u32string TradfnName(Ref fn);
 
-// Fixes a function from its lines and binds it to its name in the executing namespace. Returns 0
-// on success; otherwise the index (origin 0) of the line that could not be tokenised, or 0 with
-// `invalid` set when the lines do not form a function (bad header, limits, a name in use for
-// something that is not a function).
+// Fixes a function from its lines and binds it to its name in the executing namespace. On failure
+// `failedLine` is the index (origin 0) of the line that could not be tokenised, or 0 when the lines
+// do not form a function (bad header, limits, a name in use for something that is not a function).
 struct FixOutcome {
   bool fixed = false;
   uint32_t failedLine = 0;
