@@ -1596,6 +1596,26 @@ static bool IsRunningTradfn(Ref frame) {
   return FrameClassOf(frame) == kFrameExecution && FrameSubTypeOf(frame) == kExecutionRunning;
 }
 
+static bool IsSuspendedTradfn(Ref frame) {
+  return FrameClassOf(frame) == kFrameExecution && FrameSubTypeOf(frame) == kExecutionSuspended;
+}
+
+// A ⎕ or ⍎ level: its statements' values go back to the code that opened it.
+static bool IsInputOrExecuteLevel(Ref frame) {
+  uint32_t sub = FrameSubTypeOf(frame);
+  return FrameClassOf(frame) == kFrameExecution && (sub == kExecutionEvaluatedInput || sub == kExecutionExecute);
+}
+
+// Lines typed by the user run at the session level: on top of the most recently suspended function,
+// or in immediate execution when nothing is suspended.
+static bool IsSessionLevel(Ref frame) { return FrameClassOf(frame) == kFrameImmediate || IsSuspendedTradfn(frame); }
+
+static Ref SessionLevel() {
+  Ref f = CurrentFrame();
+  while (!IsSessionLevel(f)) f = FrameBelow(f);
+  return f;
+}
+
 static uint32_t g_branchLine = 0;
 static bool g_branchPending = false;
 
@@ -2631,9 +2651,9 @@ static void Branch(Ref target) {
   Ref f = CurrentFrame();
   while (FrameClassOf(f) == kFrameNesting || (FrameClassOf(f) == kFrameExecution && FrameSubTypeOf(f) == kExecutionExecute))
     f = FrameBelow(f);
-  if (IsRunningTradfn(f)) {
+  if (IsRunningTradfn(f) || IsSuspendedTradfn(f)) {
     // The statement ends here (and any ⍎ it runs in); the function's line machinery then goes to the
-    // line chosen (none: return).
+    // line chosen (none: return). A suspended function resumes there.
     g_branchLine = lines[0] >= 1 && lines[0] <= 0xFFFF ? static_cast<uint32_t>(lines[0]) : 0;
     g_branchPending = true;
     return;
@@ -2647,9 +2667,13 @@ static void Branch(Ref target) {
   g_abandonLine = true;
 }
 
-// The escape → (nothing to its right): cut back past the most recent suspension; with nothing
-// suspended, the rest of the line is abandoned.
-static void Escape() { g_abandonLine = true; }
+// The escape → (nothing to its right): the rest of the line is abandoned, and the most recent
+// suspension is cut back when the line's frames are discarded.
+static bool g_escapePending = false;
+static void Escape() {
+  g_abandonLine = true;
+  g_escapePending = true;
+}
 
 // ---- Statements ---------------------------------------------------------------------------------------
 
@@ -2731,6 +2755,22 @@ static void WriteOutputValue(uint32_t k, Ref value) {
   DisplayValue(value);
 }
 
+// A branch typed at a suspension: the suspended function runs again from the line chosen (past its
+// end, it returns); the rest of the typed line is abandoned.
+static void ResumeSuspendedFunction() {
+  Ref frame = CurrentFrame();
+  ClearRegisters();
+  Release(Tokens());
+  Cursor() = 0;
+  SetFrameSubType(frame, kExecutionRunning);
+  Release(Words(frame)[kExecControlState]);
+  Words(frame)[kExecClauseEntry] = 0;
+  Put(RootWordAt(kRootSymbolList), Words(Words(frame)[kExecFunction])[kTradfnNames]);
+  Retain(RootWordAt(kRootSymbolList));
+  g_branchPending = false;
+  StartTradfnLine(g_branchLine);
+}
+
 // A statement is complete with its value in LeftSlot (0 for none): the level it ran in decides what
 // happens to it.
 // Returns true when the line that immediate execution runs is finished.
@@ -2744,7 +2784,11 @@ static bool DeliverStatementValue(bool shy) {
     TradfnStatementDone(shy);
     return false;
   }
-  if (FrameClassOf(frame) == kFrameExecution) {
+  if (g_branchPending && IsSuspendedTradfn(frame)) {
+    ResumeSuspendedFunction();
+    return false;
+  }
+  if (IsInputOrExecuteLevel(frame)) {
     Put(Words(frame)[kExecResult], Take(Left()));
     Words(frame)[kExecResultFlags] = shy ? 1 : 0;
   } else {
@@ -2752,7 +2796,7 @@ static bool DeliverStatementValue(bool shy) {
     Release(Left());
   }
   if (NextStatement()) return false;
-  if (FrameClassOf(CurrentFrame()) == kFrameExecution) {
+  if (IsInputOrExecuteLevel(CurrentFrame())) {
     LeaveExecutionLevel();
     return false;
   }
@@ -2991,18 +3035,11 @@ static void ShowUntrappedError() {
   if (!display.sessionText.empty()) WriteSessionLine(display.sessionText);
 }
 
-// Discards everything the failed line left: its execution levels (restoring the namespace
-// immediate execution ran in), nesting levels, registers, token stream and symbol list.
-static void ResetToImmediateExecution() {
+static void PopFramesAbove(Ref target);
+
+// Ends the line that ran at the session level: its registers, token stream and symbol list go.
+static void EndSessionLine() {
   ClearRegisters();
-  while (FrameClassOf(CurrentFrame()) != kFrameImmediate) {
-    Ref frame = CurrentFrame();
-    if (FrameClassOf(frame) == kFrameExecution || IsDfnFrame(frame)) {
-      Ref caller = Words(frame)[kExecCallerNamespace];
-      if (IsRef(caller) && caller != ExecutingNamespace()) SetExecutingNamespace(caller);
-    }
-    CutBackTo(FrameBelow(CurrentFrame()));
-  }
   Release(Tokens());
   Cursor() = 0;
   Release(RootWordAt(kRootSymbolList));
@@ -3011,6 +3048,51 @@ static void ResetToImmediateExecution() {
   g_nativeCallDone = false;
   g_nativeDepth = 0;
   g_branchPending = false;
+}
+
+// Discards the frames a finished line left above the session level. An escape also cuts back the
+// most recent suspension, with the functions waiting for it, down to the next suspension.
+static void ReturnToSessionLevel() {
+  ClearRegisters();
+  PopFramesAbove(SessionLevel());
+  if (g_escapePending && IsSuspendedTradfn(CurrentFrame())) {
+    PopFramesAbove(FrameBelow(CurrentFrame()));
+    PopFramesAbove(SessionLevel());
+  }
+  g_escapePending = false;
+  EndSessionLine();
+}
+
+// Whether the frame is a call made for C++ code (an operator applying a defined operand): such a
+// call cannot be resumed once the C++ code that waits for it has been unwound.
+static bool CalledForNative(Ref frame) {
+  if (!IsDfnFrame(frame) && FrameClassOf(frame) != kFrameExecution) return false;
+  LevelState caller;
+  caller.flags = Words(frame)[kExecCallerState];
+  return Resume(caller) == kResumeNative;
+}
+
+// Where an untrapped error stops: the innermost running defined function that can be resumed, or
+// the session level when there is none.
+static Ref SuspensionPoint() {
+  Ref point = 0;
+  for (Ref f = CurrentFrame();; f = FrameBelow(f)) {
+    if (IsSessionLevel(f)) return point ? point : f;
+    if (!point && IsRunningTradfn(f)) point = f;
+    if (CalledForNative(f)) point = 0;
+  }
+}
+
+// An error that nothing trapped suspends the innermost running defined function at its line: the
+// frames above it go (⍎ levels, dfns, calls it made), its own names stay visible, and lines typed
+// next run on top of it until a branch resumes it or an escape cuts it back.
+static void SuspendAfterError() {
+  ClearRegisters();
+  Ref point = SuspensionPoint();
+  PopFramesAbove(point);
+  if (IsRunningTradfn(point)) SetFrameSubType(point, kExecutionSuspended);
+  g_escapePending = false;
+  EndSessionLine();
 }
 
 // ---- Trapping ----------------------------------------------------------------------------------------------
@@ -3069,7 +3151,9 @@ static bool SearchTraps(const AplError& error) {
 
 // Cuts the state indicator back to `target`, restoring the namespace its code runs in, and makes its
 // own code current again (registers cleared).
-static void CutBackToFrame(Ref target) {
+// Pops the frames above `target`, undoing their localisations, and restores the namespace that the
+// code of `target` runs in.
+static void PopFramesAbove(Ref target) {
   Temporaries hold;
   while (CurrentFrame() != target && FrameClassOf(CurrentFrame()) != kFrameImmediate) {
     Ref f = CurrentFrame();
@@ -3080,6 +3164,10 @@ static void CutBackToFrame(Ref target) {
     CutBackTo(FrameBelow(f));
   }
   if (IsRef(hold[0]) && hold[0] != ExecutingNamespace()) SetExecutingNamespace(hold[0]);
+}
+
+static void CutBackToFrame(Ref target) {
+  PopFramesAbove(target);
   ClearRegisters();
   g_level = {};
   g_branchPending = false;
@@ -3146,7 +3234,7 @@ static bool CatchInTradfn(Ref frame, uint32_t en) {
 // statement; the failed statement is abandoned.
 static bool CatchByQuadTrap(const AplError& error, Ref stop) {
   if (!error.trapped || g_trap.action == 0) return false;
-  for (Ref f = CurrentFrame(); IsRef(f) && f != stop; f = FrameBelow(f)) {
+  for (Ref f = CurrentFrame(); f != stop && !IsSessionLevel(f); f = FrameBelow(f)) {
     if (!IsRunningTradfn(f)) continue;
     CutBackToFrame(f);
     Ref fn = Words(f)[kExecFunction];
@@ -3169,14 +3257,15 @@ static bool CatchByQuadTrap(const AplError& error, Ref stop) {
 static bool ResumeAtTrap(const AplError& error, Ref stop) {
   if (error.errorNumber >= 32768) return false;
   uint32_t en = RecordedErrorNumber(error);
-  for (Ref f = CurrentFrame(); IsRef(f) && f != stop; f = FrameBelow(f)) {
+  for (Ref f = CurrentFrame(); f != stop && !IsSessionLevel(f); f = FrameBelow(f)) {
     if (IsDfnFrame(f) && CatchInDfn(f, en)) return true;
     if (IsRunningTradfn(f) && CatchInTradfn(f, en)) return true;
   }
   return CatchByQuadTrap(error, stop);
 }
 
-// Runs the statement loop; errors that a frame above `stop` takes continue there.
+// Runs the statement loop; errors that a frame above `stop` (and above the session level) takes
+// continue there.
 static void RunTrapping(Ref stop) {
   for (;;) {
     try {
@@ -3200,12 +3289,14 @@ void ExecuteLine(std::u32string_view line) {
     CheckStrongInterrupt();
     ScanImmediateText(std::u32string(line));
     StartStream();
-    RunTrapping(CurrentFrame());
+    RunTrapping(0);
+    ReturnToSessionLevel();
   } catch (const AplError& error) {
     trapped = error.trapped;
     if (!trapped) ShowUntrappedError();
+    if (trapped) ReturnToSessionLevel();
+    else SuspendAfterError();
   }
-  ResetToImmediateExecution();
   if (trapped) {
     // The trap's expression runs where the error happened: here, as the next line of immediate
     // execution, without trapping its own errors.

@@ -101,6 +101,10 @@ void PushFrame(Ref frame) {
   RootWordAt(kRootCurrentFrame) = frame;
 }
 
+void SetFrameSubType(Ref frame, uint32_t subType) {
+  TypeWord(frame) = (TypeWord(frame) & ~(0xFFu << 4)) | (subType << 4);
+}
+
 Ref PopFrame() {
   Ref frame = RootWordAt(kRootCurrentFrame);
   if (FrameClassOf(frame) == kFrameImmediate) SystemError(11);
@@ -203,6 +207,7 @@ struct ReportedFrame {
   std::u32string name;
   uint32_t line;
   std::u32string callerNamespace;
+  bool suspended = false;
 };
 
 bool IsFunctionFrame(Ref f) {
@@ -243,7 +248,8 @@ std::vector<ReportedFrame> ReportedFrames() {
       out[index].line = Words(f)[kExecLineNumber];
     }
     pendingDfns.clear();
-    out.push_back({depth, TradfnName(fn), Words(f)[kExecLineNumber], caller});
+    out.push_back({depth, TradfnName(fn), Words(f)[kExecLineNumber], caller,
+                   FrameSubTypeOf(f) == kExecutionSuspended});
   }
   return out;
 }
@@ -257,7 +263,8 @@ Ref TextReport(const std::function<std::u32string(const ReportedFrame&)>& text) 
 
 bool CurrentFunctionPlace(std::u32string& name, uint32_t& line) {
   std::vector<ReportedFrame> frames = ReportedFrames();
-  if (frames.empty() || frames[0].name.empty()) return false;
+  // A line typed at a suspension runs on top of the suspended function but is not part of it.
+  if (frames.empty() || frames[0].name.empty() || frames[0].suspended) return false;
   name = frames[0].name;
   line = frames[0].line;
   return true;
@@ -311,6 +318,7 @@ Ref QuadSTACK() {
   uint32_t depth = 0;
   for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f), ++depth) {
     uint32_t c = FrameClassOf(f), sub = FrameSubTypeOf(f);
+    if (IsFunctionFrame(f) && sub == kExecutionSuspended) rows.push_back({depth, false, U"*"});
     if (IsFunctionFrame(f) || IsDfnFrameOf(f)) rows.push_back({depth, true, U" "});
     else if (c == kFrameExecution && sub == kExecutionEvaluatedInput) rows.push_back({depth, false, U"⎕"});
     else if (c == kFrameExecution && sub == kExecutionExecute) rows.push_back({depth, false, U"⍎"});
