@@ -2333,7 +2333,8 @@ static std::vector<uint32_t> ForNames(uint32_t forR, uint32_t inR) {
     uint8_t code = ByteAt(p - 1);
     if (code >= 112) names.push_back(code - 112);
     else if (code == kTokExtension && ByteAt(start) == 112) names.push_back(ByteAt(start + 1) * 256u + ByteAt(start + 2));
-    else SIGNAL(kSyntaxError);
+    else if (code != kPrimLeftParen && code != kPrimRightParen && code != kTokSegmentStart)
+      SIGNAL(kSyntaxError);  // (a b) is a b
     p = start;
   }
   std::reverse(names.begin(), names.end());

@@ -49,6 +49,10 @@ Odd
 Pairs
       Pairs (1 2)(3 4)
 2 12
+      ⎕FX 'R←Pairs2 V;A;B' 'R←⍬' ':For (A B) :In V' 'R←R,A×B' ':EndFor'
+Pairs2
+      Pairs2 (1 2)(3 4)
+2 12
       ⎕FX 'R←Nest;I;J' 'R←⍬' ':For I :In 1 2' ':For J :In 1 2' 'R←R,10×I+J' ':EndFor' ':EndFor'
 Nest
       Nest
