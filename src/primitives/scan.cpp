@@ -510,6 +510,8 @@ Ref Windows(const Ref& fn, const Ref& array, const AxisLayout& l, uint64_t width
   if (width == 0) {
     Temporaries hold;
     hold[0] = IdentityItem(fn, array);
+    // A reduction of one empty vector is the identity itself: ∪/⍬ is ⍬, not ⊂⍬.
+    if (shape.empty()) return hold.Take(0);
     return FilledWith(shape, hold[0]);
   }
   if (width == 1) {
