@@ -2646,12 +2646,14 @@ static bool g_abandonLine = false;
 static void Branch(Ref target) {
   if (!IsArrayKind(KindOf(TypeWord(target)))) SIGNAL(kDomainError);
   if (RankOf(TypeWord(target)) >= 2) SIGNAL(kRankError);
+  if (IsDfnFrame(CurrentFrameBelowNesting())) SIGNAL(kSyntaxError);  // a dfn has no lines to go to
   if (ElementCount(target) == 0) return;
   std::vector<int64_t> lines;
   if (!ReadIntegers(target, lines)) SIGNAL(kDomainError);
   Ref f = CurrentFrame();
   while (FrameClassOf(f) == kFrameNesting || (FrameClassOf(f) == kFrameExecution && FrameSubTypeOf(f) == kExecutionExecute))
     f = FrameBelow(f);
+  if (IsDfnFrame(f)) SIGNAL(kSyntaxError);  // also from a ⍎ inside a dfn
   if (IsRunningTradfn(f) || IsSuspendedTradfn(f)) {
     // The statement ends here (and any ⍎ it runs in); the function's line machinery then goes to the
     // line chosen (none: return). A suspended function resumes there.

@@ -74,3 +74,16 @@ caught
       rep←{⍺←⍵ ⋄ ⍺=0:⍵ ⋄ (⍺-1)(⍺⍺ ∇∇)⍺⍺ ⍵}
       3 (1∘+) rep 0
 3
+⍝⍝ A branch in a running dfn is a SYNTAX ERROR, also from ⍎ inside it
+      {→⍬ ⋄ 1}0
+SYNTAX ERROR
+|      {→⍬ ⋄ 1}0
+|       ∧
+      {→1 ⋄ 2}0
+SYNTAX ERROR
+|      {→1 ⋄ 2}0
+|       ∧
+      {⍎'→1' ⋄ 2}0
+SYNTAX ERROR
+|      →1
+|      ∧
