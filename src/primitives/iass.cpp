@@ -29,6 +29,10 @@ enum SelectionWord : uint32_t {
 };
 // Set on a record whose positions name one whole item (made by first or pick).
 constexpr uint32_t kSelectionWholeItem = 1u << 17;
+// Set on a record whose positions name elements inside the items of the variable's value (made by
+// f¨): each holds the item's position in the high 32 bits and the element's within the item below.
+constexpr uint32_t kSelectionWithinItems = 1u << 18;
+constexpr int kItemShift = 32;
 // An offset that takes nothing (a position 0).
 constexpr uint32_t kSkip = UINT32_MAX;
 
@@ -138,7 +142,8 @@ struct TargetWord {
 
 // Replaces the elements at `offsets` (in order; kSkip takes nothing) of the target array by V's
 // elements (a single one extends), in place when `inPlaceAllowed` and the array is held by nothing
-// else and its type holds V; otherwise the entry gets a converted, updated copy.
+// else and its type holds V; otherwise the entry gets a converted, updated copy (with no entry, the
+// target word itself does).
 void Replace(const Ref& entry, TargetWord target, const std::vector<uint32_t>& offsets, const Ref& value,
              bool wholeItem, bool inPlaceAllowed) {
   const ElementType targetType = TypeOf(target.Get());
@@ -155,7 +160,11 @@ void Replace(const Ref& entry, TargetWord target, const std::vector<uint32_t>& o
   hold[0] = inPlace ? hold.Take(2) : ConvertedCopy(hold[2], type);
   kScatterByType[type](hold[0], hold[1], offsets, ElementCount(hold[1]) == 1);
   TypeWord(hold[0]) &= ~kNarrowedFlag;
-  if (!inPlace) StoreValue(entry, hold[0]);
+  if (inPlace) return;
+  if (entry) return StoreValue(entry, hold[0]);
+  Ref& word = Words(target.holder)[target.word];
+  Release(word);
+  word = hold.Take(0);
 }
 
 // ---- Selection records ------------------------------------------------------------------------------
@@ -258,10 +267,167 @@ CallResult ApplyToSelection(FunctionHandler handler, const Ref& left, const Ref&
   WorkingSlot(kSlotCallLeft) = saved.Take(0);
   WorkingSlot(kSlotCallRight) = saved.Take(1);
   Ref r = record[2];
-  if (!IsRef(r) || KindOf(TypeWord(r)) != kKindSimple || !IsIntegerType(TypeOf(r))) SIGNAL(kSyntaxError);
-  uint32_t type = kSelectionRecordType | (SelectsOneItem(handler) ? kSelectionWholeItem : 0);
+  const uint32_t within = TypeWord(right) & kSelectionWithinItems;  // positions may be nested then
+  if (!IsArray(r) || (!within && (KindOf(TypeWord(r)) != kKindSimple || !IsIntegerType(TypeOf(r)))))
+    SIGNAL(kSyntaxError);
+  uint32_t type = kSelectionRecordType | within | (SelectsOneItem(handler) ? kSelectionWholeItem : 0);
   return {NewSelectionRecord(record, type)};
 }
+
+// ---- Selections within items --------------------------------------------------------------------------
+
+namespace {
+
+// A selection of the item at `position` (origin 1) of the record's value: positions 1..n over it.
+Ref ItemSelection(const Ref& record, int64_t position) {
+  Temporaries parts;
+  parts[0] = Words(record)[kSelectionEntry];
+  Retain(parts[0]);
+  parts[1] = ElementAsScalar(Words(record)[kSelectionValue], static_cast<uint64_t>(position - 1));
+  return NewSelectionRecord(parts, kSelectionRecordType);
+}
+
+// The positions of a selection made within the item at `position`, moved into the variable's ravel.
+Ref PositionsWithinItem(const Ref& itemSelection, int64_t position) {
+  EnsurePositions(itemSelection);
+  const std::vector<int64_t> subs = IntegersOf(Words(itemSelection)[kSelectionPositions]);
+  Ref r = NewArray(kInt64, ShapeVector(Words(itemSelection)[kSelectionPositions]));
+  for (size_t k = 0; k < subs.size(); ++k)
+    DataOf<int64_t>(r)[k] = subs[k] == 0 ? 0 : (position << kItemShift) | subs[k];
+  return r;
+}
+
+// How many elements the positions name: one per element, or the elements of each array of them.
+uint64_t CountLeaves(Ref positions) {
+  if (KindOf(TypeWord(positions)) != kKindNested) return ElementCount(positions);
+  uint64_t n = 0;
+  for (uint64_t j = 0; j < ElementCount(positions); ++j) n += ElementCount(DataOf<Ref>(positions)[j]);
+  return n;
+}
+
+// Pairs the positions (one per element, or one array of them per item) with V's elements: V has
+// the shape of the positions (or a single element); each array of positions takes the elements of
+// the matching item of V. After first or pick a single position takes the whole of V. The
+// positions go to `codes`, the elements (counted) into the nested vector `elements` from `k` on.
+void CollectLeaves(const Ref& positions, const Ref& value, bool wholeItem, std::vector<int64_t>& codes,
+                   const Ref& elements, uint64_t& k) {
+  const bool nested = KindOf(TypeWord(positions)) == kKindNested;
+  const bool whole = wholeItem && RankOf(TypeWord(positions)) == 0;
+  if (!whole) CheckValueShape(value, ShapeVector(positions));
+  const uint64_t n = ElementCount(positions);
+  const bool extend = !IsArray(value) || ElementCount(value) == 1;
+  if (!nested) {
+    const std::vector<int64_t> own = IntegersOf(positions);
+    codes.insert(codes.end(), own.begin(), own.end());
+  }
+  Temporaries hold;
+  for (uint64_t j = 0; j < n; ++j) {
+    if (whole) {
+      hold[0] = value;
+      Retain(hold[0]);
+    } else {
+      hold[0] = ElementAsScalar(value, extend ? 0 : j);
+    }
+    if (!nested) {
+      DataOf<Ref>(elements)[k++] = hold.Take(0);
+      continue;
+    }
+    hold[1] = DataOf<Ref>(positions)[j];
+    Retain(hold[1]);
+    CollectLeaves(hold[1], hold[0], wholeItem, codes, elements, k);
+    Release(hold[0]);
+    Release(hold[1]);
+  }
+}
+
+}  // namespace
+
+CallResult SelectWithinItems(const Ref& left, const Ref& selection, const ItemSelector& select) {
+  if (!IsSelection(selection) || IsSelection(left)) SIGNAL(kSyntaxError);
+  // Each applied to items already selected within, or to one whole item, would reach a second level.
+  if (TypeWord(selection) & (kSelectionWithinItems | kSelectionWholeItem)) SIGNAL(kNonceError);
+  EnsurePositions(selection);
+  const Ref positions = Words(selection)[kSelectionPositions];
+  const std::vector<uint32_t> shape = ShapeVector(positions);
+  const std::vector<int64_t> items = IntegersOf(positions);
+  if (left) CheckValueShape(left, shape);
+  Temporaries parts;  // [0] the entry, [1] the value, [2] the new positions
+  parts[2] = NewArray(kRefElement, shape);
+  bool wholeItem = false;
+  Temporaries call;  // [0] the left item, [1] the item's selection, [2] f's selection of it
+  for (size_t j = 0; j < items.size(); ++j) {
+    if (items[j] == 0) SIGNAL(kNonceError);  // an item that the selection made up (a fill)
+    if (left) call[0] = ElementAsScalar(left, ElementCount(left) == 1 ? 0 : j);
+    call[1] = ItemSelection(selection, items[j]);
+    call[2] = select(call[0], call[1]);
+    if (!IsSelection(call[2])) SIGNAL(kSyntaxError);
+    wholeItem = (TypeWord(call[2]) & kSelectionWholeItem) != 0;
+    Ref within = PositionsWithinItem(call[2], items[j]);
+    DataOf<Ref>(parts[2])[j] = within;
+    Release(call[0]);
+    Release(call[1]);
+    Release(call[2]);
+  }
+  parts[2] = Simplified(parts.Take(2));
+  parts[0] = Words(selection)[kSelectionEntry];
+  Retain(parts[0]);
+  parts[1] = Words(selection)[kSelectionValue];
+  Retain(parts[1]);
+  uint32_t type = kSelectionRecordType | kSelectionWithinItems | (wholeItem ? kSelectionWholeItem : 0);
+  return {NewSelectionRecord(parts, type)};
+}
+
+namespace {
+
+// The end of a selective assignment through f¨: each item that holds positions is rebuilt with its
+// elements replaced, then the variable's items are replaced by the rebuilt ones.
+void AssignWithinItems(const Ref& entry, const Ref& selection, const Ref& value) {
+  Temporaries hold;  // [0] V's elements by position, [1] an item's selection, [2] what goes into it
+  hold[0] = NewArray(kRefElement, {static_cast<uint32_t>(CountLeaves(Words(selection)[kSelectionPositions]))});
+  std::vector<int64_t> codes;
+  uint64_t k = 0;
+  CollectLeaves(Words(selection)[kSelectionPositions], value, (TypeWord(selection) & kSelectionWholeItem) != 0,
+                codes, hold[0], k);
+  std::vector<int64_t> items;  // the items that change, in order of first appearance
+  for (int64_t code : codes)
+    if (code && std::find(items.begin(), items.end(), code >> kItemShift) == items.end())
+      items.push_back(code >> kItemShift);
+  const uint64_t n = ElementCount(Words(selection)[kSelectionValue]);
+  Temporaries rebuilt;
+  rebuilt[0] = NewArray(kRefElement, {static_cast<uint32_t>(items.size())});
+  std::vector<uint32_t> itemOffsets;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i] < 1 || static_cast<uint64_t>(items[i]) > n) SIGNAL(kIndexError);
+    hold[1] = ItemSelection(selection, items[i]);
+    std::vector<uint32_t> offsets, from;
+    for (size_t leaf = 0; leaf < codes.size(); ++leaf)
+      if (codes[leaf] && codes[leaf] >> kItemShift == items[i]) {
+        offsets.push_back(static_cast<uint32_t>((codes[leaf] & 0xFFFFFFFF) - 1));
+        from.push_back(static_cast<uint32_t>(leaf));
+      }
+    const Ref item = Words(hold[1])[kSelectionValue];
+    for (uint32_t offset : offsets)
+      if (!IsArray(item) || offset >= ElementCount(item)) SIGNAL(kIndexError);
+    hold[2] = NewArray(kRefElement, {static_cast<uint32_t>(from.size())});
+    for (size_t e = 0; e < from.size(); ++e) {
+      Ref element = DataOf<Ref>(hold[0])[from[e]];
+      Retain(element);
+      DataOf<Ref>(hold[2])[e] = element;
+    }
+    hold[2] = Simplified(hold.Take(2));
+    Replace(0, {hold[1], kSelectionValue}, offsets, hold[2], false, false);
+    Release(hold[2]);
+    Ref newItem = Words(hold[1])[kSelectionValue];
+    Retain(newItem);
+    DataOf<Ref>(rebuilt[0])[i] = newItem;
+    Release(hold[1]);
+    itemOffsets.push_back(static_cast<uint32_t>(items[i] - 1));
+  }
+  rebuilt[0] = Simplified(rebuilt.Take(0));
+  Replace(entry, {selection, kSelectionValue}, itemOffsets, rebuilt[0], false, false);
+}
+
+}  // namespace
 
 void AssignSelection(const Ref& selection, const Ref& value) {
   if (!IsSelection(selection)) SIGNAL(kSyntaxError);
@@ -270,6 +436,7 @@ void AssignSelection(const Ref& selection, const Ref& value) {
   hold[0] = Words(selection)[kSelectionEntry];
   Retain(hold[0]);
   CheckAssignable(hold[0]);
+  if (TypeWord(selection) & kSelectionWithinItems) return AssignWithinItems(hold[0], selection, value);
   const Ref target = Words(selection)[kSelectionValue];
   if (!IsArray(target)) SIGNAL(kSyntaxError);
   const Ref positions = Words(selection)[kSelectionPositions];

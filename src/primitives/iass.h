@@ -5,6 +5,8 @@
 // each function is applied to the record's position array (1..n in ravel order of the variable's
 // value), and the final positions say which elements of the value V replaces.
 #pragma once
+#include <functional>
+
 #include "language/parse.h"
 #include "memory/pockutil.h"
 
@@ -30,6 +32,14 @@ inline bool IsSelection(Ref r) { return IsRef(r) && (TypeWord(r) & 0xFFFF) == kS
 // positions (made when first needed); the result, which must be a simple integer array (SYNTAX
 // ERROR otherwise), becomes the positions of the new record returned (counted).
 CallResult ApplyToSelection(FunctionHandler handler, const Ref& left, const Ref& right);
+
+// f¨ in a selective assignment: f selects within each selected item. `select` applies f (with the
+// matching item of the left argument, 0 when there is none) to a selection of one item and returns
+// f's selection of it (counted); the result is a selection of elements inside the items. Each
+// within an item already selected within, or within the one whole item that first or pick gave,
+// is a NONCE ERROR.
+using ItemSelector = std::function<Ref(const Ref& leftItem, const Ref& itemSelection)>;
+CallResult SelectWithinItems(const Ref& left, const Ref& selection, const ItemSelector& select);
 
 // The end of a selective assignment: the elements of the variable's value at the final positions
 // are replaced by V (shapes as for indexed assignment; a position 0, an overtaken or expanded fill,

@@ -13,6 +13,7 @@
 #include "language/trap.h"
 #include "primitives/arith.h"
 #include "primitives/cat.h"
+#include "primitives/iass.h"
 #include "primitives/index.h"
 #include "primitives/same.h"
 #include "primitives/scan.h"
@@ -169,6 +170,10 @@ CallResult ApplyEach(const Ref& derived, const Ref& left, const Ref& right) {
   RefuseAxis();
   Temporaries hold;
   hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
+  if (IsSelection(right) || IsSelection(left))
+    return SelectWithinItems(left, right, [&](const Ref& leftItem, const Ref& itemSelection) {
+      return CallFunctionValue(hold[0], leftItem, itemSelection).value;
+    });
   return {EachItem(hold[0], left, right)};
 }
 

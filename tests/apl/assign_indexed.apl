@@ -130,3 +130,42 @@ SYNTAX ERROR
 SYNTAX ERROR
 |      (2↑3)←1
 |           ∧
+⍝⍝ through each, the operand selects inside every selected item
+      X←(1 2)(3 4)
+      (⊃¨X)←10 20
+      X
+ 10 2  20 4 
+      X←(1 2 3)(4 5 6)
+      (2↑¨X)←(10 20)(30 40)
+      X
+ 10 20 3  30 40 6 
+      (1↓¨X)←0
+      X
+ 10 0 0  30 0 0 
+      (⌽⊃¨X)←'a' 'b'
+      X
+ b 0 0  a 0 0 
+      (2⊃¨X)←⊂'ab'
+      X
+ b ab  0  a ab  0 
+      (⊃¨1↓X)←7
+      X
+ b ab  0  7  ab  0 
+      X←(1 2)(3 4)
+      (3↑¨X)←(1 2 3)(4 5 6)
+      X
+ 1 2  4 5 
+      (⊃¨X)←1 2 3
+LENGTH ERROR
+|      (⊃¨X)←1 2 3
+|           ∧
+      (+¨X)←1
+SYNTAX ERROR
+|      (+¨X)←1
+|       ∧
+      (⊃¨⊃¨X)←1
+NONCE ERROR
+|      (⊃¨⊃¨X)←1
+|       ∧
+      X
+ 1 2  4 5 
