@@ -64,6 +64,7 @@ struct ParsedHeader {
   uint32_t descriptor = kHeaderValid | kHeaderAlwaysSet;
   std::u32string function, result, left, right, leftOperand, rightOperand;
   std::vector<std::u32string> locals;
+  std::vector<std::u32string> results, rights;  // every name of (R1 R2)← and of F (A B C)
 };
 
 class HeaderParser {
@@ -96,7 +97,7 @@ class HeaderParser {
     return true;
   }
 
-  // R←  {R}←  (R1 R2)←: only one result name is kept; a list result is accepted as its first name.
+  // R←  {R}←  (R1 R2)←  {(R1 R2)}←
   bool Result(size_t arrow, ParsedHeader& h) {
     size_t i = 0, last = arrow;
     if (Is(0, U"{") && Is(arrow - 1, U"}")) {
@@ -105,8 +106,12 @@ class HeaderParser {
       last = arrow - 1;
     }
     if (last - i == 1 && IsName(i)) h.result = items_[i].text;
-    else if (Is(i, U"(") && Is(last - 1, U")") && last - i >= 3 && IsName(i + 1)) {
-      h.result = items_[i + 1].text;
+    else if (Is(i, U"(") && Is(last - 1, U")") && last - i >= 3) {
+      for (size_t k = i + 1; k + 1 < last; ++k) {
+        if (!IsName(k)) return false;
+        h.results.push_back(items_[k].text);
+      }
+      h.result = h.results[0];
       h.descriptor |= kHeaderResultList;
     } else {
       return false;
@@ -159,7 +164,10 @@ class HeaderParser {
       if (braced[fn + 1]) return false;
       h.right = right[0];
       h.descriptor |= kHeaderRight;
-      if (grouped[fn + 1]) h.descriptor |= kHeaderRightList;
+      if (grouped[fn + 1]) {
+        h.rights = right;
+        h.descriptor |= kHeaderRightList;
+      }
     }
     if ((h.descriptor & kHeaderLeftOptional) && h.right.empty()) return false;
     return true;
@@ -190,7 +198,11 @@ bool ParseHeader(std::u32string_view line, ParsedHeader& h) {
   std::vector<HeaderItem> items;
   if (!HeaderItems(line, items)) return false;
   if (!HeaderParser(items).Parse(h)) return false;
-  std::vector<std::u32string> names = {h.function, h.result, h.left, h.right, h.leftOperand, h.rightOperand};
+  std::vector<std::u32string> names = {h.function, h.left, h.leftOperand, h.rightOperand};
+  names.insert(names.end(), h.results.begin(), h.results.end());
+  names.insert(names.end(), h.rights.begin(), h.rights.end());
+  if (h.results.empty()) names.push_back(h.result);
+  if (h.rights.empty()) names.push_back(h.right);
   std::sort(names.begin(), names.end());
   for (size_t i = 1; i < names.size(); ++i)
     if (!names[i].empty() && names[i] == names[i - 1]) return false;  // a name used twice
@@ -219,7 +231,8 @@ uint32_t LocalCode(Ref symbols, const std::u32string& local) {
 }
 
 Ref HeaderVector(Ref symbols, const ParsedHeader& h) {
-  Ref header = AllocVector(kInt32, kHeaderFirstLocal + static_cast<uint32_t>(h.locals.size()));
+  const size_t lists = h.results.size() + h.rights.size();
+  Ref header = AllocVector(kInt32, kHeaderFirstLocal + static_cast<uint32_t>(h.locals.size() + lists));
   uint32_t* v = DataOf<uint32_t>(header);
   v[kHeaderDescriptor] = h.descriptor;
   v[kHeaderFunctionName] = SymbolIndexOf(symbols, h.function);
@@ -228,7 +241,12 @@ Ref HeaderVector(Ref symbols, const ParsedHeader& h) {
   v[kHeaderRightName] = SymbolIndexOf(symbols, h.right);
   v[kHeaderLeftOperandName] = SymbolIndexOf(symbols, h.leftOperand);
   v[kHeaderRightOperandName] = SymbolIndexOf(symbols, h.rightOperand);
-  for (size_t i = 0; i < h.locals.size(); ++i) v[kHeaderFirstLocal + i] = LocalCode(symbols, h.locals[i]);
+  v[kHeaderResultCount] = static_cast<uint32_t>(h.results.size());
+  v[kHeaderRightCount] = static_cast<uint32_t>(h.rights.size());
+  uint32_t* next = v + kHeaderFirstLocal;
+  for (const std::u32string& local : h.locals) *next++ = LocalCode(symbols, local);
+  for (const std::u32string& name : h.results) *next++ = SymbolIndexOf(symbols, name);
+  for (const std::u32string& name : h.rights) *next++ = SymbolIndexOf(symbols, name);
   return header;
 }
 

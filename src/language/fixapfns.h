@@ -41,8 +41,9 @@ enum HeaderBit : uint32_t {
 };
 
 // The parsed header: the descriptor, then symbol indexes into the name list (kNoHeaderName where
-// the header has none), then the locals. A local that is a system variable is written as
-// kSystemLocal plus its number.
+// the header has none; the first name of a list), the lengths of the result and right-argument
+// lists (0 without a list), then the locals, then every name of the result list and of the right
+// argument list. A local that is a system variable is written as kSystemLocal plus its number.
 enum TradfnHeaderItem : uint32_t {
   kHeaderDescriptor = 0,
   kHeaderFunctionName,
@@ -51,6 +52,8 @@ enum TradfnHeaderItem : uint32_t {
   kHeaderRightName,
   kHeaderLeftOperandName,
   kHeaderRightOperandName,
+  kHeaderResultCount,
+  kHeaderRightCount,
   kHeaderFirstLocal,
 };
 inline constexpr uint32_t kNoHeaderName = 0xFFFF;
@@ -62,7 +65,15 @@ inline uint32_t TradfnLineCount(Ref fn) { return static_cast<uint32_t>(ElementCo
 inline Ref TradfnLine(Ref fn, uint32_t n) { return DataOf<Ref>(Words(fn)[kTradfnLines])[n]; }
 inline uint32_t TradfnHeaderValue(Ref fn, uint32_t item) { return DataOf<uint32_t>(Words(fn)[kTradfnHeader])[item]; }
 inline uint32_t TradfnLocalCount(Ref fn) {
-  return static_cast<uint32_t>(ElementCount(Words(fn)[kTradfnHeader])) - kHeaderFirstLocal;
+  return static_cast<uint32_t>(ElementCount(Words(fn)[kTradfnHeader])) - kHeaderFirstLocal -
+         TradfnHeaderValue(fn, kHeaderResultCount) - TradfnHeaderValue(fn, kHeaderRightCount);
+}
+// Name i of the result list (`count` kHeaderResultCount) or of the right argument list
+// (kHeaderRightCount), as a symbol index.
+inline uint32_t TradfnListName(Ref fn, TradfnHeaderItem count, uint32_t i) {
+  uint32_t at = kHeaderFirstLocal + TradfnLocalCount(fn) + i;
+  if (count == kHeaderRightCount) at += TradfnHeaderValue(fn, kHeaderResultCount);
+  return TradfnHeaderValue(fn, at);
 }
 
 // The function's name, as its header gives it.

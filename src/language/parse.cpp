@@ -29,6 +29,7 @@
 #include "language/trap.h"
 #include "memory/memory3.h"
 #include "primitives/iass.h"
+#include "primitives/index.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadcons.h"
 #include "sysfns/quadvar.h"
@@ -1628,6 +1629,20 @@ static void LocaliseHeaderName(Ref fn, uint32_t item, uint32_t nameClass, Ref va
 // The function of the frame on top, read again after anything that allocates (compaction moves it).
 static Ref RunningFunction() { return Words(CurrentFrame())[kExecFunction]; }
 
+// The right argument's name, or the names of a list (A B C), which take its items as a strand
+// assignment gives them.
+static void LocaliseRightNames(const Ref& omega) {
+  const uint32_t names = TradfnHeaderValue(RunningFunction(), kHeaderRightCount);
+  if (names == 0 || !omega)
+    return LocaliseHeaderName(RunningFunction(), kHeaderRightName, omega ? kNameVariable : kNameUndefined, omega);
+  const uint64_t count = ElementCount(omega);
+  for (uint32_t i = 0; i < names; ++i) {
+    Temporaries hold;
+    hold[0] = ElementAsScalar(omega, count == 1 ? 0 : i);
+    LocaliseName(BoundEntry(TradfnListName(RunningFunction(), kHeaderRightCount, i)), kNameVariable, hold[0]);
+  }
+}
+
 static void LocaliseFunctionNames(const Ref& alpha, const Ref& omega) {
   for (uint32_t i = TradfnLocalCount(RunningFunction()); i-- > 0;) {
     uint32_t code = TradfnHeaderValue(RunningFunction(), kHeaderFirstLocal + i);
@@ -1647,9 +1662,12 @@ static void LocaliseFunctionNames(const Ref& alpha, const Ref& omega) {
     hold[0] = MakeIntScalar(static_cast<int32_t>(n));
     LocaliseName(BoundEntry(label), kNameLabel, hold[0]);
   }
-  LocaliseHeaderName(RunningFunction(), kHeaderRightName, omega ? kNameVariable : kNameUndefined, omega);
+  LocaliseRightNames(omega);
   LocaliseHeaderName(RunningFunction(), kHeaderLeftName, alpha ? kNameVariable : kNameUndefined, alpha);
-  LocaliseHeaderName(RunningFunction(), kHeaderResultName, kNameUndefined, 0);
+  const uint32_t results = TradfnHeaderValue(RunningFunction(), kHeaderResultCount);
+  if (results == 0) LocaliseHeaderName(RunningFunction(), kHeaderResultName, kNameUndefined, 0);
+  for (uint32_t i = 0; i < results; ++i)
+    LocaliseName(BoundEntry(TradfnListName(RunningFunction(), kHeaderResultCount, i)), kNameUndefined, 0);
 }
 
 static void LeaveTradfn();
@@ -1690,6 +1708,10 @@ static void EnterTradfn(const Ref& call, Ref alpha, Ref omega) {
   if (!alpha && (descriptor & kHeaderLeft) && !(descriptor & kHeaderLeftOptional)) SignalNeedsLeft();
   if (omega && !(descriptor & kHeaderRight)) SIGNAL(kSyntaxError);
   if (!omega && (descriptor & kHeaderRight)) SIGNAL(kSyntaxError);
+  if (const uint32_t names = TradfnHeaderValue(fn, kHeaderRightCount)) {  // (A B C) takes a strand
+    if (RankOf(TypeWord(omega)) > 1) SIGNAL(kRankError);
+    if (ElementCount(omega) != 1 && ElementCount(omega) != names) SIGNAL(kLengthError);
+  }
   Ref frame = NewFrame(kFrameExecution, kExecutionRunning);
   hold[2] = frame;
   SaveCaller(frame);
@@ -1703,7 +1725,7 @@ static void EnterTradfn(const Ref& call, Ref alpha, Ref omega) {
   Retain(RootWordAt(kRootSymbolList));
   Tokens() = TradfnLine(fn, 0);
   Retain(Tokens());
-  Cursor() = StreamFirstToken();
+  StartStream();  // an error while the names are localised is shown on the header line
   LocaliseFunctionNames(hold[0], hold[1]);
   if (IsDerived(call)) {
     LocaliseOperand(kHeaderLeftOperandName, Words(call)[3]);
@@ -1712,13 +1734,29 @@ static void EnterTradfn(const Ref& call, Ref alpha, Ref omega) {
   StartTradfnLine(1);
 }
 
+// The values of a result list (R1 R2) as a vector (counted); none unless every name has one.
+static Ref ResultListValue() {
+  const uint32_t names = TradfnHeaderValue(RunningFunction(), kHeaderResultCount);
+  for (uint32_t i = 0; i < names; ++i)
+    if (EntryClass(BoundEntry(TradfnListName(RunningFunction(), kHeaderResultCount, i))) != kNameVariable) return 0;
+  Ref list = NewArray(kRefElement, {names});
+  for (uint32_t i = 0; i < names; ++i) {
+    Ref value = EntryValue(BoundEntry(TradfnListName(RunningFunction(), kHeaderResultCount, i)));
+    Retain(value);
+    DataOf<Ref>(list)[i] = value;
+  }
+  return Simplified(list);
+}
+
 // The function on top returns: the value of its result name (if any) goes to the caller.
 static void LeaveTradfn() {
   Ref fn = RunningFunction();
   Temporaries hold;
   bool shy = (TradfnHeaderValue(fn, kHeaderDescriptor) & kHeaderShyResult) != 0;
   uint32_t resultIndex = TradfnHeaderValue(fn, kHeaderResultName);
-  if (resultIndex != kNoHeaderName) {
+  if (TradfnHeaderValue(fn, kHeaderResultCount)) {
+    hold[0] = ResultListValue();
+  } else if (resultIndex != kNoHeaderName) {
     Ref entry = BoundEntry(resultIndex);
     if (EntryClass(entry) == kNameVariable) {
       hold[0] = EntryValue(entry);

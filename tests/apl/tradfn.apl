@@ -106,3 +106,36 @@ AT
       f←⌽TWICE
       f 1 2 3
 1 2 3
+⍝⍝ Header lists: the right argument's items go to (A B C); (R S)← returns their values
+      ⎕FX 'R←F2 (A B C)' 'R←A+B×C'
+F2
+      F2 1 2 3
+7
+      F2 5
+30
+      F2 1 2
+LENGTH ERROR
+|      F2 1 2
+|      ∧
+      F2 (1 2)(3 4)(5 6)
+16 26
+      ⎕FX '(R S)←F3 X' 'R←X' 'S←⍳X'
+F3
+      F3 3
+3  1 2 3 
+      ⎕FX '{(R S)}←F4 X' 'R←X' 'S←X+1'
+F4
+      F4 5
+      Q←F4 5
+      Q
+5 6
+      ⎕FX '(R S)←F5 X' 'R←X'
+F5
+      2×F5 1
+VALUE ERROR: No result was provided when the context expected one
+|      2×F5 1
+|      ∧
+      ⎕FX '(R R)←F6 X' 'R←X'
+1
+      ⎕FX 'R←F7 (A A)' 'R←A'
+1
