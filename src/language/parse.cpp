@@ -2347,14 +2347,22 @@ static Ref FindControlRecord(const KeywordAt& k) {
   return 0;
 }
 
+// A control record's numbers: line and position of its keyword, the next :For index, the first value
+// of a :For over ⍳n (whose values item is then the count n, the vector never being made), and the
+// :For names.
+inline constexpr uint32_t kRecordProgression = 3;
+inline constexpr uint32_t kRecordFirstName = 4;
+inline constexpr uint32_t kNoProgression = 0xFFFFFFFF;
+
 static Ref MakeControlRecord(const KeywordAt& k, const Ref& values, const std::vector<uint32_t>& names) {
   Temporaries hold;
-  hold[0] = AllocVector(kInt32, 3 + static_cast<uint32_t>(names.size()));
+  hold[0] = AllocVector(kInt32, kRecordFirstName + static_cast<uint32_t>(names.size()));
   uint32_t* v = DataOf<uint32_t>(hold[0]);
   v[0] = k.line;
   v[1] = k.r;
   v[2] = 0;
-  for (size_t i = 0; i < names.size(); ++i) v[3 + i] = names[i];
+  v[kRecordProgression] = kNoProgression;
+  for (size_t i = 0; i < names.size(); ++i) v[kRecordFirstName + i] = names[i];
   hold[1] = AllocVector(kRefElement, 2);
   DataOf<Ref>(hold[1])[0] = values;
   Retain(values);
@@ -2386,12 +2394,13 @@ static void AssignForItem(Ref record, uint64_t i) {
   hold[0] = record;
   Retain(record);
   Ref values = DataOf<Ref>(record)[0];
-  hold[1] = ElementAsScalar(values, i);
+  uint32_t first = DataOf<uint32_t>(DataOf<Ref>(record)[1])[kRecordProgression];
+  hold[1] = first == kNoProgression ? ElementAsScalar(values, i) : MakeIntScalar(static_cast<int32_t>(first + i));
   uint32_t* v = DataOf<uint32_t>(DataOf<Ref>(hold[0])[1]);
-  uint32_t names = static_cast<uint32_t>(ElementCount(DataOf<Ref>(hold[0])[1])) - 3;
+  uint32_t names = static_cast<uint32_t>(ElementCount(DataOf<Ref>(hold[0])[1])) - kRecordFirstName;
   for (uint32_t k = 0; k < names; ++k) {
     v = DataOf<uint32_t>(DataOf<Ref>(hold[0])[1]);
-    Ref entry = BoundEntry(v[3 + k]);
+    Ref entry = BoundEntry(v[kRecordFirstName + k]);
     if (EntryClass(entry) != kNameUndefined && EntryClass(entry) != kNameVariable) SIGNAL(kSyntaxError);
     if (names == 1) {
       SetEntry(entry, kNameVariable, hold[1]);
@@ -2439,23 +2448,48 @@ static Ref InEachValues(const Ref& values, size_t names) {
 }
 
 // :For names :In values — the first pass.
-static void StartFor(const std::vector<KeywordAt>& all, size_t k, uint32_t inR, const Ref& given) {
+// Starts a :For over `given`, or over ⍳`progression` when that is not negative.
+static void StartFor(const std::vector<KeywordAt>& all, size_t k, uint32_t inR, const Ref& given, int64_t progression) {
   std::vector<uint32_t> names = ForNames(all[k].r, inR);
   Temporaries hold;
   hold[0] = given;
   Retain(given);
+  if (progression >= 0) Put(hold[0], MakeIntScalar(static_cast<int32_t>(progression)));
   if (StructureCodeAt(inR) == kKeyInEach) Put(hold[0], InEachValues(given, names.size()));
   const Ref& values = hold[0];
   if (!IsArrayKind(KindOf(TypeWord(values)))) SIGNAL(kDomainError);
-  if (ElementCount(values) == 0) {
+  if (progression == 0 || (progression < 0 && ElementCount(values) == 0)) {
     ReplaceControlRecords(all[k], 0);
     return ContinueAfter(all[CloserOf(all, k)]);
   }
   ReplaceControlRecords(all[k], MakeControlRecord(all[k], values, names));
   Ref record = FindControlRecord(all[k]);
+  if (progression >= 0) DataOf<uint32_t>(DataOf<Ref>(record)[1])[kRecordProgression] = IndexOrigin();
   DataOf<uint32_t>(DataOf<Ref>(record)[1])[2] = 1;
   AssignForItem(record, 0);
   ContinueAfter(all[k]);
+}
+
+// How many values a :For record goes through.
+static uint64_t ForCount(Ref record) {
+  Ref values = DataOf<Ref>(record)[0];
+  if (DataOf<uint32_t>(DataOf<Ref>(record)[1])[kRecordProgression] == kNoProgression) return ElementCount(values);
+  return static_cast<uint64_t>(IntegersOf(values)[0]);
+}
+
+// :For i :In ⍳n with n a single whole number below 2*31 − 1: the ⍳ still waiting at the :In is
+// taken back and n returned, so that the loop counts without making the vector; −1 otherwise.
+static int64_t TakePendingIota() {
+  if (PendingFunction() != kPrimIota || Left() || PendingItem() || WorkingSlot(kSlotAxis)) return -1;
+  Ref n = Right();
+  if (!IsRef(n) || KindOf(TypeWord(n)) != kKindSimple || ElementCount(n) != 1 || RankOf(TypeWord(n)) > 1) return -1;
+  ElementType type = ElementOf(TypeWord(n));
+  if (type != kBool && type != kInt8 && type != kInt16 && type != kInt32) return -1;
+  int64_t count = IntegersOf(n)[0];
+  if (count < 0 || count >= INT32_MAX - 1) return -1;
+  Release(Right());
+  Release(PendingFunction());
+  return count;
 }
 
 // :EndFor (opener k): the next item, or the loop is done.
@@ -2463,7 +2497,7 @@ static void NextFor(const std::vector<KeywordAt>& all, size_t opener, size_t clo
   Ref record = FindControlRecord(all[opener]);
   if (!record) SIGNAL(kSyntaxError);
   uint32_t next = DataOf<uint32_t>(DataOf<Ref>(record)[1])[2];
-  if (next >= ElementCount(DataOf<Ref>(record)[0])) {
+  if (next >= ForCount(record)) {
     ReplaceControlRecords(all[opener], 0);
     return ContinueAfter(all[closer]);
   }
@@ -2538,6 +2572,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
   if (!IsRunningTradfn(CurrentFrameBelowNesting()) || FrameClassOf(CurrentFrame()) == kFrameNesting)
     SIGNAL(kSyntaxError);  // control structures belong to defined functions
   uint32_t boundaryR = tokenEnd - 1 - StreamFirstToken();  // relative: the expression may move the stream
+  const int64_t progression = code == kKeyFor && StructureCodeAt(boundaryR) == kKeyIn ? TakePendingIota() : -1;
   if (!CompleteAtBoundary(tokenEnd)) return;
   Ref frame = CurrentFrame();
   Ref fn = Words(frame)[kExecFunction];
@@ -2575,7 +2610,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
     case kKeyUntil:
       if (GuardHolds(hold[0])) return ContinueAfter(all[k]);
       return ContinueAfter(all[OpenerOf(all, k)]);
-    case kKeyFor: return StartFor(all, k, boundaryR, hold[0]);
+    case kKeyFor: return StartFor(all, k, boundaryR, hold[0], progression);
     case kKeySelect:
       ReplaceControlRecords(all[k], MakeControlRecord(all[k], hold[0], {}));
       return NextCase(all, k);

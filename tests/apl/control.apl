@@ -100,3 +100,22 @@ H2
 RANK ERROR
 H2[1]:Hold 2 2⍴1
 |              ∧
+⍝⍝ :For over ⍳n counts without making the vector
+      ⎕FX 'R←Big' 'R←⍬' ':For i :In ⍳1E9' 'R,←i' ':If i=3' ':Leave' ':EndIf' ':EndFor'
+Big
+      Big
+1 2 3
+      ⎕FX 'R←Upto N' 'R←⍬' ':For i :In ⍳N' 'R,←i' ':EndFor'
+Upto
+      Upto 4
+1 2 3 4
+      ⍴Upto 0
+0
+      ⎕IO←0
+      Upto 4
+0 1 2 3
+      ⎕IO←1
+      ⎕FX 'R←Twice' 'R←⍬' ':For i :In 2×⍳3' 'R,←i' ':EndFor'
+Twice
+      Twice
+2 4 6
