@@ -2227,6 +2227,12 @@ static bool Closes(uint8_t c) {
          c == kKeyEnd;
 }
 
+// Keywords that stand alone: an expression after one is a SYNTAX ERROR.
+static bool TakesNoValue(uint8_t c) {
+  return (Closes(c) && c != kKeyUntil) || c == kKeyElse || c == kKeyRepeat || c == kKeyReturn || c == kKeyContinue ||
+         c == kKeyLeave;
+}
+
 // Every keyword of the function's lines, in order (dfn punctuation and :In are not listed). The list
 // of the function used last is kept, keyed by the function's serial number.
 static const std::vector<KeywordAt>& FunctionKeywords(Ref fn) {
@@ -2586,6 +2592,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
   size_t k = 0;
   while (k < all.size() && !(all[k].line == line && all[k].r == r)) ++k;
   if (k == all.size()) SIGNAL(kSyntaxError);
+  if (hold[0] && TakesNoValue(code)) SIGNAL(kSyntaxError);
   switch (code) {
     case kKeyIf:
     case kKeyWhile:

@@ -119,3 +119,18 @@ Upto
 Twice
       Twice
 2 4 6
+⍝⍝ :Return, :Leave, :Continue, :Else and closers take no expression
+      ⎕FX 'R←Ret' 'R←1' ':Return 5' 'R←2'
+Ret
+      Ret
+SYNTAX ERROR
+Ret[2]:Return 5
+|      ∧
+      →
+      ⎕FX 'R←EndX' 'R←1' ':If 1' 'R←2' ':EndIf 3'
+EndX
+      EndX
+SYNTAX ERROR
+EndX[4]:EndIf 3
+|       ∧
+      →
