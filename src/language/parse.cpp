@@ -3185,6 +3185,8 @@ static void SuspendAfterError() {
 struct TrapAction {
   char32_t action = 0;
   std::u32string expression;
+  uint32_t ownerDepth = 0;  // for C: the frames above the function whose ⎕TRAP took the error
+  bool ownerIsSession = false;  // for C: that ⎕TRAP is the session's own
 };
 static TrapAction g_trap;
 static bool g_trappingSuppressed = false;  // while a trap's own expression runs
@@ -3201,23 +3203,63 @@ static bool TrapNumbersMatch(Ref numbers, uint32_t en) {
   return false;
 }
 
+enum class TrapOutcome { NoMatch, Taken, Stop };
+
+// Tries the specifications of one ⎕TRAP value, which belongs to the function `ownerDepth` frames
+// below the top (the session's own value when `ownerIsSession`).
+static TrapOutcome TryTrapValue(Ref value, uint32_t en, uint32_t ownerDepth, bool ownerIsSession) {
+  if (!IsRef(value) || KindOf(TypeWord(value)) != kKindNested) return TrapOutcome::NoMatch;
+  for (uint64_t i = 0; i < ElementCount(value); ++i) {
+    Ref spec = DataOf<Ref>(value)[i];
+    if (!IsRef(spec) || KindOf(TypeWord(spec)) != kKindNested || ElementCount(spec) < 2) continue;
+    if (!TrapNumbersMatch(DataOf<Ref>(spec)[0], en)) continue;
+    std::u32string action = CharacterText(DataOf<Ref>(spec)[1]);
+    if (action == U"N") continue;
+    if (action != U"E" && action != U"C") return TrapOutcome::Stop;
+    g_trap.action = action[0];
+    g_trap.expression = ElementCount(spec) > 2 ? CharacterText(DataOf<Ref>(spec)[2]) : U"";
+    g_trap.ownerDepth = ownerDepth;
+    g_trap.ownerIsSession = ownerIsSession;
+    return TrapOutcome::Taken;
+  }
+  return TrapOutcome::NoMatch;
+}
+
+// The saved ⎕TRAP value in a localisation frame (0 when the frame does not localise ⎕TRAP).
+static Ref SavedTrapValue(Ref localisation) {
+  Ref trapEntry = SystemVariableEntry(kQuadTRAP);
+  uint32_t* w = Words(localisation);
+  for (uint32_t i = 0; i < w[kLocalCountWord]; ++i)
+    if (w[kLocalFirstWord + 3 * i + kLocalEntry] == trapEntry) return w[kLocalFirstWord + 3 * i + kLocalSavedValue];
+  return 0;
+}
+
+// The search for a ⎕TRAP specification that takes the error: the current value first, then the
+// values that each localisation of ⎕TRAP saved, from the most recent call down. Each value belongs to
+// the function that localised it (the current one to the innermost such function); the session's
+// own value belongs to no function.
 static bool SearchTraps(const AplError& error) {
   if (g_trappingSuppressed) return false;
+  const uint32_t en = ErrorState().en ? ErrorState().en : error.errorNumber;
+  struct Localised {
+    uint32_t functionDepth;
+    Ref saved;
+  };
+  std::vector<Localised> localised;  // read before anything allocates
+  uint32_t depth = 0;
+  for (Ref f = CurrentFrame(); !IsSessionLevel(f); f = FrameBelow(f), ++depth)
+    if (FrameClassOf(f) == kFrameLocalisation && depth > 0)
+      if (Ref saved = SavedTrapValue(f)) localised.push_back({depth - 1, saved});
   try {
     Temporaries hold;
     hold[0] = ReadSystemVariable(kQuadTRAP);
-    if (!IsRef(hold[0]) || KindOf(TypeWord(hold[0])) != kKindNested) return false;
-    uint32_t en = ErrorState().en ? ErrorState().en : error.errorNumber;
-    for (uint64_t i = 0; i < ElementCount(hold[0]); ++i) {
-      Ref spec = DataOf<Ref>(hold[0])[i];
-      if (!IsRef(spec) || KindOf(TypeWord(spec)) != kKindNested || ElementCount(spec) < 2) continue;
-      if (!TrapNumbersMatch(DataOf<Ref>(spec)[0], en)) continue;
-      std::u32string action = CharacterText(DataOf<Ref>(spec)[1]);
-      if (action == U"N") continue;
-      if (action != U"E" && action != U"C") return false;
-      g_trap.action = action[0];
-      g_trap.expression = ElementCount(spec) > 2 ? CharacterText(DataOf<Ref>(spec)[2]) : U"";
-      return true;
+    for (size_t i = 0; i <= localised.size(); ++i) {
+      const bool session = i == localised.size();
+      TrapOutcome outcome = TryTrapValue(hold[0], en, session ? 0 : localised[i].functionDepth, session);
+      if (outcome != TrapOutcome::NoMatch) return outcome == TrapOutcome::Taken;
+      if (session) break;
+      Put(hold[0], localised[i].saved);
+      Retain(hold[0]);
     }
   } catch (const AplError&) {
   }
@@ -3313,13 +3355,29 @@ static bool CatchInTradfn(Ref frame, uint32_t en) {
   return false;
 }
 
-// ⎕TRAP with E (or C): with a defined function running, its expression runs there as the next
-// statement; the failed statement is abandoned.
+// The defined function in which a ⎕TRAP expression runs: for E the innermost one running, for C the
+// one whose ⎕TRAP value took the error (its frames above are cut back). 0 when it is the session's.
+static Ref TrapExpressionFrame(Ref stop) {
+  Ref owner = 0;
+  if (g_trap.action == U'C') {
+    if (g_trap.ownerIsSession) return 0;
+    owner = CurrentFrame();
+    for (uint32_t d = 0; d < g_trap.ownerDepth; ++d) owner = FrameBelow(owner);
+  }
+  for (Ref f = CurrentFrame(); f != stop && !IsSessionLevel(f); f = FrameBelow(f)) {
+    if (owner && f != owner) continue;
+    if (IsRunningTradfn(f)) return f;
+  }
+  return 0;
+}
+
+// ⎕TRAP with E or C: with a defined function to run it in, the expression runs there as the next
+// statement; the failed statement is abandoned. Otherwise it runs as the next immediate line.
 static bool CatchByQuadTrap(const AplError& error, Ref stop) {
   if (!error.trapped || g_trap.action == 0) return false;
-  for (Ref f = CurrentFrame(); f != stop && !IsSessionLevel(f); f = FrameBelow(f)) {
-    if (!IsRunningTradfn(f)) continue;
+  if (Ref f = TrapExpressionFrame(stop)) {
     CutBackToFrame(f);
+    f = CurrentFrame();
     Ref fn = Words(f)[kExecFunction];
     Retain(TradfnLine(fn, Words(f)[kExecLineNumber]));
     Put(Tokens(), TradfnLine(fn, Words(f)[kExecLineNumber]));

@@ -50,3 +50,32 @@ Q
 0.5
       Q 0
 trapped
+⍝⍝ ⎕TRAP C cuts back to the function whose ⎕TRAP took the error; E runs where the error happened
+      ⎕FX 'R←Inner' 'R←÷0' 'R←''inner next'''
+Inner
+      ⎕FX 'R←OuterC;⎕TRAP' '⎕TRAP←11 ''C'' ''R←''''cut''''''' 'R←Inner' 'R←R,''+next'''
+OuterC
+      OuterC
+cut+next
+      ⎕FX 'R←OuterE;⎕TRAP' '⎕TRAP←11 ''E'' ''R←''''exec''''''' 'R←Inner' 'R←R,''+next'''
+OuterE
+      OuterE
+inner next+next
+⍝⍝ the search goes on through the values that inner localisations of ⎕TRAP hid
+      ⎕FX 'R←Mid;⎕TRAP' '⎕TRAP←5 ''C'' ''R←''''mid''''''' 'R←Inner'
+Mid
+      ⎕FX 'R←Top;⎕TRAP' '⎕TRAP←11 ''C'' ''R←''''top''''''' 'R←Mid' 'R←R,''+next'''
+Top
+      Top
+top+next
+      ⎕FX 'R←MidN;⎕TRAP' '⎕TRAP←11 ''N''' 'R←Inner'
+MidN
+      ⎕FX 'R←TopS;⎕TRAP' '⎕TRAP←0 ''S''' 'R←MidN'
+TopS
+      TopS
+DOMAIN ERROR: Divide by zero
+Inner[1]R←÷0
+|          ∧
+      ⎕SI
+ Inner  MidN  TopS 
+      →
