@@ -76,6 +76,6 @@ TopS
 DOMAIN ERROR: Divide by zero
 Inner[1]R←÷0
 |          ∧
-      ⎕SI
+      3↑⎕SI
  Inner  MidN  TopS 
       →
