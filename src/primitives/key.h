@@ -88,8 +88,8 @@ class SearchTable {
 };
 
 // ---- Hashed arrays ------------------------------------------------------------------------------------
-// A hashed array is a small record (kind 10, sub-type 2) holding an array and, once a search has
-// built it, that array's search table. It stands for its array everywhere: the evaluator gives every
+// A hashed array is a small record (kind 10, sub-type 2) holding an array (word 3) and, once a search
+// has built it, that array's search table (word 4). It stands for its array everywhere: the evaluator gives every
 // function the plain array, except the search functions ⍳ ∊ ∪ ∩ ~, which take a hashed array as the
 // argument they search and use its kept table, building and keeping a new one when the kept table
 // does not serve the search (another sought type, other cells, a changed ⎕CT).

@@ -21,6 +21,8 @@
 2
       H 5 6 7
 5 6 7
+      1 H H 5 6 7
+1
 ⍝⍝ Only the searched argument builds a table: the left of ⍳, the right of ∊.
       S←H 1 2 3
       1 2⍳S
