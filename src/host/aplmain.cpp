@@ -23,6 +23,7 @@
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/stack.h"
+#include "sysfns/iofun.h"
 #include "sysfns/quadvar.h"
 #include "host/platform/eventlog.h"
 #include "host/platform/msgbox.h"
@@ -372,6 +373,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
+    InitialiseIBeams,
 };
 
 }  // namespace

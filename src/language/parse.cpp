@@ -30,6 +30,7 @@
 #include "memory/memory3.h"
 #include "primitives/iass.h"
 #include "primitives/index.h"
+#include "primitives/key.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadcons.h"
 #include "sysfns/quadvar.h"
@@ -395,8 +396,10 @@ static bool IsFunction(Ref r) {
          (kind == kKindObject && (TypeWord(r) & 0xFFFF) == kDfnObjectClass);
 }
 
-// A value that may be an argument: an array or a namespace reference.
-static bool IsArgumentValue(Ref r) { return IsRef(r) && (IsArrayKind(KindOf(TypeWord(r))) || IsNamespaceObject(r)); }
+// A value that may be an argument: an array (also a hashed one) or a namespace reference.
+static bool IsArgumentValue(Ref r) {
+  return IsRef(r) && (IsArrayKind(KindOf(TypeWord(r))) || IsNamespaceObject(r) || IsHashedArray(r));
+}
 
 // A new derived function: left operand, operator, right operand (codes or counted references).
 static Ref MakeDerived(Ref leftOperand, uint32_t op, Ref rightOperand) {
@@ -550,9 +553,9 @@ static void StrandIntoLeft(bool newSingle) {
   if (!(g_level.flags & kFlagAssign)) GatherStrandLookAhead(parts);
   std::reverse(parts.values.begin(), parts.values.end());
   std::reverse(parts.single.begin(), parts.single.end());
-  parts.values.push_back(Take(NewValue()));
+  parts.values.push_back(TakePlainArray(Take(NewValue())));  // a strand holds arrays, never hashed ones
   parts.single.push_back(newSingle);
-  parts.values.push_back(Take(Left()));
+  parts.values.push_back(TakePlainArray(Take(Left())));
   parts.single.push_back((g_level.flags & kFlagLeftSingle) != 0);
   Temporaries hold;
   hold.SetBuffer(parts.values.data(), static_cast<uint32_t>(parts.values.size()));
@@ -796,6 +799,10 @@ static CallResult ApplyPrimitive(uint32_t code, const Ref& left, const Ref& righ
   bool dyadic = left != 0;
   FunctionHandler handler = PrimitiveHandler(code, dyadic);
   uint32_t flags = g_primitives[code].flags;
+  if (!(flags & kTakesHashed) && (IsHashedArray(left) || IsHashedArray(right))) {
+    PlainArguments plain(left, right);
+    return ApplyPrimitive(code, plain.Left(), plain.Right());
+  }
   if (AxisArgument() && !(flags & (dyadic ? kDyadicAxis : kMonadicAxis))) SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
   if (IsSelection(right) || IsSelection(left)) {
     // Only the structural functions that select pass a selective assignment's selection through.
@@ -843,6 +850,10 @@ CallResult CallPrimitive(uint32_t code, const Ref& left, const Ref& right) {
 }
 
 static CallResult ApplySystemFunction(uint32_t code, const Ref& left, const Ref& right) {
+  if (IsHashedArray(left) || IsHashedArray(right)) {
+    PlainArguments plain(left, right);
+    return ApplySystemFunction(code, plain.Left(), plain.Right());
+  }
   bool dyadic = left != 0;
   const SystemFunctionEntry& entry = g_systemFunctions[code];
   // System functions see their simple arguments at their narrowest type.
@@ -868,7 +879,7 @@ static void AssignEntry(Ref entry, Ref value) {
   uint32_t current = EntryClass(entry);
   uint32_t wanted = NameClassOfValue(value);
   if (current == kNameSystemVariable) {
-    AssignSystemVariable(EntrySystemVariable(entry), value);
+    AssignSystemVariable(EntrySystemVariable(entry), PlainArray(value));
     return;
   }
   if (current == kNameLabel) SIGNAL_MESSAGE(kSyntaxError, U"Can't change nameclass on assignment");
@@ -878,6 +889,7 @@ static void AssignEntry(Ref entry, Ref value) {
 // Assigns `value` to the target in LeftSlot: a name, a system variable, or a strand of names.
 static void AssignTarget(Ref target, Ref value) {
   if (IsNameEntry(target)) return AssignEntry(target, value);
+  value = PlainArray(value);  // only a name keeps a hashed array as it is
   if (IsSelection(target)) return AssignSelection(target, value);
   if (IsRef(target) && TypeWord(target) == kIndexedTargetRecord) {
     Temporaries hold;
@@ -932,7 +944,9 @@ CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right) {
   hold[0] = fn;
   Retain(fn);
   CallRegisters call(left, right);
-  return ApplyFunction(hold[0], call.Left(), call.Right());
+  CallResult result = ApplyFunction(hold[0], call.Left(), call.Right());
+  result.value = TakePlainArray(result.value);  // C++ callers work on arrays
+  return result;
 }
 
 // A[I] f← V: the selected items f V, assigned back to the same places.
@@ -976,12 +990,12 @@ static void Branch(Ref target);
 static CallResult ApplyDerived(const Ref& fn, const Ref& left, const Ref& right);
 
 // The operators, by operator code, filled by the units that implement them.
-static std::array<OperatorHandler, 256> g_operators;
+static std::array<OperatorRow, 256> g_operators;
 
 void InstallOperators(std::span<const OperatorRow> rows) {
   for (const OperatorRow& row : rows) {
     if (row.code >= g_operators.size()) SystemError(11);
-    g_operators[row.code] = row.handler;
+    g_operators[row.code] = row;
   }
 }
 
@@ -1014,9 +1028,13 @@ static CallResult ApplyDerived(const Ref& fn, const Ref& left, const Ref& right)
     if (!left) SIGNAL(kSyntaxError);
     return ModifiedAssign(Words(fn)[3], left, right);
   }
-  OperatorHandler handler = g_operators[op];
-  if (!handler) SIGNAL(kNonceError);  // an operator whose unit is not built yet
-  return handler(fn, left, right);
+  const OperatorRow& row = g_operators[op];
+  if (!row.handler) SIGNAL(kNonceError);  // an operator whose unit is not built yet
+  if (!row.takesHashed && (IsHashedArray(left) || IsHashedArray(right))) {
+    PlainArguments plain(left, right);
+    return row.handler(fn, plain.Left(), plain.Right());
+  }
+  return row.handler(fn, left, right);
 }
 
 // Applies a function value (root-held) to arguments in root slots.
@@ -1042,6 +1060,11 @@ static Applied ApplyPending() {
   if (!IsArgumentValue(Right()) && !(fn == kCodeAssign && IsFunction(Right())) && !IsSelection(Right()))
     SIGNAL(kSyntaxError);
   if (dyadic && !TakesTarget(fn) && !IsArgumentValue(Left())) SIGNAL(kSyntaxError);
+  if (fn == kCodeExecute || fn == kCodeBranch || fn == kCodeOff) {
+    // The evaluator's own functions read their arguments as arrays.
+    Left() = TakePlainArray(Left());
+    Right() = TakePlainArray(Right());
+  }
   if (fn == kCodeExecute) {
     StartExecute(dyadic);
     return Applied::Later;
@@ -1182,7 +1205,7 @@ static Ref IndexedTarget(Ref entry) {
 // V[I;J]: the pending index list applied to the value just read (counted).
 static void IndexStep(Ref value) {
   if (IsNameEntry(value)) return ValueStep(IndexedTarget(value), true);
-  NewValue() = value;
+  NewValue() = TakePlainArray(value);
   FunctionHandler index = PrimitiveHandler(kCodeIndex, true);
   CallResult result = IsSelection(NewValue()) ? ApplyToSelection(index, PendingItem(), NewValue())
                                               : index(PendingItem(), NewValue());
@@ -1445,7 +1468,7 @@ static void CloseBracketStep() { PushNesting(kNestingBracket, false); }
 // Adds the value of the index item just finished (0 when elided) in front of the level's list.
 static void CollectIndexItem() {
   Temporaries hold;
-  hold[0] = Take(Left());
+  hold[0] = TakePlainArray(Take(Left()));
   Ref frame = CurrentFrame();
   Ref list = Words(frame)[kNestItemList];
   uint32_t count = IsRef(list) ? static_cast<uint32_t>(ElementCount(list)) : 0;
@@ -2019,6 +2042,7 @@ static void LeaveDfn(Ref result) {
 
 // A guard's or a control structure's condition: a single Boolean.
 static bool GuardHolds(Ref value) {
+  value = PlainArray(value);
   if (value == RootWordAt(kRootScalarOne)) return true;  // what comparisons give
   if (value == RootWordAt(kRootScalarZero)) return false;
   if (!value || !IsArgumentValue(value)) SignalGuardError(kSyntaxError);
@@ -2586,7 +2610,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
   bool entered = Words(frame)[kExecClauseEntry] == ((line << 16) | r);
   Words(frame)[kExecClauseEntry] = 0;
   Temporaries hold;
-  hold[0] = Take(Left());
+  hold[0] = TakePlainArray(Take(Left()));
   ClearRegisters();
   const std::vector<KeywordAt>& all = FunctionKeywords(fn);
   size_t k = 0;
@@ -2781,6 +2805,7 @@ static std::u32string OperandText(Ref operand, bool rightOperand) {
     bool compound = IsDerived(operand) && Words(operand)[4] != 0 && Words(operand)[4] != kCodeIndex;
     return compound && rightOperand ? U"(" + text + U")" : text;
   }
+  operand = PlainArray(operand);
   std::vector<std::u32string> lines = DisplayLines(operand, CurrentDisplaySettings());
   std::u32string text = lines.size() == 1 ? lines[0] : U"";
   return IsRef(operand) && RankOf(TypeWord(operand)) == 0 ? text : U"(" + text + U")";
@@ -2821,6 +2846,7 @@ std::u32string FunctionValueText(Ref fn) { return FunctionText(fn); }
 // Shows a statement's value in immediate execution.
 static void DisplayValue(Ref value) {
   if (!ResultsDisplayed()) return;
+  value = PlainArray(value);
   if (IsDerived(value) || IsDfnObject(value)) return WriteSessionLine(FunctionText(value));
   if (!IsArgumentValue(value)) return;
   for (const std::u32string& line : DisplayLines(value, CurrentDisplaySettings())) WriteSessionLine(line);

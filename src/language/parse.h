@@ -53,6 +53,7 @@ enum PrimitiveFlag : uint32_t {
   kDyadicAxis = 2,      // A f[K] B
   kMonadicSelects = 4,  // passes a selective-assignment selection in B through
   kDyadicSelects = 8,   // A f B passes a selection in B through
+  kTakesHashed = 16,    // is given hashed arrays as they are (every other function gets their arrays)
 };
 
 // One entry of a unit's primitive table: the handlers of primitive `code` that the unit provides
@@ -91,6 +92,7 @@ using OperatorHandler = CallResult (*)(const Ref& derived, const Ref& left, cons
 struct OperatorRow {
   uint32_t code;
   OperatorHandler handler;
+  bool takesHashed = false;  // the derived functions are given hashed arrays as they are
 };
 // Enters a unit's operators into the evaluator's operator table (codes below 256).
 void InstallOperators(std::span<const OperatorRow> rows);

@@ -10,6 +10,7 @@
 #include "language/dmx.h"
 #include "language/space.h"
 #include "language/trap.h"
+#include "primitives/key.h"
 
 namespace vantor {
 
@@ -280,7 +281,7 @@ uint32_t NameClassCode(Ref entry, bool decimalForm) {
   Ref value = EntryValue(entry);
   switch (cls) {
     case kNameVariable: {
-      uint32_t kind = IsRef(value) ? KindOf(TypeWord(value)) : kKindSimple;
+      uint32_t kind = IsRef(value) ? KindOf(TypeWord(PlainArray(value))) : kKindSimple;  // hashed: an array
       return kind == kKindSmallRecord || kind == kKindSystemObject ? 26 : 21;  // wrapped or shared: 26
     }
     case kNameFunction: return FunctionCode(value, 30);

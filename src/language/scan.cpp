@@ -172,11 +172,7 @@ static constexpr uint32_t kVacatedSlot = 1;  // a slot whose record was dropped;
 static constexpr uint32_t kInitialTableSlots = 1024;
 static constexpr uint32_t kLongProbe = 64;
 
-static void RecordChildren(Ref record, FieldRuns& out) {
-  if (((TypeWord(record) >> 4) & 0xFFF) != kIndexRecordSubType) SystemError(123);
-  out.Add(kRecordItem, 1);
-}
-static int RecordHook(Ref record) { return RefCount(record) != 0; }
+static void RecordChildren(Ref, FieldRuns& out) { out.Add(kRecordItem, 1); }
 
 static uint32_t TableSlots(Ref table) { return ShapeOf(table)[0]; }
 
@@ -332,7 +328,7 @@ static uint32_t TrimInternTable() {
 
 void InitialiseScanner() {
   static bool trimmerRegistered = false;
-  RegisterKind(kKindSmallRecord, RecordChildren, RecordHook);
+  RegisterSmallRecordType(kIndexRecordSubType, RecordChildren, nullptr);
   if (!trimmerRegistered) RegisterSpaceTrimmer(TrimInternTable);
   trimmerRegistered = true;
 }

@@ -65,28 +65,40 @@ static void NestedChildren(Ref r, FieldRuns& out) {
 // Interned names stay alive: the name-table code removes them.
 static int KeepAlive(Ref) { return 1; }
 
-// Object classes, indexed by bits 4-15 of the type word.
-struct ObjectClass {
+// Kinds whose pockets are told apart by a sub-type in bits 4-15 of the type word (objects and small
+// records) keep a walker and a hook per sub-type.
+struct SubType {
   ChildFieldsFn children = nullptr;
   DestroyHookFn hook = nullptr;
 };
-static ObjectClass g_objectClasses[4096];
-static uint32_t ObjectClassIndex(Ref r) { return (TypeWord(r) >> 4) & 0xFFF; }
+using SubTypeTable = SubType[4096];
+static SubTypeTable g_objectClasses;
+static SubTypeTable g_smallRecordTypes;
+static uint32_t SubTypeIndex(Ref r) { return (TypeWord(r) >> 4) & 0xFFF; }
 
-static void ObjectChildren(Ref r, FieldRuns& out) {
-  ChildFieldsFn walker = g_objectClasses[ObjectClassIndex(r)].children;
-  if (!walker) SystemError(123);  // an object class whose layout nobody registered
+static void SubTypeChildren(const SubTypeTable& table, Ref r, FieldRuns& out) {
+  ChildFieldsFn walker = table[SubTypeIndex(r)].children;
+  if (!walker) SystemError(123);  // a sub-type whose layout nobody registered
   walker(r, out);
 }
-// Nobody holds the object any more when its count has reached 0; its class may keep it longer.
-static int ObjectHook(Ref r) {
-  DestroyHookFn hook = g_objectClasses[ObjectClassIndex(r)].hook;
+// Nobody holds the pocket any more when its count has reached 0; its sub-type may keep it longer.
+static int SubTypeHook(const SubTypeTable& table, Ref r) {
+  DestroyHookFn hook = table[SubTypeIndex(r)].hook;
   if (hook) return hook(r);
   return RefCount(r) != 0;
 }
 
+static void ObjectChildren(Ref r, FieldRuns& out) { SubTypeChildren(g_objectClasses, r, out); }
+static int ObjectHook(Ref r) { return SubTypeHook(g_objectClasses, r); }
+static void SmallRecordChildren(Ref r, FieldRuns& out) { SubTypeChildren(g_smallRecordTypes, r, out); }
+static int SmallRecordHook(Ref r) { return SubTypeHook(g_smallRecordTypes, r); }
+
 void RegisterObjectClass(uint32_t low16, ChildFieldsFn children, DestroyHookFn hook) {
   g_objectClasses[(low16 >> 4) & 0xFFF] = {children, hook};
+}
+
+void RegisterSmallRecordType(uint32_t subType, ChildFieldsFn children, DestroyHookFn hook) {
+  g_smallRecordTypes[subType & 0xFFF] = {children, hook};
 }
 
 static KindTraits g_kinds[16] = {
@@ -100,7 +112,7 @@ static KindTraits g_kinds[16] = {
     {0, NestedChildren, nullptr},           // 7 nested array
     {1, nullptr, nullptr},                  // 8 system object
     {0, DerivedChildren, nullptr},          // 9 derived function
-    {1, nullptr, nullptr},                  // 10 small records
+    {1, SmallRecordChildren, SmallRecordHook},  // 10 small records: per sub-type
     {0, NoChildren, nullptr},               // 11 plain data
     {0, nullptr, nullptr},                  // 12 table of 16-byte entries
     {0, nullptr, nullptr},                  // 13 hashed table

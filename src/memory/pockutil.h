@@ -228,6 +228,10 @@ void RegisterKind(uint32_t kind, ChildFieldsFn children, DestroyHookFn hook);
 // object class registers its walker and hook here; the hook of kind 5 sees every release (the kind's
 // threshold is the largest count), so it decides when the object dies: return 0 to destroy it.
 void RegisterObjectClass(uint32_t low16, ChildFieldsFn children, DestroyHookFn hook);
+// Small records (kind 10) are told apart by their sub-type in bits 4-15 of the type word. The unit
+// that defines a sub-type registers its walker and hook here; without a hook a record dies when its
+// count reaches 0.
+void RegisterSmallRecordType(uint32_t subType, ChildFieldsFn children, DestroyHookFn hook);
 // The reference fields of a pocket, by its kind. System error when the kind has no layout.
 void ChildFields(Ref pocket, FieldRuns& out);
 

@@ -12,6 +12,7 @@
 #include "language/trap.h"
 #include "memory/memory1.h"
 #include "primitives/index.h"
+#include "primitives/key.h"
 #include "primitives/same.h"
 #include "sysfns/quadvar.h"
 
@@ -198,6 +199,13 @@ void EnsurePositions(const Ref& record) {
 
 bool IsIntegerType(ElementType t) { return t == kBool || t == kInt8 || t == kInt16 || t == kInt32 || t == kInt64; }
 
+// A hashed array changed in place gives way to its plain array in the name: its kept search table
+// would no longer describe it.
+void UnhashVariable(Ref entry) {
+  Ref value = EntryValue(entry);
+  if (IsHashedArray(value)) SetEntry(entry, kNameVariable, PlainArray(value));
+}
+
 // The entry of a selection must still name a variable when the value is assigned.
 void CheckAssignable(Ref entry) {
   uint32_t cls = EntryClass(entry);
@@ -214,6 +222,7 @@ void AssignIndexed(Ref entry, const Ref& list, const Ref& value) {
   const uint32_t cls = EntryClass(entry);
   if (cls == kNameUndefined) SIGNAL(kSyntaxError);
   if (cls != kNameVariable) SIGNAL_MESSAGE(kSyntaxError, U"Can't change nameclass on assignment");
+  UnhashVariable(entry);
   const Ref array = EntryValue(entry);
   if (!IsArray(array)) SIGNAL(kRankError);
   const SelectionPlan plan = PlanIndexing(list, array);
@@ -232,6 +241,7 @@ Ref MakeSelection(Ref entry) {
   if (cls == kNameSystemVariable) {
     hold[1] = ReadSystemVariable(EntrySystemVariable(entry));
   } else if (cls == kNameVariable) {
+    UnhashVariable(entry);
     hold[1] = EntryValue(entry);
     Retain(hold[1]);
   } else if (cls != kNameUndefined) {

@@ -3,7 +3,8 @@
 // type that holds V, and otherwise build a converted copy and store it in the name. A selective
 // assignment carries a selection record through the structural functions of its target expression:
 // each function is applied to the record's position array (1..n in ravel order of the variable's
-// value), and the final positions say which elements of the value V replaces.
+// value), and the final positions say which elements of the value V replaces. A variable holding a
+// hashed array holds its plain array from then on (the kept search table would not describe it).
 #pragma once
 #include <functional>
 

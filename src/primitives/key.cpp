@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -534,6 +535,61 @@ void FindLinear(const T* searched, uint32_t n, uint64_t w, const T* sought, uint
 
 // ---- The search table ----------------------------------------------------------------------------
 
+namespace {
+
+// The table's pocket: a small record of sub-type 3.
+enum TableWord : uint32_t {
+  kTableSearched = 3,      // the searched array in the search type (0: the method reads none)
+  kTableSlots = 4,         // the slots (0: the method needs none)
+  kTableCount = 5,         // the number of searched cells
+  kTableCellElements = 6,  // two words
+  kTableTypes = 8,         // a byte each: searched type, sought type, search type, method
+  kTableTolerance = 9,     // two words: the ⎕CT the table was built under
+  kTableWords = 11,
+};
+constexpr uint32_t kTableSubType = 3;
+constexpr uint32_t kTableType = kKindSmallRecord | (kTableSubType << 4);
+
+void TableFields(Ref, FieldRuns& out) { out.Add(kTableSearched, 2); }
+
+}  // namespace
+
+// Writes the description of the table into a new pocket, which holds no arrays yet.
+void SearchTable::MakePocket() {
+  Ref r = GetSpace(kTableWords);
+  uint32_t* w = Words(r);
+  w[1] = 1;
+  w[2] = kTableType;
+  w[kTableSearched] = w[kTableSlots] = 0;
+  w[kTableCount] = count_;
+  std::memcpy(w + kTableCellElements, &cellElements_, sizeof cellElements_);
+  w[kTableTypes] = searchedType_ | soughtType_ << 8 | type_ << 16 | static_cast<uint32_t>(method_) << 24;
+  std::memcpy(w + kTableTolerance, &tolerance_, sizeof tolerance_);
+  hold_[0] = r;
+}
+
+Ref SearchTable::Slots() { return Words(hold_[0])[kTableSlots]; }
+
+SearchTable::SearchTable(Ref kept) {
+  Retain(kept);
+  hold_[0] = kept;
+  const uint32_t* w = Words(kept);
+  hold_[2] = w[kTableSearched];
+  Retain(hold_[2]);
+  count_ = w[kTableCount];
+  std::memcpy(&cellElements_, w + kTableCellElements, sizeof cellElements_);
+  searchedType_ = static_cast<ElementType>(w[kTableTypes] & 0xFF);
+  soughtType_ = static_cast<ElementType>((w[kTableTypes] >> 8) & 0xFF);
+  type_ = static_cast<ElementType>((w[kTableTypes] >> 16) & 0xFF);
+  method_ = static_cast<SearchMethod>(w[kTableTypes] >> 24);
+  std::memcpy(&tolerance_, w + kTableTolerance, sizeof tolerance_);
+}
+
+Ref SearchTable::Kept() {
+  Retain(hold_[0]);
+  return hold_[0];
+}
+
 SearchTable::SearchTable(const Ref& searched, uint32_t cells, uint64_t cellElements, ElementType soughtType,
                          uint64_t soughtCells)
     : cellElements_(cellElements),
@@ -555,17 +611,23 @@ SearchTable::SearchTable(const Ref& searched, uint32_t cells, uint64_t cellEleme
   else if (cellBytes == 4) method_ = SearchMethod::kWord32;
   else if (cellBytes == 8) method_ = SearchMethod::kWord64;
   else method_ = SearchMethod::kCells;
+  MakePocket();
   if (method_ == SearchMethod::kNeverEqual || method_ == SearchMethod::kEmptyCells || count_ == 0) return;
   if (method_ == SearchMethod::kBits || searchedType_ == type_) {
     Retain(searched);
-    hold_[0] = searched;
+    hold_[2] = searched;
   } else {
-    hold_[0] = ConvertedCopy(searched, type_);
+    hold_[2] = ConvertedCopy(searched, type_);
+    TypeWord(hold_[2]) |= kNoNarrowFlag;  // a kept copy is the table's own: its type must stay
   }
+  Words(hold_[0])[kTableSearched] = hold_[2];
+  Retain(hold_[2]);
   Build();
 }
 
-bool SearchTable::Accepts(ElementType soughtType) const {
+bool SearchTable::Accepts(ElementType soughtType) {
+  // A kept table may outlive a compaction that narrowed the searched array it reads directly.
+  if (Searched() && TypeOf(Searched()) != (method_ == SearchMethod::kBits ? searchedType_ : type_)) return false;
   if (method_ == SearchMethod::kBits) return IsSmallInteger(soughtType);
   SearchTypes built = CommonSearchType(searchedType_, soughtType_);
   SearchTypes asked = CommonSearchType(searchedType_, soughtType);
@@ -575,21 +637,24 @@ bool SearchTable::Accepts(ElementType soughtType) const {
 
 void SearchTable::Build() {
   const uint64_t cellBytes = cellElements_ * kElementInfo[type_].bytes;
+  // The slots are indices, not values: compaction must never narrow them.
   auto allocateSlots = [&](uint32_t slots, uint32_t extraWords, uint32_t empty) {
-    hold_[1] = AllocVector(kInt32, slots + extraWords);
-    std::fill_n(DataOf<uint32_t>(hold_[1]), slots, empty);
+    Ref table = AllocVector(kInt32, slots + extraWords);
+    TypeWord(table) |= kNoNarrowFlag;
+    std::fill_n(DataOf<uint32_t>(table), slots, empty);
+    Words(hold_[0])[kTableSlots] = table;
   };
   auto exactTable = [&](uint32_t slots) {
     allocateSlots(slots, 0, count_);
-    return ExactTable{DataOf<uint32_t>(hold_[1]), slots - 1, DataOf<uint8_t>(hold_[0]), count_};
+    return ExactTable{DataOf<uint32_t>(Slots()), slots - 1, DataOf<uint8_t>(Searched()), count_};
   };
   switch (method_) {
     case SearchMethod::kDirect8:
     case SearchMethod::kDirect16: {
       uint32_t entries = method_ == SearchMethod::kDirect8 ? 256 : 65536;
       allocateSlots(entries, 0, count_);
-      if (entries == 256) EnterDirect<uint8_t>(DataOf<uint32_t>(hold_[1]), DataOf<uint8_t>(hold_[0]), count_);
-      else EnterDirect<uint16_t>(DataOf<uint32_t>(hold_[1]), DataOf<uint8_t>(hold_[0]), count_);
+      if (entries == 256) EnterDirect<uint8_t>(DataOf<uint32_t>(Slots()), DataOf<uint8_t>(Searched()), count_);
+      else EnterDirect<uint16_t>(DataOf<uint32_t>(Slots()), DataOf<uint8_t>(Searched()), count_);
       return;
     }
     case SearchMethod::kWord32: return EnterWordsHashed<Word32Key>(exactTable(ExactSlotCount(count_)));
@@ -605,7 +670,7 @@ void SearchTable::Build() {
     case SearchMethod::kNested: {
       uint32_t slots = ExactSlotCount(count_);
       allocateSlots(slots, count_, count_);
-      NestedTable t{DataOf<uint32_t>(hold_[1]), slots - 1, DataOf<uint32_t>(hold_[1]) + slots, DataOf<Ref>(hold_[0]),
+      NestedTable t{DataOf<uint32_t>(Slots()), slots - 1, DataOf<uint32_t>(Slots()) + slots, DataOf<Ref>(Searched()),
                     cellElements_, count_};
       if (HasCrc()) t.Enter<CrcHash>();
       else t.Enter<MultiplierHash>();
@@ -616,10 +681,10 @@ void SearchTable::Build() {
       // table is used again only under the same tolerance.
       uint32_t size = TolerantSlotCount(count_);
       allocateSlots(size, 3, kTolerantEmpty);
-      uint32_t* slots = DataOf<uint32_t>(hold_[1]);
+      uint32_t* slots = DataOf<uint32_t>(Slots());
       std::memcpy(slots + size, &tolerance_, sizeof tolerance_);
       slots[size + 2] = kToleranceMarker;
-      TolerantTable t{slots, size, ~0ull / size + 1, DataOf<double>(hold_[0]), cellElements_, TolerantKeys(tolerance_)};
+      TolerantTable t{slots, size, ~0ull / size + 1, DataOf<double>(Searched()), cellElements_, TolerantKeys(tolerance_)};
       t.Enter(count_);
       return;
     }
@@ -628,7 +693,7 @@ void SearchTable::Build() {
 }
 
 void SearchTable::FindBits(Ref sought, uint64_t cells, uint32_t* answers) {
-  const uint8_t* bits = DataOf<uint8_t>(hold_[0]);
+  const uint8_t* bits = DataOf<uint8_t>(Searched());
   uint32_t first[2] = {count_, count_};
   for (uint32_t i = 0; i < count_ && (first[0] == count_ || first[1] == count_); ++i) {
     bool bit = GetBit(bits, i);
@@ -664,23 +729,24 @@ void SearchTable::Find(const Ref& sought, uint64_t cells, uint32_t* answers) {
   if (method_ == SearchMethod::kBits) return FindBits(sought, cells, answers);
   Ref soughtData = sought;
   if (TypeOf(sought) != type_) {
-    Release(hold_[2]);
-    hold_[2] = ConvertedCopy(sought, type_);
-    soughtData = hold_[2];
+    Release(hold_[1]);
+    hold_[1] = ConvertedCopy(sought, type_);
+    soughtData = hold_[1];
   }
   const uint8_t* b = DataOf<uint8_t>(soughtData);
   const uint64_t cellBytes = cellElements_ * kElementInfo[type_].bytes;
+  const Ref slots = Slots();
   auto exactTable = [&] {
-    return ExactTable{DataOf<uint32_t>(hold_[1]), ShapeOf(hold_[1])[0] - 1, DataOf<uint8_t>(hold_[0]), count_};
+    return ExactTable{DataOf<uint32_t>(slots), ShapeOf(slots)[0] - 1, DataOf<uint8_t>(Searched()), count_};
   };
   switch (method_) {
     case SearchMethod::kLinear:
       return WithSearchCType(type_, [&](auto tag) {
         using T = typename decltype(tag)::Type;
-        FindLinear(DataOf<T>(hold_[0]), count_, cellElements_, reinterpret_cast<const T*>(b), cells, answers);
+        FindLinear(DataOf<T>(Searched()), count_, cellElements_, reinterpret_cast<const T*>(b), cells, answers);
       });
-    case SearchMethod::kDirect8: return FindDirect<uint8_t>(DataOf<uint32_t>(hold_[1]), b, cells, answers);
-    case SearchMethod::kDirect16: return FindDirect<uint16_t>(DataOf<uint32_t>(hold_[1]), b, cells, answers);
+    case SearchMethod::kDirect8: return FindDirect<uint8_t>(DataOf<uint32_t>(slots), b, cells, answers);
+    case SearchMethod::kDirect16: return FindDirect<uint16_t>(DataOf<uint32_t>(slots), b, cells, answers);
     case SearchMethod::kWord32: return FindWordsHashed<Word32Key>(exactTable(), b, cells, answers);
     case SearchMethod::kWord64:
       if (type_ == kFloat64) return FindWordsHashed<FloatKey>(exactTable(), b, cells, answers);
@@ -689,8 +755,8 @@ void SearchTable::Find(const Ref& sought, uint64_t cells, uint32_t* answers) {
       if (HasCrc()) return FindCellsCrc(exactTable(), cellBytes, b, cells, answers);
       return FindCells<MultiplierHash>(exactTable(), cellBytes, b, cells, answers);
     case SearchMethod::kNested: {
-      uint32_t slots = ShapeOf(hold_[1])[0] - count_;
-      NestedTable t{DataOf<uint32_t>(hold_[1]), slots - 1, DataOf<uint32_t>(hold_[1]) + slots, DataOf<Ref>(hold_[0]),
+      uint32_t size = ShapeOf(slots)[0] - count_;
+      NestedTable t{DataOf<uint32_t>(slots), size - 1, DataOf<uint32_t>(slots) + size, DataOf<Ref>(Searched()),
                     cellElements_, count_};
       const Ref* items = reinterpret_cast<const Ref*>(b);
       if (HasCrc()) t.Find<CrcHash>(items, cells, answers);
@@ -698,8 +764,8 @@ void SearchTable::Find(const Ref& sought, uint64_t cells, uint32_t* answers) {
       return;
     }
     case SearchMethod::kTolerant: {
-      uint32_t size = ShapeOf(hold_[1])[0] - 3;
-      TolerantTable t{DataOf<uint32_t>(hold_[1]), size, ~0ull / size + 1, DataOf<double>(hold_[0]), cellElements_,
+      uint32_t size = ShapeOf(slots)[0] - 3;
+      TolerantTable t{DataOf<uint32_t>(slots), size, ~0ull / size + 1, DataOf<double>(Searched()), cellElements_,
                       TolerantKeys(tolerance_)};
       t.FindAll(reinterpret_cast<const double*>(b), cells, count_, answers);
       return;
@@ -722,12 +788,50 @@ void RequireVectorOrScalar(Ref array) {
 
 uint32_t CellCount(Ref array) { return ArrayRank(array) == 0 ? 1 : ShapeOf(array)[0]; }
 
-// The answers of looking up `cells` cells of `sought` in `searched`, cells of `cellElements`.
+// ---- Hashed arrays -----------------------------------------------------------------------------------
+
+enum HashedArrayWord : uint32_t {
+  kHashedArray = 3,  // the array
+  kHashedTable = 4,  // the kept search table (0: none built yet)
+  kHashedWords = 5,
+};
+constexpr uint32_t kHashedArraySubType = (kHashedArrayType >> 4) & 0xFFF;
+
+void HashedArrayFields(Ref, FieldRuns& out) { out.Add(kHashedArray, 2); }
+
+// A kept table is built for any number of sought cells, so never one that compares cells directly.
+constexpr uint64_t kAnySoughtCells = UINT64_MAX;
+
+// Puts into `table` the table for searching `cells` cells of `cellElements` of the hashed array in
+// slot `hashed` for cells of `soughtType`: the table it keeps when that serves the search, otherwise a
+// new one, which the hashed array keeps from now on.
+void UseKeptTable(const Ref& hashed, uint32_t cells, uint64_t cellElements, ElementType soughtType,
+                  std::optional<SearchTable>& table) {
+  if (Ref kept = KeptTable(hashed)) {
+    table.emplace(kept);
+    if (table->Covers(cells, cellElements) && table->Accepts(soughtType)) return;
+  }
+  Temporaries hold;
+  hold[0] = Words(hashed)[kHashedArray];
+  Retain(hold[0]);
+  table.emplace(hold[0], cells, cellElements, soughtType, kAnySoughtCells);
+  // Characters sought among numbers (or the reverse) find nothing without any table: not worth
+  // keeping in place of one that finds.
+  if (table->Method() == SearchMethod::kNeverEqual) return;
+  Ref replaced = Words(hashed)[kHashedTable];
+  Words(hashed)[kHashedTable] = table->Kept();
+  Release(replaced);
+}
+
+// The answers of looking up `cells` cells of `sought` in `searched` (an array, or a hashed array that
+// is searched with its kept table), cells of `cellElements`. Both are borrowed slots.
 std::vector<uint32_t> Answers(const Ref& searched, uint32_t searchedCells, uint64_t cellElements, const Ref& sought,
                               uint64_t cells) {
   std::vector<uint32_t> answers(cells);
-  SearchTable table(searched, searchedCells, cellElements, TypeOf(sought), cells);
-  table.Find(sought, cells, answers.data());
+  std::optional<SearchTable> table;
+  if (IsHashedArray(searched)) UseKeptTable(searched, searchedCells, cellElements, TypeOf(sought), table);
+  else table.emplace(searched, searchedCells, cellElements, TypeOf(sought), cells);
+  table->Find(sought, cells, answers.data());
   return answers;
 }
 
@@ -770,14 +874,19 @@ std::vector<uint32_t> OffsetsWhere(uint32_t n, Keep keep) {
 
 CallResult IndexOfHandler(const Ref& left, const Ref& right) { return {IndexOf(left, right)}; }
 
+// The search functions below are given hashed arrays as they are: each searches the argument it
+// builds its table on as given (a hashed array with its kept table) and reads the plain arrays for
+// everything else.
+
 // A∊B: for each element of A, whether it occurs among the elements of B.
 CallResult Membership(const Ref& left, const Ref& right) {
-  RequireArrays(left, right);
-  const uint64_t m = ElementCount(left);
-  const uint32_t n = static_cast<uint32_t>(ElementCount(right));
-  std::vector<uint32_t> answers = Answers(right, n, 1, left, m);
-  if (ArrayRank(left) == 0) return {MakeIntScalar(answers[0] != n)};
-  Ref result = NewArray(kBool, ShapeOfArray(left));
+  PlainArguments plain(left, right);
+  RequireArrays(plain.Left(), plain.Right());
+  const uint64_t m = ElementCount(plain.Left());
+  const uint32_t n = static_cast<uint32_t>(ElementCount(plain.Right()));
+  std::vector<uint32_t> answers = Answers(right, n, 1, plain.Left(), m);
+  if (ArrayRank(plain.Left()) == 0) return {MakeIntScalar(answers[0] != n)};
+  Ref result = NewArray(kBool, ShapeOfArray(plain.Left()));
   uint8_t* bits = DataOf<uint8_t>(result);
   for (uint64_t i = 0; i < m; ++i) SetBit(bits, i, answers[i] != n);
   return {result};
@@ -785,50 +894,56 @@ CallResult Membership(const Ref& left, const Ref& right) {
 
 // A∩B: the items of A found in B; A~B: those not found.
 CallResult Select(const Ref& left, const Ref& right, bool found) {
-  RequireArrays(left, right);
-  RequireVectorOrScalar(left);
-  const uint32_t m = CellCount(left);
-  const uint32_t n = static_cast<uint32_t>(ElementCount(right));
-  std::vector<uint32_t> answers = Answers(right, n, 1, left, m);
-  return {ItemsAt(left, OffsetsWhere(m, [&](uint32_t i) { return (answers[i] != n) == found; }))};
+  PlainArguments plain(left, right);
+  RequireArrays(plain.Left(), plain.Right());
+  RequireVectorOrScalar(plain.Left());
+  const uint32_t m = CellCount(plain.Left());
+  const uint32_t n = static_cast<uint32_t>(ElementCount(plain.Right()));
+  std::vector<uint32_t> answers = Answers(right, n, 1, plain.Left(), m);
+  return {ItemsAt(plain.Left(), OffsetsWhere(m, [&](uint32_t i) { return (answers[i] != n) == found; }))};
 }
 CallResult Intersection(const Ref& left, const Ref& right) { return Select(left, right, true); }
 CallResult Without(const Ref& left, const Ref& right) { return Select(left, right, false); }
 
 // A∪B: the items of A, then those of B that are neither in A nor earlier in B.
 CallResult Union(const Ref& left, const Ref& right) {
-  RequireArrays(left, right);
-  RequireVectorOrScalar(left);
-  RequireVectorOrScalar(right);
-  const uint32_t nA = CellCount(left);
-  const uint32_t nB = CellCount(right);
-  std::vector<uint32_t> inLeft = Answers(left, nA, 1, right, nB);
-  std::vector<uint32_t> inRight = Answers(right, nB, 1, right, nB);
+  PlainArguments plain(left, right);
+  const Ref& a = plain.Left();
+  const Ref& b = plain.Right();
+  RequireArrays(a, b);
+  RequireVectorOrScalar(a);
+  RequireVectorOrScalar(b);
+  const uint32_t nA = CellCount(a);
+  const uint32_t nB = CellCount(b);
+  std::vector<uint32_t> inLeft = Answers(left, nA, 1, b, nB);
+  std::vector<uint32_t> inRight = Answers(b, nB, 1, b, nB);
   std::vector<uint32_t> added = OffsetsWhere(nB, [&](uint32_t j) { return inLeft[j] == nA && inRight[j] == j; });
-  if (nA == 0) return {ItemsAt(right, std::move(added))};
+  if (nA == 0) return {ItemsAt(b, std::move(added))};
   if (added.empty()) {
-    if (ArrayRank(left) == 0) return {ItemsAt(left, {0})};
-    Retain(left);
-    return {left};
+    if (ArrayRank(a) == 0) return {ItemsAt(a, {0})};
+    Retain(a);
+    return {a};
   }
   Temporaries hold;
-  hold[0] = left;
-  Retain(left);
-  hold[1] = ItemsAt(right, std::move(added));
+  hold[0] = a;
+  Retain(a);
+  hold[1] = ItemsAt(b, std::move(added));
   return {Catenated(hold[0], hold[1])};
 }
 
 // ∪B: the major cells of B at their first occurrence.
 CallResult Unique(const Ref&, const Ref& right) {
-  if (!IsArray(right)) SIGNAL(kDomainError);
-  const uint32_t rank = ArrayRank(right);
-  if (rank == 0) return {ItemsAt(right, {0})};
-  const uint32_t n = ShapeOf(right)[0];
-  const uint64_t w = Product(ShapeOf(right) + 1, rank - 1);
-  std::vector<uint32_t> first = Answers(right, n, w, right, n);
+  PlainArguments plain(0, right);
+  const Ref& b = plain.Right();
+  if (!IsArray(b)) SIGNAL(kDomainError);
+  const uint32_t rank = ArrayRank(b);
+  if (rank == 0) return {ItemsAt(b, {0})};
+  const uint32_t n = ShapeOf(b)[0];
+  const uint64_t w = Product(ShapeOf(b) + 1, rank - 1);
+  std::vector<uint32_t> first = Answers(right, n, w, b, n);
   std::vector<uint32_t> kept = OffsetsWhere(n, [&](uint32_t i) { return first[i] == i; });
   SelectionPlan plan;
-  plan.shape = ShapeOfArray(right);
+  plan.shape = ShapeOfArray(b);
   plan.shape[0] = static_cast<uint32_t>(kept.size());
   if (rank == 1) {
     plan.groups = {std::move(kept)};
@@ -838,7 +953,7 @@ CallResult Unique(const Ref&, const Ref& right) {
     for (uint32_t k = 0; k < w; ++k) within[k] = k;
     plan.groups = {std::move(kept), std::move(within)};
   }
-  return {GatherSelection(right, plan)};
+  return {GatherSelection(b, plan)};
 }
 
 // A⍷B: marks the positions of B where an array equal to A begins (A's shape taken with leading 1s
@@ -908,11 +1023,11 @@ CallResult FindPattern(const Ref& left, const Ref& right) {
 }
 
 constexpr PrimitiveRow kSearchRows[] = {
-    {kCodeWithout, nullptr, Without, 0},
-    {kCodeIndexOf, nullptr, IndexOfHandler, 0},
-    {kCodeMember, nullptr, Membership, 0},
-    {kCodeUnion, Unique, Union, 0},
-    {kCodeIntersection, nullptr, Intersection, 0},
+    {kCodeWithout, nullptr, Without, kTakesHashed},
+    {kCodeIndexOf, nullptr, IndexOfHandler, kTakesHashed},
+    {kCodeMember, nullptr, Membership, kTakesHashed},
+    {kCodeUnion, Unique, Union, kTakesHashed},
+    {kCodeIntersection, nullptr, Intersection, kTakesHashed},
     {kCodeFind, nullptr, FindPattern, 0},
 };
 
@@ -920,24 +1035,69 @@ constexpr PrimitiveRow kSearchRows[] = {
 
 // A⍳B: the index of each major cell of B (of A's cell shape) among A's major cells.
 Ref IndexOf(const Ref& left, const Ref& right) {
-  RequireArrays(left, right);
-  const uint32_t rankA = ArrayRank(left);
-  const uint32_t rankB = ArrayRank(right);
+  PlainArguments plain(left, right);
+  const Ref& a = plain.Left();
+  const Ref& b = plain.Right();
+  RequireArrays(a, b);
+  const uint32_t rankA = ArrayRank(a);
+  const uint32_t rankB = ArrayRank(b);
   if (rankA == 0) SIGNAL(kRankError);
   const uint32_t cellRank = rankA - 1;
   if (rankB < cellRank) SIGNAL(kRankError);
   const uint32_t frameRank = rankB - cellRank;
-  if (!std::equal(ShapeOf(left) + 1, ShapeOf(left) + rankA, ShapeOf(right) + frameRank)) SIGNAL(kLengthError);
-  const uint32_t n = ShapeOf(left)[0];
+  if (!std::equal(ShapeOf(a) + 1, ShapeOf(a) + rankA, ShapeOf(b) + frameRank)) SIGNAL(kLengthError);
+  const uint32_t n = ShapeOf(a)[0];
   const uint64_t largest = uint64_t{IndexOrigin()} + n;
   if (largest > 0x7FFFFFFF) SIGNAL(kLimitError);
-  std::vector<uint32_t> shape(ShapeOf(right), ShapeOf(right) + frameRank);
+  std::vector<uint32_t> shape(ShapeOf(b), ShapeOf(b) + frameRank);
   const uint64_t cells = Product(shape.data(), frameRank);
-  std::vector<uint32_t> answers = Answers(left, n, Product(ShapeOf(left) + 1, cellRank), right, cells);
+  std::vector<uint32_t> answers = Answers(left, n, Product(ShapeOf(a) + 1, cellRank), b, cells);
   return IndexArrayOf(shape, answers, IndexOrigin(), largest);
 }
 
-void InitialiseSearch() { InstallPrimitives(kSearchRows); }
+Ref TakePlainArray(Ref counted) {
+  if (!IsHashedArray(counted)) return counted;
+  Ref array = Words(counted)[kHashedArray];
+  Retain(array);
+  Release(counted);
+  return array;
+}
+
+Ref HashedArrayOf(const Ref& array) {
+  if (IsHashedArray(array)) {
+    Retain(array);
+    return array;
+  }
+  if (!IsArray(array)) SIGNAL(kDomainError);
+  Ref hashed = GetSpace(kHashedWords);
+  uint32_t* w = Words(hashed);
+  w[1] = 1;
+  w[2] = kHashedArrayType;
+  w[kHashedArray] = array;
+  Retain(array);
+  w[kHashedTable] = 0;
+  return hashed;
+}
+
+Ref KeptTable(Ref hashed) { return Words(hashed)[kHashedTable]; }
+
+uint32_t HashedState(Ref value) {
+  if (!IsHashedArray(value)) return 0;
+  return KeptTable(value) ? 2 : 1;
+}
+
+PlainArguments::PlainArguments(const Ref& left, const Ref& right) {
+  hold_[0] = PlainArray(left);
+  Retain(hold_[0]);
+  hold_[1] = PlainArray(right);
+  Retain(hold_[1]);
+}
+
+void InitialiseSearch() {
+  InstallPrimitives(kSearchRows);
+  RegisterSmallRecordType(kHashedArraySubType, HashedArrayFields, nullptr);
+  RegisterSmallRecordType(kTableSubType, TableFields, nullptr);
+}
 
 // ==== The key operator ===================================================================================
 //

@@ -4,10 +4,12 @@
 // searched argument once (a direct table, an exact hash of cells or a tolerant hash of floats,
 // chosen by the element types and counts) and looks every sought cell up in it.
 // The key operator A f⌸ B and f⌸ B groups the major cells of its keys with the same tables.
+// A hashed array keeps the table of its array between searches (see below).
 #pragma once
 #include <cstdint>
 
 #include "memory/memory1.h"
+#include "memory/pockutil.h"
 
 namespace vantor {
 
@@ -32,8 +34,10 @@ enum class SearchMethod : uint8_t {
 // arrays. The searched array's elements are taken in ravel order in cells of `cellElements`
 // elements (the major cells for A⍳B, single elements for A∊B). Both arrays are brought to one
 // element type first (numbers to the wider type, characters to the wider width, a simple array
-// against a nested one to items); the table keeps the searched array in that type and its table
-// pocket as registered temporaries, so it lives on the C++ stack like any other Temporaries record.
+// against a nested one to items). The table itself is a workspace pocket (a small record holding the
+// searched array in that type, the slots, the counts, the types and the tolerance it was built
+// under), so that a hashed array or a bound search function can keep it for later searches; the
+// SearchTable object holds it as a registered temporary, like any other Temporaries record.
 class SearchTable {
  public:
   // Builds the table of the `cells` cells of `searched` for looking up cells of arrays of
@@ -42,16 +46,23 @@ class SearchTable {
   // or a Temporaries entry.
   SearchTable(const Ref& searched, uint32_t cells, uint64_t cellElements, ElementType soughtType,
               uint64_t soughtCells);
+  // Looks up in a table kept from an earlier search: `kept` (borrowed) is a pocket that Kept() gave.
+  explicit SearchTable(Ref kept);
   SearchTable(const SearchTable&) = delete;
   SearchTable& operator=(const SearchTable&) = delete;
 
+  // The table's pocket, counted, for keeping it beyond this object.
+  Ref Kept();
   // The number of searched cells: the answer for a cell that is not found.
   uint32_t Count() const { return count_; }
   SearchMethod Method() const { return method_; }
   // True when cells of an array of element type `soughtType` can be looked up in this table now:
   // an array of a wider type needs a table built for it, and so does a float table once ⎕CT has
   // changed.
-  bool Accepts(ElementType soughtType) const;
+  bool Accepts(ElementType soughtType);
+  // True when the table was built over `cells` cells of `cellElements` elements (a kept table serves
+  // only searches that take the searched array in the same cells).
+  bool Covers(uint32_t cells, uint64_t cellElements) const { return cells == count_ && cellElements == cellElements_; }
   // For each of the `cells` cells of `sought` (borrowed; a root slot or Temporaries entry, its
   // elements in ravel order, `cellElements` per cell) the index of the first equal searched cell,
   // or Count() when none is equal. `answers` has room for `cells` entries (C++ memory: lookups
@@ -59,9 +70,14 @@ class SearchTable {
   void Find(const Ref& sought, uint64_t cells, uint32_t* answers);
 
  private:
+  void MakePocket();
   void Build();
+  Ref Searched() { return hold_[2]; }
+  Ref Slots();
   void FindBits(Ref sought, uint64_t cells, uint32_t* answers);
-  Temporaries hold_;  // [0] the searched array in the search type, [1] the table, [2] a converted sought array
+  // [0] the table's pocket; [1] a converted sought array; [2] the searched array in the search type,
+  // also held here so that compaction leaves its element type alone while the table is in use
+  Temporaries hold_;
   uint64_t cellElements_;
   uint32_t count_;
   ElementType searchedType_;  // the searched array's own element type
@@ -71,10 +87,47 @@ class SearchTable {
   double tolerance_;
 };
 
+// ---- Hashed arrays ------------------------------------------------------------------------------------
+// A hashed array is a small record (kind 10, sub-type 2) holding an array (word 3) and, once a search
+// has built it, that array's search table (word 4). It stands for its array everywhere: the evaluator gives every
+// function the plain array, except the search functions ⍳ ∊ ∪ ∩ ~, which take a hashed array as the
+// argument they search and use its kept table, building and keeping a new one when the kept table
+// does not serve the search (another sought type, other cells, a changed ⎕CT).
+
+inline constexpr uint32_t kHashedArrayType = kKindSmallRecord | (2u << 4);
+inline bool IsHashedArray(Ref value) { return IsRef(value) && (TypeWord(value) & 0xFFFF) == kHashedArrayType; }
+// The array a value stands for: the array of a hashed array, any other value itself (borrowed).
+inline Ref PlainArray(Ref value) { return IsHashedArray(value) ? Words(value)[3] : value; }
+// The counted reference `counted`, taken over, with a hashed array given way to its array (counted).
+Ref TakePlainArray(Ref counted);
+// A hashed array of `array` (borrowed, held in a slot), counted: a hashed array is given back as it
+// is; DOMAIN ERROR for a value that is not an array.
+Ref HashedArrayOf(const Ref& array);
+// The search table pocket that a hashed array keeps (0 until a search has built one), borrowed.
+Ref KeptTable(Ref hashed);
+// 0 for a value that is not a hashed array, 1 for a hashed array without a table yet, 2 once a search
+// has built its table.
+uint32_t HashedState(Ref value);
+
+// The arguments of a call with every hashed array replaced by its array, held (registered, so that
+// compaction keeps them current) as long as this object lives.
+class PlainArguments {
+ public:
+  PlainArguments(const Ref& left, const Ref& right);
+  PlainArguments(const PlainArguments&) = delete;
+  PlainArguments& operator=(const PlainArguments&) = delete;
+  const Ref& Left() { return hold_[0]; }
+  const Ref& Right() { return hold_[1]; }
+
+ private:
+  Temporaries hold_;
+};
+
 // A⍳B for other units: borrowed arguments, counted result.
 Ref IndexOf(const Ref& left, const Ref& right);
 
-// Installs dyadic ⍳ ∊ ~ ∩ ⍷ and monadic and dyadic ∪ in the dispatch tables.
+// Installs dyadic ⍳ ∊ ~ ∩ ⍷ and monadic and dyadic ∪ in the dispatch tables (all but ⍷ searching
+// hashed arrays with their kept tables), and the layouts of hashed arrays and kept tables.
 void InitialiseSearch();
 
 // Installs the key operator ⌸ in the evaluator's operator table: A f⌸ B calls f with each distinct

@@ -15,6 +15,7 @@
 #include "primitives/cat.h"
 #include "primitives/iass.h"
 #include "primitives/index.h"
+#include "primitives/key.h"
 #include "primitives/same.h"
 #include "primitives/scan.h"
 #include "sysfns/quadvar.h"
@@ -35,7 +36,11 @@ enum : uint32_t {
   kCodeReverseFirst = 43,
   kCodeDecode = 45,
   kCodeEncode = 46,
+  kCodeWithout = 14,
+  kCodeIndexOf = 35,
+  kCodeMember = 44,
   kCodeUnion = 52,
+  kCodeIntersection = 53,
   kCodeJot = 56,
   kCodeSlash = 64,
   kCodeSlashFirst = 65,
@@ -416,8 +421,29 @@ CallResult ApplyCommute(const Ref& derived, const Ref& left, const Ref& right) {
   return CallFunctionValue(hold[0], right, left ? left : right);
 }
 
-// f∘g, A∘f and f∘B. A bound array makes a monadic function. X∘⍳ and the other bound search functions
-// are composed the same way (the searched array is prepared again at each call).
+// True when a search function bound to an array searches that array: X∘⍳ and X∘∪ with the array on
+// the left, ∊∘X, ∩∘X and ~∘X with it on the right.
+bool SearchesBoundArray(Ref fn, bool arrayOnLeft) {
+  const uint32_t code = PrimitiveCodeOf(fn);
+  if (arrayOnLeft) return code == kCodeIndexOf || code == kCodeUnion;
+  return code == kCodeMember || code == kCodeIntersection || code == kCodeWithout;
+}
+
+// A bound search function keeps its array as a hashed array in operand word `word`, so that the
+// search table built at its first call serves every later one. `array` is the slot holding the
+// operand (counted), which gets the hashed array too.
+void HashBoundArray(const Ref& derived, uint32_t word, Ref& array) {
+  if (IsHashedArray(array)) return;
+  Ref hashed = HashedArrayOf(array);
+  Release(array);
+  array = hashed;
+  Ref replaced = Words(derived)[word];
+  Words(derived)[word] = Retained(hashed);
+  Release(replaced);
+}
+
+// f∘g, A∘f and f∘B. A bound array makes a monadic function; a bound search function searches its array
+// with a table kept in the derived function.
 CallResult ApplyCompose(const Ref& derived, const Ref& left, const Ref& right) {
   RefuseAxis();
   Temporaries hold;
@@ -426,6 +452,8 @@ CallResult ApplyCompose(const Ref& derived, const Ref& left, const Ref& right) {
   const bool leftArray = IsArrayOperand(hold[0]), rightArray = IsArrayOperand(hold[1]);
   if (leftArray && rightArray) SIGNAL(kSyntaxError);
   if ((leftArray || rightArray) && left) SignalTakesNoLeft();
+  if (leftArray && SearchesBoundArray(hold[1], true)) HashBoundArray(derived, kDerivedLeftOperand, hold[0]);
+  if (rightArray && SearchesBoundArray(hold[0], false)) HashBoundArray(derived, kDerivedRightOperand, hold[1]);
   if (leftArray) return CallFunctionValue(hold[1], hold[0], right);
   if (rightArray) return CallFunctionValue(hold[0], right, hold[1]);
   hold[2] = ResultOf(hold[1], 0, right);
@@ -539,7 +567,7 @@ CallResult ApplyPower(const Ref& derived, const Ref& left, const Ref& right) {
   RefuseAxis();
   Temporaries hold;
   hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
-  hold[1] = Retained(Words(derived)[kDerivedRightOperand]);
+  hold[1] = Retained(PlainArray(Words(derived)[kDerivedRightOperand]));
   if (IsArrayOperand(hold[1])) return {PowerCount(hold[0], hold[1], left, right)};
   return {PowerUntil(hold[0], hold[1], left, right)};
 }
@@ -582,7 +610,7 @@ CallResult ApplyRank(const Ref& derived, const Ref& left, const Ref& right) {
   RequireArrays(left, right);
   Temporaries hold;
   hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
-  Ref k = Words(derived)[kDerivedRightOperand];
+  Ref k = PlainArray(Words(derived)[kDerivedRightOperand]);
   if (!IsArrayOperand(k)) SIGNAL(kSyntaxError);
   if (RankOf(TypeWord(k)) > 1) SIGNAL(kRankError);
   const std::vector<int64_t> ranks = IntegersOf(k);
@@ -601,7 +629,7 @@ constexpr OperatorRow kOperatorRows[] = {
     {kCodeSlash, ApplyReduceLast}, {kCodeSlashFirst, ApplyReduceFirst},
     {kCodeBackslash, ApplyScanLast}, {kCodeBackslashFirst, ApplyScanFirst},
     {kCodeEach, ApplyEach},         {kCodeDot, ApplyProduct},
-    {kCodeCommute, ApplyCommute},   {kCodeJot, ApplyCompose},
+    {kCodeCommute, ApplyCommute, true}, {kCodeJot, ApplyCompose, true},
     {kCodePower, ApplyPower},       {kCodeRank, ApplyRank},
 };
 
@@ -617,7 +645,7 @@ uint32_t PrimitiveCodeOf(Ref fn) {
 
 bool IsDyadicScalarCode(uint32_t code) { return (code >= 2 && code <= 12) || (code >= 15 && code <= 24); }
 
-bool IsArrayOperand(Ref operand) { return IsArray(operand); }
+bool IsArrayOperand(Ref operand) { return IsArray(operand) || IsHashedArray(operand); }
 
 Ref IdentityItem(Ref operand, const Ref& array) {
   switch (PrimitiveCodeOf(operand)) {

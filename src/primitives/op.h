@@ -18,7 +18,7 @@ uint32_t PrimitiveCodeOf(Ref fn);
 // True when `code` is a dyadic scalar (pervasive) primitive.
 bool IsDyadicScalarCode(uint32_t code);
 
-// True for an operand that is an array rather than a function.
+// True for an operand that is an array (also a hashed one) rather than a function.
 bool IsArrayOperand(Ref operand);
 
 // The item that reducing an empty axis with `operand` gives for every cell, counted: 0 or 1 for the
