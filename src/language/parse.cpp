@@ -309,6 +309,8 @@ static uint32_t TokenStartBefore(uint32_t end) {
 // of the stream.
 static uint32_t StatementEndFrom(uint32_t from) {
   uint32_t statementEnd = StreamEnd();
+  // Most lines hold one statement: without a diamond code byte anywhere after `from` there is no ⋄.
+  if (from >= statementEnd || !std::memchr(g_heapBase + from, kCodeDiamond, statementEnd - from)) return statementEnd;
   for (uint32_t p = StreamEnd(); p > from;) {
     uint32_t start = TokenStartBefore(p);
     if (ByteAt(p - 1) == kCodeDiamond && start >= from) statementEnd = start;

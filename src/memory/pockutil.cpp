@@ -16,14 +16,6 @@ namespace vantor {
 
 static constexpr char kUnit[] = "pockutil";
 
-uint64_t ElementCount(Ref array) {
-  uint32_t rank = RankOf(TypeWord(array));
-  const uint32_t* shape = ShapeOf(array);
-  uint64_t count = 1;
-  for (uint32_t i = 0; i < rank; ++i) count *= shape[i];
-  return count;
-}
-
 void SignalArrayTooLarge() { SIGNAL(kLimitError); }
 
 Ref AllocArray(ElementType type, uint32_t rank, uint64_t count) {
@@ -123,6 +115,7 @@ static KindTraits g_kinds[16] = {
 const KindTraits& TraitsOf(uint32_t kind) { return g_kinds[kind & kKindMask]; }
 
 void RegisterKind(uint32_t kind, ChildFieldsFn children, DestroyHookFn hook) {
+  if (hook && (kPlainRelease >> (kind & kKindMask) & 1)) SystemError(11);  // Release skips hooks of these kinds
   g_kinds[kind & kKindMask].children = children;
   g_kinds[kind & kKindMask].hook = hook;
 }
@@ -145,7 +138,11 @@ static void DestroyStep(Ref r) {
   const KindTraits& traits = g_kinds[kind];
   uint32_t count = RefCount(r);
   uint32_t c = count == 0 ? 0 : count - 1;
-  if (c > traits.threshold) {
+  // Objects and small records of a sub-type without a hook need to be seen only when their last
+  // reference goes.
+  const SubTypeTable* table = kind == kKindObject ? &g_objectClasses : kind == kKindSmallRecord ? &g_smallRecordTypes : nullptr;
+  const uint32_t threshold = table && !(*table)[SubTypeIndex(r)].hook ? 0 : traits.threshold;
+  if (c > threshold) {
     RefCount(r) = c;
     return;
   }

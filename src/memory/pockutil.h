@@ -116,7 +116,14 @@ inline uint32_t PocketWords(Ref r) { return static_cast<uint32_t>(-SizeWord(r));
 inline bool IsArrayKind(uint32_t kind) { return kind == kKindSimple || kind == kKindNested; }
 
 inline uint32_t* ShapeOf(Ref r) { return Words(r) + kHeaderWords; }
-uint64_t ElementCount(Ref array);
+inline uint64_t ElementCount(Ref array) {
+  const uint32_t rank = RankOf(TypeWord(array));
+  const uint32_t* shape = ShapeOf(array);
+  if (rank == 0) return 1;
+  uint64_t count = shape[0];
+  for (uint32_t i = 1; i < rank; ++i) count *= shape[i];
+  return count;
+}
 inline size_t DataWordOffset(uint32_t rank) { return kHeaderWords + rank; }
 template <typename T>
 inline T* DataOf(Ref array) {
@@ -171,12 +178,22 @@ void FreeBlock(Ref block);   // the heap's free operation (memory1)
 void ReleaseOther(Ref r);    // release of every kind but simple arrays
 // Drops the reference held in `slot` and clears the slot. A simple array has no children and no
 // hook, so its last release frees it at once.
+// Kinds without a release hook: any reference but the last is simply dropped, here, inline.
+inline constexpr uint32_t kPlainRelease = 1u << kKindRefList | 1u << kKindDefinedFunction | 1u << kKindRecord4 |
+                                          1u << kKindNested | 1u << kKindDerived | 1u << kKindPlain11 |
+                                          1u << kKindPlain14;
 inline void Release(Ref& slot) {
   Ref r = slot;
   slot = 0;
   if (!IsRef(r)) return;
   uint32_t* w = Words(r);
-  if ((w[2] & kKindMask) != kKindSimple) return ReleaseOther(r);
+  if ((w[2] & kKindMask) != kKindSimple) {
+    if (w[1] > 1 && (kPlainRelease >> (w[2] & kKindMask) & 1)) {
+      --w[1];
+      return;
+    }
+    return ReleaseOther(r);
+  }
   if (w[1] > 1) {
     --w[1];
     return;
