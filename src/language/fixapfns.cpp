@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "language/dmx.h"
+#include "language/parse.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/tokenise.h"
@@ -388,7 +389,8 @@ std::vector<std::u32string> FunctionLines(Ref fn) {
 
 namespace {
 
-// The function named by a character argument, or 0 when the name is not a defined function.
+// The function named by a character argument, or 0 when the name is not a defined function or
+// dfn.
 Ref NamedFunction(Ref argument) {
   if (!IsSimpleCharacterArray(argument) || RankOf(TypeWord(argument)) > 1) SIGNAL(kDomainError);
   std::u32string name = CharacterText(argument);
@@ -396,8 +398,16 @@ Ref NamedFunction(Ref argument) {
   Ref entry = LookupName(name, LookupMode::Find);
   if (!entry) return 0;
   uint32_t cls = EntryClass(entry);
-  if ((cls != kNameFunction && cls != kNameOperator) || !IsTradfn(EntryValue(entry))) return 0;
-  return EntryValue(entry);
+  Ref value = EntryValue(entry);
+  if ((cls != kNameFunction && cls != kNameOperator) || !(IsTradfn(value) || IsObjectOfClass(value, kDfnObjectClass)))
+    return 0;
+  return value;
+}
+
+// The lines of a defined function, or the one line of a dfn's text.
+std::vector<std::u32string> NamedFunctionLines(Ref fn) {
+  if (IsTradfn(fn)) return FunctionLines(fn);
+  return {FunctionValueText(fn)};
 }
 
 }  // namespace
@@ -405,14 +415,14 @@ Ref NamedFunction(Ref argument) {
 CallResult QuadNR(const Ref&, const Ref& right) {
   Ref fn = NamedFunction(right);
   if (!fn) return {MakeNested({0}, [](uint64_t) { return Ref{0}; }), false};
-  std::vector<std::u32string> lines = FunctionLines(fn);
+  std::vector<std::u32string> lines = NamedFunctionLines(fn);
   return {MakeNested({static_cast<uint32_t>(lines.size())}, [&](uint64_t i) { return MakeText(lines[i]); }), false};
 }
 
 CallResult QuadCR(const Ref&, const Ref& right) {
   Ref fn = NamedFunction(right);
   std::vector<std::u32string> lines;
-  if (fn) lines = FunctionLines(fn);
+  if (fn) lines = NamedFunctionLines(fn);
   size_t width = 0;
   for (const std::u32string& line : lines) width = std::max(width, line.size());
   Ref matrix = AllocMatrix(kChar32, static_cast<uint32_t>(lines.size()), static_cast<uint32_t>(width));
@@ -425,7 +435,7 @@ CallResult QuadCR(const Ref&, const Ref& right) {
 
 CallResult QuadVR(const Ref&, const Ref& right) {
   Ref fn = NamedFunction(right);
-  if (!fn) return {MakeText(U""), false};
+  if (!fn || !IsTradfn(fn)) return {MakeText(U""), false};
   std::vector<std::u32string> lines = FunctionLines(fn);
   char32_t lineEnd = AvCharacter(3);
   std::u32string text = U"     ∇" + lines[0] + lineEnd;

@@ -87,3 +87,11 @@ SYNTAX ERROR
 SYNTAX ERROR
 |      →1
 |      ∧
+⍝⍝ ⎕NR and ⎕CR of a dfn give its text
+      g←{⍵+1}
+      ⎕NR 'g'
+ {⍵+1} 
+      ⎕CR 'g'
+{⍵+1}
+      ⍴⎕CR 'g'
+1 5
