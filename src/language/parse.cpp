@@ -140,6 +140,7 @@ enum EvaluatorCode : uint32_t {
   kCodeDiamond = 102,
   kCodeVariant = 84,
   kVariantOperatorCode = 252,
+  kInNamespaceCode = 138,  // the operator of ns.⎕F: ⎕F applied with ns as the executing namespace
 };
 
 // Functions that need a left argument: SYNTAX ERROR "The function requires a left argument" when
@@ -200,6 +201,8 @@ static void Escape();
 static void WriteOutputValue(uint32_t k, Ref value);
 static void ScanImmediateText(const std::u32string& text);
 static void StartMember(uint32_t memberIndex);
+// A member that is a system name (ns.⎕FX, ns.⎕IO) is kept as this flag, the name's token code and k.
+inline constexpr uint32_t kSystemMemberFlag = 1u << 31;
 static bool BeforeNamespaceDot();
 static bool AtMemberExpressionStart();
 static void FinishMember();
@@ -870,6 +873,22 @@ static CallResult ApplySystemFunction(uint32_t code, const Ref& left, const Ref&
 
 // ---- Assignment ---------------------------------------------------------------------------------------
 
+// Makes `ns` the executing namespace until the end of the scope.
+class ExecutingIn {
+ public:
+  explicit ExecutingIn(Ref ns) {
+    saved_[0] = ExecutingNamespace();
+    Retain(saved_[0]);
+    SetExecutingNamespace(ns);
+  }
+  ~ExecutingIn() { SetExecutingNamespace(saved_[0]); }
+  ExecutingIn(const ExecutingIn&) = delete;
+  ExecutingIn& operator=(const ExecutingIn&) = delete;
+
+ private:
+  Temporaries saved_;
+};
+
 static uint32_t NameClassOfValue(Ref value) {
   if (IsNamespaceObject(value)) return kNameNamespace;
   if (IsDfnObject(value) && Words(value)[kDfnObjectKind] != 0) return kNameOperator;
@@ -904,6 +923,10 @@ static void AssignTarget(Ref target, Ref value) {
   if (IsRef(target) && TypeWord(target) == kSystemTargetRecord) {
     uint32_t k = Words(target)[3];
     if (k == kQuadOutputVariable || k == kQuoteOutputVariable) return WriteOutputValue(k, value);
+    if (Ref ns = Words(target)[4]) {  // ns.⎕V←
+      ExecutingIn scope(ns);
+      return AssignSystemVariable(k, value);
+    }
     return AssignSystemVariable(k, value);
   }
   if (!IsRef(target) || KindOf(TypeWord(target)) != kKindNested || RankOf(TypeWord(target)) != 1)
@@ -938,6 +961,7 @@ static CallResult Assign(const Ref& target, const Ref& value) {
 static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right);
 static bool IsDfnCall(Ref fn);
 static bool IsTradfnCall(Ref fn);
+static bool IsInNamespaceCall(Ref fn);
 static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref& right);
 static void StartDefinedCall();
 
@@ -1231,7 +1255,8 @@ static void ValueStep(Ref value, bool single) {
   else g_level.flags &= ~kFlagLeftSingle;
 }
 
-// A four-word record that names system variable k as an assignment target.
+// A four-word record that names system variable k as an assignment target (word 4: the namespace
+// whose variable it is, for ns.⎕V←; 0 for the executing one).
 static Ref SystemVariableTarget(uint32_t k) {
   Ref record = GetSpace(7);
   uint32_t* w = Words(record);
@@ -1299,6 +1324,7 @@ static void NameStep(uint32_t index) {
 static void SystemNameStep(uint8_t tokenCode) {
   uint32_t k = ReadByte();
   g_errorToken = g_tokenEnd;
+  if (BeforeNamespaceDot()) return StartMember(kSystemMemberFlag | tokenCode << 8 | k);
   switch (tokenCode) {
     case 61: return FunctionItem(SystemFunctionCode(k));
     case 62:
@@ -1722,10 +1748,18 @@ static void LocaliseOperand(uint32_t item, Ref operand) {
 
 // Enters a defined function, or a defined operator's derived function: `call` root-held; ⍺ and ⍵
 // counted references taken over (0 when absent).
-static void EnterTradfn(const Ref& call, Ref alpha, Ref omega) {
+static void EnterTradfn(const Ref& given, Ref alpha, Ref omega) {
   Temporaries hold;
   hold[0] = alpha;
   hold[1] = omega;
+  Temporaries home;  // a function called in its own namespace (ns.F): [0] the function, [1] ns
+  if (IsInNamespaceCall(given)) {
+    home[0] = Words(given)[3];
+    Retain(home[0]);
+    home[1] = Words(given)[5];
+    Retain(home[1]);
+  }
+  const Ref& call = home[0] ? home[0] : given;
   Ref fn = IsDerived(call) ? Words(call)[4] : call;
   uint32_t descriptor = TradfnHeaderValue(fn, kHeaderDescriptor);
   if (bool(descriptor & kHeaderLeftOperand) != IsDerived(call)) SIGNAL(kSyntaxError);  // an operator needs operands
@@ -1744,6 +1778,7 @@ static void EnterTradfn(const Ref& call, Ref alpha, Ref omega) {
   Words(frame)[kExecFunction] = fn;
   Retain(fn);
   PushFrame(hold.Take(2));
+  if (home[1] && home[1] != ExecutingNamespace()) SetExecutingNamespace(home[1]);
   ClearRegisters();
   g_level = {};
   RootWordAt(kRootSymbolList) = Words(fn)[kTradfnNames];
@@ -1759,11 +1794,17 @@ static void EnterTradfn(const Ref& call, Ref alpha, Ref omega) {
   StartTradfnLine(1);
 }
 
+// A result name holds a value: an array or a namespace reference.
+static bool HoldsValue(Ref entry) {
+  uint32_t cls = EntryClass(entry);
+  return cls == kNameVariable || cls == kNameNamespace;
+}
+
 // The values of a result list (R1 R2) as a vector (counted); none unless every name has one.
 static Ref ResultListValue() {
   const uint32_t names = TradfnHeaderValue(RunningFunction(), kHeaderResultCount);
   for (uint32_t i = 0; i < names; ++i)
-    if (EntryClass(BoundEntry(TradfnListName(RunningFunction(), kHeaderResultCount, i))) != kNameVariable) return 0;
+    if (!HoldsValue(BoundEntry(TradfnListName(RunningFunction(), kHeaderResultCount, i)))) return 0;
   Ref list = NewArray(kRefElement, {names});
   for (uint32_t i = 0; i < names; ++i) {
     Ref value = EntryValue(BoundEntry(TradfnListName(RunningFunction(), kHeaderResultCount, i)));
@@ -1783,7 +1824,7 @@ static void LeaveTradfn() {
     hold[0] = ResultListValue();
   } else if (resultIndex != kNoHeaderName) {
     Ref entry = BoundEntry(resultIndex);
-    if (EntryClass(entry) == kNameVariable) {
+    if (HoldsValue(entry)) {
       hold[0] = EntryValue(entry);
       Retain(hold[0]);
     }
@@ -1844,7 +1885,13 @@ static bool IsDfnCall(Ref fn) {
   return IsDfnObject(fn) || (IsDerived(fn) && IsDfnObject(Words(fn)[4]));
 }
 // A defined function, or a derived function whose operator is a defined operator.
-static bool IsTradfnCall(Ref fn) { return IsTradfn(fn) || (IsDerived(fn) && IsTradfn(Words(fn)[4])); }
+// ns.F for a defined function F: F is called with ns as its executing namespace.
+static bool IsInNamespaceCall(Ref fn) {
+  return IsDerived(fn) && Words(fn)[4] == kInNamespaceCode && IsTradfn(Words(fn)[3]);
+}
+static bool IsTradfnCall(Ref fn) {
+  return IsTradfn(fn) || (IsDerived(fn) && IsTradfn(Words(fn)[4])) || IsInNamespaceCall(fn);
+}
 
 static uint32_t MatchingDfnOpen(uint32_t close) {
   int depth = 0;
@@ -2830,7 +2877,7 @@ static std::u32string FunctionText(Ref fn) {
   uint32_t* w = Words(fn);
   Ref left = w[3], right = w[5];
   uint32_t op = w[4];
-  if (op == 0) return FunctionText(left);
+  if (op == 0 || op == kInNamespaceCode) return FunctionText(left);
   if (op == kCodeIndex) return FunctionText(left) + U"[" + OperandText(right, true) + U"]";
   if (IsRef(op)) {
     std::u32string name = IsDfnObject(op) ? DfnText(op) : IsTradfn(op) ? TradfnName(op) : U"";
@@ -3056,7 +3103,7 @@ static bool DmxMemberStep(uint32_t memberIndex) {
 }
 
 static void StartMember(uint32_t memberIndex) {
-  if (!(g_level.flags & kFlagAssign) && DmxMemberStep(memberIndex)) return;
+  if (!(memberIndex & kSystemMemberFlag) && !(g_level.flags & kFlagAssign) && DmxMemberStep(memberIndex)) return;
   ReadByte();  // 28
   uint32_t low = ReadByte();
   uint32_t high = ReadByte();
@@ -3071,6 +3118,58 @@ static bool AtMemberExpressionStart() {
          FrameSubTypeOf(CurrentFrame()) == kNestingOther && CursorOffset() == g_level.memberStop;
 }
 
+
+// ns.⎕F is ⎕F run with ns as the executing namespace; ns.⎕V and ns.⎕N read ⎕V and ⎕N there.
+static void SystemMemberStep(const Ref& ns, uint32_t member) {
+  const uint32_t tokenCode = (member >> 8) & 0xFF, k = member & 0xFF;
+  if (tokenCode == 61) {
+    Retain(ns);
+    return FunctionItem(MakeDerived(SystemFunctionCode(k), kInNamespaceCode, ns));
+  }
+  if (g_level.flags & kFlagAssign) {
+    if (tokenCode != 62) SIGNAL(kSyntaxError);
+    Temporaries hold;
+    hold[0] = SystemVariableTarget(k);
+    Words(hold[0])[4] = ns;  // the namespace whose variable it is
+    Retain(ns);
+    return ValueStep(hold.Take(0), true);
+  }
+  Ref value = 0;
+  {
+    ExecutingIn scope(ns);
+    if (tokenCode == 62) {
+      value = k == kQuadDMX ? DmxValue() : ReadSystemVariable(k);
+    } else {
+      NiladicHandler handler = g_niladics[k];
+      if (!handler) SIGNAL(kNonceError);
+      value = handler();
+    }
+  }
+  ValueStep(value, true);
+}
+
+static CallResult ApplyInNamespace(const Ref& derived, const Ref& left, const Ref& right) {
+  Temporaries hold;
+  hold[0] = Words(derived)[5];
+  Retain(hold[0]);
+  ExecutingIn scope(hold[0]);
+  return CallFunctionValue(Words(derived)[3], left, right);
+}
+
+// A function found in namespace `home` (counted `fn`, taken over): a defined function from another
+// namespace runs there; a niladic one is called at once.
+static void FunctionFoundIn(Ref fn, const Ref& home) {
+  Temporaries hold;
+  hold[0] = fn;
+  if (IsTradfn(fn) && home != ExecutingNamespace()) {
+    Retain(home);
+    hold[0] = MakeDerived(hold.Take(0), kInNamespaceCode, home);
+  }
+  Ref defined = IsInNamespaceCall(hold[0]) ? Words(hold[0])[3] : hold[0];
+  if (IsTradfn(defined) && !(TradfnHeaderValue(defined, kHeaderDescriptor) & kHeaderRight)) return CallNiladic(hold[0]);
+  FunctionItem(hold.Take(0));
+}
+
 static void FinishMember() {
   if (!CompleteAtBoundary(Cursor())) return;
   Temporaries hold;
@@ -3078,6 +3177,7 @@ static void FinishMember() {
   uint32_t memberIndex = Words(CurrentFrame())[kNestMemberName];
   PopNesting(kNestingOther);
   if (!IsNamespaceObject(hold[0])) SIGNAL(kSyntaxError);
+  if (memberIndex & kSystemMemberFlag) return SystemMemberStep(hold[0], memberIndex);
   std::u32string name = EntryName(SymbolSlot(memberIndex));
   bool assigning = (g_level.flags & kFlagAssign) != 0;
   Ref entry;
@@ -3096,7 +3196,7 @@ static void FinishMember() {
       Retain(value);
       return ValueStep(value, true);
     }
-    case kNameFunction: return FunctionItem(FunctionFromValue(EntryValue(entry)));
+    case kNameFunction: return FunctionFoundIn(FunctionFromValue(EntryValue(entry)), hold[0]);
     case kNameUndefined: SIGNAL(kValueError);
     default: SIGNAL(kNonceError);
   }
@@ -3494,6 +3594,8 @@ static void StartAction() {
 void InitialiseEvaluator() {
   RegisterKind(kKindDerived, DerivedChildren, nullptr);
   InstallPrimitives(kEvaluatorRows);
+  static constexpr OperatorRow kInNamespaceRow[] = {{kInNamespaceCode, ApplyInNamespace, true}};
+  InstallOperators(kInNamespaceRow);
   SetTrapSearch(SearchTraps);
   BuildSystemFunctionTable();
   BuildNiladicTable();

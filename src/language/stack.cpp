@@ -208,6 +208,7 @@ struct ReportedFrame {
   uint32_t line;
   std::u32string callerNamespace;
   bool suspended = false;
+  std::u32string ownNamespace;  // the namespace the function runs in
 };
 
 bool IsFunctionFrame(Ref f) {
@@ -233,12 +234,15 @@ std::vector<ReportedFrame> ReportedFrames() {
   std::vector<ReportedFrame> out;
   std::vector<std::pair<size_t, Ref>> pendingDfns;  // dfns waiting for the function whose text holds them
   uint32_t depth = 0;
+  Ref inForce = ExecutingNamespace();  // the namespace of the code running in the frame
   for (Ref f = CurrentFrame(); IsRef(f); f = FrameBelow(f), ++depth) {
+    const Ref own = inForce;
+    if (FrameClassOf(f) == kFrameExecution || IsDfnFrameOf(f)) inForce = Words(f)[kExecCallerNamespace];
     if (!IsDfnFrameOf(f) && !IsFunctionFrame(f)) continue;
     std::u32string caller = DisplayName(Words(f)[kExecCallerNamespace]);
     if (IsDfnFrameOf(f)) {
       pendingDfns.emplace_back(out.size(), Words(Words(f)[kDfnSelf])[kDfnObjectStream]);
-      out.push_back({depth, U"", 0, caller});
+      out.push_back({depth, U"", 0, caller, false, DisplayName(own)});
       continue;
     }
     Ref fn = Words(f)[kExecFunction];
@@ -249,7 +253,7 @@ std::vector<ReportedFrame> ReportedFrames() {
     }
     pendingDfns.clear();
     out.push_back({depth, TradfnName(fn), Words(f)[kExecLineNumber], caller,
-                   FrameSubTypeOf(f) == kExecutionSuspended});
+                   FrameSubTypeOf(f) == kExecutionSuspended, DisplayName(own)});
   }
   return out;
 }
@@ -275,7 +279,7 @@ Ref QuadSI() {
 }
 
 Ref QuadXSI() {
-  return TextReport([](const ReportedFrame& r) { return r.callerNamespace + U"." + r.name; });
+  return TextReport([](const ReportedFrame& r) { return r.ownNamespace + U"." + r.name; });
 }
 
 Ref QuadNSI() {
