@@ -391,6 +391,7 @@ static void DfnStatementDone(bool shy);
 static bool IsRunningTradfn(Ref frame);
 static void TradfnStatementDone(bool shy);
 static void CallNiladic(Ref fn);
+static void FunctionFoundIn(Ref fn, const Ref& home);
 static Ref CurrentFrameBelowNesting();
 static void DisplayValue(Ref value);
 
@@ -1299,7 +1300,12 @@ static void NameStep(uint32_t index) {
       return ValueStep(ReadSystemVariable(EntrySystemVariable(entry)), true);
     case kNameUndefined: {
       Ref found = ResolveUndefinedName(entry, true);
-      if (found && EntryClass(found) == kNameFunction) return FunctionItem(FunctionFromValue(EntryValue(found)));
+      if (found && EntryClass(found) == kNameFunction) {  // through ⎕PATH: it runs where it was found
+        Temporaries hold;
+        hold[0] = EntryNamespace(found);
+        Retain(hold[0]);
+        return FunctionFoundIn(FunctionFromValue(EntryValue(found)), hold[0]);
+      }
       SIGNAL(kValueError);
     }
     case kNameOperator: {
@@ -3159,7 +3165,7 @@ static CallResult ApplyInNamespace(const Ref& derived, const Ref& left, const Re
 // A function found in namespace `home` (counted `fn`, taken over): a defined function from another
 // namespace runs there; a niladic one is called at once.
 static void FunctionFoundIn(Ref fn, const Ref& home) {
-  Temporaries hold;
+  Temporaries hold;  // [0] the function
   hold[0] = fn;
   if (IsTradfn(fn) && home != ExecutingNamespace()) {
     Retain(home);

@@ -56,3 +56,12 @@ Fail[1]R←÷X
       →
       ⎕THIS
 #
+⍝⍝ A function found through ⎕PATH runs in its own namespace
+      u←⎕NS ''
+      u.w←7
+      u.⎕FX 'R←Plus X' 'R←w+X'
+Plus
+      ⎕PATH←'u'
+      Plus 1
+8
+      ⎕PATH←''
