@@ -22,5 +22,9 @@ cmake --build build-fuzz -j "$jobs" --target fuzz_line
 mkdir -p build-fuzz/corpus build-fuzz/findings build-fuzz/transcripts
 # Every input line of the transcripts is a seed, so the fuzzer starts from the language as tested.
 grep -h '^      ' tests/apl/*.apl | sed 's/^      //' | split -l 1 -a 4 - build-fuzz/transcripts/line_
+# Each transcript whole is a seed too: its lines run in one workspace, one after another.
+for transcript in tests/apl/*.apl; do
+  grep '^      ' "$transcript" | sed 's/^      //' >"build-fuzz/transcripts/whole_$(basename "$transcript" .apl)"
+done
 build-fuzz/fuzz_line -max_total_time=60 -timeout=10 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
   -dict=tests/fuzz/apl.dict build-fuzz/corpus build-fuzz/transcripts tests/fuzz/corpus

@@ -412,6 +412,7 @@ static std::vector<double> LeftInverse(Matrix b) {
     std::copy(y.begin(), y.end(), q.values.begin() + static_cast<ptrdiff_t>(i) * b.rows);
   }
   std::vector<double> x(static_cast<size_t>(b.columns) * b.rows);
+  if (x.empty()) return x;  // no columns: nothing to solve for
   std::vector<double> row(b.columns);
   for (uint32_t k = 0; k < b.rows; ++k) {
     CheckStrongInterrupt();

@@ -1,4 +1,4 @@
-// Fuzz target: any bytes, read as a UTF-8 line, are scanned and executed in immediate execution. A
+// Fuzz target: any bytes, read as UTF-8 lines, are scanned and executed in immediate execution. A
 // line must give a value, a displayed error or nothing: never a crash, a hang, a system error or a
 // C++ exception escaping. The interpreter runs as the runtime edition without console mode, so ⎕ and
 // ⍞ input give DOMAIN ERROR instead of waiting; lines that would end the process (⎕OFF, )OFF) are
@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "host/aplio.h"
 #include "host/aplmain.h"
@@ -46,10 +48,18 @@ static void StartFresh() {
   InitialiseModules();
 }
 
+// The input's lines run one after another in the same workspace, so that what one line leaves (a
+// suspended function, a namespace, a localised name) meets the next.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::u32string text = FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (text.find(U'\r') != std::u32string::npos) return 0;
+  std::vector<std::u32string> lines;
+  for (size_t start = 0, end; start <= text.size(); start = end + 1) {
+    end = std::min(text.find(U'\n', start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    if (EndsTheProcess(lines.back())) return 0;
+  }
   StartFresh();
-  std::u32string line = FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
-  if (line.find_first_of(U"\r\n") != std::u32string::npos || EndsTheProcess(line)) return 0;
-  ExecuteLine(line);
+  for (const std::u32string& line : lines) ExecuteLine(line);
   return 0;
 }
