@@ -3319,8 +3319,11 @@ static void SuspendAfterError() {
 struct TrapAction {
   char32_t action = 0;
   std::u32string expression;
-  uint32_t ownerDepth = 0;  // for C: the frames above the function whose ⎕TRAP took the error
-  bool ownerIsSession = false;  // for C: that ⎕TRAP is the session's own
+  // The function whose ⎕TRAP value decided (took the error, or stopped the search with S): the frames
+  // above it, or the session's own value. Error guards and :Trap in that function and above it come
+  // first; those below it are not reached.
+  uint32_t ownerDepth = 0;
+  bool ownerIsSession = true;
 };
 static TrapAction g_trap;
 static bool g_trappingSuppressed = false;  // while a trap's own expression runs
@@ -3349,11 +3352,11 @@ static TrapOutcome TryTrapValue(Ref value, uint32_t en, uint32_t ownerDepth, boo
     if (!TrapNumbersMatch(DataOf<Ref>(spec)[0], en)) continue;
     std::u32string action = CharacterText(DataOf<Ref>(spec)[1]);
     if (action == U"N") continue;
+    g_trap.ownerDepth = ownerDepth;
+    g_trap.ownerIsSession = ownerIsSession;
     if (action != U"E" && action != U"C") return TrapOutcome::Stop;
     g_trap.action = action[0];
     g_trap.expression = ElementCount(spec) > 2 ? CharacterText(DataOf<Ref>(spec)[2]) : U"";
-    g_trap.ownerDepth = ownerDepth;
-    g_trap.ownerIsSession = ownerIsSession;
     return TrapOutcome::Taken;
   }
   return TrapOutcome::NoMatch;
@@ -3373,6 +3376,7 @@ static Ref SavedTrapValue(Ref localisation) {
 // the function that localised it (the current one to the innermost such function); the session's
 // own value belongs to no function.
 static bool SearchTraps(const AplError& error) {
+  g_trap = {};
   if (g_trappingSuppressed) return false;
   const uint32_t en = ErrorState().en ? ErrorState().en : error.errorNumber;
   struct Localised {
@@ -3532,7 +3536,9 @@ static bool CatchByQuadTrap(const AplError& error, Ref stop) {
 static bool ResumeAtTrap(const AplError& error, Ref stop) {
   if (error.errorNumber >= 32768) return false;
   uint32_t en = RecordedErrorNumber(error);
-  for (Ref f = CurrentFrame(); f != stop && !IsSessionLevel(f); f = FrameBelow(f)) {
+  uint32_t depth = 0;
+  for (Ref f = CurrentFrame(); f != stop && !IsSessionLevel(f); f = FrameBelow(f), ++depth) {
+    if (!g_trap.ownerIsSession && depth > g_trap.ownerDepth) break;  // below the ⎕TRAP that decided
     if (IsDfnFrame(f) && CatchInDfn(f, en)) return true;
     if (IsRunningTradfn(f) && CatchInTradfn(f, en)) return true;
   }
@@ -3576,6 +3582,7 @@ void ExecuteLine(std::u32string_view line) {
     // The trap's expression runs where the error happened: here, as the next line of immediate
     // execution, without trapping its own errors.
     std::u32string expression = std::move(g_trap.expression);
+    g_trap = {};
     g_trappingSuppressed = true;
     ExecuteLine(expression);
     g_trappingSuppressed = false;

@@ -79,3 +79,26 @@ Inner[1]R←÷0
       3↑⎕SI
  Inner  MidN  TopS 
       →
+⍝⍝ The most recent of :Trap and ⎕TRAP decides: a ⎕TRAP set in a called function comes before a :Trap
+⍝⍝ of its caller, and an S there stops the search before the caller's :Trap
+      ⎕FX 'R←Callee;⎕TRAP' '⎕TRAP←11 ''C'' ''R←''''callee''''''' 'R←÷0'
+Callee
+      ⎕FX 'R←Caller' ':Trap 11' 'R←Callee' ':Else' 'R←''caller''' ':EndTrap'
+Caller
+      Caller
+callee
+      ⎕FX 'R←Stopper;⎕TRAP' '⎕TRAP←11 ''S''' 'R←÷0'
+Stopper
+      ⎕FX 'R←Caller2' ':Trap 11' 'R←Stopper' ':Else' 'R←''caller''' ':EndTrap'
+Caller2
+      Caller2
+DOMAIN ERROR: Divide by zero
+Stopper[2]R←÷0
+|            ∧
+      →
+      ⎕FX 'R←Inner' ':Trap 11' 'R←÷0' ':Else' 'R←''inner''' ':EndTrap'
+Inner
+      ⎕FX 'R←Outer;⎕TRAP' '⎕TRAP←11 ''C'' ''R←''''outer''''''' 'R←Inner'
+Outer
+      Outer
+inner
