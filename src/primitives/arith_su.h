@@ -464,8 +464,9 @@ struct NegateInteger {
   using In = A;
   using Out = A;
   static A Compute(A b, const KernelEnvironment&, bool& giveUp) {
-    giveUp |= b == std::numeric_limits<A>::min();
-    return static_cast<A>(-b);
+    const bool overflows = b == std::numeric_limits<A>::min();  // −b does not fit: a wider kernel redoes it
+    giveUp |= overflows;
+    return overflows ? b : static_cast<A>(-b);
   }
 };
 template <class A>
@@ -473,8 +474,9 @@ struct MagnitudeInteger {
   using In = A;
   using Out = A;
   static A Compute(A b, const KernelEnvironment&, bool& giveUp) {
-    giveUp |= b == std::numeric_limits<A>::min();
-    return static_cast<A>(b < 0 ? -b : b);
+    const bool overflows = b == std::numeric_limits<A>::min();
+    giveUp |= overflows;
+    return overflows ? b : static_cast<A>(b < 0 ? -b : b);
   }
 };
 struct MagnitudeFloat {
