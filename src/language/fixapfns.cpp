@@ -293,13 +293,38 @@ FixOutcome FixFunction(const std::vector<std::u32string>& lines) {
   ScanState state;
   state.extendSymbolList = true;
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (Scan(lines[i], &state) != kScanOk || state.unbalancedQuote) {
-      outcome.failedLine = static_cast<uint32_t>(i);
-      return outcome;
+    // A dfn left open at the end of a line goes on in the next ones: they are scanned together as
+    // one line, and the lines taken in keep an empty line each, so that line numbers stay.
+    const ScanState start = state;
+    std::u32string text = lines[i];
+    size_t last = i;
+    for (;;) {
+      state = start;
+      if (Scan(text, &state) != kScanOk || state.unbalancedQuote) {
+        outcome.failedLine = static_cast<uint32_t>(last);
+        return outcome;
+      }
+      if (state.dfnDepth == 0) break;
+      if (last + 1 == lines.size()) {  // a dfn that never closes
+        outcome.failedLine = static_cast<uint32_t>(i);
+        return outcome;
+      }
+      text += U'\n';
+      text += lines[++last];
     }
     DataOf<Ref>(hold[0])[i] = WorkingSlot(kSlotTokens);
     WorkingSlot(kSlotTokens) = 0;
     WorkingCursor(kSlotTokens) = 0;
+    for (size_t taken = i + 1; taken <= last; ++taken) {
+      if (Scan(U"", &state) != kScanOk) {
+        outcome.failedLine = static_cast<uint32_t>(taken);
+        return outcome;
+      }
+      DataOf<Ref>(hold[0])[taken] = WorkingSlot(kSlotTokens);
+      WorkingSlot(kSlotTokens) = 0;
+      WorkingCursor(kSlotTokens) = 0;
+    }
+    i = last;
   }
   Ref symbols = RootWordAt(kRootSymbolList);
   hold[1] = HeaderVector(symbols, header);
@@ -383,7 +408,15 @@ CallResult QuadFX(const Ref&, const Ref& right) {
 std::vector<std::u32string> FunctionLines(Ref fn) {
   std::vector<std::u32string> lines;
   Ref symbols = Words(fn)[kTradfnNames];
-  for (uint32_t n = 0; n <= TradfnLineCount(fn); ++n) lines.push_back(LineText(TradfnLine(fn, n), symbols));
+  for (uint32_t n = 0; n <= TradfnLineCount(fn); ++n) {
+    // A dfn written over several lines stands whole in its first line; the lines it took in are
+    // empty and give way to its own lines.
+    std::u32string text = LineText(TradfnLine(fn, n), symbols);
+    size_t start = 0;
+    for (size_t brk; (brk = text.find(U'\n', start)) != std::u32string::npos; start = brk + 1, ++n)
+      lines.push_back(text.substr(start, brk - start));
+    lines.push_back(text.substr(start));
+  }
   return lines;
 }
 

@@ -1909,6 +1909,10 @@ static uint32_t MatchingDfnOpen(uint32_t close) {
   SIGNAL(kSyntaxError);  // a closing brace without its opening one
 }
 
+// Where the statement to the left of the boundary structure token at `r` ends: the token's first
+// byte (a line break in a dfn has two more bytes before it).
+static uint32_t StatementEndBefore(uint32_t r) { return r - (StructureCodeAt(r) == kStructDfnContinues ? 6 : 4); }
+
 // The first boundary of the dfn's own statements after token offset `after`: a ⋄, a guard, an
 // error guard or the closing brace.
 static uint32_t NextDfnBoundary(uint32_t close, uint32_t after) {
@@ -1918,7 +1922,9 @@ static uint32_t NextDfnBoundary(uint32_t close, uint32_t after) {
     uint8_t c = StructureCodeAt(p);
     if (IsDfnClose(c)) ++depth;
     else if (c == kStructDfnOpen) --depth;
-    else if (depth == 0 && (c == kStructDfnDiamond || c == kStructGuard || c == kStructErrorGuard)) next = p;
+    else if (depth == 0 && (c == kStructDfnDiamond || c == kStructDfnContinues || c == kStructGuard ||
+                            c == kStructErrorGuard))
+      next = p;
   }
   return next;
 }
@@ -1992,7 +1998,7 @@ static void StartDfnStatement(uint32_t leftBoundary) {
     Words(frame)[kDfnMode] = boundary == kStructGuard        ? kDfnGuardCondition
                              : boundary == kStructErrorGuard ? kDfnErrorNumbers
                                                              : kDfnPlain;
-    Cursor() = TokenBase() + right - 4;
+    Cursor() = TokenBase() + StatementEndBefore(right);
     g_level.statementEnd = CursorOffset();
     return;
   }
@@ -2122,7 +2128,7 @@ static void DfnStatementDone(bool shy) {
       w[kDfnMode] = kDfnGuardResult;
       w[kDfnStatementStart] = right;
       w[kDfnStatementEnd] = NextDfnBoundary(close, right);
-      Cursor() = TokenBase() + w[kDfnStatementEnd] - 4;
+      Cursor() = TokenBase() + StatementEndBefore(w[kDfnStatementEnd]);
       g_level.statementEnd = CursorOffset();
       return;
     }
@@ -2169,6 +2175,7 @@ static bool StructureStep(uint32_t tokenEnd) {
   switch (code) {
     case kStructDfnOpen:
     case kStructDfnDiamond:
+    case kStructDfnContinues:
     case kStructGuard:
     case kStructErrorGuard:
       if (!IsDfnFrame(CurrentFrame()) && FrameClassOf(CurrentFrame()) != kFrameNesting) SIGNAL(kSyntaxError);
@@ -3241,6 +3248,12 @@ static void ShowUntrappedError() {
     // The text before the caret is a prefix of the whole; a blank there belongs before the caret.
     caret = static_cast<uint32_t>(TokensText(std::span<const uint8_t>(g_heapBase + start, mark - start), symbols).size());
     if (caret < statement.size() && statement[caret] == U' ') ++caret;
+    // Of a dfn written over several lines, the line that failed is shown.
+    size_t lineStart = statement.rfind(U'\n', caret == 0 ? 0 : caret - 1);
+    lineStart = lineStart == std::u32string::npos || caret == 0 ? 0 : lineStart + 1;
+    size_t lineEnd = std::min(statement.find(U'\n', caret), statement.size());
+    statement = statement.substr(lineStart, lineEnd - lineStart);
+    caret -= static_cast<uint32_t>(lineStart);
   }
   ErrorPlace place;
   place.statement = statement;
@@ -3459,7 +3472,7 @@ static bool CatchInDfn(Ref frame, uint32_t en) {
   w[kDfnMode] = kDfnGuardResult;
   w[kDfnStatementStart] = guard;
   w[kDfnStatementEnd] = NextDfnBoundary(w[kDfnClose], guard);
-  Cursor() = TokenBase() + w[kDfnStatementEnd] - 4;
+  Cursor() = TokenBase() + StatementEndBefore(w[kDfnStatementEnd]);
   g_level.statementEnd = CursorOffset();
   return true;
 }

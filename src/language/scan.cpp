@@ -712,6 +712,7 @@ class Scanner {
 
   // -- Dispatch ------------------------------------------------------------------------------------
   void ScanItem() {
+    if (text_[pos_] == U'\n' && depth_ > 0) return LineBreakInDfn();
     uint8_t cls = Classify(text_[pos_]);
     if (cls != kClassUnknown && cls < kClassName) {
       ++pos_;
@@ -906,13 +907,26 @@ class Scanner {
       if (b < 256) Emit({Low(b), kTokBlanks});
       else Emit({0, kTokBlanks, High(b), Low(b), kTokExtension});
     }
-    std::u32string_view comment = text_.substr(pos_);
+    // A comment runs to the end of its line: in a dfn written over several lines, the next line
+    // goes on after the line break.
+    const size_t end = depth_ > 0 ? std::min(text_.find(U'\n', pos_), text_.size()) : text_.size();
+    std::u32string_view comment = text_.substr(pos_, end - pos_);
     while (!comment.empty() && IsBlank(comment.back())) comment.remove_suffix(1);
-    pos_ = text_.size();
+    pos_ = end;
     uint32_t index;
     if (!Listed(ListText(comment), index)) return;
     Emit({High(index), Low(index), kTokComment});
     Ends();
+  }
+
+  // The lines of a dfn written over several lines are scanned as one text joined by line breaks; a
+  // break separates statements as ⋄ does, and is written back as a line break.
+  void LineBreakInDfn() {
+    ++pos_;
+    forStatement_ = false;
+    Emit({0, 0});
+    EmitStructure(kStructDfnContinues);
+    Ends(Place::StatementStart);
   }
 
   void Diamond() {

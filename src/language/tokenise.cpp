@@ -215,6 +215,7 @@ uint32_t SystemNameClass(uint8_t tokenCode) {
 
 Piece StructurePiece(uint32_t code) {
   if (code == kStructDfnDiamond) return {U"⋄", Spacing::Separated, kTokDiamond};
+  if (code == kStructDfnContinues) return {U"\n", Spacing::Glued, kTokStructure};
   const KeywordEntry* entry = KeywordByCode(code);
   std::u32string text = entry ? std::u32string(entry->written) : U"";
   if (text.empty()) return {U"", Spacing::Hidden, kTokStructure};
@@ -282,6 +283,8 @@ std::vector<Piece> Pieces(std::span<const uint8_t> tokens, Ref symbols) {
     Piece p = Render(t, symbols);
     if (!p.text.empty()) pieces.push_back(std::move(p));
   }
+  // A line that ends inside a dfn ends there: only breaks within the text are written.
+  if (!pieces.empty() && pieces.back().text == U"\n") pieces.pop_back();
   return pieces;
 }
 
@@ -328,7 +331,7 @@ void AppendTokenTexts(std::vector<std::u32string>& out) {
       continue;
     }
     Piece p = Render(t, symbols);
-    if (t.code == kTokBlanks || p.text.find_first_not_of(U' ') == std::u32string::npos) continue;
+    if (t.code == kTokBlanks || p.text.find_first_not_of(U" \n") == std::u32string::npos) continue;
     if (t.code == kTokDeclarationText) p.text.erase(0, p.text.find_first_not_of(U" \t"));
     out.push_back(std::move(p.text));
   }

@@ -139,3 +139,33 @@ VALUE ERROR: No result was provided when the context expected one
 1
       ⎕FX 'R←F7 (A A)' 'R←A'
 1
+⍝⍝ A dfn written over several lines of a defined function: each line is a statement
+      ⎕FX 'R←MlG X' 'g←{⍺←10  ⍝ default' '  ⍵=0:⍺' '  x←⍵×2' '  x+⍺' '}' 'R←(g X),5 g 1'
+MlG
+      MlG 0
+10 7
+      MlG 3
+16 7
+      ⎕NR 'MlG'
+ R←MlG X  g←{⍺←10  ⍝ default  ⍵=0:⍺  x←⍵×2  x+⍺  }  R←(g X),5 g 1 
+      ⎕FX 'R←MlH X' 'f←{' '  0::''caught''' '  ÷⍵' '}' 'R←f X'
+MlH
+      MlH¨0 4
+ caught  0.25
+      ⎕FX 'R←MlN X' 'g←{' '  h←{' '    ⍵×2' '  }' '  1+h ⍵' '}' 'R←g X'
+MlN
+      MlN 5
+11
+      ⍴⎕CR 'MlN'
+8 7
+      ⎕FX 'R←MlK X' 'R←{' '⍵÷0' '}X'
+MlK
+      MlK 1
+DOMAIN ERROR: Divide by zero
+MlK[1]⍵÷0
+|       ∧
+      ⎕LC
+1
+      →
+      ⎕FX 'R←MlOpen' 'g←{' '⍵+1'
+2
