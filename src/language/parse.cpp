@@ -3627,6 +3627,28 @@ void InitialiseEvaluator() {
   BuildNiladicTable();
 }
 
+// Whether the text leaves a dfn open at its end (the scan is only looked at; errors in it are left
+// for the execution to report).
+static bool LeavesDfnOpen(const std::u32string& text) {
+  ScanState state;
+  try {
+    if (Scan(text, &state) != kScanOk) return false;
+  } catch (const AplError&) {
+    return false;
+  }
+  Release(Tokens());
+  Cursor() = 0;
+  Release(RootWordAt(kRootSymbolList));
+  return state.dfnDepth > 0;
+}
+
+// A line typed in the session that opens a dfn goes on with the next lines until the dfn closes.
+static std::u32string WithDfnLines(std::u32string text) {
+  std::u32string more;
+  while (LeavesDfnOpen(text) && ReadInputLine(more)) text += U'\n' + more;
+  return text;
+}
+
 void RunSession() {
   RegisterCleanup(EndOpenLine);
   StartAction();
@@ -3636,7 +3658,7 @@ void RunSession() {
     if (!ReadInputLine(line)) ExitApl(0);
     size_t first = line.find_first_not_of(U' ');
     if (first != std::u32string::npos && line[first] == U')') SystemCommand(line.substr(first));
-    else ExecuteLine(line);
+    else ExecuteLine(WithDfnLines(line));
   }
 }
 

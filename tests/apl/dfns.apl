@@ -95,3 +95,12 @@ SYNTAX ERROR
 {⍵+1}
       ⍴⎕CR 'g'
 1 5
+⍝⍝ A dfn typed over several lines in the session goes on until it closes
+      ml←{
+        ⍵=0:'zero'
+        ⍵+1
+      }
+      ml 0
+zero
+      ml 5
+6
