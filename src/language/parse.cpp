@@ -3210,6 +3210,11 @@ static void FinishMember() {
       return ValueStep(value, true);
     }
     case kNameFunction: return FunctionFoundIn(FunctionFromValue(EntryValue(entry)), hold[0]);
+    case kNameOperator: {
+      Ref op = EntryValue(entry);
+      Retain(op);
+      return DopStep(op);
+    }
     case kNameUndefined: SIGNAL(kValueError);
     default: SIGNAL(kNonceError);
   }

@@ -65,3 +65,7 @@ Plus
       Plus 1
 8
       ⎕PATH←''
+⍝⍝ Operators reached through a namespace
+      ns.twice←{⍺⍺ ⍺⍺ ⍵}
+      (+∘1)ns.twice 5
+7
