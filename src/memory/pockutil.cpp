@@ -85,8 +85,11 @@ static int ObjectHook(Ref r) { return SubTypeHook(g_objectClasses, r); }
 static void SmallRecordChildren(Ref r, FieldRuns& out) { SubTypeChildren(g_smallRecordTypes, r, out); }
 static int SmallRecordHook(Ref r) { return SubTypeHook(g_smallRecordTypes, r); }
 
+std::array<bool, 4096> g_hookedObjectClass{};
+
 void RegisterObjectClass(uint32_t low16, ChildFieldsFn children, DestroyHookFn hook) {
   g_objectClasses[(low16 >> 4) & 0xFFF] = {children, hook};
+  g_hookedObjectClass[(low16 >> 4) & 0xFFF] = hook != nullptr;
 }
 
 void RegisterSmallRecordType(uint32_t subType, ChildFieldsFn children, DestroyHookFn hook) {

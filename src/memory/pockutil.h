@@ -3,6 +3,7 @@
 // non-recursive destruction queue, the small-integer scalars, and narrowing (squeezing an array to
 // its smallest element type). The heap itself (finding and freeing blocks) is memory1.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -178,6 +179,8 @@ void FreeBlock(Ref block);   // the heap's free operation (memory1)
 void ReleaseOther(Ref r);    // release of every kind but simple arrays
 // Drops the reference held in `slot` and clears the slot. A simple array has no children and no
 // hook, so its last release frees it at once.
+// The object classes (bits 4-15 of a kind-5 type word) that registered a release hook.
+extern std::array<bool, 4096> g_hookedObjectClass;
 // Kinds without a release hook: any reference but the last is simply dropped, here, inline.
 inline constexpr uint32_t kPlainRelease = 1u << kKindRefList | 1u << kKindDefinedFunction | 1u << kKindRecord4 |
                                           1u << kKindNested | 1u << kKindDerived | 1u << kKindPlain11 |
@@ -188,7 +191,8 @@ inline void Release(Ref& slot) {
   if (!IsRef(r)) return;
   uint32_t* w = Words(r);
   if ((w[2] & kKindMask) != kKindSimple) {
-    if (w[1] > 1 && (kPlainRelease >> (w[2] & kKindMask) & 1)) {
+    const uint32_t kind = w[2] & kKindMask;
+    if (w[1] > 1 && ((kPlainRelease >> kind & 1) || (kind == kKindObject && !g_hookedObjectClass[(w[2] >> 4) & 0xFFF]))) {
       --w[1];
       return;
     }
