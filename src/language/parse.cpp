@@ -122,23 +122,8 @@ static constexpr std::array<TokenClass, 112> MakeTokenClasses() {
 }
 static constexpr std::array<TokenClass, 112> kTokenClass = MakeTokenClasses();
 
-// Token codes the evaluator treats specially.
+// Operator codes of derived functions that are not token codes.
 enum EvaluatorCode : uint32_t {
-  kCodeBranch = 57,
-  kCodeAssign = 58,
-  kCodeExecute = 47,
-  kCodeFormat = 48,
-  kCodeJot = 56,
-  kCodeProductDot = 68,
-  kCodeLeftTack = 82,
-  kCodeRightTack = 83,
-  kCodeIndex = 98,  // [ : indexing of a value, or the axis operator of a function
-  kCodeReduce = 64,
-  kCodeReduceFirst = 65,
-  kCodeScan = 66,
-  kCodeScanFirst = 67,
-  kCodeDiamond = 102,
-  kCodeVariant = 84,
   kVariantOperatorCode = 252,
   kInNamespaceCode = 138,  // the operator of ns.⎕F: ⎕F applied with ns as the executing namespace
 };
@@ -146,7 +131,7 @@ enum EvaluatorCode : uint32_t {
 // Functions that need a left argument: SYNTAX ERROR "The function requires a left argument" when
 // called monadically.
 static constexpr bool NeedsLeftArgument(uint32_t code) {
-  return (code >= 15 && code <= 24) || code == 45 || code == 46 || code == 53 || code == 54 || code == kCodeJot;
+  return (code >= 15 && code <= 24) || code == 45 || code == 46 || code == 53 || code == 54 || code == kPrimJot;
 }
 
 // ---- Per-level state ---------------------------------------------------------------------------------
@@ -313,10 +298,10 @@ static uint32_t TokenStartBefore(uint32_t end) {
 static uint32_t StatementEndFrom(uint32_t from) {
   uint32_t statementEnd = StreamEnd();
   // Most lines hold one statement: without a diamond code byte anywhere after `from` there is no ⋄.
-  if (from >= statementEnd || !std::memchr(g_heapBase + from, kCodeDiamond, statementEnd - from)) return statementEnd;
+  if (from >= statementEnd || !std::memchr(g_heapBase + from, kTokDiamond, statementEnd - from)) return statementEnd;
   for (uint32_t p = StreamEnd(); p > from;) {
     uint32_t start = TokenStartBefore(p);
-    if (ByteAt(p - 1) == kCodeDiamond && start >= from) statementEnd = start;
+    if (ByteAt(p - 1) == kTokDiamond && start >= from) statementEnd = start;
     p = start;
   }
   return statementEnd;
@@ -616,7 +601,7 @@ static void AwaitLeftOperand(Ref derived, bool becomesFunctionStep) {
   else g_level.flags &= ~kFlagAwaitStep;
 }
 
-static bool IsSlashCode(Ref r) { return r >= kCodeReduce && r <= kCodeScanFirst; }
+static bool IsSlashCode(Ref r) { return r >= kPrimSlash && r <= kPrimBackslashBar; }
 
 // Gives the innermost waiting operator its left operand (a function or an array; counted).
 static void FillOperand(Ref operand) {
@@ -665,7 +650,7 @@ static Ref InnermostOfPendingChain() {
 // place in it, so that operators bind long left scope: f∘g¨ is (f∘g)¨ and +.×/ is (+.×)/.
 static void DyadicOperatorStep(uint32_t op) {
   if (OperatorAwaiting()) SIGNAL(kSyntaxError);  // two operators side by side
-  if (op == kCodeVariant) op = kVariantOperatorCode;
+  if (op == kPrimVariant) op = kVariantOperatorCode;
   if (Left()) {
     Ref operand = Take(Left());
     AwaitLeftOperand(MakeDerived(0, op, operand), true);
@@ -785,9 +770,9 @@ void InstallPrimitives(std::span<const PrimitiveRow> rows) {
 }
 
 static constexpr PrimitiveRow kEvaluatorRows[] = {
-    {kCodeLeftTack, RightArgument, LeftArgument, 0},
-    {kCodeRightTack, RightArgument, RightArgument, 0},
-    {kCodeFormat, FormatMonadic, nullptr, 0},
+    {kPrimLeft, RightArgument, LeftArgument, 0},
+    {kPrimRight, RightArgument, RightArgument, 0},
+    {kPrimFormat, FormatMonadic, nullptr, 0},
 };
 
 static FunctionHandler PrimitiveHandler(uint32_t code, bool dyadic) {
@@ -987,7 +972,7 @@ static CallResult ModifiedAssignIndexed(Ref fn, const Ref& target, const Ref& va
   hold[1] = value;
   Retain(value);
   Ref current = EntryValue(Words(hold[0])[3]);
-  hold[2] = CallPrimitive(kCodeIndex, Words(hold[0])[4], current).value;
+  hold[2] = CallPrimitive(kPrimLeftBracket, Words(hold[0])[4], current).value;
   CallResult result = CallFunctionValue(fn, hold[2], hold[1]);
   Release(hold[2]);
   hold[2] = result.value;
@@ -1032,7 +1017,7 @@ static CallResult ApplyWithAxis(const Ref& fn, const Ref& left, const Ref& right
   hold[0] = Words(fn)[3];
   Retain(hold[0]);
   Ref inner = hold[0];
-  if (IsRef(inner) ? !IsDerived(inner) || Words(inner)[4] == kCodeIndex : inner >= kFirstSystemFunctionCode)
+  if (IsRef(inner) ? !IsDerived(inner) || Words(inner)[4] == kPrimLeftBracket : inner >= kFirstSystemFunctionCode)
     SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
   Release(WorkingSlot(kSlotAxis));
   WorkingSlot(kSlotAxis) = Words(fn)[5];
@@ -1044,14 +1029,14 @@ static CallResult ApplyWithAxis(const Ref& fn, const Ref& left, const Ref& right
 
 static CallResult ApplyDerived(const Ref& fn, const Ref& left, const Ref& right) {
   uint32_t op = Words(fn)[4];
-  if (op == kCodeIndex) return ApplyWithAxis(fn, left, right);
+  if (op == kPrimLeftBracket) return ApplyWithAxis(fn, left, right);
   if (op == 0) {
     Temporaries hold;
     hold[0] = Words(fn)[3];
     Retain(hold[0]);
     return ApplyFunction(hold[0], left, right);
   }
-  if (op == kCodeAssign) {
+  if (op == kPrimAssign) {
     if (!left) SIGNAL(kSyntaxError);
     return ModifiedAssign(Words(fn)[3], left, right);
   }
@@ -1084,15 +1069,15 @@ static Applied ApplyPending() {
   Ref fn = PendingFunction();
   bool dyadic = Left() != 0;
   if (!Right()) SIGNAL(kSyntaxError);  // a function without its right argument
-  if (!IsArgumentValue(Right()) && !(fn == kCodeAssign && IsFunction(Right())) && !IsSelection(Right()))
+  if (!IsArgumentValue(Right()) && !(fn == kPrimAssign && IsFunction(Right())) && !IsSelection(Right()))
     SIGNAL(kSyntaxError);
   if (dyadic && !TakesTarget(fn) && !IsArgumentValue(Left())) SIGNAL(kSyntaxError);
-  if (fn == kCodeExecute || fn == kCodeBranch || fn == kCodeOff) {
+  if (fn == kPrimExecute || fn == kPrimBranch || fn == kCodeOff) {
     // The evaluator's own functions read their arguments as arrays.
     Left() = TakePlainArray(Left());
     Right() = TakePlainArray(Right());
   }
-  if (fn == kCodeExecute) {
+  if (fn == kPrimExecute) {
     StartExecute(dyadic);
     return Applied::Later;
   }
@@ -1105,8 +1090,8 @@ static Applied ApplyPending() {
     QuadOff(Right());
   }
   CallResult result;
-  if (fn == kCodeAssign) result = dyadic ? Assign(Left(), Right()) : CallResult{};
-  else if (fn == kCodeBranch) {
+  if (fn == kPrimAssign) result = dyadic ? Assign(Left(), Right()) : CallResult{};
+  else if (fn == kPrimBranch) {
     if (dyadic) SignalTakesNoLeft();
     Branch(Right());
     result = {};
@@ -1126,12 +1111,12 @@ static Applied ApplyPending() {
 
 static uint32_t g_tokenEnd = 0;  // end offset of the token being read
 
-static bool IsAxisDerived(Ref fn) { return IsDerived(fn) && Words(fn)[4] == kCodeIndex; }
+static bool IsAxisDerived(Ref fn) { return IsDerived(fn) && Words(fn)[4] == kPrimLeftBracket; }
 
 // / ⌿ \ ⍀ (also with an axis, /[K]) and ← act as operators when a function stands to their left.
 static bool IsOperatorLike(Ref fn) {
   if (IsAxisDerived(fn)) fn = Words(fn)[3];
-  return IsSlashCode(fn) || fn == kCodeAssign;
+  return IsSlashCode(fn) || fn == kPrimAssign;
 }
 
 // The derived function of an operator-like symbol with the function to its left: f/ f⌿ f\ f⍀ f←,
@@ -1144,12 +1129,12 @@ static Ref OperatorLikeDerived(Ref item, Ref op) {
   Retain(axis);
   hold[1] = axis;
   Ref inner = MakeDerived(item, Words(hold[0])[3], 0);
-  return MakeDerived(inner, kCodeIndex, hold.Take(1));
+  return MakeDerived(inner, kPrimLeftBracket, hold.Take(1));
 }
 
 // True when the function takes an assignment target (a name, not a value) as its left argument.
 static bool TakesTarget(Ref fn) {
-  return fn == kCodeAssign || (IsDerived(fn) && Words(fn)[4] == kCodeAssign);
+  return fn == kPrimAssign || (IsDerived(fn) && Words(fn)[4] == kPrimAssign);
 }
 
 static void FinishFunctionStep() {
@@ -1158,12 +1143,12 @@ static void FinishFunctionStep() {
   PendingFunction() = Take(PendingItem());
   g_level.functionToken = g_level.itemToken;
   g_level.flags &= ~kFlagAssign;
-  if (PendingFunction() == kCodeAssign) g_level.flags |= kFlagAssign;
+  if (PendingFunction() == kPrimAssign) g_level.flags |= kFlagAssign;
 }
 
 // A function has been read (a code or a counted reference).
 static void FunctionStep(Ref item) {
-  if (item == kCodeAssign && PendingFunction() && !Right() && !Left()) {
+  if (item == kPrimAssign && PendingFunction() && !Right() && !Left()) {
     // f←+/ : the function standing alone to the right of ← is the value assigned.
     Right() = FunctionAsValue(Take(PendingFunction()));
     PendingFunction() = item;
@@ -1190,7 +1175,7 @@ static void FunctionStep(Ref item) {
   g_level.flags &= ~kFlagLeftSingle;
   PendingFunction() = item;
   g_level.functionToken = g_tokenEnd;
-  if (item == kCodeAssign) g_level.flags |= kFlagAssign;
+  if (item == kPrimAssign) g_level.flags |= kFlagAssign;
 }
 
 // After ] ... [ the index list waits in PendingItem for what stands to its left.
@@ -1204,7 +1189,7 @@ static Ref WithAxis(Ref fn) {
   if (ElementCount(hold[1]) != 1 || !IsRef(DataOf<Ref>(hold[1])[0])) SIGNAL_MESSAGE(kSyntaxError, U"Invalid axis");
   Ref axis = DataOf<Ref>(hold[1])[0];
   Retain(axis);
-  return MakeDerived(hold.Take(0), kCodeIndex, axis);
+  return MakeDerived(hold.Take(0), kPrimLeftBracket, axis);
 }
 
 static void FunctionItem(Ref item) {
@@ -1233,7 +1218,7 @@ static Ref IndexedTarget(Ref entry) {
 static void IndexStep(Ref value) {
   if (IsNameEntry(value)) return ValueStep(IndexedTarget(value), true);
   NewValue() = TakePlainArray(value);
-  FunctionHandler index = PrimitiveHandler(kCodeIndex, true);
+  FunctionHandler index = PrimitiveHandler(kPrimLeftBracket, true);
   CallResult result = IsSelection(NewValue()) ? ApplyToSelection(index, PendingItem(), NewValue())
                                               : index(PendingItem(), NewValue());
   Release(NewValue());
@@ -1456,7 +1441,7 @@ static bool CompleteAtBoundary(uint32_t boundaryEnd) {
   if (!PendingFunction()) return true;
   if (!Right()) {
     if (PendingFunction() == kCodeOff) QuadOff(0);
-    if (PendingFunction() == kCodeBranch && !Left()) {
+    if (PendingFunction() == kPrimBranch && !Left()) {
       Release(PendingFunction());
       Escape();
       return true;
@@ -1953,7 +1938,7 @@ static void DfnLiteralStep(uint32_t tokenEnd, uint8_t code) {
   uint32_t kind = code - kStructDfnEnd;
   Ref dfn = MakeDfn(open, close, kind);
   // A dop directly right of ← is the value assigned; anywhere else it takes its operands.
-  if (kind == 0 || ByteAt(Cursor() - 1) == kCodeAssign) return FunctionItem(dfn);
+  if (kind == 0 || ByteAt(Cursor() - 1) == kPrimAssign) return FunctionItem(dfn);
   DopStep(dfn);
 }
 
@@ -2864,7 +2849,7 @@ static std::u32string DfnText(Ref dfn) {
 static std::u32string OperandText(Ref operand, bool rightOperand) {
   if (IsFunction(operand)) {
     std::u32string text = FunctionText(operand);
-    bool compound = IsDerived(operand) && Words(operand)[4] != 0 && Words(operand)[4] != kCodeIndex;
+    bool compound = IsDerived(operand) && Words(operand)[4] != 0 && Words(operand)[4] != kPrimLeftBracket;
     return compound && rightOperand ? U"(" + text + U")" : text;
   }
   operand = PlainArray(operand);
@@ -2891,12 +2876,12 @@ static std::u32string FunctionText(Ref fn) {
   Ref left = w[3], right = w[5];
   uint32_t op = w[4];
   if (op == 0 || op == kInNamespaceCode) return FunctionText(left);
-  if (op == kCodeIndex) return FunctionText(left) + U"[" + OperandText(right, true) + U"]";
+  if (op == kPrimLeftBracket) return FunctionText(left) + U"[" + OperandText(right, true) + U"]";
   if (IsRef(op)) {
     std::u32string name = IsDfnObject(op) ? DfnText(op) : IsTradfn(op) ? TradfnName(op) : U"";
     return (left ? OperandText(left, false) : U"") + name + (right ? OperandText(right, true) : U"");
   }
-  if (op == kCodeProductDot && left == kCodeJot) return U"∘." + OperandText(right, true);
+  if (op == kPrimDot && left == kPrimJot) return U"∘." + OperandText(right, true);
   std::u32string text = left ? OperandText(left, false) : U"";
   text += OperatorText(op);
   if (right) text += OperandText(right, true);
@@ -3037,11 +3022,11 @@ static void RunLine() {
       case kTcSegment: Cursor() -= 2; break;
       case kTcNamespaceDot: SIGNAL(kNonceError);  // a dot after something other than a name
       case kTcJot:
-        if (OperatorAwaiting() && Words(InnermostAwaiting())[4] == kCodeProductDot) FillOperand(kCodeJot);
-        else DyadicOperatorStep(kCodeJot);
+        if (OperatorAwaiting() && Words(InnermostAwaiting())[4] == kPrimDot) FillOperand(kPrimJot);
+        else DyadicOperatorStep(kPrimJot);
         break;
-      case kTcBranch: FunctionItem(kCodeBranch); break;
-      case kTcAssign: FunctionItem(kCodeAssign); break;
+      case kTcBranch: FunctionItem(kPrimBranch); break;
+      case kTcAssign: FunctionItem(kPrimAssign); break;
       case kTcQuadInput:
         if (g_level.flags & kFlagAssign) ValueStep(SystemVariableTarget(kQuadOutputVariable), true);
         else EvaluatedInputStep();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "language/parse.h"
+#include "language/scan.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
 #include "primitives/darith.h"
@@ -29,8 +30,6 @@ static constexpr char kUnit[] = "grade";
 
 namespace {
 
-constexpr uint32_t kCodeGradeDown = 39;
-constexpr uint32_t kCodeGradeUp = 40;
 
 // From these counts of cells of 2, 4 and 8 bytes, sorting goes by counting or radix sort.
 constexpr uint32_t kCountingThreshold2 = 6000;
@@ -397,8 +396,8 @@ CallResult CollatedGradeUp(const Ref& left, const Ref& right) { return {Collated
 CallResult CollatedGradeDown(const Ref& left, const Ref& right) { return {CollatedGrade(left, right, true)}; }
 
 constexpr PrimitiveRow kGradeRows[] = {
-    {kCodeGradeDown, GradeDown, CollatedGradeDown, 0},
-    {kCodeGradeUp, GradeUp, CollatedGradeUp, 0},
+    {kPrimGradeDown, GradeDown, CollatedGradeDown, 0},
+    {kPrimGradeUp, GradeUp, CollatedGradeUp, 0},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "language/scan.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"
@@ -21,18 +22,6 @@ namespace vantor {
 static constexpr char kUnit[] = "index";
 
 namespace {
-
-// Primitive codes of this unit.
-enum IndexCode : uint32_t {
-  kCodeIota = 35,
-  kCodeUpArrow = 36,
-  kCodeDownArrow = 37,
-  kCodeEpsilon = 44,
-  kCodeLeftShoe = 50,
-  kCodeRightShoe = 51,
-  kCodeSquad = 55,
-  kCodeBracket = 98,
-};
 
 // ---- Facts about arrays -----------------------------------------------------------------------------
 
@@ -891,14 +880,14 @@ CallResult EnlistOrType(const Ref&, const Ref& right) {
 }
 
 constexpr PrimitiveRow kIndexRows[] = {
-    {kCodeIota, IndexGenerator, nullptr, 0},
-    {kCodeUpArrow, MixOrFirst, nullptr, kMonadicAxis | kMonadicSelects},
-    {kCodeDownArrow, Split, nullptr, kMonadicAxis},
-    {kCodeEpsilon, EnlistOrType, nullptr, 0},
-    {kCodeLeftShoe, Enclose, PartitionedEnclose, kMonadicAxis | kDyadicAxis},
-    {kCodeRightShoe, FirstOrDisclose, Pick, kMonadicAxis | kMonadicSelects | kDyadicSelects},
-    {kCodeSquad, Materialise, Squad, kDyadicAxis | kDyadicSelects},
-    {kCodeBracket, nullptr, IndexArray, kDyadicSelects},
+    {kPrimIota, IndexGenerator, nullptr, 0},
+    {kPrimUpArrow, MixOrFirst, nullptr, kMonadicAxis | kMonadicSelects},
+    {kPrimDownArrow, Split, nullptr, kMonadicAxis},
+    {kPrimEpsilon, EnlistOrType, nullptr, 0},
+    {kPrimEnclose, Enclose, PartitionedEnclose, kMonadicAxis | kDyadicAxis},
+    {kPrimDisclose, FirstOrDisclose, Pick, kMonadicAxis | kMonadicSelects | kDyadicSelects},
+    {kPrimSquad, Materialise, Squad, kDyadicAxis | kDyadicSelects},
+    {kPrimLeftBracket, nullptr, IndexArray, kDyadicSelects},
 };
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "language/parse.h"
+#include "language/scan.h"
 #include "language/space.h"
 #include "language/trap.h"
 #include "primitives/arith_su.h"
@@ -36,12 +37,6 @@ static constexpr char kUnit[] = "key";
 
 namespace {
 
-constexpr uint32_t kCodeWithout = 14;
-constexpr uint32_t kCodeIndexOf = 35;
-constexpr uint32_t kCodeMember = 44;
-constexpr uint32_t kCodeUnion = 52;
-constexpr uint32_t kCodeIntersection = 53;
-constexpr uint32_t kCodeFind = 54;
 
 constexpr uint64_t kLinearLimit = 9;  // sought cells compared directly, without a table
 constexpr uint32_t kHashSeed = 1999999973u;
@@ -1023,12 +1018,12 @@ CallResult FindPattern(const Ref& left, const Ref& right) {
 }
 
 constexpr PrimitiveRow kSearchRows[] = {
-    {kCodeWithout, nullptr, Without, kTakesHashed},
-    {kCodeIndexOf, nullptr, IndexOfHandler, kTakesHashed},
-    {kCodeMember, nullptr, Membership, kTakesHashed},
-    {kCodeUnion, Unique, Union, kTakesHashed},
-    {kCodeIntersection, nullptr, Intersection, kTakesHashed},
-    {kCodeFind, nullptr, FindPattern, 0},
+    {kPrimTilde, nullptr, Without, kTakesHashed},
+    {kPrimIota, nullptr, IndexOfHandler, kTakesHashed},
+    {kPrimEpsilon, nullptr, Membership, kTakesHashed},
+    {kPrimUnion, Unique, Union, kTakesHashed},
+    {kPrimIntersection, nullptr, Intersection, kTakesHashed},
+    {kPrimFind, nullptr, FindPattern, 0},
 };
 
 }  // namespace
@@ -1110,11 +1105,6 @@ void InitialiseSearch() {
 
 namespace {
 
-constexpr uint32_t kCodeCatenate = 33;
-constexpr uint32_t kCodeTable = 34;
-constexpr uint32_t kCodeLeftTack = 82;
-constexpr uint32_t kCodeRightTack = 83;
-constexpr uint32_t kCodeKey = 89;
 
 // The cells of the keys gathered into groups, numbered in order of first appearance.
 struct KeyGroups {
@@ -1195,7 +1185,7 @@ Ref KeysAndCounts(const Ref& keys, const KeyGroups& groups) {
   Temporaries hold;
   hold[0] = MajorCellsAt(keys, groups.first, false);
   if (ArrayRank(keys) == 1) {
-    Ref table = CallPrimitive(kCodeTable, 0, hold[0]).value;
+    Ref table = CallPrimitive(kPrimCommaBar, 0, hold[0]).value;
     Release(hold[0]);
     hold[0] = table;
   }
@@ -1207,7 +1197,7 @@ Ref KeysAndCounts(const Ref& keys, const KeyGroups& groups) {
   counts.reserve(groups.Count() * rows);
   for (uint32_t size : groups.sizes) counts.insert(counts.end(), rows, size);
   hold[1] = CountArray(shape, counts);
-  return CallPrimitive(kCodeCatenate, hold[0], hold[1]).value;
+  return CallPrimitive(kPrimComma, hold[0], hold[1]).value;
 }
 
 // The operand's result for each group, in group order, as the items of a vector. With no groups the
@@ -1255,8 +1245,8 @@ enum class KeyForm { kCalled, kKeys, kGroupsMixed, kCounts, kGroups, kKeysAndCou
 
 KeyForm FormOf(Ref fn) {
   switch (PrimitiveCodeOf(fn)) {
-    case kCodeLeftTack: return KeyForm::kKeys;
-    case kCodeRightTack: return KeyForm::kGroupsMixed;
+    case kPrimLeft: return KeyForm::kKeys;
+    case kPrimRight: return KeyForm::kGroupsMixed;
     default: break;
   }
   if (!IsRef(fn) || (TypeWord(fn) & 0xFFFF) != kDfnObjectClass) return KeyForm::kCalled;
@@ -1304,7 +1294,7 @@ CallResult ApplyKey(const Ref& derived, const Ref& left, const Ref& right) {
   return {Key(hold[0], hold[1], hold[2])};
 }
 
-constexpr OperatorRow kKeyOperatorRows[] = {{kCodeKey, ApplyKey}};
+constexpr OperatorRow kKeyOperatorRows[] = {{kPrimKey, ApplyKey}};
 
 }  // namespace
 

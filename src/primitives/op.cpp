@@ -9,6 +9,7 @@
 #include <complex>
 #include <type_traits>
 
+#include "language/scan.h"
 #include "language/stack.h"
 #include "language/trap.h"
 #include "primitives/arith.h"
@@ -25,33 +26,6 @@ namespace vantor {
 static constexpr char kUnit[] = "op";
 
 namespace {
-
-// Primitive codes that this unit names.
-enum : uint32_t {
-  kCodeRavel = 33,
-  kCodeTable = 34,
-  kCodeRoll = 38,
-  kCodeTranspose = 41,
-  kCodeReverse = 42,
-  kCodeReverseFirst = 43,
-  kCodeDecode = 45,
-  kCodeEncode = 46,
-  kCodeWithout = 14,
-  kCodeIndexOf = 35,
-  kCodeMember = 44,
-  kCodeUnion = 52,
-  kCodeIntersection = 53,
-  kCodeJot = 56,
-  kCodeSlash = 64,
-  kCodeSlashFirst = 65,
-  kCodeBackslash = 66,
-  kCodeBackslashFirst = 67,
-  kCodeDot = 68,
-  kCodeEach = 71,
-  kCodePower = 72,
-  kCodeCommute = 74,
-  kCodeRank = 85,
-};
 
 bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
 Ref Retained(Ref r) {
@@ -145,7 +119,7 @@ std::vector<uint32_t> PairedShape(const Ref& left, const Ref& right) {
   return ShapeOfArray(left);
 }
 
-bool IsMonadicScalarCode(uint32_t code) { return (code >= 2 && code <= 12) || code == 14 || code == kCodeRoll; }
+bool IsMonadicScalarCode(uint32_t code) { return (code >= 2 && code <= 12) || code == 14 || code == kPrimQuery; }
 
 // f¨B and A f¨B (`left` 0 for a monadic call).
 Ref EachItem(const Ref& fn, const Ref& left, const Ref& right) {
@@ -189,11 +163,11 @@ CallResult ApplyEach(const Ref& derived, const Ref& left, const Ref& right) {
 Ref ScalarOuterProduct(uint32_t code, const Ref& left, const Ref& right, const std::vector<uint32_t>& shape) {
   Temporaries hold;
   hold[0] = IntegerVector(shape);
-  hold[1] = CallPrimitive(kCodeRavel, 0, left).value;
+  hold[1] = CallPrimitive(kPrimComma, 0, left).value;
   const uint64_t times = ElementCount(right);
   if (times > static_cast<uint64_t>(INT32_MAX)) SignalArrayTooLarge();
   hold[2] = MakeIntScalar(static_cast<int32_t>(times));
-  Ref repeated = CallPrimitive(kCodeSlash, hold[2], hold[1]).value;
+  Ref repeated = CallPrimitive(kPrimSlash, hold[2], hold[1]).value;
   Release(hold[1]);
   hold[1] = repeated;
   Release(hold[2]);
@@ -356,7 +330,7 @@ class InnerRows {
     plan.shape = {static_cast<uint32_t>(a_)};
     plan.groups = {{static_cast<uint32_t>(row * a_)}, offsets};
     hold[0] = GatherSelection(left_, plan);
-    hold[1] = CallPrimitive(kCodeSlash, hold_[2], hold[0]).value;
+    hold[1] = CallPrimitive(kPrimSlash, hold_[2], hold[0]).value;
     Release(hold[0]);
     hold[0] = Reshape(hold_[0], hold[1]);
     return CallPrimitive(code_, hold[0], hold_[1]).value;
@@ -407,7 +381,7 @@ CallResult ApplyProduct(const Ref& derived, const Ref& left, const Ref& right) {
   RequireArrays(left, right);
   Temporaries hold;
   hold[1] = FunctionOperand(derived, kDerivedRightOperand);
-  if (Words(derived)[kDerivedLeftOperand] == kCodeJot) return {OuterProduct(hold[1], left, right)};
+  if (Words(derived)[kDerivedLeftOperand] == kPrimJot) return {OuterProduct(hold[1], left, right)};
   hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
   return {InnerProduct(hold[0], hold[1], left, right)};
 }
@@ -425,8 +399,8 @@ CallResult ApplyCommute(const Ref& derived, const Ref& left, const Ref& right) {
 // the left, ∊∘X, ∩∘X and ~∘X with it on the right.
 bool SearchesBoundArray(Ref fn, bool arrayOnLeft) {
   const uint32_t code = PrimitiveCodeOf(fn);
-  if (arrayOnLeft) return code == kCodeIndexOf || code == kCodeUnion;
-  return code == kCodeMember || code == kCodeIntersection || code == kCodeWithout;
+  if (arrayOnLeft) return code == kPrimIota || code == kPrimUnion;
+  return code == kPrimEpsilon || code == kPrimIntersection || code == kPrimTilde;
 }
 
 // A bound search function keeps its array as a hashed array in operand word `word`, so that the
@@ -475,42 +449,42 @@ constexpr PrimitiveInverse kInverses[] = {
     {kScalarPlus, kScalarPlus, kScalarMinus, true},    {kScalarMinus, kScalarMinus, kScalarMinus, false},
     {kScalarTimes, 0, kScalarDivide, true},            {kScalarDivide, kScalarDivide, kScalarDivide, false},
     {kScalarPower, kScalarLog, kScalarLog, false},     {kScalarLog, kScalarPower, kScalarPower, false},
-    {kScalarNot, kScalarNot, 0, false},                {kCodeReverse, kCodeReverse, kCodeReverse, false},
-    {kCodeReverseFirst, kCodeReverseFirst, kCodeReverseFirst, false},
-    {kCodeTranspose, kCodeTranspose, 0, false},
+    {kScalarNot, kScalarNot, 0, false},                {kPrimRotate, kPrimRotate, kPrimRotate, false},
+    {kPrimRotateFirst, kPrimRotateFirst, kPrimRotateFirst, false},
+    {kPrimTranspose, kPrimTranspose, 0, false},
 };
 
 // A⊥⍣¯1 Y: Y in as many digits of base A as its largest magnitude needs (none for all zeros).
 Ref DecodeInverse(const Ref& base, const Ref& y) {
   Temporaries hold;
   hold[0] = CallPrimitive(kScalarResidue, 0, y).value;
-  hold[1] = CallPrimitive(kCodeRavel, 0, hold[0]).value;
+  hold[1] = CallPrimitive(kPrimComma, 0, hold[0]).value;
   Release(hold[0]);
   hold[0] = Reduce(Ref{kScalarCeiling}, hold[1], 0);
   Release(hold[1]);
   if (Match(hold[0], RootWordAt(kRootScalarZero)))
-    return CallPrimitive(kCodeEncode, RootWordAt(kRootEmptyNumericVector), y).value;
+    return CallPrimitive(kPrimEncode, RootWordAt(kRootEmptyNumericVector), y).value;
   hold[1] = CallPrimitive(kScalarLog, base, hold[0]).value;
   Release(hold[0]);
   hold[0] = CallPrimitive(kScalarFloor, 0, hold[1]).value;
   Release(hold[1]);
   hold[1] = CallPrimitive(kScalarPlus, RootWordAt(kRootScalarOne), hold[0]).value;
   Release(hold[0]);
-  hold[0] = CallPrimitive(kCodeSlash, hold[1], base).value;
-  return CallPrimitive(kCodeEncode, hold[0], y).value;
+  hold[0] = CallPrimitive(kPrimSlash, hold[1], base).value;
+  return CallPrimitive(kPrimEncode, hold[0], y).value;
 }
 
 // Y ↦ the X with f X = Y (`left` 0) or A f X = Y, for a primitive f; NONCE ERROR when f has no
 // inverse here.
 Ref Inverted(uint32_t code, const Ref& left, const Ref& y) {
-  if (left && code == kCodeDecode) return DecodeInverse(left, y);
+  if (left && code == kPrimDecode) return DecodeInverse(left, y);
   for (const PrimitiveInverse& inverse : kInverses) {
     if (inverse.code != code) continue;
     const uint32_t g = left ? inverse.dyadic : inverse.monadic;
     if (!g) break;
     if (!left) return CallPrimitive(g, 0, y).value;
     if (inverse.swap) return CallPrimitive(g, y, left).value;
-    if (code != kCodeReverse && code != kCodeReverseFirst) return CallPrimitive(g, left, y).value;
+    if (code != kPrimRotate && code != kPrimRotateFirst) return CallPrimitive(g, left, y).value;
     Temporaries hold;
     hold[0] = CallPrimitive(kScalarMinus, 0, left).value;
     return CallPrimitive(g, hold[0], y).value;
@@ -528,7 +502,7 @@ Ref PowerCount(const Ref& fn, const Ref& count, const Ref& left, const Ref& righ
   if (n < 0) {
     inverse = PrimitiveCodeOf(fn);
     hold[2] = Retained(left);
-    if (!inverse && IsRef(fn) && KindOf(TypeWord(fn)) == kKindDerived && Words(fn)[kDerivedOperator] == kCodeJot &&
+    if (!inverse && IsRef(fn) && KindOf(TypeWord(fn)) == kKindDerived && Words(fn)[kDerivedOperator] == kPrimJot &&
         IsArrayOperand(Words(fn)[kDerivedLeftOperand]) && !left) {
       inverse = PrimitiveCodeOf(Words(fn)[kDerivedRightOperand]);
       hold[2] = Retained(Words(fn)[kDerivedLeftOperand]);
@@ -626,11 +600,11 @@ CallResult ApplyRank(const Ref& derived, const Ref& left, const Ref& right) {
 }
 
 constexpr OperatorRow kOperatorRows[] = {
-    {kCodeSlash, ApplyReduceLast}, {kCodeSlashFirst, ApplyReduceFirst},
-    {kCodeBackslash, ApplyScanLast}, {kCodeBackslashFirst, ApplyScanFirst},
-    {kCodeEach, ApplyEach},         {kCodeDot, ApplyProduct},
-    {kCodeCommute, ApplyCommute, true}, {kCodeJot, ApplyCompose, true},
-    {kCodePower, ApplyPower},       {kCodeRank, ApplyRank},
+    {kPrimSlash, ApplyReduceLast}, {kPrimSlashBar, ApplyReduceFirst},
+    {kPrimBackslash, ApplyScanLast}, {kPrimBackslashBar, ApplyScanFirst},
+    {kPrimEach, ApplyEach},         {kPrimDot, ApplyProduct},
+    {kPrimCommute, ApplyCommute, true}, {kPrimJot, ApplyCompose, true},
+    {kPrimPower, ApplyPower},       {kPrimRank, ApplyRank},
 };
 
 }  // namespace
@@ -650,16 +624,16 @@ bool IsArrayOperand(Ref operand) { return IsArray(operand) || IsHashedArray(oper
 Ref IdentityItem(Ref operand, const Ref& array) {
   switch (PrimitiveCodeOf(operand)) {
     case kScalarPlus: case kScalarMinus: case kScalarResidue: case kScalarOr: case kScalarLess:
-    case kScalarGreater: case kScalarNotEqual: case kCodeReverse: case kCodeReverseFirst: case kCodeEncode:
+    case kScalarGreater: case kScalarNotEqual: case kPrimRotate: case kPrimRotateFirst: case kPrimEncode:
       return Retained(RootWordAt(kRootScalarZero));
     case kScalarTimes: case kScalarDivide: case kScalarPower: case kScalarFactorial: case kScalarAnd:
-    case kScalarLessEqual: case kScalarEqual: case kScalarGreaterEqual: case kCodeSlash: case kCodeSlashFirst:
-    case kCodeBackslash: case kCodeBackslashFirst:
+    case kScalarLessEqual: case kScalarEqual: case kScalarGreaterEqual: case kPrimSlash: case kPrimSlashBar:
+    case kPrimBackslash: case kPrimBackslashBar:
       return Retained(RootWordAt(kRootScalarOne));
     case kScalarCeiling: return Extreme(true);
     case kScalarFloor: return Extreme(false);
-    case kCodeRavel: case kCodeTable: return EmptyOfPrototype(array);
-    case kCodeUnion: return Retained(RootWordAt(kRootEmptyNumericVector));
+    case kPrimComma: case kPrimCommaBar: return EmptyOfPrototype(array);
+    case kPrimUnion: return Retained(RootWordAt(kRootEmptyNumericVector));
     default: SIGNAL(kDomainError);
   }
 }

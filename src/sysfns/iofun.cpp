@@ -8,6 +8,7 @@
 
 #include "language/dmx.h"
 #include "language/parse.h"
+#include "language/scan.h"
 #include "language/trap.h"
 #include "primitives/key.h"
 #include "primitives/op.h"
@@ -18,7 +19,6 @@ static constexpr char kUnit[] = "iofun";
 
 namespace {
 
-constexpr uint32_t kCodeIBeam = 75;
 
 // The single integer that `value` (a plain array) holds; `fail` is raised for anything else.
 template <class Fail>
@@ -67,7 +67,7 @@ CallResult ApplyIBeam(const Ref& derived, const Ref& left, const Ref& right) {
   return row->service(left, right);
 }
 
-constexpr OperatorRow kIBeamOperatorRows[] = {{kCodeIBeam, ApplyIBeam, true}};
+constexpr OperatorRow kIBeamOperatorRows[] = {{kPrimIBeam, ApplyIBeam, true}};
 
 }  // namespace
 
