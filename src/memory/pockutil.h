@@ -115,6 +115,8 @@ inline ElementType ElementOf(uint32_t type) {
 }
 inline uint32_t PocketWords(Ref r) { return static_cast<uint32_t>(-SizeWord(r)); }
 inline bool IsArrayKind(uint32_t kind) { return kind == kKindSimple || kind == kKindNested; }
+// Whether `r` refers to an array (simple or nested), not to another kind of pocket or a code below 512.
+inline bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
 
 inline uint32_t* ShapeOf(Ref r) { return Words(r) + kHeaderWords; }
 inline uint64_t ElementCount(Ref array) {

@@ -77,7 +77,6 @@ Ref NewArray(ElementType type, const Dims& d) {
   return r;
 }
 
-bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
 bool IsNested(Ref r) { return KindOf(TypeWord(r)) == kKindNested; }
 ElementType TypeOf(Ref r) { return ElementOf(TypeWord(r)); }
 

@@ -39,7 +39,6 @@ constexpr uint32_t kDirectlySorted = 4;  // quicksort partitions this small are 
 
 using Permutation = std::vector<uint32_t>;
 
-bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
 ElementType TypeOf(Ref r) { return ElementOf(TypeWord(r)); }
 uint32_t ArrayRank(Ref r) { return RankOf(TypeWord(r)); }
 

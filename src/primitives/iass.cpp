@@ -37,7 +37,6 @@ constexpr int kItemShift = 32;
 // An offset that takes nothing (a position 0).
 constexpr uint32_t kSkip = UINT32_MAX;
 
-bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
 ElementType TypeOf(Ref r) { return ElementOf(TypeWord(r)); }
 
 std::vector<uint32_t> ShapeVector(Ref r) {

@@ -25,7 +25,6 @@ namespace {
 
 // ---- Facts about arrays -----------------------------------------------------------------------------
 
-bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
 bool IsNested(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindNested; }
 bool IsSimpleScalar(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindSimple && RankOf(TypeWord(r)) == 0; }
 uint32_t ArrayRank(Ref r) { return IsArray(r) ? RankOf(TypeWord(r)) : 0; }

@@ -43,7 +43,6 @@ constexpr uint32_t kHashSeed = 1999999973u;
 constexpr uint32_t kTolerantEmpty = 0xFFFFFFFFu;
 constexpr uint32_t kToleranceMarker = 148;
 
-bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
 ElementType TypeOf(Ref r) { return ElementOf(TypeWord(r)); }
 uint32_t ArrayRank(Ref r) { return RankOf(TypeWord(r)); }
 bool IsCharacter(ElementType t) { return kElementInfo[t].classes & kClassCharacter; }

@@ -27,7 +27,6 @@ static constexpr char kUnit[] = "op";
 
 namespace {
 
-bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
 Ref Retained(Ref r) {
   Retain(r);
   return r;

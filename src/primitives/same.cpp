@@ -62,7 +62,6 @@ RawElement SimpleFill(ElementType type) {
 
 // ---- Zeroed copies and prototypes ----------------------------------------------------------------
 
-static bool IsArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
 static bool IsNested(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindNested; }
 
 // The items a walk visits in a nested array: its items, or the prototype slot (data word 0) of an
