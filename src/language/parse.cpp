@@ -2595,12 +2595,43 @@ static void SkipFalseBranch(const std::vector<KeywordAt>& all, size_t k) {
   ContinueAfter(all[i]);
 }
 
+// A condition and the :AndIf and :OrIf clauses that follow it form one chain, headed by :If, :ElseIf,
+// :While or :Until.
+static bool IsChainClause(uint8_t c) { return c == kKeyAndIf || c == kKeyOrIf; }
+static size_t ChainHead(const std::vector<KeywordAt>& all, size_t k) {
+  while (k > 0 && IsChainClause(all[k].code)) --k;
+  return k;
+}
+static size_t ChainEnd(const std::vector<KeywordAt>& all, size_t k) {
+  while (k + 1 < all.size() && IsChainClause(all[k + 1].code)) ++k;
+  return k;
+}
+
+// The whole chain of keyword k has been decided: an :If or :ElseIf runs its block or goes on to the
+// next clause, a :While enters its body or leaves, an :Until leaves the loop or repeats it.
+static void ChainDecided(const std::vector<KeywordAt>& all, size_t k, bool holds) {
+  const size_t head = ChainHead(all, k), end = ChainEnd(all, k);
+  switch (all[head].code) {
+    case kKeyWhile: return ContinueAfter(holds ? all[end] : all[CloserOf(all, head)]);
+    case kKeyUntil: return ContinueAfter(holds ? all[end] : all[OpenerOf(all, head)]);
+    default: return holds ? ContinueAfter(all[end]) : SkipFalseBranch(all, end);
+  }
+}
+
 // After a true condition at keyword k: :OrIf clauses that follow are passed over, :AndIf ones run.
 static void TakeTrueBranch(const std::vector<KeywordAt>& all, size_t k) {
   size_t i = k;
   while (i + 1 < all.size() && all[i + 1].code == kKeyOrIf) ++i;
   if (i + 1 < all.size() && all[i + 1].code == kKeyAndIf) return EnterKeyword(all[i + 1]);
-  ContinueAfter(all[i]);
+  ChainDecided(all, k, true);
+}
+
+// After a false condition at keyword k: :AndIf clauses that follow are passed over, an :OrIf runs.
+static void TakeFalseBranch(const std::vector<KeywordAt>& all, size_t k) {
+  size_t i = k;
+  while (i + 1 < all.size() && all[i + 1].code == kKeyAndIf) ++i;
+  if (i + 1 < all.size() && all[i + 1].code == kKeyOrIf) return EnterKeyword(all[i + 1]);
+  ChainDecided(all, k, false);
 }
 
 static size_t InnermostLoop(const std::vector<KeywordAt>& all, size_t k) {
@@ -2667,9 +2698,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
   switch (code) {
     case kKeyIf:
     case kKeyWhile:
-      if (GuardHolds(hold[0])) return code == kKeyIf ? TakeTrueBranch(all, k) : ContinueAfter(all[k]);
-      if (code == kKeyIf) return SkipFalseBranch(all, k);
-      return ContinueAfter(all[CloserOf(all, k)]);
+      return GuardHolds(hold[0]) ? TakeTrueBranch(all, k) : TakeFalseBranch(all, k);
     case kKeyElseIf:
     case kKeyOrIf:
     case kKeyAndIf:
@@ -2677,7 +2706,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
         if (code == kKeyElseIf) return ContinueAfter(all[CloserOf(all, OpenerOf(all, k))]);
         SIGNAL(kSyntaxError);
       }
-      return GuardHolds(hold[0]) ? TakeTrueBranch(all, k) : SkipFalseBranch(all, k);
+      return GuardHolds(hold[0]) ? TakeTrueBranch(all, k) : TakeFalseBranch(all, k);
     case kKeyElse: {
       // Reached from a branch or case that ran (or the end of a :Trap body): the structure is done.
       size_t opener = OpenerOf(all, k);
@@ -2685,9 +2714,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
       return ContinueAfter(all[CloserOf(all, opener)]);
     }
     case kKeyRepeat: return ContinueAfter(all[k]);
-    case kKeyUntil:
-      if (GuardHolds(hold[0])) return ContinueAfter(all[k]);
-      return ContinueAfter(all[OpenerOf(all, k)]);
+    case kKeyUntil: return GuardHolds(hold[0]) ? TakeTrueBranch(all, k) : TakeFalseBranch(all, k);
     case kKeyFor: return StartFor(all, k, boundaryR, hold[0], progression);
     case kKeySelect:
       ReplaceControlRecords(all[k], MakeControlRecord(all[k], hold[0], {}));

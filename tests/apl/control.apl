@@ -134,3 +134,20 @@ SYNTAX ERROR
 EndX[4]:EndIf 3
 |       ∧
       →
+⍝⍝ :AndIf and :OrIf extend the conditions of :While and :Until too
+      ⎕FX 'R←W2' 'R←0' ':While R<10' ':AndIf R<3' 'R+←1' ':EndWhile'
+W2
+      W2
+3
+      ⎕FX 'R←W3' 'R←0' ':While R>100' ':OrIf R<3' 'R+←1' ':EndWhile'
+W3
+      W3
+3
+      ⎕FX 'R←R2' 'R←0' ':Repeat' 'R+←1' ':Until R>2' ':AndIf 0=2|R'
+R2
+      R2
+4
+      ⎕FX 'R←R3' 'R←0' ':Repeat' 'R+←1' ':Until R>100' ':OrIf R=5'
+R3
+      R3
+5
