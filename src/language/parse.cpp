@@ -159,6 +159,7 @@ enum ResumeAction : uint32_t {
 // that runs it.
 inline constexpr uint32_t kSlotNativeResult = kSlotScratch + 1;
 static bool g_nativeCallDone = false;
+static bool g_abandonLine = false;  // the rest of the line is abandoned (→ in immediate execution, escape)
 static uint32_t g_nativeDepth = 0;  // dfns running for C++ callers, one inside the other
 
 // Five words of evaluator state, saved in nesting and execution frames. The resume action of a
@@ -2263,6 +2264,8 @@ static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref&
     ~DepthCount() { --g_nativeDepth; }
   } depth;
   RunTrapping(stop);
+  // An escape (or a branch out of the line) in the function ends the C++ caller's work too.
+  if (g_abandonLine) RaiseRecordedError(AplError(kSilentUnwind, 0, 0, 0, kUnit, __LINE__));
   g_nativeCallDone = false;
   SetResume(resume);
   return {Take(WorkingSlot(kSlotNativeResult)), false};
@@ -2819,7 +2822,6 @@ static void QuoteInputStep() {
 
 // ---- Branch --------------------------------------------------------------------------------------------
 
-static bool g_abandonLine = false;
 
 static void Branch(Ref target) {
   if (!IsArrayKind(KindOf(TypeWord(target)))) SIGNAL(kDomainError);
@@ -3604,6 +3606,10 @@ void ExecuteLine(std::u32string_view line) {
     ReturnToSessionLevel();
   } catch (const AplError& error) {
     trapped = error.trapped;
+    if (error.errorNumber == kSilentUnwind) {  // an escape from a function an operator called
+      ReturnToSessionLevel();
+      return;
+    }
     if (!trapped) ShowUntrappedError();
     if (trapped) ReturnToSessionLevel();
     else SuspendAfterError();

@@ -91,3 +91,15 @@ T[6]R←R÷X
 3
       ⎕SI,⍬
 
+⍝⍝ The escape in a function that an operator calls ends the whole line and cuts back the suspension
+      ⎕FX 'R←Fails X' 'R←÷X'
+Fails
+      Fails 0
+DOMAIN ERROR: Divide by zero
+Fails[1]R←÷X
+|          ∧
+      ⎕FX 'R←Escapes X' 'R←X' '→' 'R←2'
+Escapes
+      Escapes¨1 2
+      ⍴⎕SI
+0
