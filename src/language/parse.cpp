@@ -3407,29 +3407,48 @@ static Ref SavedTrapValue(Ref localisation) {
 // values that each localisation of ⎕TRAP saved, from the most recent call down. Each value belongs to
 // the function that localised it (the current one to the innermost such function); the session's
 // own value belongs to no function.
+static Ref FrameAtDepth(uint32_t depth) {
+  Ref f = CurrentFrame();
+  while (depth-- > 0) f = FrameBelow(f);
+  return f;
+}
+
+// The depth of the innermost defined function or dfn above the session level (-1: none).
+static int64_t InnermostFunctionDepth() {
+  int64_t depth = 0;
+  for (Ref f = CurrentFrame(); !IsSessionLevel(f); f = FrameBelow(f), ++depth)
+    if (IsRunningTradfn(f) || IsDfnFrame(f)) return depth;
+  return -1;
+}
+
 static bool SearchTraps(const AplError& error) {
   g_trap = {};
   if (g_trappingSuppressed) return false;
   const uint32_t en = ErrorState().en ? ErrorState().en : error.errorNumber;
-  struct Localised {
-    uint32_t functionDepth;
-    Ref saved;
-  };
-  std::vector<Localised> localised;  // read before anything allocates
+  // The localisations of ⎕TRAP from the top down, by depth (frames are found again after anything
+  // allocates): the localisation frame and the function it belongs to, just above it.
+  std::vector<uint32_t> localisations;
   uint32_t depth = 0;
   for (Ref f = CurrentFrame(); !IsSessionLevel(f); f = FrameBelow(f), ++depth)
-    if (FrameClassOf(f) == kFrameLocalisation && depth > 0)
-      if (Ref saved = SavedTrapValue(f)) localised.push_back({depth - 1, saved});
+    if (FrameClassOf(f) == kFrameLocalisation && depth > 0 && SavedTrapValue(f)) localisations.push_back(depth);
+  // ⎕SIGNAL raises its error in the caller of the function that ran it: that function's own values
+  // are passed over.
+  const int64_t signaller = error.raisedBySignal ? InnermostFunctionDepth() : -1;
   try {
     Temporaries hold;
     hold[0] = ReadSystemVariable(kQuadTRAP);
-    for (size_t i = 0; i <= localised.size(); ++i) {
-      const bool session = i == localised.size();
-      TrapOutcome outcome = TryTrapValue(hold[0], en, session ? 0 : localised[i].functionDepth, session);
+    // Value i is the current one (i = 0) or the one the localisation i − 1 saved; it belongs to the
+    // function of localisation i, or to the session after the last.
+    for (size_t i = 0; i <= localisations.size(); ++i) {
+      if (i > 0) {
+        Put(hold[0], SavedTrapValue(FrameAtDepth(localisations[i - 1])));
+        Retain(hold[0]);
+      }
+      const bool session = i == localisations.size();
+      const uint32_t owner = session ? 0 : localisations[i] - 1;
+      if (!session && static_cast<int64_t>(owner) <= signaller) continue;
+      TrapOutcome outcome = TryTrapValue(hold[0], en, owner, session);
       if (outcome != TrapOutcome::NoMatch) return outcome == TrapOutcome::Taken;
-      if (session) break;
-      Put(hold[0], localised[i].saved);
-      Retain(hold[0]);
     }
   } catch (const AplError&) {
   }
@@ -3577,6 +3596,35 @@ static bool ResumeAtTrap(const AplError& error, Ref stop) {
   return CatchByQuadTrap(error, stop);
 }
 
+// ⎕SIGNAL reports its error in the caller of the function that ran it: that function's frames (and
+// what it called) go, and the caller's statement becomes the place of the error.
+static void CutBackOverSignaller(Ref stop) {
+  const int64_t depth = InnermostFunctionDepth();
+  if (depth < 0) return;
+  Ref f = FrameAtDepth(static_cast<uint32_t>(depth));
+  for (Ref g = CurrentFrame(); g != f; g = FrameBelow(g))
+    if (g == stop) return;  // the function runs outside this loop
+  if (f == stop) return;
+  uint32_t popped = static_cast<uint32_t>(depth) + 1;
+  Ref below = FrameBelow(f);
+  if (FrameClassOf(below) == kFrameLocalisation) {
+    below = FrameBelow(below);
+    ++popped;
+  }
+  Temporaries hold;
+  hold[0] = f;
+  Retain(f);
+  ClearRegisters();
+  PopFramesAbove(below);
+  uint32_t* w = Words(hold[0]);
+  Put(Tokens(), Take(w[kExecCallerTokens]));
+  Cursor() = Tokens() + w[kExecCallerCursor];
+  Put(RootWordAt(kRootSymbolList), Take(w[kExecCallerSymbols]));
+  RestoreState(w + kExecCallerState);
+  g_errorToken = g_level.functionToken;
+  if (!g_trap.ownerIsSession) g_trap.ownerDepth = g_trap.ownerDepth >= popped ? g_trap.ownerDepth - popped : 0;
+}
+
 // Runs the statement loop; errors that a frame above `stop` (and above the session level) takes
 // continue there.
 static void RunTrapping(Ref stop) {
@@ -3585,7 +3633,14 @@ static void RunTrapping(Ref stop) {
       RunLine();
       return;
     } catch (const AplError& error) {
-      if (!ResumeAtTrap(error, stop)) throw;
+      if (!error.raisedBySignal) {
+        if (!ResumeAtTrap(error, stop)) throw;
+        continue;
+      }
+      AplError inCaller = error;  // cut back once, by the innermost loop
+      inCaller.raisedBySignal = false;
+      CutBackOverSignaller(stop);
+      if (!ResumeAtTrap(inCaller, stop)) throw inCaller;
     }
   }
 }

@@ -102,3 +102,27 @@ Inner
 Outer
       Outer
 inner
+⍝⍝ ⎕SIGNAL reports its error in the caller of the function that ran it; that function's ⎕TRAP is passed over
+      ⎕FX 'R←Chk X' '⎕SIGNAL(X<0)/11' 'R←X'
+Chk
+      ⎕FX 'R←Use X' 'R←1+Chk X'
+Use
+      Use 5
+6
+      Use ¯1
+DOMAIN ERROR
+Use[1]R←1+Chk X
+|          ∧
+      ⎕SI
+ Use 
+      →
+      ⎕FX 'R←Safe X' ':Trap 11' 'R←Use X' ':Else' 'R←''trapped''' ':EndTrap'
+Safe
+      Safe ¯1
+trapped
+      ⎕FX 'R←Own X;⎕TRAP' '⎕TRAP←11 ''E'' ''R←''''own''''''' '⎕SIGNAL 11' 'R←''after'''
+Own
+      ⎕FX 'R←CallOwn;⎕TRAP' '⎕TRAP←11 ''E'' ''R←''''caller''''''' 'R←Own 0'
+CallOwn
+      CallOwn
+caller
