@@ -113,7 +113,7 @@ Use
 DOMAIN ERROR
 Use[1]R←1+Chk X
 |          ∧
-      ⎕SI
+      1↑⎕SI
  Use 
       →
       ⎕FX 'R←Safe X' ':Trap 11' 'R←Use X' ':Else' 'R←''trapped''' ':EndTrap'
