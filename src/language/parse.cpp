@@ -1726,6 +1726,7 @@ static void StartTradfnLine(uint32_t n) {
   Put(Tokens(), line);
   g_level = {};
   StartStream();
+  CheckInterruptAtLine();  // an interrupt stops the function before the line runs
 }
 
 // An operand of a defined operator becomes the value of its header name: a function (a primitive
@@ -1986,7 +1987,7 @@ static void StartDfnStatement(uint32_t leftBoundary) {
                                                              : kDfnPlain;
     Cursor() = TokenBase() + StatementEndBefore(right);
     g_level.statementEnd = CursorOffset();
-    return;
+    return CheckInterruptAtLine();  // so that a dfn that never ends can be stopped
   }
 }
 

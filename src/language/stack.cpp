@@ -183,6 +183,19 @@ void CheckStrongInterrupt() {
   SIGNAL(kInterrupt);
 }
 
+void ClearInterrupts() {
+  g_interruptPending.store(false, std::memory_order_relaxed);
+  g_weakInterrupt = 0;
+}
+
+void CheckInterruptAtLine() {
+  if (!g_interruptOnAllocation) return;  // interrupts are not enabled
+  CheckStrongInterrupt();
+  if (!g_weakInterrupt) return;
+  g_weakInterrupt = 0;
+  SIGNAL(kWeakInterrupt);
+}
+
 static void OnBreakSignal(int) { RequestInterrupt(); }
 
 void InstallInterruptHandler() {

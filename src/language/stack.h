@@ -128,6 +128,11 @@ void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState);
 void RequestInterrupt();
 // Signals INTERRUPT when a strong interrupt is pending (and clears both).
 void CheckStrongInterrupt();
+// Drops any interrupt requested and not yet acted on.
+void ClearInterrupts();
+// At the start of a line of a defined function or of a dfn statement, while interrupts are enabled:
+// a pending strong interrupt signals INTERRUPT, a weak one error 1002.
+void CheckInterruptAtLine();
 // Installs the console break handler.
 void InstallInterruptHandler();
 

@@ -4,6 +4,9 @@
 // ⍞ input give DOMAIN ERROR instead of waiting; lines that would end the process (⎕OFF, )OFF) are
 // skipped.
 #include <fcntl.h>
+#include <sys/time.h>
+
+#include <csignal>
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +35,20 @@ static bool EndsTheProcess(const std::u32string& line) {
   return systemCommand || upper.find(U"OFF") != std::u32string::npos;
 }
 
+// APL code may loop for ever (a dfn that calls itself in tail position, :While 1): an input still
+// running after two seconds is interrupted as a user would, and again every second after that, so
+// that each looping line ends with INTERRUPT.
+static void InterruptLongRun(int) {
+  RequestInterrupt();
+  RequestInterrupt();
+}
+static void ArmInterruptTimer(long seconds) {
+  itimerval timer{};
+  timer.it_value.tv_sec = seconds;
+  timer.it_interval.tv_sec = seconds ? 1 : 0;
+  setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
 // Every input starts from a fresh workspace, so that a failing input fails on its own and can be kept
 // as a regression test.
 static void StartFresh() {
@@ -41,6 +58,8 @@ static void StartFresh() {
     Startup().startupFlags = kFlagDisplayResults;  // values are formatted (and written to /dev/null)
     Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
     Startup().diagnosticBits = kDiagCheckAfterCompaction;  // check the whole heap after every compaction
+    signal(SIGALRM, InterruptLongRun);
+    g_interruptOnAllocation = true;  // interrupts are enabled
   }
   ObtainSpace(kMainSpace, 4u << 20, 0);
   SwitchSpace(kMainSpace);
@@ -60,6 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (EndsTheProcess(lines.back())) return 0;
   }
   StartFresh();
+  ArmInterruptTimer(2);
   for (const std::u32string& line : lines) ExecuteLine(line);
+  ArmInterruptTimer(0);
+  ClearInterrupts();  // one that came too late is not left for the next input
   return 0;
 }
