@@ -48,6 +48,35 @@ TEST_F(EvalTest, ErrorsLeaveOnlyTheImmediateFrame) {
   for (uint32_t slot = kSlotLeft; slot <= kSlotPendingItem; ++slot) EXPECT_EQ(WorkingSlot(slot), 0u) << slot;
 }
 
+// Endless APL code stops at an interrupt: a weak one at the next line of a defined function or dfn
+// statement (error 1002, the function suspended), a strong one there or at an allocation (1003).
+TEST_F(EvalTest, EndlessLoopsStopAtAnInterrupt) {
+  struct Enabled {
+    Enabled() { g_interruptOnAllocation = true; }
+    ~Enabled() {
+      g_interruptOnAllocation = false;
+      ClearInterrupts();
+    }
+  } enabled;
+  struct Case {
+    const char32_t* line;
+    uint32_t en;
+  } cases[] = {
+      {U"{∇⍵}0", kWeakInterrupt},                        // a tail call in constant space
+      {U"⎕FX 'R←L' ':While 1' ':EndWhile'", 0},
+      {U"L", kWeakInterrupt},
+  };
+  for (const Case& c : cases) {
+    if (c.en) RequestInterrupt();  // weak: acted on at the next line or statement, not at once
+    ExecuteLine(c.line);
+    if (!c.en) continue;
+    ExecuteLine(U"e←⎕EN");
+    Ref e = ValueOf(U"e");
+    ASSERT_NE(e, 0u);
+    EXPECT_EQ(StoredNumber(e, 0), c.en) << (&c - cases);
+  }
+}
+
 // Deep calls in a small workspace compact it again and again while frames are made and dropped:
 // nothing a call holds may be read from where it stood before an allocation.
 TEST_F(EvalTest, CompactionDuringDeepCalls) {
