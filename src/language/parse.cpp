@@ -3667,7 +3667,9 @@ void ExecuteLine(std::u32string_view line) {
       return;
     }
     if (!trapped) ShowUntrappedError();
-    if (trapped) ReturnToSessionLevel();
+    // A workspace full of the frames of a deep recursion would leave no room for the next line,
+    // not even for the → that clears it: WS FULL cuts back instead of suspending.
+    if (trapped || error.errorNumber == kWsFull) ReturnToSessionLevel();
     else SuspendAfterError();
   }
   if (trapped) {

@@ -58,9 +58,8 @@ void LocaliseName(Ref entry, uint32_t newClass, Ref newValue) {
   uint32_t k = EntrySystemVariable(entry);
   Ref saved = systemVariable ? ReadSystemVariable(k) : EntryValue(entry);
   if (!systemVariable) Retain(saved);
-  held[2] = saved;  // counted for the record
+  held[2] = saved;
   AppendLocalRecord(held[1], held[2], StateOf(flags));
-  held.Take(2);  // the record owns it now
   entry = held[1];
   uint32_t& entryFlags = Words(entry)[kEntryFlags];
   entryFlags = (entryFlags & ~kEntryClassMask) | (newClass << kEntryClassShift) | kEntryLocalisedFlag;

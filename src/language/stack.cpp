@@ -133,6 +133,7 @@ void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState) {
   hold[0] = entry;
   Retain(entry);
   hold[1] = savedValue;
+  Retain(savedValue);
   Ref below = *LocalisationLink();
   if (!IsRef(below) || FrameClassOf(below) != kFrameLocalisation) {
     Ref frame = NewFrame(kFrameLocalisation, 0);
@@ -144,7 +145,13 @@ void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState) {
   uint32_t* link = LocalisationLink();
   hold[2] = *link;
   *link = 0;
-  Ref record = Resize(hold[2], 3);
+  Ref record;
+  try {
+    record = Resize(hold[2], 3);
+  } catch (const AplError&) {
+    *LocalisationLink() = hold.Take(2);  // WS FULL: the frame goes back in the chain as it was
+    throw;
+  }
   Words(record)[0] = hold.Take(0);
   Words(record)[1] = hold.Take(1);
   Words(record)[2] = savedState;

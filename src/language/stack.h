@@ -119,7 +119,7 @@ Ref PopFrame();
 
 // Appends a LocalRecord (entry, saved value, saved state) to the localisation frame that belongs
 // to the current execution level (creating it directly below that level when it has none). The
-// record counts the entry and takes over the saved value's reference.
+// record counts the entry and the saved value (both borrowed).
 void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState);
 
 // Interrupts. The first request (the console's break signal) is a weak interrupt; a second one

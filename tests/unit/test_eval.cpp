@@ -96,6 +96,23 @@ TEST_F(EvalTest, CompactionDuringDeepCalls) {
   CheckHeapConsistency();
 }
 
+// A recursion that fills the workspace: WS FULL may strike while a call localises its names, and
+// the frames go (nothing is left suspended that would keep the workspace full), so the next line runs.
+TEST_F(EvalTest, WorkspaceFullInDeepRecursionLeavesAUsableSession) {
+  Reset(kMinimumWorkspaceBytes);
+  SetUp();
+  ExecuteLine(U"⎕FX 'R←D N;A;B' ':If N=0' 'R←0' ':Else' 'R←1+D N-1' ':EndIf'");
+  ExecuteLine(U"D 1000000");
+  EXPECT_EQ(FrameClassOf(CurrentFrame()), kFrameImmediate);
+  ExecuteLine(U"ok←(⎕EN=1),(0=⍴⎕SI),600≡D 600");
+  Ref ok = EntryValue(LookupName(U"ok", LookupMode::Find));
+  ASSERT_TRUE(IsRef(ok));
+  std::vector<int64_t> flags;
+  ASSERT_TRUE(ReadIntegers(ok, flags));
+  EXPECT_EQ(flags, (std::vector<int64_t>{1, 1, 1}));
+  CheckHeapConsistency();
+}
+
 // Frames saved while a compaction runs hold offsets and flags beside their references; a long line
 // makes those offsets larger than 512, which must not be taken for references.
 TEST_F(EvalTest, CompactionDuringExecutionLevelsOfLongLines) {
