@@ -1313,6 +1313,16 @@ static void NameStep(uint32_t index) {
   ExitApl(static_cast<int>(code[0]));
 }
 
+// The value of system variable k (counted); ⎕DMX, the error record, is kept by the errors unit.
+static Ref SystemVariableValue(uint32_t k) { return k == kQuadDMX ? DmxValue() : ReadSystemVariable(k); }
+
+// The result of niladic system function k (counted).
+static Ref NiladicValue(uint32_t k) {
+  NiladicHandler handler = g_niladics[k];
+  if (!handler) SIGNAL(kNonceError);  // a niladic function whose unit is not built yet
+  return handler();
+}
+
 static void SystemNameStep(uint8_t tokenCode) {
   uint32_t k = ReadByte();
   g_errorToken = g_tokenEnd;
@@ -1321,14 +1331,10 @@ static void SystemNameStep(uint8_t tokenCode) {
     case 61: return FunctionItem(SystemFunctionCode(k));
     case 62:
       if (g_level.flags & kFlagAssign) return ValueStep(SystemVariableTarget(k), true);
-      if (k == kQuadDMX) return ValueStep(DmxValue(), true);  // the error record is kept by the errors unit
-      return ValueStep(ReadSystemVariable(k), true);
-    case 63: {
+      return ValueStep(SystemVariableValue(k), true);
+    case 63:
       if (k == g_offNumber) return FunctionItem(kCodeOff);
-      NiladicHandler handler = g_niladics[k];
-      if (!handler) SIGNAL(kNonceError);  // a niladic function whose unit is not built yet
-      return ValueStep(handler(), true);
-    }
+      return ValueStep(NiladicValue(k), true);
     default:
       SIGNAL(kNonceError);  // system operators
   }
@@ -3165,13 +3171,7 @@ static void SystemMemberStep(const Ref& ns, uint32_t member) {
   Ref value = 0;
   {
     ExecutingIn scope(ns);
-    if (tokenCode == 62) {
-      value = k == kQuadDMX ? DmxValue() : ReadSystemVariable(k);
-    } else {
-      NiladicHandler handler = g_niladics[k];
-      if (!handler) SIGNAL(kNonceError);
-      value = handler();
-    }
+    value = tokenCode == 62 ? SystemVariableValue(k) : NiladicValue(k);
   }
   ValueStep(value, true);
 }
@@ -3303,7 +3303,6 @@ static void EndSessionLine() {
 // Discards the frames a finished line left above the session level. An escape also cuts back the
 // most recent suspension, with the functions waiting for it, down to the next suspension.
 static void ReturnToSessionLevel() {
-  ClearRegisters();
   PopFramesAbove(SessionLevel());
   if (g_escapePending && IsSuspendedTradfn(CurrentFrame())) {
     PopFramesAbove(FrameBelow(CurrentFrame()));
@@ -3317,9 +3316,7 @@ static void ReturnToSessionLevel() {
 // call cannot be resumed once the C++ code that waits for it has been unwound.
 static bool CalledForNative(Ref frame) {
   if (!IsDfnFrame(frame) && FrameClassOf(frame) != kFrameExecution) return false;
-  LevelState caller;
-  caller.flags = Words(frame)[kExecCallerState];
-  return Resume(caller) == kResumeNative;
+  return Words(frame)[kExecCallerState] >> kResumeShift == kResumeNative;  // the saved flags word
 }
 
 // Where an untrapped error stops: the innermost running defined function that can be resumed, or
@@ -3337,7 +3334,6 @@ static Ref SuspensionPoint() {
 // frames above it go (⍎ levels, dfns, calls it made), its own names stay visible, and lines typed
 // next run on top of it until a branch resumes it or an escape cuts it back.
 static void SuspendAfterError() {
-  ClearRegisters();
   Ref point = SuspensionPoint();
   PopFramesAbove(point);
   if (IsRunningTradfn(point)) SetFrameSubType(point, kExecutionSuspended);
@@ -3408,12 +3404,6 @@ static Ref SavedTrapValue(Ref localisation) {
 // values that each localisation of ⎕TRAP saved, from the most recent call down. Each value belongs to
 // the function that localised it (the current one to the innermost such function); the session's
 // own value belongs to no function.
-static Ref FrameAtDepth(uint32_t depth) {
-  Ref f = CurrentFrame();
-  while (depth-- > 0) f = FrameBelow(f);
-  return f;
-}
-
 // The depth of the innermost defined function or dfn above the session level (-1: none).
 static int64_t InnermostFunctionDepth() {
   int64_t depth = 0;
@@ -3551,8 +3541,7 @@ static Ref TrapExpressionFrame(Ref stop) {
   Ref owner = 0;
   if (g_trap.action == U'C') {
     if (g_trap.ownerIsSession) return 0;
-    owner = CurrentFrame();
-    for (uint32_t d = 0; d < g_trap.ownerDepth; ++d) owner = FrameBelow(owner);
+    owner = FrameAtDepth(g_trap.ownerDepth);
   }
   for (Ref f = CurrentFrame(); f != stop && !IsSessionLevel(f); f = FrameBelow(f)) {
     if (owner && f != owner) continue;

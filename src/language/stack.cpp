@@ -101,6 +101,12 @@ void PushFrame(Ref frame) {
   RootWordAt(kRootCurrentFrame) = frame;
 }
 
+Ref FrameAtDepth(uint32_t depth) {
+  Ref f = CurrentFrame();
+  for (uint32_t d = 0; d < depth; ++d) f = FrameBelow(f);
+  return f;
+}
+
 void SetFrameSubType(Ref frame, uint32_t subType) {
   TypeWord(frame) = (TypeWord(frame) & ~(0xFFu << 4)) | (subType << 4);
 }
@@ -242,12 +248,6 @@ bool HoldsStream(Ref fn, Ref stream) {
   for (uint32_t n = 0; n <= TradfnLineCount(fn); ++n)
     if (TradfnLine(fn, n) == stream) return true;
   return false;
-}
-
-Ref FrameAtDepth(uint32_t depth) {
-  Ref f = CurrentFrame();
-  for (uint32_t d = 0; d < depth; ++d) f = FrameBelow(f);
-  return f;
 }
 
 std::vector<ReportedFrame> ReportedFrames() {

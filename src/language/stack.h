@@ -112,6 +112,9 @@ void InitialiseStack();
 Ref NewFrame(uint32_t frameClass, uint32_t subType);
 // Links `frame` on top of the chain; the chain takes over the caller's count.
 void PushFrame(Ref frame);
+// The frame `depth` frames below the top (0: the current frame). Depths stay valid across an
+// allocation, which may move the frames.
+Ref FrameAtDepth(uint32_t depth);
 // Changes the sub-type of a frame (a defined function's frame is suspended and resumed in place).
 void SetFrameSubType(Ref frame, uint32_t subType);
 // Unlinks the top frame and hands its count to the caller. The immediate frame cannot be popped.

@@ -177,6 +177,11 @@ Ref AllocScalar(ElementType type);
 inline void Retain(Ref r) {
   if (IsRef(r)) ++RefCount(r);
 }
+// `r` retained, for handing on a counted reference in one expression.
+inline Ref Retained(Ref r) {
+  Retain(r);
+  return r;
+}
 void FreeBlock(Ref block);   // the heap's free operation (memory1)
 void ReleaseOther(Ref r);    // release of every kind but simple arrays
 // Drops the reference held in `slot` and clears the slot. A simple array has no children and no

@@ -416,10 +416,6 @@ bool IsSharedScalar(Ref r, uint32_t rootWord) { return r == RootWordAt(rootWord)
 ElementType TypeOf(Ref r) { return ElementOf(TypeWord(r)); }
 bool IsIntegerType(ElementType t) { return t == kInt8 || t == kInt16 || t == kInt32; }
 
-Ref Retained(Ref r) {
-  Retain(r);
-  return r;
-}
 Ref SharedBoolean(bool value) { return Retained(RootWordAt(value ? kRootScalarOne : kRootScalarZero)); }
 
 // A Boolean array of `shape`'s shape with every element `value` (the shared scalar for a scalar).

@@ -27,10 +27,6 @@ static constexpr char kUnit[] = "op";
 
 namespace {
 
-Ref Retained(Ref r) {
-  Retain(r);
-  return r;
-}
 std::vector<uint32_t> ShapeOfArray(Ref array) {
   return std::vector<uint32_t>(ShapeOf(array), ShapeOf(array) + RankOf(TypeWord(array)));
 }

@@ -31,10 +31,6 @@ auto Read(Ref r) {
   else return *DataOf<ElementCType<T>>(r);
 }
 
-Ref Retained(Ref r) {
-  Retain(r);
-  return r;
-}
 Ref SharedBoolean(bool value) { return Retained(RootWordAt(value ? kRootScalarOne : kRootScalarZero)); }
 
 // An argument pocket of type `type` that only the caller's register holds, to write the result in.

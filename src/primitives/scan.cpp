@@ -27,10 +27,6 @@ static constexpr char kUnit[] = "scan";
 
 namespace {
 
-Ref Retained(Ref r) {
-  Retain(r);
-  return r;
-}
 
 // ---- The axis ------------------------------------------------------------------------------------------
 

@@ -15,6 +15,14 @@
 namespace vantor::test {
 namespace {
 
+// The integers a variable holds (none when it has no integer value).
+std::vector<int64_t> IntegersNamed(const char32_t* name) {
+  std::vector<int64_t> values;
+  Ref value = EntryValue(LookupName(name, LookupMode::Find));
+  if (!IsRef(value) || !ReadIntegers(value, values)) values.clear();
+  return values;
+}
+
 class EvalTest : public InterpreterTest {
 };
 
@@ -88,11 +96,7 @@ TEST_F(EvalTest, CompactionDuringDeepCalls) {
   ExecuteLine(U"⎕EX 'g'");
   ExecuteLine(U"ok←(600≡D 600),(2000≡{⍵=0:0 ⋄ 1+∇⍵-1}2000),600≡{x←⍵⍴0.5 ⋄ ⍵=0:0 ⋄ 1+∇⍵-1}600");
   Startup().diagnosticBits = 0;
-  Ref ok = EntryValue(LookupName(U"ok", LookupMode::Find));
-  ASSERT_TRUE(IsRef(ok));
-  std::vector<int64_t> flags;
-  ASSERT_TRUE(ReadIntegers(ok, flags));
-  EXPECT_EQ(flags, (std::vector<int64_t>{1, 1, 1}));
+  EXPECT_EQ(IntegersNamed(U"ok"), (std::vector<int64_t>{1, 1, 1}));
   CheckHeapConsistency();
 }
 
@@ -105,11 +109,7 @@ TEST_F(EvalTest, WorkspaceFullInDeepRecursionLeavesAUsableSession) {
   ExecuteLine(U"D 1000000");
   EXPECT_EQ(FrameClassOf(CurrentFrame()), kFrameImmediate);
   ExecuteLine(U"ok←(⎕EN=1),(0=⍴⎕SI),600≡D 600");
-  Ref ok = EntryValue(LookupName(U"ok", LookupMode::Find));
-  ASSERT_TRUE(IsRef(ok));
-  std::vector<int64_t> flags;
-  ASSERT_TRUE(ReadIntegers(ok, flags));
-  EXPECT_EQ(flags, (std::vector<int64_t>{1, 1, 1}));
+  EXPECT_EQ(IntegersNamed(U"ok"), (std::vector<int64_t>{1, 1, 1}));
   CheckHeapConsistency();
 }
 
