@@ -233,7 +233,7 @@ uint32_t LocalCode(Ref symbols, const std::u32string& local) {
 
 Ref HeaderVector(Ref symbols, const ParsedHeader& h) {
   const size_t lists = h.results.size() + h.rights.size();
-  Ref header = AllocVector(kInt32, kHeaderFirstLocal + static_cast<uint32_t>(h.locals.size() + lists));
+  Ref header = AllocRecordVector(kHeaderFirstLocal + static_cast<uint32_t>(h.locals.size() + lists));
   uint32_t* v = DataOf<uint32_t>(header);
   v[kHeaderDescriptor] = h.descriptor;
   v[kHeaderFunctionName] = SymbolIndexOf(symbols, h.function);

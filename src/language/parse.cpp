@@ -2443,7 +2443,7 @@ inline constexpr uint32_t kNoProgression = 0xFFFFFFFF;
 
 static Ref MakeControlRecord(const KeywordAt& k, const Ref& values, const std::vector<uint32_t>& names) {
   Temporaries hold;
-  hold[0] = AllocVector(kInt32, kRecordFirstName + static_cast<uint32_t>(names.size()));
+  hold[0] = AllocRecordVector(kRecordFirstName + static_cast<uint32_t>(names.size()));
   uint32_t* v = DataOf<uint32_t>(hold[0]);
   v[0] = k.line;
   v[1] = k.r;

@@ -39,6 +39,11 @@ Ref AllocMatrix(ElementType type, uint32_t rows, uint32_t columns) {
 
 Ref AllocVector(ElementType type, uint32_t length) { return AllocArray(type, 1, length); }
 Ref AllocScalar(ElementType type) { return AllocArray(type, 0, 1); }
+Ref AllocRecordVector(uint32_t length) {
+  Ref r = AllocVector(kInt32, length);
+  TypeWord(r) |= kNoNarrowFlag;
+  return r;
+}
 
 // ---- The kind table ------------------------------------------------------------------------------
 
@@ -500,7 +505,8 @@ int Narrow(Ref array) {
   uint64_t n = ElementCount(array);
   uint8_t* data = DataOf<uint8_t>(array);
   ElementType to = SmallestType(from, data, n);
-  if (to == kBool && n <= 1) to = kInt8;  // a scalar or a single item is never made Boolean
+  // A scalar or a single item is never made Boolean; one that already is stays as it is.
+  if (to == kBool && from != kBool && n <= 1) to = kInt8;
   if (to == from || to == kInt64) return 0;
   ConvertInPlace(from, to, data, n);
   TypeWord(array) = (type & ~kElementMask) | (static_cast<uint32_t>(to) << kElementShift);

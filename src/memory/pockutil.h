@@ -173,6 +173,9 @@ Ref AllocArray(ElementType type, uint32_t rank, uint64_t count);
 Ref AllocMatrix(ElementType type, uint32_t rows, uint32_t columns);
 Ref AllocVector(ElementType type, uint32_t length);
 Ref AllocScalar(ElementType type);
+// An int32 vector of bookkeeping words (line numbers, token positions, name indexes) that its owner
+// reads as raw 32-bit words: marked never to be narrowed, so compaction cannot change its layout.
+Ref AllocRecordVector(uint32_t length);
 
 inline void Retain(Ref r) {
   if (IsRef(r)) ++RefCount(r);

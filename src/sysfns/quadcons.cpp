@@ -17,6 +17,7 @@
 #include "language/dmx.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
+#include "memory/memory2.h"
 #include "sysfns/quadvar.h"
 
 namespace vantor {
@@ -112,7 +113,9 @@ Ref QuadTS() {
                            local.tm_sec, now.tv_nsec / 1000000});
 }
 
+// The free space is what a compaction leaves, so the heap is compacted first.
 Ref QuadWA() {
+  Compact(0);
   uint64_t available = SpaceUsage().bytesAvailable;
   if (FitsInt32(static_cast<int64_t>(available))) return MakeIntScalar(static_cast<int32_t>(available));
   Ref r = AllocScalar(kFloat64);

@@ -44,6 +44,12 @@ Ref Build(const Case& c) {
   Ref r = c.scalar ? AllocScalar(c.from) : AllocVector(c.from, n);
   for (uint32_t i = 0; i < n; ++i) {
     switch (c.from) {
+      case kBool: {
+        uint8_t mask = static_cast<uint8_t>(0x80 >> (i % 8));
+        uint8_t& byte = DataOf<uint8_t>(r)[i / 8];
+        byte = static_cast<uint8_t>(c.values[i] != 0 ? byte | mask : byte & ~mask);
+        break;
+      }
       case kInt8: DataOf<int8_t>(r)[i] = static_cast<int8_t>(c.values[i]); break;
       case kInt16: DataOf<int16_t>(r)[i] = static_cast<int16_t>(c.values[i]); break;
       case kInt32: DataOf<int32_t>(r)[i] = static_cast<int32_t>(c.values[i]); break;
@@ -107,6 +113,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"FloatInt32", kFloat64, {-2147483648.0, 2147483647.0}, kInt32},
         Case{"FloatScalarOne", kFloat64, {1}, kInt8, true},
         Case{"FloatEmpty", kFloat64, {}, kInt8},
+        Case{"BoolEmptyStays", kBool, {}, kBool},
+        Case{"BoolSingleStays", kBool, {1}, kBool},
+        Case{"BoolScalarStays", kBool, {0}, kBool, true},
         Case{"Int8Booleans", kInt8, Ramp(0, 2), kBool},
         Case{"Int8SingleOne", kInt8, {1}, kInt8},
         Case{"Int16Wide", kInt16, {-32768, 5}, kInt16},

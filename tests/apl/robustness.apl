@@ -1,0 +1,30 @@
+⍝⍝ Faults that once ended the session: each line must give a value or an APL error, and the session
+⍝⍝ goes on. ⎕WA compacts the heap, which is where several of them struck.
+⍝⍝
+⍝⍝ Boolean arrays of no or one item survive compaction and keep their values
+      x←⍬=⍬ ⋄ y←⊃1 0 ⋄ z←0/1 0 1 ⋄ w←''='a' ⋄ v←1↑1 0 1
+      a←⎕WA
+      (⍴¨x z w v)(x≡⍬)(y)(v)
+  0  0  0  1   1 1  1 
+      ⎕NC 0⍴1 0
+DOMAIN ERROR
+|      ⎕NC 0⍴1 0
+|      ∧
+      ⎕EX 1⍴1 0
+DOMAIN ERROR
+|      ⎕EX 1⍴1 0
+|      ∧
+      ⎕SIGNAL 0⍴1 0
+⍝⍝ :For and :Select keep their records through a compaction inside the block
+      ⎕FX 'r←ForAlloc' 'r←0' ':For i :In 1 2' 'x←⍳1000000' 'a←⎕WA' 'r←r+i' ':EndFor'
+ForAlloc
+      ForAlloc
+3
+      ⎕FX 'r←SelectAlloc' ':Select 3' ':Case ≢⍳1000000' 'r←1' ':Case 3+0×⎕WA' 'r←2' ':EndSelect'
+SelectAlloc
+      SelectAlloc
+2
+      ⎕FX 'r←Build n' 'r←⍬' ':For i :In ⍳n' 'r,←⊂i 2' ':If 0=1000|i' 'a←⎕WA' ':EndIf' ':EndFor'
+Build
+      (⍴Build 20000)(⊃⌽Build 3000)
+ 20000  3000 2 
