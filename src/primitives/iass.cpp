@@ -148,7 +148,8 @@ void Replace(const Ref& entry, TargetWord target, const std::vector<uint32_t>& o
              bool wholeItem, bool inPlaceAllowed) {
   const ElementType targetType = TypeOf(target.Get());
   const bool anything = std::any_of(offsets.begin(), offsets.end(), [](uint32_t o) { return o != kSkip; });
-  const ElementType type = anything ? CombinedType(targetType, ValueType(value, wholeItem, targetType)) : targetType;
+  if (!anything) return;  // only fill positions were selected: the array stays as it is
+  const ElementType type = CombinedType(targetType, ValueType(value, wholeItem, targetType));
   const bool asItem = !IsArray(value) || (wholeItem && type == kRefElement);
   Temporaries hold;
   hold[1] = ValuesOfType(value, type, asItem);

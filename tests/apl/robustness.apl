@@ -28,3 +28,12 @@ SelectAlloc
 Build
       (⍴Build 20000)(⊃⌽Build 3000)
  20000  3000 2 
+⍝⍝ Selective assignment that selects only fill positions leaves the array as it was
+      X←2 ⋄ (⊃¨1↓X)←7 ⋄ X
+2
+      x←'' ⋄ (1↑x)←5 ⋄ x≡''
+1
+      x←⍬ ⋄ (1↑x)←⊂⍬ ⋄ x≡⍬
+1
+      x←1 2 ⋄ (3↑x)←7 8 9 ⋄ x
+7 8
