@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <vector>
 
@@ -187,8 +188,14 @@ Temporaries::Temporaries() : space_(g_space) {
   space_->temporaries = &record_;
 }
 
+// Records are made and dropped like the C++ frames that hold them, so this one is normally the head
+// of the chain. A debug build insists on that; any build unlinks the record wherever it is, so that
+// the head can never be left pointing into a dead frame.
 Temporaries::~Temporaries() {
-  space_->temporaries = record_.next;
+  assert(space_->temporaries == &record_ && "temporaries records are dropped in the reverse order of making");
+  TempRecord** link = &space_->temporaries;
+  while (*link && *link != &record_) link = &(*link)->next;
+  if (*link) *link = record_.next;
   uint32_t previous = CurrentSpaceIndex();
   bool otherSpace = space_ != g_space;
   if (otherSpace) SwitchSpace(static_cast<uint32_t>(space_ - g_spaces));

@@ -798,17 +798,17 @@ constexpr uint64_t kAnySoughtCells = UINT64_MAX;
 
 // Puts into `table` the table for searching `cells` cells of `cellElements` of the hashed array in
 // slot `hashed` for cells of `soughtType`: the table it keeps when that serves the search, otherwise a
-// new one, which the hashed array keeps from now on.
+// new one, which the hashed array keeps from now on. `searched` holds the array for a new table; the
+// caller made it before `table`, so the two records go in the reverse order of their making.
 void UseKeptTable(const Ref& hashed, uint32_t cells, uint64_t cellElements, ElementType soughtType,
-                  std::optional<SearchTable>& table) {
+                  Temporaries& searched, std::optional<SearchTable>& table) {
   if (Ref kept = KeptTable(hashed)) {
     table.emplace(kept);
     if (table->Covers(cells, cellElements) && table->Accepts(soughtType)) return;
+    table.reset();
   }
-  Temporaries hold;
-  hold[0] = Words(hashed)[kHashedArray];
-  Retain(hold[0]);
-  table.emplace(hold[0], cells, cellElements, soughtType, kAnySoughtCells);
+  searched[0] = Retained(Words(hashed)[kHashedArray]);
+  table.emplace(searched[0], cells, cellElements, soughtType, kAnySoughtCells);
   // Characters sought among numbers (or the reverse) find nothing without any table: not worth
   // keeping in place of one that finds.
   if (table->Method() == SearchMethod::kNeverEqual) return;
@@ -822,8 +822,9 @@ void UseKeptTable(const Ref& hashed, uint32_t cells, uint64_t cellElements, Elem
 std::vector<uint32_t> Answers(const Ref& searched, uint32_t searchedCells, uint64_t cellElements, const Ref& sought,
                               uint64_t cells) {
   std::vector<uint32_t> answers(cells);
+  Temporaries hashedArray;
   std::optional<SearchTable> table;
-  if (IsHashedArray(searched)) UseKeptTable(searched, searchedCells, cellElements, TypeOf(sought), table);
+  if (IsHashedArray(searched)) UseKeptTable(searched, searchedCells, cellElements, TypeOf(sought), hashedArray, table);
   else table.emplace(searched, searchedCells, cellElements, TypeOf(sought), cells);
   table->Find(sought, cells, answers.data());
   return answers;
