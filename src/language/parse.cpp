@@ -2061,7 +2061,7 @@ static bool IsTailCall(Ref fn) {
 
 static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega);
 static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r);
-static void RunTrapping(Ref stop);
+static void RunTrapping(const Ref& stop);
 
 // The pending function is a dfn or a defined function: it runs in its own frame with the registers'
 // arguments.
@@ -2263,14 +2263,15 @@ static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref&
   SetResume(kResumeNative);
   Retain(left);
   Retain(right);
-  Ref stop = CurrentFrame();
+  Temporaries stop;  // the frame the run ends at, kept up to date by compaction
+  stop[0] = Retained(CurrentFrame());
   if (IsTradfnCall(fn)) EnterTradfn(fn, left, right);
   else EnterDfn(fn, left, right);
   struct DepthCount {
     DepthCount() { ++g_nativeDepth; }
     ~DepthCount() { --g_nativeDepth; }
   } depth;
-  RunTrapping(stop);
+  RunTrapping(stop[0]);
   // An escape (or a branch out of the line) in the function ends the C++ caller's work too.
   if (g_abandonLine) RaiseRecordedError(AplError(kSilentUnwind, 0, 0, 0, kUnit, __LINE__));
   g_nativeCallDone = false;
@@ -3537,7 +3538,7 @@ static bool CatchInTradfn(Ref frame, uint32_t en) {
 
 // The defined function in which a ⎕TRAP expression runs: for E the innermost one running, for C the
 // one whose ⎕TRAP value took the error (its frames above are cut back). 0 when it is the session's.
-static Ref TrapExpressionFrame(Ref stop) {
+static Ref TrapExpressionFrame(const Ref& stop) {
   Ref owner = 0;
   if (g_trap.action == U'C') {
     if (g_trap.ownerIsSession) return 0;
@@ -3552,7 +3553,7 @@ static Ref TrapExpressionFrame(Ref stop) {
 
 // ⎕TRAP with E or C: with a defined function to run it in, the expression runs there as the next
 // statement; the failed statement is abandoned. Otherwise it runs as the next immediate line.
-static bool CatchByQuadTrap(const AplError& error, Ref stop) {
+static bool CatchByQuadTrap(const AplError& error, const Ref& stop) {
   if (!error.trapped || g_trap.action == 0) return false;
   if (Ref f = TrapExpressionFrame(stop)) {
     CutBackToFrame(f);
@@ -3574,7 +3575,7 @@ static bool CatchByQuadTrap(const AplError& error, Ref stop) {
 }
 
 // Looks for a frame above `stop` that takes the error; true when execution can go on there.
-static bool ResumeAtTrap(const AplError& error, Ref stop) {
+static bool ResumeAtTrap(const AplError& error, const Ref& stop) {
   if (error.errorNumber >= 32768) return false;
   uint32_t en = RecordedErrorNumber(error);
   uint32_t depth = 0;
@@ -3588,7 +3589,7 @@ static bool ResumeAtTrap(const AplError& error, Ref stop) {
 
 // ⎕SIGNAL reports its error in the caller of the function that ran it: that function's frames (and
 // what it called) go, and the caller's statement becomes the place of the error.
-static void CutBackOverSignaller(Ref stop) {
+static void CutBackOverSignaller(const Ref& stop) {
   const int64_t depth = InnermostFunctionDepth();
   if (depth < 0) return;
   Ref f = FrameAtDepth(static_cast<uint32_t>(depth));
@@ -3617,7 +3618,8 @@ static void CutBackOverSignaller(Ref stop) {
 
 // Runs the statement loop; errors that a frame above `stop` (and above the session level) takes
 // continue there.
-static void RunTrapping(Ref stop) {
+// `stop` is a root slot or a registered temporary: frames move when the heap is compacted.
+static void RunTrapping(const Ref& stop) {
   for (;;) {
     try {
       RunLine();

@@ -37,3 +37,15 @@ Build
 1
       x←1 2 ⋄ (3↑x)←7 8 9 ⋄ x
 7 8
+⍝⍝ :Trap takes an error raised in a function that an operator calls, also after a compaction moved
+⍝⍝ the frames (a WS FULL always follows one)
+      ⎕FX 'r←TrapEach' 'r←0' ':Trap 0' 'r←{⍳1e9}¨1' ':Else' 'r←⎕EN' ':EndTrap'
+TrapEach
+      ⎕FX 'r←TrapMoved' 'r←0' ':Trap 11' 'r←{x←⎕WA ⋄ ÷0}¨1' ':Else' 'r←⎕EN' ':EndTrap'
+TrapMoved
+      (TrapEach)(TrapMoved)(⍴⎕SI)
+1 11  0 
+      ⎕FX 'r←TrapOne' 'r←0' ':Trap 1' 'x←⍬' ':While 1' 'x,←⊂⍳10000' ':EndWhile' ':Else' 'r←⎕EN' ':EndTrap'
+TrapOne
+      TrapOne
+1
