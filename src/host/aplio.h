@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "host/utf8.h"  // FromUtf8 and ToUtf8, for the units that read and write UTF-8
+
 namespace vantor {
 
 // Writes text to the session (UTF-8) and leaves the line open (⍞ output and prompts).
@@ -26,9 +28,5 @@ bool ResultsDisplayed();
 // Status output: shown when flags AND StatusFlags (default 7) is not zero; flag 32 in console mode
 // also writes it to standard error.
 void WriteStatus(std::u32string_view text, uint32_t flags);
-
-// UTF-8 at the edges.
-std::u32string FromUtf8(std::string_view text);
-std::string ToUtf8(std::u32string_view text);
 
 }  // namespace vantor

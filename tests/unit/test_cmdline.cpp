@@ -1,5 +1,7 @@
 // The command line: joining argv into the command-line text, splitting it into the ArgumentList and
-// redirections, applying redirections, the option letters, and the host entry and exit routine.
+// redirections, applying redirections, the option letters, and the host entry and exit routine; and
+// the UTF-8 decoding and encoding that the command line, the bound command line and every other host
+// text pass through.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,6 +15,8 @@
 #include "host/aplmain.h"
 #include "host/exports.h"
 #include "host/host.h"
+#include "host/platform/resources.h"
+#include "host/utf8.h"
 
 namespace vantor {
 namespace {
@@ -274,6 +278,61 @@ TEST(StartupExit, CleanupsRunLatestFirstAndLargeCodesEndWith127) {
         ExitApl(300);
       },
       ::testing::ExitedWithCode(127), "exit-callback 127");
+}
+
+// Ill-formed UTF-8 becomes U+FFFD, one for each maximal subpart: the longest start of a well-formed
+// sequence, or a single byte that starts none. The last five cases are the examples of the Unicode
+// standard (section 3.9, tables 3-8 to 3-12).
+TEST(HostText, DecodingReplacesEachMaximalSubpart) {
+  constexpr char32_t R = kReplacementCharacter;
+  struct Case {
+    const char* bytes;
+    std::u32string expected;
+  };
+  const Case cases[] = {
+      {"A\x7F", U"A\x7F"},
+      {"\xC2\x80\xDF\xBF", U"\x80\x7FF"},
+      {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", U"\x800\xD7FF\xE000\xFFFF"},
+      {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", U"\x10000\x10FFFF"},
+      {"\xC0\xAF", {R, R}},                  // overlong '/'
+      {"\xC1\xBF", {R, R}},                  // overlong
+      {"\xE0\x80\x80", {R, R, R}},          // overlong NUL
+      {"\xE0\x9F\xBF", {R, R, R}},          // overlong U+07FF
+      {"\xF0\x8F\xBF\xBF", {R, R, R, R}},  // overlong U+FFFF
+      {"\xED\xA0\x80", {R, R, R}},          // a surrogate
+      {"\xF4\x90\x80\x80", {R, R, R, R}},  // above U+10FFFF
+      {"\xF5\x80", {R, R}},
+      {"\xFF", {R}},
+      {"\x80\xBF", {R, R}},                  // continuation bytes alone
+      {"\xF0\x9F\x98", {R}},                // truncated at the end
+      {"\xE2\x82" "A", {R, U'A'}},           // truncated before a character
+      {"\xC2", {R}},
+      {"\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64", {U'a', R, R, R, U'b', R, U'c', R, R, U'd'}},
+      {"\xC0\xAF\xE0\x80\xBF\xF0\x81\x82\x41", {R, R, R, R, R, R, R, R, U'A'}},
+      {"\xED\xA0\x80\xED\xBF\xBF\xED\xAF\x41", {R, R, R, R, R, R, R, R, U'A'}},
+      {"\xF4\x91\x92\x93\xFF\x41\x80\xBF\x42", {R, R, R, R, R, U'A', R, R, U'B'}},
+      {"\xE1\x80\xE2\xF0\x91\x92\xF1\xBF\x41", {R, R, R, R, U'A'}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FromUtf8(c.bytes), c.expected) << ::testing::PrintToString(c.bytes);
+}
+
+TEST(HostText, EncodingNeverWritesIllFormedUtf8) {
+  EXPECT_EQ(ToUtf8(U"A\x7FF\xFFFF\x10FFFF"), "A\xDF\xBF\xEF\xBF\xBF\xF4\x8F\xBF\xBF");
+  const std::u32string noForm = {0xD800, 0xDFFF, 0x110000, 0xFFFFFFFF};
+  EXPECT_EQ(ToUtf8(noForm), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  // Every Unicode scalar value survives the trip through UTF-8.
+  for (char32_t c = 0; c <= 0x10FFFF; c = c == 0xD7FF ? 0xE000 : c + 1) {
+    const std::u32string one(1, c);
+    if (FromUtf8(ToUtf8(one)) != one) ADD_FAILURE() << "U+" << std::hex << static_cast<uint32_t>(c);
+  }
+}
+
+// The bound command line is UTF-16: a lone surrogate in it, or bad UTF-8 given to vantor-bind, reads
+// back as U+FFFD.
+TEST(HostText, BoundCommandLineTextIsWellFormed) {
+  EXPECT_EQ(DecodeResourceText({0x00, 0xD8, 'A', 0, 0, 0}), "\xEF\xBF\xBD" "A");
+  EXPECT_EQ(DecodeResourceText(EncodeResourceText("\xC0\xAFx")), "\xEF\xBF\xBD\xEF\xBF\xBDx");
+  EXPECT_EQ(DecodeResourceText(EncodeResourceText("\xF0\x9F\x98\x80")), "\xF0\x9F\x98\x80");
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "host/utf8.h"
+
 namespace vantor {
 namespace {
 
@@ -105,37 +107,6 @@ std::vector<uint8_t> BuildTrailer(const std::vector<Resource>& resources) {
   return trailer;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | c >> 12);
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | c >> 18);
-    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Decodes one UTF-8 character at `text[i]`, advancing `i`; a malformed byte reads as U+FFFD.
-char32_t NextUtf8(std::string_view text, size_t& i) {
-  const auto lead = static_cast<uint8_t>(text[i++]);
-  int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-  if (lead >= 0x80 && extra == 0) return 0xFFFD;
-  char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-  for (; extra > 0; --extra) {
-    if (i >= text.size() || (static_cast<uint8_t>(text[i]) & 0xC0) != 0x80) return 0xFFFD;
-    c = c << 6 | (static_cast<uint8_t>(text[i++]) & 0x3F);
-  }
-  return c;
-}
-
 }  // namespace
 
 const Resource* ResourceSet::Find(uint32_t id) const {
@@ -196,8 +167,7 @@ std::string WriteResources(const std::string& inPath, const std::string& outPath
 std::vector<uint8_t> EncodeResourceText(std::string_view utf8) {
   std::vector<uint8_t> out;
   auto put = [&out](char32_t unit) { StoreLittleEndian(out, unit, 2); };
-  for (size_t i = 0; i < utf8.size();) {
-    char32_t c = NextUtf8(utf8, i);
+  for (char32_t c : FromUtf8(utf8)) {
     if (c >= 0x10000) {
       c -= 0x10000;
       put(0xD800 | c >> 10);
