@@ -82,15 +82,20 @@ std::optional<std::string_view> FromEnvironment(std::string_view name) {
 }
 
 // The configuration key is fixed at the first lookup that needs it after the command-line copy is
-// set: the file INIFILE names on the command line or in the environment. Without INIFILE there is
-// no key, so the registry stand-in yields nothing.
+// set: the file INIFILE names on the command line or in the environment. Without INIFILE, or when
+// it names no file, there is no key, so the registry stand-in yields nothing; a file that cannot
+// serve as one (a directory, a device, a huge file) ends start-up.
 const RegistryKey& ConfigurationKey() {
-  if (!g_keyFixed) {
-    g_keyFixed = true;
-    std::optional<std::string_view> path = FromCommandLine(g_commandLine, "INIFILE");
-    if (!path) path = FromEnvironment("INIFILE");
-    g_configurationKey = path ? RegistryKey::Open(std::string(path->substr(0, kMaxIniFileChars)))
-                              : RegistryKey();
+  if (g_keyFixed) return g_configurationKey;
+  g_keyFixed = true;
+  g_configurationKey = RegistryKey();
+  std::optional<std::string_view> path = FromCommandLine(g_commandLine, "INIFILE");
+  if (!path) path = FromEnvironment("INIFILE");
+  if (!path) return g_configurationKey;
+  std::string problem;
+  g_configurationKey = RegistryKey::Open(std::string(path->substr(0, kMaxIniFileChars)), problem);
+  if (!problem.empty()) {
+    FailStartup(1, CouldNotInitialiseMessage("INIFILE names a file that cannot be used: " + problem));
   }
   return g_configurationKey;
 }

@@ -1,15 +1,17 @@
 // vantor-bind: makes an application executable from the interpreter by binding resources into a
 // copy of it: a workspace image (resource 2), the start-up flag word (resource 3) and a command line
 // (resource 4). Binding an already bound executable replaces all of its resources.
+#include <elf.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "host/platform/regularfile.h"
 #include "host/platform/resources.h"
 
 namespace {
@@ -29,6 +31,9 @@ struct Arguments {
   std::string output;
   std::string input;
 };
+
+// A workspace image is at most as large as the largest workspace, MAXWS's 4 GB.
+constexpr uint64_t kMaxWorkspaceBytes = uint64_t{1} << 32;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "vantor-bind: %s\n", message.c_str());
@@ -50,6 +55,23 @@ std::optional<uint32_t> ParseFlags(std::string_view text) {
     if (value > 0xFFFFFFFFu) return std::nullopt;
   }
   return static_cast<uint32_t>(value);
+}
+
+// Checks that `path` is an ELF executable (a program or a position-independent one); returns an
+// error text, empty when it is. Binding anything else would make a file that cannot run.
+std::string CheckExecutable(const std::string& path) {
+  const vantor::OpenedFile file = vantor::OpenRegularFile(path);
+  if (!file.problem.empty()) return file.problem;
+  // e_ident and e_type are laid out alike in 32- and 64-bit files.
+  uint8_t header[EI_NIDENT + 2];
+  if (file.bytes < sizeof header || !vantor::ReadFileAt(file.fd, 0, header, sizeof header) ||
+      std::memcmp(header, ELFMAG, SELFMAG) != 0) {
+    return path + " is not an ELF executable";
+  }
+  const uint8_t* type = header + EI_NIDENT;
+  const int fileType = header[EI_DATA] == ELFDATA2LSB ? type[0] | type[1] << 8 : type[0] << 8 | type[1];
+  if (fileType != ET_EXEC && fileType != ET_DYN) return path + " is not an ELF executable";
+  return "";
 }
 
 // Parses the command line; returns an error text, empty on success.
@@ -89,13 +111,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vantor-bind: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
+  if (const std::string error = CheckExecutable(args.input); !error.empty()) return Fail(error);
   std::vector<vantor::Resource> resources;
   if (args.workspace) {
-    std::ifstream file(*args.workspace, std::ios::binary);
-    if (!file) return Fail("cannot open " + *args.workspace);
-    std::vector<uint8_t> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) return Fail("cannot read " + *args.workspace);
-    resources.push_back({vantor::kResourceWorkspace, std::move(image)});
+    vantor::FileContents image = vantor::ReadRegularFile(*args.workspace, kMaxWorkspaceBytes);
+    if (!image.problem.empty()) return Fail(image.problem);
+    resources.push_back({vantor::kResourceWorkspace, std::move(image.bytes)});
   }
   if (args.flags) {
     std::vector<uint8_t> word;

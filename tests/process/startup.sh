@@ -104,6 +104,11 @@ check "good YY_WINDOW" 0 "" env YY_WINDOW=-50,40 "$vantor"
 check "INIFILE on the command line" 1 "$bad_maxws" "$vantor" "INIFILE=$work/bad.ini"
 check "command line beats INIFILE" 0 "" "$vantor" "INIFILE=$work/bad.ini" MAXWS=4M
 check "INIFILE in the environment" 0 "" env INIFILE="$work/good.ini" "$vantor"
+check "INIFILE naming no file" 0 "" env INIFILE="$work/missing.ini" "$vantor"
+check "INIFILE naming a device" 1 \
+  "Vantor APL could not initialise because INIFILE names a file that cannot be used: /dev/zero is not a regular file." \
+  timeout 10 env INIFILE=/dev/zero "$vantor"
+check "INIFILE naming a directory" 1 "INIFILE names a file that cannot be used" env INIFILE="$work" "$vantor"
 check "test hook: system error" 3 "aplcore" env APL_SYSERROR_TEST=5 "$vantor"
 [[ -e $work/aplcore ]] || fail "test hook: no aplcore file written"
 
@@ -121,6 +126,16 @@ check "bind without output" 2 "no output file" "$bind" "$vantor"
 check "bind with bad flags" 2 "--flags needs a 32-bit number" "$bind" --flags 0x1FFFFFFFF -o x "$vantor"
 check "bind with a missing workspace" 1 "cannot open" "$bind" --ws missing.vws -o x "$vantor"
 check "bind a missing input" 1 "cannot open" "$bind" -o x missing-input
+# Files that are not what they should be are refused with a message, not read without end.
+mkdir "$work/dir"
+printf 'echo hello\n' >"$work/script.sh" && chmod 755 "$work/script.sh"
+check "bind a directory as input" 1 "dir is not a regular file" "$bind" -o x dir
+check "bind a text file as input" 1 "script.sh is not an ELF executable" "$bind" -o x script.sh
+check "bind a directory as workspace" 1 "dir is not a regular file" "$bind" --ws dir -o x "$vantor"
+check "bind a device as workspace" 1 "/dev/zero is not a regular file" \
+  timeout 10 "$bind" --ws /dev/zero -o x "$vantor"
+check "bind onto a directory" 1 "dir is not a regular file" "$bind" -o dir "$vantor"
+[[ -e $work/x ]] && fail "a refused bind wrote its output"
 
 # --- the workspace memory question (address space limited with ulimit -v) ---
 if ldd "$vantor" | grep -q 'lib[at]san'; then

@@ -172,7 +172,37 @@ TEST(ConfigRegistry, IniSectionsAreSubKeys) {
       {"Kite\\Deep\\Init", "yes"}, {"Kite\\Init", std::nullopt}, {"Threads\\Top", std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(key.Value(c.name), c.expected) << c.name;
-  EXPECT_EQ(RegistryKey::Open("/nonexistent/vantor.ini").Value("Top"), std::nullopt);
+}
+
+// A file that is not there gives no values quietly (as a registry key that does not exist); a file
+// that is there but cannot be an INI file is a problem, and is never read into memory whole.
+TEST(ConfigRegistry, OpenReadsOnlyASmallRegularFile) {
+  TempIniFile ini("Top=1\n");
+  const std::string large = ini.path() + ".large";
+  std::ofstream(large).close();
+  std::filesystem::resize_file(large, RegistryKey::kMaxFileBytes + 1);
+  struct Case {
+    std::string path;
+    std::optional<std::string> top;
+    std::string problem;  // a part of the expected problem text; empty: none
+  };
+  const Case cases[] = {
+      {ini.path(), "1", ""},
+      {"/nonexistent/vantor.ini", std::nullopt, ""},
+      {"/tmp", std::nullopt, "/tmp is not a regular file"},
+      {"/dev/zero", std::nullopt, "/dev/zero is not a regular file"},
+      {large, std::nullopt, "is larger than 4194304 bytes"},
+  };
+  for (const Case& c : cases) {
+    std::string problem;
+    EXPECT_EQ(RegistryKey::Open(c.path, problem).Value("Top"), c.top) << c.path;
+    if (c.problem.empty()) {
+      EXPECT_EQ(problem, "") << c.path;
+    } else {
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << c.path << ": " << problem;
+    }
+  }
+  std::filesystem::remove(large);
 }
 
 TEST(ConfigReaders, SizeReader) {

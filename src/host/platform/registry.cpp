@@ -3,8 +3,7 @@
 // values are dropped; a value in double quotes keeps the text between them as written.
 #include "host/platform/registry.h"
 
-#include <fstream>
-#include <sstream>
+#include "host/platform/regularfile.h"
 
 namespace vantor {
 namespace {
@@ -33,12 +32,11 @@ std::string_view Unquote(std::string_view value) {
 
 }  // namespace
 
-RegistryKey RegistryKey::Open(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return {};
-  std::ostringstream text;
-  text << file.rdbuf();
-  return Parse(text.str());
+RegistryKey RegistryKey::Open(const std::string& path, std::string& problem) {
+  const FileContents file = ReadRegularFile(path, kMaxFileBytes);
+  if (!file.missing) problem = file.problem;
+  if (!file.problem.empty()) return {};
+  return Parse(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()));
 }
 
 RegistryKey RegistryKey::Parse(std::string_view text) {

@@ -2,6 +2,7 @@
 // reads an INI-style text file named by INIFILE: `[section]` headers play the part of sub-keys and
 // `name=value` lines the part of values. Names compare without regard to case.
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,12 +12,17 @@ namespace vantor {
 
 class RegistryKey {
  public:
-  // A key with no values (no INIFILE, or a file that cannot be read).
+  // A key with no values (no INIFILE, or INIFILE naming no file).
   RegistryKey() = default;
-  // Reads the whole file once; later changes to the file are not seen.
-  static RegistryKey Open(const std::string& path);
+  // Reads the whole file once; later changes to the file are not seen. A path that names nothing
+  // gives a key with no values. A file that cannot serve (not a regular file, larger than
+  // kMaxFileBytes, unreadable) gives no values and `problem` says why.
+  static RegistryKey Open(const std::string& path, std::string& problem);
   // Parses INI text (what Open does with the file's contents).
   static RegistryKey Parse(std::string_view text);
+
+  // An INI file holds a few settings; anything larger is not one.
+  static constexpr uint64_t kMaxFileBytes = 4 << 20;
 
   // The value of `name`. A name containing '\' is split at its last '\': the part before it is the
   // section, so "Threads\Flags" reads `Flags` in section `[Threads]`. A name without '\' is read

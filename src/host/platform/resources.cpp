@@ -5,10 +5,12 @@
 // All numbers are little-endian. A file that does not end with the magic has no resources.
 #include "host/platform/resources.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "host/platform/regularfile.h"
 #include "host/utf8.h"
 
 namespace vantor {
@@ -30,12 +32,6 @@ void StoreLittleEndian(std::vector<uint8_t>& out, uint64_t value, int width) {
   for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-bool ReadAt(std::ifstream& file, uint64_t offset, uint8_t* into, uint64_t count) {
-  file.seekg(static_cast<std::streamoff>(offset));
-  file.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(count));
-  return static_cast<uint64_t>(file.gcount()) == count;
-}
-
 struct IndexEntry {
   uint32_t id;
   uint64_t offset;
@@ -43,9 +39,9 @@ struct IndexEntry {
 };
 
 // Reads and checks the trailer; on a fault fills `set.problem` and leaves no resources.
-void ReadTrailer(std::ifstream& file, uint64_t fileBytes, ResourceSet& set) {
+void ReadTrailer(const FileDescriptor& file, uint64_t fileBytes, ResourceSet& set) {
   uint8_t footer[kFooterBytes];
-  if (fileBytes < kFooterBytes || !ReadAt(file, fileBytes - kFooterBytes, footer, kFooterBytes) ||
+  if (fileBytes < kFooterBytes || !ReadFileAt(file, fileBytes - kFooterBytes, footer, kFooterBytes) ||
       std::memcmp(footer + 4, kMagic, sizeof kMagic) != 0) {
     return;  // no trailer
   }
@@ -61,7 +57,7 @@ void ReadTrailer(std::ifstream& file, uint64_t fileBytes, ResourceSet& set) {
   }
   const uint64_t indexStart = fileBytes - kFooterBytes - indexBytes;
   std::vector<uint8_t> raw(indexBytes);
-  if (!ReadAt(file, indexStart, raw.data(), indexBytes)) {
+  if (!ReadFileAt(file, indexStart, raw.data(), indexBytes)) {
     set.problem = "the resource index cannot be read";
     return;
   }
@@ -82,7 +78,7 @@ void ReadTrailer(std::ifstream& file, uint64_t fileBytes, ResourceSet& set) {
   std::vector<Resource> resources;
   for (const IndexEntry& e : index) {
     Resource r{e.id, std::vector<uint8_t>(e.length)};
-    if (!ReadAt(file, dataStart + e.offset, r.data.data(), e.length)) {
+    if (!ReadFileAt(file, dataStart + e.offset, r.data.data(), e.length)) {
       set.problem = "resource " + std::to_string(e.id) + " cannot be read";
       return;
     }
@@ -90,6 +86,20 @@ void ReadTrailer(std::ifstream& file, uint64_t fileBytes, ResourceSet& set) {
   }
   set.resources = std::move(resources);
   set.bodyBytes = dataStart;
+}
+
+// Copies the first `count` bytes of `in` to `out` a block at a time, so that a large program is
+// never held in memory whole.
+bool CopyBytes(const FileDescriptor& in, uint64_t count, std::ofstream& out) {
+  constexpr uint64_t kBlockBytes = 1 << 20;
+  std::vector<uint8_t> block(std::min(count, kBlockBytes));
+  for (uint64_t done = 0; done < count;) {
+    const uint64_t n = std::min(count - done, kBlockBytes);
+    if (!ReadFileAt(in, done, block.data(), n)) return false;
+    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
+    done += n;
+  }
+  return true;
 }
 
 std::vector<uint8_t> BuildTrailer(const std::vector<Resource>& resources) {
@@ -118,40 +128,41 @@ const Resource* ResourceSet::Find(uint32_t id) const {
 
 ResourceSet ReadResources(const std::string& path) {
   ResourceSet set;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    set.problem = "cannot open " + path;
+  OpenedFile file = OpenRegularFile(path);
+  if (!file.problem.empty()) {
+    set.problem = std::move(file.problem);
     return set;
   }
-  file.seekg(0, std::ios::end);
-  const auto fileBytes = static_cast<uint64_t>(file.tellg());
-  set.bodyBytes = fileBytes;
-  ReadTrailer(file, fileBytes, set);
+  set.bodyBytes = file.bytes;
+  ReadTrailer(file.fd, file.bytes, set);
   return set;
 }
 
 std::string WriteResources(const std::string& inPath, const std::string& outPath,
                            const std::vector<Resource>& resources) {
-  const ResourceSet old = ReadResources(inPath);
-  std::ifstream in(inPath, std::ios::binary);
-  if (!in) return "cannot open " + inPath;
-  std::vector<char> body(old.bodyBytes);
-  if (!in.read(body.data(), static_cast<std::streamsize>(body.size()))) return "cannot read " + inPath;
-  in.close();
+  std::error_code error;
+  const std::filesystem::file_status target = std::filesystem::status(outPath, error);
+  if (std::filesystem::exists(target) && !std::filesystem::is_regular_file(target)) {
+    return outPath + " is not a regular file";  // renaming over it would replace a directory or a device
+  }
+  const OpenedFile in = OpenRegularFile(inPath);
+  if (!in.problem.empty()) return in.problem;
+  ResourceSet old;
+  old.bodyBytes = in.bytes;
+  ReadTrailer(in.fd, in.bytes, old);
 
   // Written beside the target and renamed over it, so that binding a file onto itself works and a
   // failure never leaves a half-written executable under the target's name.
   const std::string temporary = outPath + ".bind-tmp";
   std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
   if (!out) return "cannot create " + temporary;
+  const bool copied = CopyBytes(in.fd, old.bodyBytes, out);
   const std::vector<uint8_t> trailer = BuildTrailer(resources);
-  out.write(body.data(), static_cast<std::streamsize>(body.size()));
   out.write(reinterpret_cast<const char*>(trailer.data()), static_cast<std::streamsize>(trailer.size()));
   out.close();
-  std::error_code error;
-  if (!out) {
+  if (!copied || !out) {
     std::filesystem::remove(temporary, error);
-    return "cannot write " + temporary;
+    return copied ? "cannot write " + temporary : "cannot read " + inPath;
   }
   using std::filesystem::perms;
   std::filesystem::permissions(temporary, perms::owner_all | perms::group_read | perms::group_exec |
