@@ -58,6 +58,7 @@ cat "$vantor" "$work/bad-count-tail" >"$work/bad-count" && chmod 755 "$work/bad-
 
 printf 'MAXWS=5X\n[Threads]\nFlags=3\n' >"$work/bad.ini"
 printf 'MAXWS=8M\n' >"$work/good.ini"
+printf '\xef\xbb\xbfMAXWS=5X\n' >"$work/bom.ini"
 
 many=()
 for i in $(seq 1 62); do many+=("w$i"); done
@@ -104,6 +105,7 @@ check "good YY_WINDOW" 0 "" env YY_WINDOW=-50,40 "$vantor"
 check "INIFILE on the command line" 1 "$bad_maxws" "$vantor" "INIFILE=$work/bad.ini"
 check "command line beats INIFILE" 0 "" "$vantor" "INIFILE=$work/bad.ini" MAXWS=4M
 check "INIFILE in the environment" 0 "" env INIFILE="$work/good.ini" "$vantor"
+check "INIFILE with a byte order mark" 1 "$bad_maxws" env INIFILE="$work/bom.ini" "$vantor"
 check "INIFILE naming no file" 0 "" env INIFILE="$work/missing.ini" "$vantor"
 check "INIFILE naming a device" 1 \
   "Vantor APL could not initialise because INIFILE names a file that cannot be used: /dev/zero is not a regular file." \

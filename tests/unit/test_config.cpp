@@ -174,6 +174,11 @@ TEST(ConfigRegistry, IniSectionsAreSubKeys) {
   for (const Case& c : cases) EXPECT_EQ(key.Value(c.name), c.expected) << c.name;
 }
 
+TEST(ConfigRegistry, ByteOrderMarkIsNotPartOfTheFirstName) {
+  EXPECT_EQ(RegistryKey::Parse("\xEF\xBB\xBFMAXWS=8M\nTMP=/t\n").Value("MAXWS"), "8M");
+  EXPECT_EQ(RegistryKey::Parse("\xEF\xBB\xBF[Threads]\nFlags=3\n").Value("Threads\\Flags"), "3");
+}
+
 // A file that is not there gives no values quietly (as a registry key that does not exist); a file
 // that is there but cannot be an INI file is a problem, and is never read into memory whole.
 TEST(ConfigRegistry, OpenReadsOnlyASmallRegularFile) {

@@ -41,6 +41,8 @@ RegistryKey RegistryKey::Open(const std::string& path, std::string& problem) {
 
 RegistryKey RegistryKey::Parse(std::string_view text) {
   RegistryKey key;
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // written by some Windows editors
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   std::string section;  // "" before the first header
   while (!text.empty()) {
     const size_t end = text.find('\n');

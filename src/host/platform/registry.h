@@ -18,7 +18,8 @@ class RegistryKey {
   // gives a key with no values. A file that cannot serve (not a regular file, larger than
   // kMaxFileBytes, unreadable) gives no values and `problem` says why.
   static RegistryKey Open(const std::string& path, std::string& problem);
-  // Parses INI text (what Open does with the file's contents).
+  // Parses INI text (what Open does with the file's contents). A UTF-8 byte order mark at the start
+  // is skipped.
   static RegistryKey Parse(std::string_view text);
 
   // An INI file holds a few settings; anything larger is not one.
