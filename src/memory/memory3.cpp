@@ -27,6 +27,8 @@
 namespace vantor {
 
 static constexpr char kUnit[] = "memory3";
+// How many numbered aplcores to keep; 0 means that none is written.
+static constexpr char kMaxAplcores[] = "MAXAPLCORES";
 
 static SystemErrorHookFn g_systemErrorHook = nullptr;
 static int g_systemErrorDepth = 0;
@@ -72,6 +74,13 @@ bool OlderThan(const NumberedFile& a, const NumberedFile& b) {
   return a.number < b.number;
 }
 
+// MAXAPLCORES set to 0 turns aplcores off: none is written, and none is deleted to make room.
+// (The lenient reader would raise the 0 to 1.)
+bool AplcoresTurnedOff() {
+  int64_t limit = 1;
+  return ReadStrict(kMaxAplcores, limit, INT32_MAX) && limit == 0;
+}
+
 }  // namespace
 
 std::string NextAplcoreName() {
@@ -88,8 +97,9 @@ std::string NextAplcoreName() {
   std::vector<NumberedFile> files = MatchingFiles(directory, prefix, suffix);
   long highest = 0;
   for (const NumberedFile& f : files) highest = std::max(highest, f.number);
-  int64_t limit = ReadLenient("MAXAPLCORES", 0, INT32_MAX);
-  if (ConfigLookup("MAXAPLCORES") && static_cast<int64_t>(files.size()) >= limit && !files.empty()) {
+  const int64_t limit = ReadLenient(kMaxAplcores, 0, INT32_MAX);
+  if (ConfigLookup(kMaxAplcores) && !AplcoresTurnedOff() && static_cast<int64_t>(files.size()) >= limit &&
+      !files.empty()) {
     auto oldest = std::min_element(files.begin(), files.end(), OlderThan);
     unlink(oldest->path.c_str());
   }
@@ -302,7 +312,7 @@ bool WriteAplcore(const std::string& path, int code) {
 // ---- The system error ----------------------------------------------------------------------------
 
 static bool ShouldWriteAplcore(const std::string& text) {
-  if (ReadLenient("MaxAplcores", 10000, INT32_MAX) == 0 && ConfigLookup("MaxAplcores")) return false;
+  if (AplcoresTurnedOff()) return false;
   if (!IsInteractive()) return true;
   bool createByDefault = ReadLenient("CreateAplcoreOnSyserror", 1, 1) != 0;
   return ShowMessageBox(text + "\r\n\r\nCreate an aplcore file?", "Vantor APL/W Error", BoxKind::YesNo,

@@ -113,6 +113,15 @@ check "INIFILE naming a device" 1 \
 check "INIFILE naming a directory" 1 "INIFILE names a file that cannot be used" env INIFILE="$work" "$vantor"
 check "test hook: system error" 3 "aplcore" env APL_SYSERROR_TEST=5 "$vantor"
 [[ -e $work/aplcore ]] || fail "test hook: no aplcore file written"
+rm -f "$work/aplcore"
+check "MAXAPLCORES=0 writes no aplcore" 3 "Aplcore was not created." \
+  env MAXAPLCORES=0 APL_SYSERROR_TEST=5 "$vantor"
+[[ -e $work/aplcore ]] && fail "MAXAPLCORES=0: an aplcore was written"
+# With a numbered pattern, 0 keeps the existing aplcores too.
+touch "$work/core1"
+check "MAXAPLCORES=0 with a pattern" 3 "Aplcore was not created." \
+  env MAXAPLCORES=0 APLCORENAME='core*' APL_SYSERROR_TEST=5 "$vantor"
+[[ -e $work/core1 && ! -e $work/core2 ]] || fail "MAXAPLCORES=0 with a pattern: aplcores changed"
 
 # Redirections are applied before the collected start-up errors are shown, so 2>FILE catches them.
 fcreate_message="Vantor APL could not initialise because $fcreate_c."
