@@ -1002,6 +1002,12 @@ static void Branch(Ref target);
 
 static CallResult ApplyDerived(const Ref& fn, const Ref& left, const Ref& right);
 
+// Derived functions are walked on the C++ stack, a level per operand that is itself derived: a tree
+// built too deep stops with an error before the stack runs out.
+static void CheckFunctionTreeDepth() {
+  if (NativeStackLow()) SIGNAL_MESSAGE(kLimitError, U"Function tree too deep or contains cycle");
+}
+
 // The operators, by operator code, filled by the units that implement them.
 static std::array<OperatorRow, 256> g_operators;
 
@@ -1029,6 +1035,7 @@ static CallResult ApplyWithAxis(const Ref& fn, const Ref& left, const Ref& right
 }
 
 static CallResult ApplyDerived(const Ref& fn, const Ref& left, const Ref& right) {
+  CheckFunctionTreeDepth();
   uint32_t op = Words(fn)[4];
   if (op == kPrimLeftBracket) return ApplyWithAxis(fn, left, right);
   if (op == 0) {
@@ -2909,9 +2916,13 @@ static std::u32string FunctionText(Ref fn) {
   }
   if (IsDfnObject(fn)) return DfnText(fn);
   if (!IsDerived(fn)) return U"";  // defined functions show their own text
-  uint32_t* w = Words(fn);
-  Ref left = w[3], right = w[5];
-  uint32_t op = w[4];
+  CheckFunctionTreeDepth();
+  // Showing an array operand allocates: the operands are held where compaction keeps them current.
+  Temporaries operands;
+  operands[0] = Retained(Words(fn)[3]);
+  operands[1] = Retained(Words(fn)[4]);
+  operands[2] = Retained(Words(fn)[5]);
+  const Ref &left = operands[0], &op = operands[1], &right = operands[2];
   if (op == 0 || op == kInNamespaceCode) return FunctionText(left);
   if (op == kPrimLeftBracket) return FunctionText(left) + U"[" + OperandText(right, true) + U"]";
   if (IsRef(op)) {

@@ -3,6 +3,9 @@
 // search. Also the check that a value assigned to ⎕TRAP must pass.
 #include "language/trap.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -135,6 +138,31 @@ Ref CheckTrapValue(Ref value) {
   if (ArrayRank(value) == 0) return EnclosedInVector(ItemOf(value, 0));
   Retain(value);
   return value;
+}
+
+// What must stay free below a recursion's last level: room for signalling the error, the trap search
+// and the error display, with room to spare for the larger frames of sanitizer builds.
+inline constexpr uintptr_t kNativeStackReserve = 512 * 1024;
+
+// The lowest frame address this thread may reach before native recursion stops.
+static uintptr_t NativeStackFloor() {
+  thread_local const uintptr_t floor = [] {
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return uintptr_t{0};
+    void* low = nullptr;
+    size_t size = 0;
+    pthread_attr_getstack(&attributes, &low, &size);
+    pthread_attr_destroy(&attributes);
+    return reinterpret_cast<uintptr_t>(low) + std::min<uintptr_t>(kNativeStackReserve, size / 2);
+  }();
+  return floor;
+}
+
+// The frame address, not a local's: with a sanitizer's fake stacks, locals live elsewhere.
+bool NativeStackLow() { return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < NativeStackFloor(); }
+
+void CheckNativeStack() {
+  if (NativeStackLow()) SIGNAL(kLimitError);
 }
 
 void InitialiseErrors() { RegisterSystemVariableCheck(kQuadTRAP, CheckTrapValue); }

@@ -148,6 +148,13 @@ bool TrapSearchRunning();
 // the action character.
 Ref CheckTrapValue(Ref value);
 
+// True when this thread's C++ stack is nearly used up. Native recursions (derived functions applied
+// inside each other, display of deep function trees) test it at each level and stop with an APL
+// error instead of overflowing the stack.
+bool NativeStackLow();
+// Signals LIMIT ERROR when NativeStackLow().
+void CheckNativeStack();
+
 // Registers the ⎕TRAP check with the system variables. Called once at start-up.
 void InitialiseErrors();
 

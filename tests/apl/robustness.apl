@@ -49,3 +49,27 @@ TrapMoved
 TrapOne
       TrapOne
 1
+      ⎕EX 'x'
+⍝⍝ Derived functions nested far deeper than the C++ stack can follow stop with an error
+      f←⍎'+',(30000⍴'¨')
+      f 1
+LIMIT ERROR: Function tree too deep or contains cycle
+|      f 1
+|      ∧
+      f
+LIMIT ERROR: Function tree too deep or contains cycle
+|      f
+|      ∧
+      {0::⎕EN ⋄ f/⍵}1 2
+10
+      g←⊢ ⋄ {}{⍎'g←g⍨' ⋄ 0}¨⍳100000
+      g 1
+LIMIT ERROR: Function tree too deep or contains cycle
+|      g 1
+|      ∧
+      ⎕EX 'f' 'g'
+⍝⍝ A nested array 100,000 levels deep
+      x←⊂⍣100000⊢1 2
+      (≡x)(x≡x)(⍴∊x)
+100001 1  2 
+      ⎕EX 'x'
