@@ -175,8 +175,10 @@ void RecordDmx(uint32_t errorNumber, uint32_t row, int osKind, int osCode, const
   state.dm = state.dmx.dm;
 }
 
+// A signalled message replaces the standard one, within the same length limit.
 void SetSignalledMessage(std::u32string message) {
   ThreadErrorState& state = ErrorState();
+  if (message.size() > kErrorMessageLimit) message.resize(kErrorMessageLimit);
   state.dmx.signalledMessage = std::move(message);
   state.dmx.dm[0] = *state.dmx.signalledMessage;
   state.dm = state.dmx.dm;

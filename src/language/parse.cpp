@@ -1561,13 +1561,24 @@ static void SaveCaller(Ref frame) {
   SaveState(w + kExecCallerState);
 }
 
+static void ReinstateCaller(Ref frame);
+
 static void EnterExecutionLevel(uint32_t subType, const std::u32string& text) {
   Ref frame = NewFrame(kFrameExecution, subType);
   SaveCaller(frame);
   PushFrame(frame);
   ClearRegisters();
   g_level = {};
-  ScanImmediateText(text);
+  try {
+    ScanImmediateText(text);
+  } catch (const AplError&) {
+    // A text that cannot be scanned fails in its caller, which the error display then shows.
+    Temporaries hold;
+    hold[0] = PopFrame();
+    ClearRegisters();
+    ReinstateCaller(hold[0]);
+    throw;
+  }
   StartStream();
 }
 
@@ -1604,10 +1615,9 @@ static void LeaveExecutionLevel() {
   ResumeCaller(hold[0], result, shy);
 }
 
-static void ResumeCaller(Ref frame, Ref result, bool shy) {
-  Temporaries hold;
-  hold[0] = frame;
-  Retain(frame);
+// Puts back the caller that SaveCaller kept in `frame` (held by the caller of this): its stream,
+// cursor, symbols, registers, level state and namespace.
+static void ReinstateCaller(Ref frame) {
   uint32_t* w = Words(frame);
   Put(Tokens(), Take(w[kExecCallerTokens]));
   Cursor() = Tokens() + w[kExecCallerCursor];
@@ -1617,9 +1627,16 @@ static void ResumeCaller(Ref frame, Ref result, bool shy) {
   Right() = Take(w[kExecCallerRight]);
   PendingFunction() = Take(w[kExecCallerPendingFunction]);
   RestoreState(w + kExecCallerState);
-  hold[1] = result;
   Ref caller = w[kExecCallerNamespace];
   if (caller != ExecutingNamespace()) SetExecutingNamespace(caller);
+}
+
+static void ResumeCaller(Ref frame, Ref result, bool shy) {
+  Temporaries hold;
+  hold[0] = frame;
+  Retain(frame);
+  hold[1] = result;
+  ReinstateCaller(hold[0]);
   result = hold.Take(1);
   uint32_t resume = Resume(g_level);
   SetResume(kResumeNone);
@@ -3264,10 +3281,12 @@ static Ref InnermostDfnFrame();
 
 // Shows an error that nothing trapped: its display names the statement that failed, with the caret
 // under the token it happened at.
-static void ShowUntrappedError() {
-  std::u32string statement;
+// Shows the error of the statement that failed; `unscanned` is the line when it failed before it
+// became a token stream (nothing more is known of the place then, so the caret is at its start).
+static void ShowUntrappedError(std::u32string_view unscanned = {}) {
+  std::u32string statement(unscanned);
   uint32_t caret = 0;
-  if (IsRef(Tokens()) && IsRef(RootWordAt(kRootSymbolList))) {
+  if (unscanned.empty() && IsRef(Tokens()) && IsRef(RootWordAt(kRootSymbolList))) {
     uint32_t end = std::min(Tokens() + g_level.statementEnd, StreamEnd());
     // In a dfn the whole statement that holds the braces is shown.
     uint32_t errorEnd = std::clamp(Tokens() + g_errorToken, StreamFirstToken() + 1, StreamEnd());
@@ -3656,9 +3675,11 @@ static void ScanImmediateText(const std::u32string& text) {
 
 void ExecuteLine(std::u32string_view line) {
   bool trapped = false;
+  bool scanned = false;
   try {
     CheckStrongInterrupt();
     ScanImmediateText(std::u32string(line));
+    scanned = true;
     StartStream();
     RunTrapping(0);
     ReturnToSessionLevel();
@@ -3668,7 +3689,7 @@ void ExecuteLine(std::u32string_view line) {
       ReturnToSessionLevel();
       return;
     }
-    if (!trapped) ShowUntrappedError();
+    if (!trapped) ShowUntrappedError(scanned ? std::u32string_view() : line);
     // A workspace full of the frames of a deep recursion would leave no room for the next line,
     // not even for the → that clears it: WS FULL cuts back instead of suspending.
     if (trapped || error.errorNumber == kWsFull) ReturnToSessionLevel();

@@ -73,3 +73,28 @@ LIMIT ERROR: Function tree too deep or contains cycle
       (≡x)(x≡x)(⍴∊x)
 100001 1  2 
       ⎕EX 'x'
+⍝⍝ A line that cannot be scanned is shown as typed; text given to ⍎ that cannot be scanned fails at ⍎
+      a←1 ⋄ b←1E999999
+DOMAIN ERROR
+|      a←1 ⋄ b←1E999999
+|      ∧
+      2+⍎'1E999999'
+DOMAIN ERROR
+|      2+⍎'1E999999'
+|        ∧
+      ⎕FX 'r←ExecBad' 'r←2+⍎''1E999999'''
+ExecBad
+      ExecBad
+DOMAIN ERROR
+ExecBad[1]r←2+⍎'1E999999'
+|              ∧
+      →
+      {0::⎕EN ⋄ ⍎'1E999999'}0
+11
+⍝⍝ A signalled message is cut to 127 characters, as every message is
+      (1000⍴'ab')⎕SIGNAL 500
+abababababababababababababababababababababababababababababababababababababababababababababababababababababababababababababababa
+|      (1000⍴'ab')⎕SIGNAL 500
+|                 ∧
+      (≢⎕EM 500),(≢⎕DMX.EM),(≢⊃⎕DM)
+9 127 127
