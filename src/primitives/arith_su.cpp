@@ -5,6 +5,7 @@
 
 #include <cfenv>
 #include <string_view>
+#include <utility>
 
 #include "host/host.h"
 #include "language/trap.h"
@@ -54,16 +55,86 @@ constexpr double kFactorialLimit = 170.62437695630268;
 
 bool IsPole(double x) { return x <= 0 && IsWhole(x); }
 
-// Γ(x) for the binomial, never at a pole; beyond the double range through the log-gamma function,
-// returned as (logarithm, sign).
-struct LogGamma {
+// A nonzero real number as the logarithm of its magnitude and its sign.
+struct SignedLog {
   double log;
   int sign;
 };
-LogGamma LogGammaOf(double x) {
-  int sign = 1;
-  double l = lgamma_r(x, &sign);
-  return {l, sign};
+SignedLog operator*(SignedLog x, SignedLog y) { return {x.log + y.log, x.sign * y.sign}; }
+SignedLog operator/(SignedLog x, SignedLog y) { return {x.log - y.log, x.sign * y.sign}; }
+SignedLog LogOf(double x) { return {std::log(std::fabs(x)), x < 0 ? -1 : 1}; }
+
+// sin πx, reduced exactly to an argument of at most ½ first, so that it keeps its relative precision
+// near the zeros at the integers whatever the size of x.
+double SinPi(double x) {
+  double r = std::fmod(x, 2.0);  // exact, in (¯2, 2)
+  if (r >= 1) r -= 2;
+  else if (r < -1) r += 2;  // now in [¯1, 1)
+  if (r > 0.5) r = 1 - r;
+  else if (r < -0.5) r = -1 - r;
+  return std::sin(kPi * r);
+}
+double CosPi(double x) { return SinPi(std::fmod(x, 2.0) + 0.5); }
+
+// A sum of doubles as its rounded value and the rounding error. Far from 0 the rounding of b−a+1 is
+// a good part of a period of sin πx, so the sines below are taken of the exact sums.
+struct ExactSum {
+  double value;
+  double error;
+};
+ExactSum TwoSum(double x, double y) {
+  double s = x + y, y1 = s - x;
+  return {s, (x - (s - y1)) + (y - y1)};
+}
+ExactSum operator+(ExactSum x, double y) {
+  ExactSum s = TwoSum(x.value, y);
+  return {s.value, s.error + x.error};
+}
+double OneMinus(ExactSum x) { return (1 - x.value) - x.error; }
+double SinPi(ExactSum x) { return SinPi(x.value) * CosPi(x.error) + CosPi(x.value) * SinPi(x.error); }
+
+// Stirling's series for ln Γ(z) − ((z−½) ln z − z + ½ ln 2π); below 1E¯17 from z = 10 on.
+constexpr double kStirlingFrom = 10;
+double StirlingCorrection(double z) {
+  constexpr double kTerms[] = {1.0 / 12, -1.0 / 360, 1.0 / 1260, -1.0 / 1680, 1.0 / 1188, -691.0 / 360360, 1.0 / 156};
+  double w = 1 / (z * z), sum = 0;
+  for (size_t i = std::size(kTerms); i-- > 0;) sum = sum * w + kTerms[i];
+  return sum / z;
+}
+
+// ln B(p, q) = ln Γ(p) + ln Γ(q) − ln Γ(p+q) for p, q > 0. When the arguments are large the three
+// log-gammas are large and nearly cancel, so Stirling's series is taken with the terms regrouped into
+// differences that cancel exactly; this keeps 0.5!1E15 as precise as 0.5!5.
+double LogBeta(double p, double q) {
+  if (p > q) std::swap(p, q);
+  double sum = p + q;
+  if (p >= kStirlingFrom) {
+    double correction = StirlingCorrection(p) + StirlingCorrection(q) - StirlingCorrection(sum);
+    return 0.5 * std::log(2 * kPi / q) + correction + (p - 0.5) * std::log(p / sum) + q * std::log1p(-p / sum);
+  }
+  if (q >= kStirlingFrom) {
+    double correction = StirlingCorrection(q) - StirlingCorrection(sum);
+    return std::lgamma(p) + correction + p - p * std::log(sum) + (q - 0.5) * std::log1p(-p / sum);
+  }
+  return std::lgamma(p) + std::lgamma(q) - std::lgamma(sum);
+}
+SignedLog Beta(double p, double q) { return {LogBeta(p, q), 1}; }
+
+// Below this magnitude of its arguments the binomial is a quotient of Γ values taken directly: as
+// precise as Γ itself, exact where it should be (0.5!0.5 is 1), and far from overflow.
+constexpr double kDirectBelow = 20;
+
+// Γ(t) ÷ (Γ(l) × Γ(r)) with t = l + r − 1, none of them a pole. Every Γ of a negative argument is
+// first reflected through Γ(x) Γ(1−x) = π ÷ sin πx; what remains is a beta function of positive
+// arguments (Γ(l+r) = t Γ(t) joins the three when l and r are positive).
+SignedLog GammaQuotient(ExactSum t, ExactSum l, ExactSum r) {
+  const SignedLog pi = LogOf(kPi);
+  if (l.value > 0 && r.value > 0) return LogOf(1) / (LogOf(t.value) * Beta(l.value, r.value));
+  if (l.value < 0 && r.value < 0)
+    return LogOf(SinPi(l)) * LogOf(SinPi(r)) * Beta(OneMinus(l), OneMinus(r)) / (pi * LogOf(SinPi(t)));
+  if (r.value < 0) std::swap(l, r);  // the quotient is symmetric in l and r: now l < 0 < r
+  if (t.value > 0) return LogOf(SinPi(l)) * Beta(t.value, OneMinus(l)) / pi;
+  return LogOf(SinPi(l)) / (LogOf(SinPi(t)) * LogOf(OneMinus(l)) * Beta(OneMinus(t), r.value));
 }
 
 // Lanczos approximation (g = 7, nine terms), with reflection for the left half-plane.
@@ -80,12 +151,20 @@ Complex ComplexGamma(Complex z) {
   return std::sqrt(2 * kPi) * std::pow(t, z + 0.5) * std::exp(-t) * x;
 }
 
-// n!k for whole numbers 0 ≤ k ≤ n, exact while the result fits 53 bits: every partial product is
-// itself a binomial coefficient, so each division is exact.
+// n!k for whole numbers 0 ≤ k ≤ n, as the running product C(n−k+i, i) for i = 1 … k: exact while
+// the result fits 53 bits, since every partial product is a binomial coefficient and so each division
+// is exact. With k ≤ n−k the partial product is at least C(2i, i), which passes the largest double
+// before i reaches 520; the loop stops there with an infinite result, however large k is.
 double WholeBinomial(double n, double k) {
   if (n - k < k) k = n - k;
+  // Near the top of the range r × factor may overflow where r × factor ÷ i would not; the division
+  // then comes first.
+  const double safe = std::numeric_limits<double>::max() / (n + 1);  // no factor exceeds n
   double r = 1;
-  for (double i = 1; i <= k; ++i) r = r * (n - k + i) / i;
+  for (double i = 1; i <= k && std::isfinite(r); ++i) {
+    double factor = n - k + i;
+    r = r <= safe ? r * factor / i : r / i * factor;
+  }
   return r;
 }
 
@@ -310,16 +389,26 @@ double Factorial(double x) {
 }
 
 double Binomial(double a, double b) {
-  if (IsWhole(a) && IsWhole(b)) return WholeBinomialSigned(a, b);
-  if (IsPole(a + 1) || IsPole(b - a + 1)) {
-    if (IsPole(b + 1)) SIGNAL(kDomainError);
-    return 0;
+  double result = 0;
+  if (IsWhole(a) && IsWhole(b)) {
+    result = WholeBinomialSigned(a, b);
+  } else {
+    ExactSum top = TwoSum(b, 1), left = TwoSum(a, 1), right = TwoSum(b, -a) + 1;
+    double t = top.value, l = left.value, r = right.value;
+    if (IsPole(l) || IsPole(r)) {
+      if (IsPole(t)) SIGNAL(kDomainError);
+      return 0;
+    }
+    if (IsPole(t)) SIGNAL(kDomainError);
+    if (std::fabs(t) < kDirectBelow && std::fabs(l) < kDirectBelow && std::fabs(r) < kDirectBelow) {
+      result = std::tgamma(t) / (std::tgamma(l) * std::tgamma(r));
+    } else {
+      SignedLog q = GammaQuotient(top, left, right);
+      result = q.sign * std::exp(q.log);
+    }
   }
-  if (IsPole(b + 1)) SIGNAL(kDomainError);
-  LogGamma top = LogGammaOf(b + 1), left = LogGammaOf(a + 1), right = LogGammaOf(b - a + 1);
-  double r = top.sign * left.sign * right.sign * std::exp(top.log - left.log - right.log);
-  if (!std::isfinite(r)) SIGNAL(kDomainError);
-  return r;
+  if (!std::isfinite(result)) SIGNAL(kDomainError);
+  return result;
 }
 
 Complex ComplexFactorial(Complex z) {
