@@ -22,6 +22,7 @@ enum StartupFlagBits : uint32_t {
 // Diagnostic bits of the -D option.
 enum DiagnosticBits : uint32_t {
   kDiagValidateProcessHeap = 1,
+  kDiagCompactOnAllocation = 8,
   kDiagCheckAfterCompaction = 32,
 };
 

@@ -894,18 +894,17 @@ static void AssignEntry(Ref entry, Ref value) {
   SetEntry(entry, wanted, value);  // the entry counts the value
 }
 
-// Assigns `value` to the target in LeftSlot: a name, a system variable, or a strand of names.
-static void AssignTarget(Ref target, Ref value) {
-  if (IsNameEntry(target)) return AssignEntry(target, value);
-  value = PlainArray(value);  // only a name keeps a hashed array as it is
+// Assigns `given` to `target` (both root slots): a name, a system variable, or a strand of names.
+static void AssignTarget(const Ref& target, const Ref& given) {
+  if (IsNameEntry(target)) return AssignEntry(target, given);
+  // Everything held here is kept where compaction updates it: assigning allocates.
+  Temporaries hold;
+  hold[0] = Retained(PlainArray(given));  // only a name keeps a hashed array as it is
+  const Ref& value = hold[0];
   if (IsSelection(target)) return AssignSelection(target, value);
   if (IsRef(target) && TypeWord(target) == kIndexedTargetRecord) {
-    Temporaries hold;
-    hold[0] = target;
-    Retain(target);
-    hold[1] = value;
-    Retain(value);
-    return AssignIndexed(Words(hold[0])[3], Words(hold[0])[4], hold[1]);
+    hold[1] = Retained(Words(target)[4]);
+    return AssignIndexed(Words(target)[3], hold[1], value);
   }
   if (IsRef(target) && TypeWord(target) == kSystemTargetRecord) {
     uint32_t k = Words(target)[3];
@@ -923,15 +922,9 @@ static void AssignTarget(Ref target, Ref value) {
     if (!IsNameEntry(DataOf<Ref>(target)[i])) SIGNAL(kSyntaxError);
   bool scalarValue = !IsArrayKind(KindOf(TypeWord(value))) || ElementCount(value) == 1;
   if (!scalarValue && (RankOf(TypeWord(value)) != 1 || ElementCount(value) != names)) SIGNAL(kLengthError);
-  Temporaries hold;
-  hold[0] = target;
-  Retain(target);
-  hold[1] = value;
-  Retain(value);
   for (uint64_t i = 0; i < names; ++i) {
-    hold[2] = scalarValue && RankOf(TypeWord(hold[1])) == 0 ? hold[1] : ElementAsScalar(hold[1], scalarValue ? 0 : i);
-    if (hold[2] == hold[1]) Retain(hold[2]);
-    AssignEntry(DataOf<Ref>(hold[0])[i], hold[2]);
+    hold[2] = scalarValue && RankOf(TypeWord(value)) == 0 ? Retained(value) : ElementAsScalar(value, scalarValue ? 0 : i);
+    AssignEntry(DataOf<Ref>(target)[i], hold[2]);
     Release(hold[2]);
   }
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/aplmain.h"
 #include "language/trap.h"
 #include "memory/memory2.h"
 #include "memory/memory3.h"
@@ -23,6 +24,7 @@ uint8_t* g_heapBase = nullptr;
 SpaceDescriptor* g_space = nullptr;
 std::atomic<bool> g_interruptPending{false};
 bool g_interruptOnAllocation = false;
+bool g_compactOnAllocation = false;
 
 static SpaceDescriptor g_spaces[kSpaceCount];
 static uint32_t g_currentSpace = kMainSpace;
@@ -144,6 +146,7 @@ static Ref MakeConstantText(const char* text) {
 }
 
 void InitialiseHeap() {
+  g_compactOnAllocation = Startup().diagnosticBits & kDiagCompactOnAllocation;
   RootWordAt(kRootEmptyCharVector) = MakeConstantText("");
   Ref zilde = AllocVector(kInt8, 0);
   TypeWord(zilde) |= kNarrowedFlag;
@@ -248,6 +251,7 @@ static uint32_t SearchFrom(uint32_t start, uint32_t words) {
 Ref SearchForSpace(uint32_t words) {
   if (words < 3) SIGNAL(kLimitError);
   if (g_interruptOnAllocation && g_interruptPending.load(std::memory_order_relaxed)) SIGNAL(kInterrupt);
+  if (g_compactOnAllocation) Compact(words);
   for (;;) {
     uint32_t found = SearchFrom(g_space->rover, words);
     if (!found) found = SearchFrom(g_space->lowWater, words);

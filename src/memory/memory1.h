@@ -76,6 +76,9 @@ struct SpaceDescriptor {
 extern SpaceDescriptor* g_space;  // the current space
 extern std::atomic<bool> g_interruptPending;
 extern bool g_interruptOnAllocation;
+// A test mode (diagnostic bit 8): every allocation compacts the heap first, so that any pocket
+// address that C++ code keeps across an allocation without registering it goes stale at once.
+extern bool g_compactOnAllocation;
 
 // Reserves `bytes` of address space for a space (at `baseAddress` when not 0) and makes it usable:
 // root block, one free block, end sentinel. Returns false when the range cannot be had.
@@ -113,7 +116,7 @@ Ref SearchForSpace(uint32_t words);
 inline Ref GetSpace(uint32_t words) {
   uint32_t rover = g_space->rover;
   int32_t size = *reinterpret_cast<const int32_t*>(g_heapBase + rover);
-  if (size >= static_cast<int32_t>(words) && words >= 3 && !g_interruptOnAllocation)
+  if (size >= static_cast<int32_t>(words) && words >= 3 && !g_interruptOnAllocation && !g_compactOnAllocation)
     return TakeBlock(rover, words, size);
   return SearchForSpace(words);
 }
@@ -133,7 +136,7 @@ inline Ref GetSpaceAligned(uint32_t words, uint32_t dataWord, uint32_t alignWord
   uint32_t rover = g_space->rover;
   int32_t size = *reinterpret_cast<const int32_t*>(g_heapBase + rover);
   if (AlignmentShift(rover, dataWord, alignWords) == 0 && size >= static_cast<int32_t>(words) && words >= 3 &&
-      !g_interruptOnAllocation)
+      !g_interruptOnAllocation && !g_compactOnAllocation)
     return TakeBlock(rover, words, size);
   return GetSpaceAlignedSearch(words, dataWord, alignWords);
 }

@@ -952,11 +952,12 @@ Ref ItemOf(Ref array, uint64_t i, bool prototype) {
 
 // Pushes a frame for `left` (0 for monadic) and `right` onto the chain in `head`; returns the code
 // now in force (0 for an empty result).
-uint32_t PushFrame(Ref& head, const Ref& left, const Ref& right, uint32_t code) {
+// `left` (a root slot or registered temporary, or null for a monadic level) is read after allocating.
+uint32_t PushFrame(Ref& head, const Ref* left, const Ref& right, uint32_t code) {
   ArgumentDescriptor l, r, shape;
   LoadDescriptor(r, right);
   if (left) {
-    LoadDescriptor(l, left);
+    LoadDescriptor(l, *left);
     Conform(l, r, shape);
   } else {
     shape = r;
@@ -969,7 +970,7 @@ uint32_t PushFrame(Ref& head, const Ref& left, const Ref& right, uint32_t code) 
   w[1] = 1;
   w[2] = kPervasionFrameClass;
   w[kFrameLink] = head;
-  w[kFrameLeft] = Retained(left);
+  w[kFrameLeft] = left ? Retained(*left) : 0;
   w[kFrameRight] = Retained(right);
   w[kFrameResult] = held.Take(0);
   w[kFrameValence] = left ? 3 : 2;
@@ -1011,7 +1012,7 @@ Ref SimplifyBooleans(Ref result) {
 // the workspace; items whose arguments are both simple go to the simple drivers.
 Ref Pervade(uint32_t code, const Ref* left, const Ref& right) {
   Temporaries held;  // [0] the chain, [1] [2] the current items
-  code = PushFrame(held[0], left ? *left : 0, right, code);
+  code = PushFrame(held[0], left, right, code);
   for (;;) {
     uint32_t* w = Words(held[0]);
     if (w[kFrameIndex] < w[kFrameCount]) {
@@ -1022,7 +1023,7 @@ Ref Pervade(uint32_t code, const Ref* left, const Ref& right) {
       held[2] = ItemOf(Words(held[0])[kFrameRight], i, prototype);
       Ref item;
       if (IsNestedArray(held[1]) || IsNestedArray(held[2])) {
-        code = PushFrame(held[0], held[1], held[2], code);
+        code = PushFrame(held[0], dyadic ? &held[1] : nullptr, held[2], code);
         Release(held[1]);
         Release(held[2]);
         continue;
