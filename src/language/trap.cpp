@@ -161,10 +161,6 @@ static uintptr_t NativeStackFloor() {
 // The frame address, not a local's: with a sanitizer's fake stacks, locals live elsewhere.
 bool NativeStackLow() { return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < NativeStackFloor(); }
 
-void CheckNativeStack() {
-  if (NativeStackLow()) SIGNAL(kLimitError);
-}
-
 void InitialiseErrors() { RegisterSystemVariableCheck(kQuadTRAP, CheckTrapValue); }
 
 }  // namespace vantor

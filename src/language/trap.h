@@ -152,8 +152,6 @@ Ref CheckTrapValue(Ref value);
 // inside each other, display of deep function trees) test it at each level and stop with an APL
 // error instead of overflowing the stack.
 bool NativeStackLow();
-// Signals LIMIT ERROR when NativeStackLow().
-void CheckNativeStack();
 
 // Registers the ⎕TRAP check with the system variables. Called once at start-up.
 void InitialiseErrors();

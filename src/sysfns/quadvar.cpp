@@ -580,8 +580,10 @@ Ref ReadSystemVariable(uint32_t k) {
 
 void AssignSystemVariable(uint32_t k, Ref value) {
   const VariableRule& rule = StoredRule(k);
+  Temporaries held;  // the checks may allocate
+  held[0] = Retained(value);
   EnsureDefaultsLoaded();
-  ReleaseRef(ExchangeSystemVariable(k, rule.check(k, value)));
+  ReleaseRef(ExchangeSystemVariable(k, rule.check(k, held[0])));
 }
 
 void ResetSystemVariable(uint32_t k) {
