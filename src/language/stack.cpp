@@ -189,8 +189,7 @@ void RequestInterrupt() {
   g_weakInterrupt = 1;
 }
 
-void CheckStrongInterrupt() {
-  if (!g_interruptPending.load(std::memory_order_relaxed)) return;
+void SignalStrongInterrupt() {
   g_interruptPending.store(false, std::memory_order_relaxed);
   g_weakInterrupt = 0;
   SIGNAL(kInterrupt);

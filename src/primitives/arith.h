@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "language/parse.h"
+#include "language/stack.h"
 #include "memory/pockutil.h"
 #include "primitives/darith.h"
 
@@ -174,7 +175,8 @@ inline T Load(const void* data, uint64_t i) {
   if constexpr (std::is_same_v<T, bool>) return GetBit(static_cast<const uint8_t*>(data), i);
   else return static_cast<const T*>(data)[i];
 }
-// Results are written in blocks, after each of which a kernel that gave up stops.
+// Results are written in blocks, after each of which a kernel that gave up stops and a pending strong
+// interrupt is acted on (so every run looks for one at least once: operators run kernels row by row).
 inline constexpr uint64_t kBlock = 1024;
 }  // namespace kernel_detail
 
@@ -208,7 +210,7 @@ bool MonadicStream(KernelCall& call, uint64_t count) {
 }
 
 // Runs `element(i)` for i in [0, count), storing into `result` of type Out (packed when Boolean), in
-// blocks after each of which a give-up ends the run.
+// blocks after each of which a give-up ends the run and a strong interrupt signals INTERRUPT.
 template <class Out, class Element>
 bool StoreBlocks(void* result, uint64_t count, bool& giveUp, Element element) {
   using namespace kernel_detail;
@@ -244,6 +246,7 @@ bool StoreBlocks(void* result, uint64_t count, bool& giveUp, Element element) {
       for (uint64_t i = start; i < end; ++i) out[i] = element(i);
     }
     if (giveUp) return false;
+    CheckStrongInterrupt();
   }
   return true;
 }

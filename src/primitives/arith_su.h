@@ -423,9 +423,11 @@ struct GreaterEqualWords { static uint32_t Word(uint32_t a, uint32_t b) { return
 struct GreaterWords { static uint32_t Word(uint32_t a, uint32_t b) { return a & ~b; } };
 struct NotEqualWords { static uint32_t Word(uint32_t a, uint32_t b) { return a ^ b; } };
 
-// The vector kernel of a Boolean operation: packed arguments combined word by word.
+// The vector kernel of a Boolean operation: packed arguments combined word by word. A run is fast, so
+// it looks for a strong interrupt once, for the operators that run it row by row.
 template <class Words>
 bool BooleanWordVector(const VectorOperands& v) {
+  CheckStrongInterrupt();
   const uint8_t* left = static_cast<const uint8_t*>(v.left);
   const uint8_t* right = static_cast<const uint8_t*>(v.right);
   uint32_t* out = static_cast<uint32_t*>(v.result);

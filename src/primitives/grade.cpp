@@ -3,7 +3,8 @@
 // complemented for ⍒); those are sorted by counting or LSD radix sorts above fixed sizes. Other
 // cells, and small arrays, go through a quicksort of the index vector whose comparison ends with the
 // index difference, so every sort is stable. The permutation is built in C++ memory from data that
-// nothing moves meanwhile (no allocation happens while sorting).
+// nothing moves meanwhile (no allocation happens while sorting). Long sorts look for a strong
+// interrupt between radix passes, buckets and partitions.
 #include "primitives/grade.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include "language/parse.h"
 #include "language/scan.h"
+#include "language/stack.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
 #include "primitives/darith.h"
@@ -118,6 +120,7 @@ void RadixPasses(V* values, V* scratch, uint32_t n, uint32_t keyBits, KeyOf keyO
   V* from = values;
   V* to = scratch;
   for (uint32_t p = 0; p < passes; ++p) {
+    CheckStrongInterrupt();
     uint32_t* count = &counts[p * kBuckets];
     if (std::find(count, count + kBuckets, n) != count + kBuckets) continue;
     std::exclusive_scan(count, count + kBuckets, count, 0u);
@@ -145,6 +148,7 @@ Permutation RadixSort32(const T* data, uint32_t n, uint64_t w, bool down) {
   std::vector<uint32_t> next(start.begin(), start.end() - 1);
   for (uint64_t v : packed) sorted[next[v >> (32 + kLowBits)]++] = v;
   for (uint32_t b = 0; b < kBuckets; ++b) {
+    CheckStrongInterrupt();
     uint64_t* bucket = sorted.data() + start[b];
     const uint32_t size = start[b + 1] - start[b];
     if (size <= kSmallBucket) {
@@ -184,6 +188,7 @@ void QuickSortIndices(Permutation& v, Less less) {
   };
   std::vector<Range> stack{{0, static_cast<uint32_t>(v.size())}};
   while (!stack.empty()) {
+    CheckStrongInterrupt();
     auto [low, high] = stack.back();
     stack.pop_back();
     if (high - low <= kDirectlySorted) {

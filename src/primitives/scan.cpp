@@ -167,6 +167,9 @@ bool CombinesInAnyOrder(uint32_t code, const ScalarKernel& kernel) {
 }
 
 // ---- Kernel passes over an array -------------------------------------------------------------------------
+// The kernels act on a strong interrupt themselves; loops of cheap steps here look for one once per
+// kInterruptStride steps.
+constexpr uint64_t kInterruptStride = 65536;
 
 // Rows of one cell each longer than this are folded a block at a time when the order is free.
 constexpr uint64_t kFoldBlock = 1024;
@@ -265,6 +268,7 @@ bool ScanBooleans(KernelRunner& run, const uint8_t* in, uint8_t* out, const Axis
     for (uint64_t c = 0; c < q; ++c) {
       bool g0 = false, g1 = true;  // the composition so far, at 0 and at 1: the identity
       for (uint64_t i = 0; i < n; ++i) {
+        if (i % kInterruptStride == 0) CheckStrongInterrupt();
         const uint64_t at = (p * n + i) * q + c;
         const bool b = GetBit(in, at);
         SetBit(out, at, b ? g1 : g0);
@@ -417,8 +421,12 @@ Ref SlidingWindows(uint32_t code, const Ref& array, const AxisLayout& l, uint64_
         for (uint64_t c = 0; c < q; ++c) {
           auto item = [&](uint64_t i) { return read((p * n + i) * q + c); };
           int64_t s = 0;
-          for (uint64_t i = 0; i < width; ++i) s += item(i);
+          for (uint64_t i = 0; i < width; ++i) {
+            if (i % kInterruptStride == 0) CheckStrongInterrupt();
+            s += item(i);
+          }
           for (uint64_t w = 0;; ++w) {
+            if (w % kInterruptStride == 0) CheckStrongInterrupt();
             sums[(p * windows + w) * q + c] = s;
             if (w + 1 == windows) break;
             s += item(w + width) - item(w);
@@ -459,6 +467,7 @@ Ref FoldItems(const Ref& fn, const AxisItems& items, uint64_t p, uint64_t q, uin
   Temporaries hold;
   hold[0] = items.At(p, reversed ? first : last, q);
   for (uint64_t step = 1; step <= last - first; ++step) {
+    CheckStrongInterrupt();
     hold[1] = items.At(p, reversed ? first + step : last - step, q);
     hold[2] = ResultOf(fn, hold[1], hold[0]);
     Release(hold[1]);

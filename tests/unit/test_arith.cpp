@@ -1,6 +1,7 @@
 // The scalar engine seen from C++: pervasion through a 100,000-deep nested value without native
 // recursion, calls that restart, fail or convert leave nothing behind in the workspace, the
-// kernel selection the operators use, and the precision of binomials whose gamma functions are huge.
+// kernel selection the operators use, the precision of binomials whose gamma functions are huge, and
+// long runs of kernels, reductions and sorts that stop at a strong interrupt.
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -8,10 +9,15 @@
 #include "heap_fixture.h"
 #include "host/aplmain.h"
 #include "language/parse.h"
+#include "language/scan.h"
 #include "language/space.h"
+#include "language/stack.h"
 #include "language/trap.h"
+#include "memory/memory1.h"
 #include "primitives/arith.h"
 #include "primitives/arith_su.h"
+#include "primitives/grade.h"
+#include "primitives/scan.h"
 
 namespace vantor::test {
 namespace {
@@ -97,6 +103,51 @@ TEST_F(ArithTest, BinomialOfLargeArgumentsKeepsItsPrecision) {
   EXPECT_EQ(Binomial(-1, -1.5), 0);  // a pole of the denominator
   for (auto [a, b] : {std::pair{1E15, -1E20}, {515.0, 1030.0}, {1E299, 1E300}, {-1.5, -1.0}})
     EXPECT_THROW(Binomial(a, b), AplError) << a << "!" << b;
+}
+
+// Allocation does not look for interrupts here (they are not enabled), so only the loops of the
+// primitives themselves can act on the one left pending.
+TEST_F(ArithTest, LongRunsStopAtAPendingStrongInterrupt) {
+  ExecuteLine(U"x←1E5⍴0.5 1.5 ⋄ b←1E5⍴1 0 0 ⋄ c←~b ⋄ n←1E3⍴⊂1 2");
+  static const Ref kMinus = kScalarMinus, kNotEqual = kScalarNotEqual, kRight = kPrimRight;  // operands
+  struct Case {
+    const char32_t* left;
+    const char32_t* right;
+    void (*call)(const Ref& left, const Ref& right);
+  };
+  const Case cases[] = {
+      {U"x", U"x", [](const Ref& l, const Ref& r) { DyadicScalar(kScalarFactorial, l, r); }},  // whole arrays
+      {U"b", U"c", [](const Ref& l, const Ref& r) { DyadicScalar(kScalarNotEqual, l, r); }},   // word by word
+      {U"x", U"x", [](const Ref&, const Ref& r) { Reduce(kMinus, r, 0); }},      // a kernel cell by cell
+      {U"b", U"b", [](const Ref&, const Ref& r) { Reduce(kNotEqual, r, 0); }},   // windows that slide
+      {U"n", U"n", [](const Ref&, const Ref& r) { Reduce(kRight, r, 0); }},      // item by item
+      {U"x", U"x", [](const Ref&, const Ref& r) { Grade(r, false); }},
+  };
+  for (const Case& c : cases) {
+    for (int pass = 0; pass < 2; ++pass) {  // the first error may give ⎕DMX its pockets
+      uint64_t before = SpaceUsage().bytesInUse;
+      uint32_t error = 0;
+      {
+        Temporaries held;  // compaction keeps the arguments current
+        held[0] = Retained(ValueOf(c.left));
+        held[1] = Retained(ValueOf(c.right));
+        g_interruptPending = true;
+        try {
+          c.call(held[0], held[1]);
+        } catch (const AplError& e) {
+          error = e.errorNumber;
+        }
+      }
+      const auto which = &c - cases;
+      EXPECT_EQ(error, kInterrupt) << "case " << which;
+      EXPECT_FALSE(g_interruptPending) << "case " << which;
+      if (pass == 1) {
+        EXPECT_EQ(SpaceUsage().bytesInUse, before) << "case " << which;
+      }
+    }
+  }
+  g_interruptPending = false;
+  CheckHeapConsistency();
 }
 
 }  // namespace
