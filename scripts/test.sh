@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the whole suite on the normal build, the unit tests again on
+# Sets up, builds and runs every test: the whole suite on the normal build, the whole suite again on
 # a build with AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,13 +9,16 @@ scripts/setup.sh build
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-scripts/setup.sh build-sanitize -DVANTOR_SANITIZE=ON -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-cmake --build build-sanitize -j "$jobs" --target unit_tests
-UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -E '^(process|apl)\.'
+# Unit, process and transcript tests under the sanitizers; a sanitizer report fails the test that
+# caused it (the settings come with the tests).
+scripts/setup.sh build-sanitize -DVANTOR_SANITIZE=ON -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build-sanitize -j "$jobs"
+UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 
 # The fuzz target: any line at all, for a bounded time, starting from the corpus of kept inputs
-# (every transcript line and each input that once failed). New findings are written to build-fuzz/.
+# (every transcript line, each input that once failed, and the sessions in tests/fuzz/seeds/ that
+# define functions, operators, namespaces and derived functions and then use them). New findings
+# are written to build-fuzz/findings/.
 scripts/setup.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOR_FUZZ=ON -DVANTOR_SANITIZE=ON \
   -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-fuzz -j "$jobs" --target fuzz_line
@@ -29,4 +32,4 @@ done
 # A unit may legitimately take long (displaying a result of a billion elements); only one that runs for
 # two minutes counts as a hang.
 build-fuzz/fuzz_line -max_total_time=60 -timeout=120 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
-  -dict=tests/fuzz/apl.dict build-fuzz/corpus build-fuzz/transcripts tests/fuzz/corpus
+  -dict=tests/fuzz/apl.dict build-fuzz/corpus build-fuzz/transcripts tests/fuzz/corpus tests/fuzz/seeds

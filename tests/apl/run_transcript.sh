@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Runs one transcript against the console interpreter and compares the session output exactly.
 # Usage: run_transcript.sh INTERPRETER TRANSCRIPT. See tests/apl/README.md for the format.
+# The interpreter runs in a scratch directory (an aplcore or a file that the session writes lands
+# there, not in the source tree) and must end with exit code 0: a system error (exit code 3), a
+# sanitizer abort or a crash fails the transcript even where the output would match.
 set -uo pipefail
-interpreter=$1
+interpreter=$(realpath "$1")
 transcript=$2
 
-input=$(mktemp)
-expected=$(mktemp)
-actual=$(mktemp)
-trap 'rm -f "$input" "$expected" "$actual"' EXIT
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+input=$scratch/input
+expected=$scratch/expected
+actual=$scratch/actual
+mkdir "$scratch/session"
 
 # Input lines start with six blanks; '⍝⍝' lines are notes; a '|' starts an expected line that itself
 # begins with six blanks or a '|'; every other line is expected output as written.
@@ -20,10 +25,17 @@ while IFS= read -r line || [ -n "$line" ]; do
     *) printf '%s\n' "$line" >> "$expected" ;;
   esac
 done < "$transcript"
-touch "$expected"
+touch "$input" "$expected"
 
-"$interpreter" < "$input" > "$actual" 2>&1
-if ! diff -u --label expected --label actual "$expected" "$actual"; then
+(cd "$scratch/session" && exec "$interpreter") < "$input" > "$actual" 2>&1
+status=$?
+failed=0
+diff -u --label expected --label actual "$expected" "$actual" || failed=1
+if [ "$status" -ne 0 ]; then
+  echo "the interpreter ended with exit code $status"
+  failed=1
+fi
+if [ "$failed" -ne 0 ]; then
   echo "transcript failed: $transcript"
   exit 1
 fi
