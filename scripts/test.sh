@@ -9,8 +9,9 @@ scripts/setup.sh build
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-# Unit, process and transcript tests under the sanitizers; a sanitizer report fails the test that
-# caused it (the settings come with the tests).
+# Unit, process and transcript tests and the combination test (tests/combo/) under the sanitizers;
+# a sanitizer report fails the test that caused it (the settings come with the tests). Optimised, so
+# that the combination test stays within a few minutes.
 scripts/setup.sh build-sanitize -DVANTOR_SANITIZE=ON -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-sanitize -j "$jobs"
 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
