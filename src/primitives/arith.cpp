@@ -1065,7 +1065,8 @@ Ref ExtendAlongAxes(Ref lower, Ref higher, const std::array<uint32_t, kMaxRank>&
   uint32_t lowerRank = RankOf(TypeWord(lower));
   ElementType type = TypeOf(lower);
   uint64_t count = ElementCount(higher);
-  Ref r = AllocArray(type, rank, count);
+  held[2] = AllocArray(type, rank, count);
+  Ref r = held[2];
   std::copy_n(ShapeOf(held[1]), rank, ShapeOf(r));
   const uint32_t* shape = ShapeOf(r);
   const uint32_t* lowerShape = ShapeOf(held[0]);
@@ -1082,6 +1083,7 @@ Ref ExtendAlongAxes(Ref lower, Ref higher, const std::array<uint32_t, kMaxRank>&
   const uint8_t* from = DataOf<uint8_t>(held[0]);
   uint8_t* to = DataOf<uint8_t>(r);
   for (uint64_t i = 0; i < count; ++i) {
+    if (i % kInterruptStride == 0) CheckStrongInterrupt();  // items so far are counted, the rest 0
     if (type == kBool) SetBit(to, i, GetBit(from, source));
     else std::memcpy(to + i * width, from + source * width, width);
     if (type == kRefElement) Retain(DataOf<Ref>(r)[i]);
@@ -1092,7 +1094,7 @@ Ref ExtendAlongAxes(Ref lower, Ref higher, const std::array<uint32_t, kMaxRank>&
       index[a] = 0;
     }
   }
-  return r;
+  return held.Take(2);
 }
 
 // A f[K] B: K names the axes of the higher-rank argument that match the lower one's axes.

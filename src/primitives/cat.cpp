@@ -2,16 +2,20 @@
 // replicate and expand. Every function checks its arguments first, then allocates its result and
 // moves elements into it with loops written per element width (packed bits, 1, 2, 4, 8 and 16
 // bytes). Items of nested results are copied as plain words and counted in one pass at the end, so
-// nothing may allocate between the copying and that pass.
+// nothing may allocate between the copying and that pass. Loops that copy element by element (or run
+// by run) act on a strong interrupt every so often; the half-built result is then dropped.
 #include "primitives/cat.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
+#include <exception>
 #include <vector>
 
 #include "language/dmx.h"
 #include "language/parse.h"
+#include "language/stack.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
 #include "primitives/same.h"
@@ -242,6 +246,30 @@ void CountItems(Ref result, Ref prototype) {
   if (count == 0) items[0] = prototype;
   for (uint64_t i = 0; i < std::max<uint64_t>(count, 1); ++i) Retain(items[i]);
 }
+
+// A result while its elements are copied in, held where compaction keeps it current. Should an error or
+// interrupt end the copying, a nested result still holds uncounted items: they are cleared before the
+// result is let go.
+class Building {
+ public:
+  explicit Building(Ref result) { held_[0] = result; }
+  Building(const Building&) = delete;
+  Building& operator=(const Building&) = delete;
+  ~Building() {
+    if (std::uncaught_exceptions() > exceptions_ && IsRef(held_[0]) && IsNested(held_[0]))
+      std::memset(DataOf<Ref>(held_[0]), 0, sizeof(Ref) * std::max<uint64_t>(ElementCount(held_[0]), 1));
+  }
+  uint8_t* Data() { return DataOf<uint8_t>(held_[0]); }
+  // The result with its items counted (CountItems).
+  Ref Finish(Ref prototype) {
+    CountItems(held_[0], prototype);
+    return held_.Take(0);
+  }
+
+ private:
+  int exceptions_ = std::uncaught_exceptions();
+  Temporaries held_;
+};
 
 // The fill of an array's type as a raw element; for a nested array the prototype held in `prototype`.
 RawElement FillOf(ElementType type, Ref prototype) {
@@ -590,14 +618,14 @@ void InterleaveBlocks(uint8_t* out, const Catenation& plan, Ref left, Ref right,
   const uint8_t* a = DataOf<uint8_t>(left);
   const uint8_t* b = DataOf<uint8_t>(right);
   uint64_t at = 0;
-  for (uint64_t o = 0; o < outer; ++o) {
+  ForEachInterruptibly(outer, [&](uint64_t o) {
     if (plan.leftScalar) Cells::Fill(out, at, leftBlock, Cells::FromRaw(leftFill));
     else Cells::Copy(out, at, a, o * leftBlock, leftBlock);
     at += leftBlock;
     if (plan.rightScalar) Cells::Fill(out, at, rightBlock, Cells::FromRaw(rightFill));
     else Cells::Copy(out, at, b, o * rightBlock, rightBlock);
     at += rightBlock;
-  }
+  });
 }
 
 bool ContributesNothing(const Dims& d, uint32_t axis, bool scalar) { return !scalar && d.len[axis] == 0; }
@@ -648,14 +676,13 @@ Ref Catenate(const Ref& left, const Ref& right, Ref axis, bool firstAxis) {
     }
   }
   if (plan.result.Count() == 0 && type == kRefElement) hold[2] = Prototype(hold[0]);
-  Ref result = NewArray(type, plan.result);
+  Building result(NewArray(type, plan.result));
   RawElement leftFill = plan.leftScalar ? SpreadElement(hold[0], type) : RawElement{};
   RawElement rightFill = plan.rightScalar ? SpreadElement(hold[1], type) : RawElement{};
   WithCells(type, [&](auto cells) {
-    InterleaveBlocks<decltype(cells)>(DataOf<uint8_t>(result), plan, hold[0], hold[1], leftFill, rightFill);
+    InterleaveBlocks<decltype(cells)>(result.Data(), plan, hold[0], hold[1], leftFill, rightFill);
   });
-  CountItems(result, hold[2]);
-  return result;
+  return result.Finish(hold[2]);
 }
 
 }  // namespace
@@ -690,7 +717,8 @@ void CopyBox(uint8_t* out, const Dims& target, const uint8_t* in, const Dims& so
     if (box.extent[i] == 0) return;
   uint64_t index[kMaxRank + 1] = {};
   uint64_t run = box.extent[rank - 1];
-  for (;;) {
+  for (uint64_t runs = 0;; ++runs) {
+    if (runs % kInterruptStride == 0) CheckStrongInterrupt();
     uint64_t src = 0, dst = 0;
     for (uint32_t i = 0; i < rank; ++i) {
       src = src * source.len[i] + box.from[i] + index[i];
@@ -753,14 +781,13 @@ Ref TakeOrDrop(Ref counts, Ref array, Ref axis, bool drop) {
     return Same(array).value;
   ElementType type = TypeOf(array);
   if (IsNested(array) && (padded || target.Count() == 0)) hold[1] = Prototype(array);
-  Ref result = NewArray(type, target);
+  Building result(NewArray(type, target));
   WithCells(type, [&](auto cells) {
-    uint8_t* out = DataOf<uint8_t>(result);
+    uint8_t* out = result.Data();
     if (padded) cells.Fill(out, 0, target.Count(), cells.FromRaw(FillOf(type, hold[1])));
     CopyBox<decltype(cells)>(out, target, DataOf<uint8_t>(hold[0]), source, box);
   });
-  CountItems(result, hold[1]);
-  return result;
+  return result.Finish(hold[1]);
 }
 
 static CallResult Take(const Ref& left, const Ref& right) { return {TakeOrDrop(left, right, AxisArgument(), false)}; }
@@ -789,10 +816,13 @@ void ReverseCells(uint8_t* out, const uint8_t* in, const AxisView& v) {
   for (uint64_t o = 0; o < v.outer; ++o) {
     uint64_t base = o * v.length;
     if (v.inner == 1) {
-      for (uint64_t i = 0; i < v.length; ++i) Cells::Set(out, base + i, Cells::Get(in, base + v.length - 1 - i));
+      ForEachInterruptibly(v.length, [&](uint64_t i) {
+        Cells::Set(out, base + i, Cells::Get(in, base + v.length - 1 - i));
+      });
     } else {
-      for (uint64_t i = 0; i < v.length; ++i)
+      ForEachInterruptibly(v.length, [&](uint64_t i) {
         Cells::Copy(out, (base + i) * v.inner, in, (base + v.length - 1 - i) * v.inner, v.inner);
+      });
     }
   }
 }
@@ -802,10 +832,10 @@ template <typename Cells>
 void RotateAll(uint8_t* out, const uint8_t* in, const AxisView& v, uint64_t by) {
   uint64_t block = v.length * v.inner;
   uint64_t head = by * v.inner;
-  for (uint64_t o = 0; o < v.outer; ++o) {
+  ForEachInterruptibly(v.outer, [&](uint64_t o) {
     Cells::Copy(out, o * block, in, o * block + head, block - head);
     Cells::Copy(out, o * block + block - head, in, o * block, head);
-  }
+  });
 }
 
 // Each vector along the axis rotated by its own amount.
@@ -816,10 +846,10 @@ void RotateEach(uint8_t* out, const uint8_t* in, const AxisView& v, const std::v
       int64_t n = static_cast<int64_t>(v.length);
       uint64_t by = static_cast<uint64_t>(((amounts[o * v.inner + j] % n) + n) % n);
       uint64_t base = o * v.length * v.inner + j;
-      for (uint64_t i = 0; i < v.length; ++i) {
+      ForEachInterruptibly(v.length, [&](uint64_t i) {
         uint64_t from = i + by < v.length ? i + by : i + by - v.length;
         Cells::Set(out, base + i * v.inner, Cells::Get(in, base + from * v.inner));
-      }
+      });
     }
   }
 }
@@ -827,10 +857,9 @@ void RotateEach(uint8_t* out, const uint8_t* in, const AxisView& v, const std::v
 // A new array of the argument's type and shape whose elements `fill` writes; counted.
 template <typename F>
 Ref Rearranged(const Ref& array, F&& fill) {
-  Ref result = NewArray(TypeOf(array), DimsOf(array));
-  WithCells(TypeOf(array), [&](auto cells) { fill(cells, DataOf<uint8_t>(result), DataOf<uint8_t>(array)); });
-  CountItems(result, IsNested(array) ? DataOf<Ref>(array)[0] : 0);
-  return result;
+  Building result(NewArray(TypeOf(array), DimsOf(array)));
+  WithCells(TypeOf(array), [&](auto cells) { fill(cells, result.Data(), DataOf<uint8_t>(array)); });
+  return result.Finish(IsNested(array) ? DataOf<Ref>(array)[0] : 0);
 }
 
 CallResult Reverse(const Ref& right, bool firstAxis) {
@@ -895,13 +924,16 @@ void GatherPlane(uint8_t* out, uint64_t at, const uint8_t* in, uint64_t base, ui
                  uint64_t rowStride, uint64_t columnStride) {
   constexpr uint64_t kTile = 128;  // a tile's source lines stay in the first-level cache
   if (columnStride == 1) {
-    for (uint64_t i = 0; i < rows; ++i) Cells::Copy(out, at + i * columns, in, base + i * rowStride, columns);
+    ForEachInterruptibly(rows, [&](uint64_t i) {
+      Cells::Copy(out, at + i * columns, in, base + i * rowStride, columns);
+    });
     return;
   }
   if constexpr (std::is_same_v<Cells, Bits>) {
     for (uint64_t i = 0; i < rows; ++i)
-      for (uint64_t j = 0; j < columns; ++j)
+      ForEachInterruptibly(columns, [&](uint64_t j) {
         Cells::Set(out, at + i * columns + j, Cells::Get(in, base + i * rowStride + j * columnStride));
+      });
   } else {
     using T = typename Cells::Value;
     T* dst = reinterpret_cast<T*>(out) + at;
@@ -909,6 +941,7 @@ void GatherPlane(uint8_t* out, uint64_t at, const uint8_t* in, uint64_t base, ui
     for (uint64_t i0 = 0; i0 < rows; i0 += kTile) {
       uint64_t i1 = std::min(rows, i0 + kTile);
       for (uint64_t j0 = 0; j0 < columns; j0 += kTile) {
+        CheckStrongInterrupt();
         uint64_t j1 = std::min(columns, j0 + kTile);
         for (uint64_t i = i0; i < i1; ++i) {
           T* row = dst + i * columns;
@@ -939,11 +972,11 @@ Ref Transposed(const Ref& array, const std::vector<int64_t>& map) {
     target.len[j] = std::min(target.len[j], source.len[i]);
     gather[j] += sourceStride[i];
   }
-  Ref result = NewArray(TypeOf(array), target);
+  Building result(NewArray(TypeOf(array), target));
   uint64_t count = target.Count();
   WithCells(TypeOf(array), [&](auto cells) {
     using C = decltype(cells);
-    uint8_t* out = DataOf<uint8_t>(result);
+    uint8_t* out = result.Data();
     const uint8_t* in = DataOf<uint8_t>(array);
     if (target.rank == 0) return C::Copy(out, 0, in, 0, 1);
     if (count == 0) return;
@@ -964,8 +997,7 @@ Ref Transposed(const Ref& array, const std::vector<int64_t>& map) {
       if (k < 0) return;
     }
   });
-  CountItems(result, IsNested(array) ? DataOf<Ref>(array)[0] : 0);
-  return result;
+  return result.Finish(IsNested(array) ? DataOf<Ref>(array)[0] : 0);
 }
 
 bool IsIdentity(const std::vector<int64_t>& map) {
@@ -1036,34 +1068,33 @@ Ref Replicated(const Ref& array, const AlongAxis& along, const std::vector<int64
   Retain(array);
   if (IsNested(array) && (fills || target.Count() == 0)) hold[1] = Prototype(array);
   ElementType type = TypeOf(array);
-  Ref result = NewArray(type, target);
+  Building result(NewArray(type, target));
   const AxisView& v = along.view;
   WithCells(type, [&](auto cells) {
     using C = decltype(cells);
-    uint8_t* out = DataOf<uint8_t>(result);
+    uint8_t* out = result.Data();
     const uint8_t* in = DataOf<uint8_t>(hold[0]);
     auto fill = C::FromRaw(FillOf(type, hold[1]));
     uint64_t at = 0;
     for (uint64_t o = 0; o < v.outer; ++o) {
       uint64_t base = o * v.length;
-      for (size_t i = 0; i < counts.size(); ++i) {
+      ForEachInterruptibly(counts.size(), [&](uint64_t i) {
         int64_t c = counts[i];
         if (c < 0) {
           C::Fill(out, at, static_cast<uint64_t>(-c) * v.inner, fill);
           at += static_cast<uint64_t>(-c) * v.inner;
-          continue;
+          return;
         }
         uint64_t from = (base + cellOf[i]) * v.inner;
         if (v.inner == 1 && c == 1) {
           C::Set(out, at++, C::Get(in, from));
-          continue;
+          return;
         }
         for (int64_t k = 0; k < c; ++k, at += v.inner) C::Copy(out, at, in, from, v.inner);
-      }
+      });
     }
   });
-  CountItems(result, hold[1]);
-  return result;
+  return result.Finish(hold[1]);
 }
 
 // Boolean left argument with one count per item: the cells whose bit is set, counted by population.
@@ -1082,28 +1113,27 @@ Ref Compressed(const Ref& mask, const Ref& array, const AlongAxis& along) {
   hold[1] = array;
   Retain(array);
   if (IsNested(array) && target.Count() == 0) hold[2] = Prototype(array);
-  Ref result = NewArray(TypeOf(array), target);
+  Building result(NewArray(TypeOf(array), target));
   const AxisView& v = along.view;
   WithCells(TypeOf(array), [&](auto cells) {
     using C = decltype(cells);
-    uint8_t* out = DataOf<uint8_t>(result);
+    uint8_t* out = result.Data();
     const uint8_t* in = DataOf<uint8_t>(hold[1]);
     const uint8_t* m = DataOf<uint8_t>(hold[0]);
     uint64_t at = 0;
     for (uint64_t o = 0; o < v.outer; ++o) {
       uint64_t base = o * v.length;
-      for (uint64_t i = 0; i < v.length; ++i) {
-        if (!GetBit(m, i)) continue;
+      ForEachInterruptibly(v.length, [&](uint64_t i) {
+        if (!GetBit(m, i)) return;
         if (v.inner == 1) C::Set(out, at++, C::Get(in, base + i));
         else {
           C::Copy(out, at, in, (base + i) * v.inner, v.inner);
           at += v.inner;
         }
-      }
+      });
     }
   });
-  CountItems(result, hold[2]);
-  return result;
+  return result.Finish(hold[2]);
 }
 
 CallResult Replicate(const Ref& left, const Ref& right, bool firstAxis) {

@@ -2,6 +2,7 @@
 // meanings ⎕ML chooses. A selection is planned first (every check happens there, before anything is
 // allocated) as groups of offset contributions, then copied by one loop per element width; indexing,
 // squad, enclose with an axis, split, partitions and the transposition of mix all copy that way.
+// Long copies and ⍳ of a large number act on a strong interrupt every so often.
 #include "primitives/index.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #include "language/scan.h"
+#include "language/stack.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"
@@ -194,19 +196,36 @@ struct Wide16 {
   uint64_t low, high;
 };
 
+// Calls put(k, offset) for the plan's offsets in result order (k counting from 0), acting on a strong
+// interrupt every kInterruptStride elements.
+template <typename Put>
+void Gather(const SelectionPlan& plan, Put put) {
+  uint64_t k = 0;
+  plan.ForEachOffset([&](uint32_t offset) {
+    if (k % kInterruptStride == 0) CheckStrongInterrupt();
+    put(k++, offset);
+  });
+}
+
 template <typename T>
 void GatherWidth(Ref source, Ref result, const SelectionPlan& plan) {
   const T* s = DataOf<T>(source);
   T* d = DataOf<T>(result);
-  uint64_t k = 0;
-  plan.ForEachOffset([&](uint32_t offset) { d[k++] = s[offset]; });
+  Gather(plan, [&](uint64_t k, uint32_t offset) { d[k] = s[offset]; });
 }
 
 void GatherBits(Ref source, Ref result, const SelectionPlan& plan) {
   const uint8_t* s = DataOf<uint8_t>(source);
   uint8_t* d = DataOf<uint8_t>(result);
-  uint64_t k = 0;
-  plan.ForEachOffset([&](uint32_t offset) { SetBit(d, k++, GetBit(s, offset)); });
+  Gather(plan, [&](uint64_t k, uint32_t offset) { SetBit(d, k, GetBit(s, offset)); });
+}
+
+// Items are retained as they are copied, so that a result an interrupt leaves half-filled holds only
+// counted items (the rest are still 0).
+void GatherItems(Ref source, Ref result, const SelectionPlan& plan) {
+  const Ref* s = DataOf<Ref>(source);
+  Ref* d = DataOf<Ref>(result);
+  Gather(plan, [&](uint64_t k, uint32_t offset) { d[k] = Retained(s[offset]); });
 }
 
 using GatherFn = void (*)(Ref source, Ref result, const SelectionPlan& plan);
@@ -217,7 +236,7 @@ constexpr GatherFn kGatherByType[kElementTypeCount] = {
     GatherWidth<uint16_t>,  // int16
     GatherWidth<uint32_t>,  // int32
     GatherWidth<uint64_t>,  // binary64
-    GatherWidth<uint32_t>,  // references (retained by the caller)
+    GatherItems,            // references
     GatherWidth<uint8_t>,   // char8
     GatherWidth<uint16_t>,  // char16
     GatherWidth<uint32_t>,  // char32
@@ -298,7 +317,7 @@ ElementType IntegerTypeHolding(int64_t largest) {
 template <typename T>
 void Ascending(Ref vector, uint64_t n, int64_t first) {
   T* d = DataOf<T>(vector);
-  for (uint64_t i = 0; i < n; ++i) d[i] = static_cast<T>(first + static_cast<int64_t>(i));
+  ForEachInterruptibly(n, [&](uint64_t i) { d[i] = static_cast<T>(first + static_cast<int64_t>(i)); });
 }
 
 // ⎕IO, ⎕IO+1, ... ⎕IO+n-1.
@@ -306,11 +325,12 @@ Ref IndexVector(int64_t n) {
   int64_t io = IndexOrigin();
   if (n - 1 + io > INT32_MAX) SIGNAL(kLimitError);
   ElementType type = IntegerTypeHolding(n - 1 + io);
-  Ref r = NewArray(type, {static_cast<uint32_t>(n)});
-  if (type == kInt8) Ascending<int8_t>(r, n, io);
-  else if (type == kInt16) Ascending<int16_t>(r, n, io);
-  else Ascending<int32_t>(r, n, io);
-  return r;
+  Temporaries hold;
+  hold[0] = NewArray(type, {static_cast<uint32_t>(n)});
+  if (type == kInt8) Ascending<int8_t>(hold[0], n, io);
+  else if (type == kInt16) Ascending<int16_t>(hold[0], n, io);
+  else Ascending<int32_t>(hold[0], n, io);
+  return hold.Take(0);
 }
 
 // ⍳ of a vector of lengths: an array of that shape whose items are their own index vectors.
@@ -966,9 +986,7 @@ Ref GatherSelection(const Ref& source, const SelectionPlan& plan) {
   hold[0] = NewArray(type, plan.shape);
   kGatherByType[type](source, hold[0], plan);
   if (type != kRefElement) return hold.Take(0);
-  const uint64_t n = ElementCount(hold[0]);
-  for (uint64_t i = 0; i < n; ++i) Retain(DataOf<Ref>(hold[0])[i]);
-  if (n == 0) SetEmptyPrototype(hold[0], source);
+  if (ElementCount(hold[0]) == 0) SetEmptyPrototype(hold[0], source);
   return Simplified(hold.Take(0));
 }
 

@@ -169,7 +169,6 @@ bool CombinesInAnyOrder(uint32_t code, const ScalarKernel& kernel) {
 // ---- Kernel passes over an array -------------------------------------------------------------------------
 // The kernels act on a strong interrupt themselves; loops of cheap steps here look for one once per
 // kInterruptStride steps.
-constexpr uint64_t kInterruptStride = 65536;
 
 // Rows of one cell each longer than this are folded a block at a time when the order is free.
 constexpr uint64_t kFoldBlock = 1024;
@@ -267,15 +266,14 @@ bool ScanBooleans(KernelRunner& run, const uint8_t* in, uint8_t* out, const Axis
   for (uint64_t p = 0; p < l.outer; ++p)
     for (uint64_t c = 0; c < q; ++c) {
       bool g0 = false, g1 = true;  // the composition so far, at 0 and at 1: the identity
-      for (uint64_t i = 0; i < n; ++i) {
-        if (i % kInterruptStride == 0) CheckStrongInterrupt();
+      ForEachInterruptibly(n, [&](uint64_t i) {
         const uint64_t at = (p * n + i) * q + c;
         const bool b = GetBit(in, at);
         SetBit(out, at, b ? g1 : g0);
         const bool h0 = f[b][0] ? g1 : g0, h1 = f[b][1] ? g1 : g0;  // (g ∘ (x ↦ b f x))
         g0 = h0;
         g1 = h1;
-      }
+      });
     }
   return true;
 }
@@ -421,10 +419,7 @@ Ref SlidingWindows(uint32_t code, const Ref& array, const AxisLayout& l, uint64_
         for (uint64_t c = 0; c < q; ++c) {
           auto item = [&](uint64_t i) { return read((p * n + i) * q + c); };
           int64_t s = 0;
-          for (uint64_t i = 0; i < width; ++i) {
-            if (i % kInterruptStride == 0) CheckStrongInterrupt();
-            s += item(i);
-          }
+          ForEachInterruptibly(width, [&](uint64_t i) { s += item(i); });
           for (uint64_t w = 0;; ++w) {
             if (w % kInterruptStride == 0) CheckStrongInterrupt();
             sums[(p * windows + w) * q + c] = s;
