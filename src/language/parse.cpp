@@ -9,6 +9,8 @@
 #include <array>
 #include <span>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -3641,11 +3643,23 @@ static void CutBackOverSignaller(const Ref& stop) {
 
 // Runs the statement loop; errors that a frame above `stop` (and above the session level) takes
 // continue there.
+// The C++ working storage of a primitive or of the display (outside the workspace) can run out too:
+// the statement then fails with WS FULL like any other, and can be trapped.
+static void RunLineOrWsFull() {
+  try {
+    RunLine();
+  } catch (const std::bad_alloc&) {
+    SIGNAL(kWsFull);
+  } catch (const std::length_error&) {
+    SIGNAL(kWsFull);
+  }
+}
+
 // `stop` is a root slot or a registered temporary: frames move when the heap is compacted.
 static void RunTrapping(const Ref& stop) {
   for (;;) {
     try {
-      RunLine();
+      RunLineOrWsFull();
       return;
     } catch (const AplError& error) {
       if (!error.raisedBySignal) {

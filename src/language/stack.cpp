@@ -182,17 +182,9 @@ void CutBackTo(Ref target) {
 
 // ---- Interrupts ------------------------------------------------------------------------------------
 
-static volatile sig_atomic_t g_weakInterrupt = 0;
-
 void RequestInterrupt() {
   if (g_weakInterrupt) g_interruptPending.store(true, std::memory_order_relaxed);
   g_weakInterrupt = 1;
-}
-
-void SignalStrongInterrupt() {
-  g_interruptPending.store(false, std::memory_order_relaxed);
-  g_weakInterrupt = 0;
-  SIGNAL(kInterrupt);
 }
 
 void ClearInterrupts() {

@@ -129,12 +129,6 @@ void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState);
 // while the first is still pending is a strong interrupt, acted on at the next allocation or
 // immediate-execution step with INTERRUPT. Safe to call from a signal handler.
 void RequestInterrupt();
-// Signals INTERRUPT when a strong interrupt is pending (and clears both). The test is inline, so
-// that long loops of the primitives can make it every few thousand steps at no measurable cost.
-[[noreturn]] void SignalStrongInterrupt();
-inline void CheckStrongInterrupt() {
-  if (g_interruptPending.load(std::memory_order_relaxed)) SignalStrongInterrupt();
-}
 // Loops of cheap steps make the test once per this many steps.
 inline constexpr uint64_t kInterruptStride = 65536;
 // Runs step(i) for i from 0 to n−1, making the test before every kInterruptStride steps; the steps

@@ -22,6 +22,7 @@ static constexpr char kUnit[] = "memory1";
 
 uint8_t* g_heapBase = nullptr;
 SpaceDescriptor* g_space = nullptr;
+volatile sig_atomic_t g_weakInterrupt = 0;
 std::atomic<bool> g_interruptPending{false};
 bool g_interruptOnAllocation = false;
 bool g_compactOnAllocation = false;
@@ -248,9 +249,15 @@ static uint32_t SearchFrom(uint32_t start, uint32_t words) {
   }
 }
 
+void SignalStrongInterrupt() {
+  g_interruptPending.store(false, std::memory_order_relaxed);
+  g_weakInterrupt = 0;
+  SIGNAL(kInterrupt);
+}
+
 Ref SearchForSpace(uint32_t words) {
   if (words < 3) SIGNAL(kLimitError);
-  if (g_interruptOnAllocation && g_interruptPending.load(std::memory_order_relaxed)) SIGNAL(kInterrupt);
+  if (g_interruptOnAllocation) CheckStrongInterrupt();
   if (g_compactOnAllocation) Compact(words);
   for (;;) {
     uint32_t found = SearchFrom(g_space->rover, words);

@@ -5,6 +5,7 @@
 // (memory2) move pockets that C++ code is holding.
 #pragma once
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 
 #include "memory/pockutil.h"
@@ -74,8 +75,18 @@ struct SpaceDescriptor {
 };
 
 extern SpaceDescriptor* g_space;  // the current space
+// Interrupt requests, set from the break signal's handler: a weak one (the first break) and a
+// strong one (a second break while the first is still pending).
+extern volatile sig_atomic_t g_weakInterrupt;
 extern std::atomic<bool> g_interruptPending;
 extern bool g_interruptOnAllocation;
+// Signals INTERRUPT for a pending strong interrupt and clears both requests, so that the next line
+// runs undisturbed. The test is inline, so that long loops of the primitives can make it every few
+// thousand steps at no measurable cost.
+[[noreturn]] void SignalStrongInterrupt();
+inline void CheckStrongInterrupt() {
+  if (g_interruptPending.load(std::memory_order_relaxed)) SignalStrongInterrupt();
+}
 // A test mode (diagnostic bit 8): every allocation compacts the heap first, so that any pocket
 // address that C++ code keeps across an allocation without registering it goes stale at once.
 extern bool g_compactOnAllocation;

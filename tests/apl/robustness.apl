@@ -98,3 +98,11 @@ abababababababababababababababababababababababababababababababababababababababab
 |                 ∧
       (≢⎕EM 500),(≢⎕DMX.EM),(≢⊃⎕DM)
 9 127 127
+⍝⍝ Working storage outside the workspace that runs out is WS FULL, and can be trapped
+      x←1000000000 0⍴0
+      x
+WS FULL
+|      x
+|      ∧
+      {1::⎕EN ⋄ ⎕←⍵⌿2 0⍴''}2147483647
+1

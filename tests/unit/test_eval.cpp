@@ -85,6 +85,21 @@ TEST_F(EvalTest, EndlessLoopsStopAtAnInterrupt) {
   }
 }
 
+// A strong interrupt acted on at an allocation is used up: the line after it runs undisturbed.
+TEST_F(EvalTest, InterruptAtAllocationIsUsedUp) {
+  g_interruptOnAllocation = true;
+  RequestInterrupt();
+  RequestInterrupt();
+  EXPECT_THROW(AllocVector(kInt32, 10), AplError);
+  ExecuteLine(U"⎕FX 'R←F' 'R←1+1'");
+  ExecuteLine(U"r←F");
+  g_interruptOnAllocation = false;
+  ClearInterrupts();
+  Ref r = ValueOf(U"r");
+  ASSERT_NE(r, 0u);
+  EXPECT_EQ(StoredNumber(r, 0), 2);
+}
+
 // Deep calls in a small workspace compact it again and again while frames are made and dropped:
 // nothing a call holds may be read from where it stood before an allocation.
 TEST_F(EvalTest, CompactionDuringDeepCalls) {
