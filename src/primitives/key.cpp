@@ -951,6 +951,8 @@ CallResult Unique(const Ref&, const Ref& right) {
   return {GatherSelection(b, plan)};
 }
 
+inline constexpr uint64_t kPositionsPerInterruptCheck = 1024;
+
 // A⍷B: marks the positions of B where an array equal to A begins (A's shape taken with leading 1s
 // to B's rank).
 template <class T>
@@ -976,6 +978,7 @@ void MarkOccurrences(const T* pattern, const std::vector<uint32_t>& patternShape
   const uint64_t count = Product(shape.data(), rank);
   std::fill(digit.begin(), digit.end(), 0);
   for (uint64_t p = 0; p < count; ++p) {
+    if (p % kPositionsPerInterruptCheck == 0) CheckStrongInterrupt();  // a position may cost a whole pattern
     bool fits = true;
     for (uint32_t d = 0; d < rank && fits; ++d) fits = digit[d] + patternShape[d] <= shape[d];
     uint64_t k = 0;

@@ -248,6 +248,7 @@ Ref PlusTimes(const Ref& left, const Ref& right, uint64_t rows, uint64_t inner, 
   hold[0] = NewArray(std::is_same_v<T, int32_t> ? kInt32 : kFloat64, shape);
   T* out = DataOf<T>(hold[0]);
   for (uint64_t i = 0; i < rows; ++i) {
+    CheckStrongInterrupt();  // a row costs inner × columns steps
     T* row = out + i * columns;
     std::fill(row, row + columns, T(0));
     for (uint64_t j = 0; j < inner; ++j) {

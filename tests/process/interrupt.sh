@@ -56,6 +56,8 @@ check() {
 check "scalar function over a large array" '⍴(1E7⍴500)!1000'
 check "reduction whose work grows with the square of the length" '⍴2E5-/4E5⍴1.5'
 check "outer product" '⍴(2000⍴500)∘.!5000⍴1000'
+check "matrix product" '⍴X+.×X←3000 3000⍴1.5'
+check "pattern search" '⍴(1E5⍴0)⍷1E6⍴0'
 
 if [[ $failures -gt 0 ]]; then
   echo "$failures interrupt case(s) failed"
