@@ -143,9 +143,10 @@ class CopyStack {
 Ref ZeroedCopy(Ref array) {
   if (!IsNested(array)) return ZeroedSimple(array);
   Temporaries hold;
-  hold[0] = NestedOfShape(array);
+  hold[1] = Retained(array);  // making the copy's pockets may move it
+  hold[0] = NestedOfShape(hold[1]);
   CopyStack stack(hold);
-  stack.Push(array, hold[0]);
+  stack.Push(hold[1], hold[0]);
   while (!stack.Empty()) {
     uint64_t i = stack.Next();
     if (i == VisitedItems(stack.Source())) {

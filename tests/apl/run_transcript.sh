@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Runs one transcript against the console interpreter and compares the session output exactly.
-# Usage: run_transcript.sh INTERPRETER TRANSCRIPT. See tests/apl/README.md for the format.
+# Usage: run_transcript.sh INTERPRETER TRANSCRIPT [OPTION...]; the options go to the interpreter.
+# See tests/apl/README.md for the format.
 # The interpreter runs in a scratch directory (an aplcore or a file that the session writes lands
 # there, not in the source tree) and must end with exit code 0: a system error (exit code 3), a
 # sanitizer abort or a crash fails the transcript even where the output would match.
 set -uo pipefail
 interpreter=$(realpath "$1")
 transcript=$2
+shift 2
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -27,7 +29,7 @@ while IFS= read -r line || [ -n "$line" ]; do
 done < "$transcript"
 touch "$input" "$expected"
 
-(cd "$scratch/session" && exec "$interpreter") < "$input" > "$actual" 2>&1
+(cd "$scratch/session" && exec "$interpreter" "$@") < "$input" > "$actual" 2>&1
 status=$?
 failed=0
 diff -u --label expected --label actual "$expected" "$actual" || failed=1
