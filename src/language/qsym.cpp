@@ -353,7 +353,8 @@ CallResult QuadNL(const Ref& left, const Ref& right) {
   bool nested = false;
   for (double x : NumbersOf(right)) {
     nested = nested || x < 0;
-    MarkCode(marks, static_cast<uint32_t>(std::fabs(x) * 10 * 1.00000000000001));
+    const double code = std::fabs(x) * 10 * 1.00000000000001;
+    if (code < 256) MarkCode(marks, static_cast<uint32_t>(code));  // larger codes mark nothing
   }
   std::u32string initials;
   if (IsRef(left)) {

@@ -360,6 +360,7 @@ struct NestedTable {
   template <class H>
   void Enter() {
     for (uint32_t i = 0; i < n; ++i) {
+      CheckStrongInterrupt();  // numbers share a chain, so entering an item can take long
       hashes[i] = NestedCellHash<H>(data + i * w, w);
       uint32_t s = Probe(data + i * w, hashes[i]);
       if (slots[s] == n) slots[s] = i;
@@ -801,13 +802,19 @@ constexpr uint64_t kAnySoughtCells = UINT64_MAX;
 // new one, which the hashed array keeps from now on. `searched` holds the array for a new table; the
 // caller made it before `table`, so the two records go in the reverse order of their making.
 void UseKeptTable(const Ref& hashed, uint32_t cells, uint64_t cellElements, ElementType soughtType,
-                  Temporaries& searched, std::optional<SearchTable>& table) {
+                  uint64_t soughtCells, Temporaries& searched, std::optional<SearchTable>& table) {
   if (Ref kept = KeptTable(hashed)) {
     table.emplace(kept);
     if (table->Covers(cells, cellElements) && table->Accepts(soughtType)) return;
     table.reset();
   }
   searched[0] = Retained(Words(hashed)[kHashedArray]);
+  // Nested items sought in a simple array are looked up as in any array: a table kept for them would
+  // hold every number of the array in one chain (numbers are not hashed in nested tables).
+  if (soughtType == kRefElement && TypeOf(searched[0]) != kRefElement) {
+    table.emplace(searched[0], cells, cellElements, soughtType, soughtCells);
+    return;
+  }
   table.emplace(searched[0], cells, cellElements, soughtType, kAnySoughtCells);
   // Characters sought among numbers (or the reverse) find nothing without any table: not worth
   // keeping in place of one that finds.
@@ -824,7 +831,8 @@ std::vector<uint32_t> Answers(const Ref& searched, uint32_t searchedCells, uint6
   std::vector<uint32_t> answers(cells);
   Temporaries hashedArray;
   std::optional<SearchTable> table;
-  if (IsHashedArray(searched)) UseKeptTable(searched, searchedCells, cellElements, TypeOf(sought), hashedArray, table);
+  if (IsHashedArray(searched))
+    UseKeptTable(searched, searchedCells, cellElements, TypeOf(sought), cells, hashedArray, table);
   else table.emplace(searched, searchedCells, cellElements, TypeOf(sought), cells);
   table->Find(sought, cells, answers.data());
   return answers;

@@ -248,3 +248,7 @@ DOMAIN ERROR
 DOMAIN ERROR
 |      1501⌶X
 |      ∧
+⍝⍝ Nested items sought in a large hashed simple array are looked up at once
+      X←1500⌶⍳1e5
+      (X⍳⊂⍬)(X⍳(⊂⍬),5)
+100001  100001 5 

@@ -106,3 +106,6 @@ WS FULL
 |      ∧
       {1::⎕EN ⋄ ⎕←⍵⌿2 0⍴''}2147483647
 1
+⍝⍝ Name-class codes far out of range mark nothing
+      (⍴⎕NL ¯2E10)(⍴⎕NL 2E10)
+ 0  0 0 
