@@ -23,6 +23,7 @@ UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-fai
 scripts/setup.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOR_FUZZ=ON -DVANTOR_SANITIZE=ON \
   -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-fuzz -j "$jobs" --target fuzz_line
+rm -rf build-fuzz/transcripts  # made afresh, so a removed transcript leaves no seed behind
 mkdir -p build-fuzz/corpus build-fuzz/findings build-fuzz/transcripts
 # Every input line of the transcripts is a seed, so the fuzzer starts from the language as tested.
 grep -h '^      ' tests/apl/*.apl | sed 's/^      //' | split -l 1 -a 4 - build-fuzz/transcripts/line_

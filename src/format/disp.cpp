@@ -124,7 +124,18 @@ class DisplaySource {
   }
 };
 
+// The lines of a display are held in working storage outside the workspace. A display that would
+// need more than a multiple of the workspace's size (a thousand million empty rows) is WS FULL at
+// once, before any of it is made.
+constexpr uint64_t kDisplayStorageFactor = 16;
+void CheckDisplayStorage(const DisplaySource& source) {
+  uint64_t bytesPerLine = sizeof(std::u32string) + sizeof(char32_t) * std::min<uint64_t>(source.Width(), 1u << 30);
+  uint64_t limit = kDisplayStorageFactor * g_space->limitBytes;
+  if (source.LineCount() > limit / bytesPerLine) SIGNAL(kWsFull);
+}
+
 std::vector<std::u32string> AllLines(const DisplaySource& source) {
+  CheckDisplayStorage(source);
   std::vector<std::u32string> lines(source.LineCount());
   for (uint64_t i = 0; i < lines.size(); ++i) source.AppendLine(i, lines[i]);
   return lines;

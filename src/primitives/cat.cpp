@@ -1069,6 +1069,8 @@ Ref Replicated(const Ref& array, const AlongAxis& along, const std::vector<int64
   if (IsNested(array) && (fills || target.Count() == 0)) hold[1] = Prototype(array);
   ElementType type = TypeOf(array);
   Building result(NewArray(type, target));
+  // An empty result has nothing to copy, however many cells the counts name.
+  if (target.Count() == 0) return result.Finish(hold[1]);
   const AxisView& v = along.view;
   WithCells(type, [&](auto cells) {
     using C = decltype(cells);
