@@ -175,7 +175,7 @@ TEST_F(ArithTest, NestedResultsInterruptedHalfWayLeaveTheCountsRight) {
   const char32_t* lines[] = {U"z←⌽n", U"z←b/n", U"z←3E5↑n", U"z←n,n", U"z←i⌷n", U"z←⍉2 1E5⍴n"};
   for (const char32_t* line : lines) ExecuteLine(line);  // interning, names, ⎕DMX's pockets
   ExecuteLine(U"z←0");
-  auto itemCounts = [this] {
+  auto itemCounts = [] {
     std::vector<uint32_t> counts;
     for (int k = 0; k < 3; ++k) counts.push_back(RefCount(DataOf<Ref>(ValueOf(U"n"))[k]));
     return counts;

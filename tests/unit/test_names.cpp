@@ -575,7 +575,7 @@ TEST_F(NameFunctionsTest, NameArgumentsAreCheckedForTypeAndRank) {
       {[] { return NestedOf({IntVector({1})}); }, kDomainError},
   };
   for (FunctionHandler f : {QuadNC, QuadEX, QuadSIZE, QuadSHADOW})
-    for (const auto& [make, error] : cases) EXPECT_EQ(ErrorOf([&] { Call(f, 0, make()); }), error);
+    for (const auto& [make, error] : cases) EXPECT_EQ(ErrorOf([&, &make = make] { Call(f, 0, make()); }), error);
   EXPECT_EQ(ErrorOf([] { Call(QuadNL, 0, Chars(U"2")); }), kDomainError);
   EXPECT_EQ(ErrorOf([] { Call(QuadNL, IntVector({1}), IntVector({2})); }), kDomainError);
   ReleaseRef(cube);
@@ -668,7 +668,8 @@ TEST_F(NameFunctionsTest, NsCreatesFillsAndClonesNamespaces) {
       {[] { return Chars(U"W"); }, [] { return Chars(U"#"); }, kDomainError},
       {[] { return Chars(U"W"); }, [&] { return CharRows(many); }, kLimitError},
   };
-  for (const auto& [left, right, error] : errors) EXPECT_EQ(ErrorOf([&] { Call(QuadNS, left(), right()); }), error);
+  for (const auto& [left, right, error] : errors)
+    EXPECT_EQ(ErrorOf([&left = left, &right = right] { Call(QuadNS, left(), right()); }), error);
   EXPECT_EQ(LookupName(U"W", LookupMode::Find), 0u);  // nothing was created for the failures
   Words(v)[kNsFlags] |= kNsBoundary;
   Retain(v);
