@@ -3713,12 +3713,31 @@ void ExecuteLine(std::u32string_view line) {
   }
 }
 
-// System commands: only )OFF until the system-command unit exists.
-static void SystemCommand(std::u32string_view line) {
+static SystemCommandHandler g_systemCommandHandler = nullptr;
+
+void SetSystemCommandHandler(SystemCommandHandler handler) { g_systemCommandHandler = handler; }
+
+void ClearStateIndicator() { PopFramesAbove(0); }
+
+// Until the system-command unit installs its handler, only )OFF is known.
+static void UnitlessSystemCommand(std::u32string_view line) {
   std::u32string word;
   for (size_t i = 1; i < line.size() && line[i] != U' '; ++i) word.push_back(line[i] >= U'a' && line[i] <= U'z' ? line[i] - 32 : line[i]);
   if (word == U"OFF") ExitApl(0);
   WriteSessionLine(U"Incorrect command");
+}
+
+// A system command reports its refusals itself; an error it cannot avoid (WS FULL, an interrupt)
+// is shown like a line's error, and no trap takes it.
+static void SystemCommand(std::u32string_view line) {
+  if (!g_systemCommandHandler) return UnitlessSystemCommand(line);
+  g_trappingSuppressed = true;
+  try {
+    g_systemCommandHandler(line.substr(1));
+  } catch (const AplError&) {
+    ShowUntrappedError(line);
+  }
+  g_trappingSuppressed = false;
 }
 
 // The start action: load the workspace named at start-up, or ./CONTINUE when none was named.

@@ -108,6 +108,18 @@ CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right);
 // Operators read it to recognise common operands.
 std::u32string FunctionValueText(Ref fn);
 
+// ---- System commands -------------------------------------------------------------------------------
+
+// A session line that starts with ')' is a system command: the outer loop hands the text after the
+// parenthesis to the handler that the system-command unit installs (without one, every command is
+// "Incorrect command" but )OFF).
+using SystemCommandHandler = void (*)(std::u32string_view command);
+void SetSystemCommandHandler(SystemCommandHandler handler);
+
+// Cuts the state indicator back to immediate execution, undoing every localisation; the session
+// continues in the namespace from which the outermost function was called.
+void ClearStateIndicator();
+
 // Builds the dispatch tables. Called once at start-up, after the units it dispatches to.
 void InitialiseEvaluator();
 // Scans and executes one line in immediate execution; an untrapped error is displayed and the line
