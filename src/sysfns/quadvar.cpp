@@ -59,7 +59,6 @@ uint32_t SlotCountOf(Scope scope) {
 // ---- Values -------------------------------------------------------------------------------------
 
 constexpr double kMaxComparisonTolerance = 0x1p-32;
-constexpr size_t kMaxWorkspaceNameLength = 259;
 
 constexpr uint16_t kDefaultAvu[256] = {
     0x0000, 0x0008, 0x000A, 0x000D, 0x0020, 0x000C, 0x0006, 0x0007,
@@ -337,15 +336,6 @@ std::u32string WorkspaceExtension() {
   return FromUtf8(text.substr(0, text.find(':')));
 }
 
-// A non-empty name whose last part has no '.' and that does not end with a separator gets the
-// default extension.
-std::u32string WithWorkspaceExtension(std::u32string name) {
-  if (name.empty() || IsPathSeparator(name.back())) return name;
-  auto lastPart = std::find_if(name.rbegin(), name.rend(), IsPathSeparator).base();
-  if (std::find(lastPart, name.end(), U'.') != name.end()) return name;
-  return name + WorkspaceExtension();
-}
-
 [[noreturn]] void SignalNameTooLong() { SIGNAL_MESSAGE(kLengthError, U"File name is too long"); }
 
 Ref CheckWorkspaceName(uint32_t, Ref value) {
@@ -553,6 +543,13 @@ Ref NewNullObject() {
 }  // namespace
 
 // ---- Interface -----------------------------------------------------------------------------------
+
+std::u32string WithWorkspaceExtension(std::u32string name) {
+  if (name.empty() || IsPathSeparator(name.back())) return name;
+  auto lastPart = std::find_if(name.rbegin(), name.rend(), IsPathSeparator).base();
+  if (std::find(lastPart, name.end(), U'.') != name.end()) return name;
+  return name + WorkspaceExtension();
+}
 
 void InitialiseSystemVariables() {
   RegisterNullObjectClass();

@@ -3,7 +3,9 @@
 // configuration parameter that can change it, and the checks an assignment must pass. Reading and
 // assigning go through one pair of operations indexed by the variable's registry number (qsys).
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "memory/memory1.h"
 
@@ -115,6 +117,15 @@ void ResetWorkspaceBlock();
 
 // The names unit puts the session namespace (counted reference, taken over) into the session block.
 void InstallSessionNamespace(Ref se);
+
+// ---- Workspace names -------------------------------------------------------------------------
+
+// The longest workspace name, default extension included (⎕WSID and the workspace commands).
+inline constexpr size_t kMaxWorkspaceNameLength = 259;
+// A non-empty name whose last part (after the last '\', '/' or ':') has no '.' and that does not
+// end with one of those separators gets the default extension: the text of WSEXT before its first
+// ':', ".vws" when WSEXT is not set.
+std::u32string WithWorkspaceExtension(std::u32string name);
 
 // ---- Cheap accessors for the rest of the interpreter -------------------------------------------
 // Before InitialiseSystemVariables they give the built-in defaults.
