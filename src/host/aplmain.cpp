@@ -25,6 +25,7 @@
 #include "language/stack.h"
 #include "sysfns/iofun.h"
 #include "sysfns/quadvar.h"
+#include "sysfns/syscoms.h"
 #include "host/platform/eventlog.h"
 #include "host/platform/msgbox.h"
 #include "host/platform/resources.h"
@@ -373,7 +374,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
-    InitialiseIBeams,
+    InitialiseIBeams, InitialiseSystemCommands,
 };
 
 }  // namespace

@@ -1,0 +1,397 @@
+// System commands. The evaluator hands every session line that begins with ')' to RunSystemCommand,
+// which finds the command word in a sorted table of rows (name, handler) and runs the handler with
+// the rest of the line. The handlers list and erase names, enter namespaces, show and clear the
+// state indicator, show and set ⎕WSID and run shell commands; refusals are messages, never errors.
+#include "sysfns/syscoms.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+
+#include "host/aplio.h"
+#include "host/aplmain.h"
+#include "language/dmx.h"
+#include "language/parse.h"
+#include "language/qsym.h"
+#include "language/space.h"
+#include "language/stack.h"
+#include "sysfns/quadvar.h"
+
+namespace vantor {
+
+namespace {
+
+constexpr char32_t kIncorrectCommand[] = U"Incorrect command";
+constexpr char32_t kUnacceptableChar[] = U"unacceptable char";
+constexpr char32_t kNameTooLong[] = U"name too long";
+
+// The argument is the rest of the command line with blanks stripped at both ends.
+using CommandHandler = void (*)(std::u32string_view argument);
+
+std::optional<std::vector<std::u32string>> g_permitted;
+
+// The words of a text, split at blanks.
+std::vector<std::u32string_view> BlankSeparated(std::u32string_view text) {
+  std::vector<std::u32string_view> words;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = std::min(text.find(U' ', start), text.size());
+    if (end > start) words.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+std::u32string TextOf(uint32_t systemVariable) {
+  Ref value = ReadSystemVariable(systemVariable);
+  std::u32string text = IsRef(value) ? CharacterText(value) : std::u32string();
+  ReleaseRef(value);
+  return text;
+}
+
+// ---- Listing names ---------------------------------------------------------------------------------
+
+// Writes names in columns as wide as the longest name, two blanks apart, as many to a line as fit
+// in ⎕PW (at least one), in order along each line.
+void WriteNameColumns(const std::vector<std::u32string>& names) {
+  constexpr size_t kGap = 2;
+  size_t width = 0;
+  for (const std::u32string& name : names) width = std::max(width, name.size());
+  const size_t printWidth = static_cast<size_t>(std::max(PrintWidth(), 1));
+  const size_t perLine = std::max<size_t>(1, (printWidth + kGap) / (width + kGap));
+  for (size_t first = 0; first < names.size(); first += perLine) {
+    std::u32string line;
+    for (size_t i = first; i < std::min(first + perLine, names.size()); ++i) {
+      if (i > first) line.resize((i - first) * (width + kGap), U' ');
+      line += names[i];
+    }
+    WriteSessionLine(line);
+  }
+}
+
+// Lists the names of the current namespace whose class code passes `wanted`, in the name tree's
+// order, from the starting letter (the argument's first character) on.
+template <typename Wanted>
+void ListNames(std::u32string_view argument, Wanted wanted) {
+  const std::u16string from = ToUtf16(argument.substr(0, 1));
+  std::vector<std::u32string> names;
+  ForEachEntry(CurrentSpaceNamespace(), [&](Ref entry) {
+    if (!wanted(NameClassCode(entry, false))) return;
+    std::u32string name = EntryName(entry);
+    if (ToUtf16(name) >= from) names.push_back(std::move(name));
+  });
+  WriteNameColumns(names);
+}
+
+void ListVariables(std::u32string_view argument) {
+  ListNames(argument, [](uint32_t code) { return code / 10 == kNameVariable; });
+}
+void ListFunctions(std::u32string_view argument) {
+  ListNames(argument, [](uint32_t code) { return code / 10 == kNameFunction; });
+}
+void ListOperators(std::u32string_view argument) {
+  ListNames(argument, [](uint32_t code) { return code / 10 == kNameOperator; });
+}
+void ListNamespaces(std::u32string_view argument) {
+  ListNames(argument, [](uint32_t code) { return code / 10 == kNameNamespace; });
+}
+void ListClasses(std::u32string_view argument) {
+  ListNames(argument, [](uint32_t code) { return code == 94; });
+}
+
+// )EVENTS )METHODS )PROPS list the members of the current namespace when it is a GUI object; no
+// namespace is one until GUI objects exist, so there is nothing to list.
+void ListGuiMembers(std::u32string_view) {}
+
+// ---- Erasing names ---------------------------------------------------------------------------------
+
+// )ERASE expunges each name that has a value; labels and system names stay.
+void EraseNames(std::u32string_view argument) {
+  for (std::u32string_view name : BlankSeparated(argument)) {
+    Ref entry = ResolvePath(name);
+    uint32_t nameClass = IsRef(entry) ? EntryClass(entry) : kNameUndefined;
+    if (FindQuadName(name)) nameClass = kNameSystemVariable;
+    switch (nameClass) {
+      case kNameUndefined:
+        WriteSessionLine(U"not found " + std::u32string(name));
+        break;
+      case kNameVariable:
+      case kNameFunction:
+      case kNameOperator:
+      case kNameMethod:
+      case kNameProperty:
+      case kNameNamespace:
+        SetEntry(entry, kNameUndefined, 0);
+        break;
+      default:  // a label or a system name
+        WriteSessionLine(U"not erased " + std::u32string(name));
+    }
+  }
+}
+
+// ---- Namespaces ------------------------------------------------------------------------------------
+
+// Whether every segment of a dotted path is #, ## or ⎕SE or a name, and every segment that is
+// defined names a namespace, so that creating the path's namespaces cannot fail half-way.
+bool CanReachNamespace(std::u32string_view path) {
+  Ref existing = ExecutingNamespace();  // the deepest namespace of the path that exists
+  uint32_t pending = 0;                 // segments below it that are still to be created
+  for (size_t start = 0; start <= path.size();) {
+    size_t dot = std::min(path.find(U'.', start), path.size());
+    std::u32string_view segment = path.substr(start, dot - start);
+    start = dot + 1;
+    if (segment == U"##" && pending > 0) {
+      --pending;
+    } else if (Ref special = SpecialNamespace(segment, existing)) {
+      existing = special;
+      pending = 0;
+    } else if (!IsValidName(segment)) {
+      return false;
+    } else if (pending > 0) {
+      ++pending;
+    } else {
+      Ref entry;
+      {
+        SpaceScope scope(existing);
+        entry = LookupName(segment, LookupMode::Find);
+      }
+      if (!IsRef(entry) || EntryClass(entry) == kNameUndefined) {
+        pending = 1;
+        continue;
+      }
+      existing = EntryClass(entry) == kNameNamespace ? NamespaceOf(EntryValue(entry)) : 0;
+      if (!IsRef(existing)) return false;
+    }
+  }
+  return true;
+}
+
+// The namespace a command's argument names, created as needed; 0 (with the refusal written) when
+// the argument cannot name one.
+Ref NamespaceArgument(std::u32string_view argument) {
+  if (!CanReachNamespace(argument)) {
+    WriteSessionLine(U"Not a namespace: " + std::u32string(argument));
+    return 0;
+  }
+  return ResolveNamespacePath(argument, true);
+}
+
+// )NS name creates the namespace (and those on its path) and shows it; )NS alone shows the current
+// namespace.
+void MakeNamespace(std::u32string_view argument) {
+  Ref ns = argument.empty() ? ExecutingNamespace() : NamespaceArgument(argument);
+  if (IsRef(ns)) WriteSessionLine(DisplayName(ns));
+}
+
+// )CS name makes the namespace (created as needed) the current one; )CS alone goes to the root.
+void ChangeSpace(std::u32string_view argument) {
+  Ref ns = argument.empty() ? RootNamespace() : NamespaceArgument(argument);
+  if (!IsRef(ns)) return;
+  SetExecutingNamespace(ns);
+  WriteSessionLine(DisplayName(ns));
+}
+
+// ---- The state indicator ---------------------------------------------------------------------------
+
+// The frames that ⎕SI reports, from the most recent down, with what )SI and )SINL add to its names
+// and ⎕LC's lines: whether the function is suspended and the names its frame localised.
+struct ShownFrame {
+  bool suspended = false;
+  std::vector<std::u32string> locals;
+};
+
+std::vector<ShownFrame> ShownFrames() {
+  std::vector<ShownFrame> shown;
+  for (Ref f = CurrentFrame(); FrameClassOf(f) != kFrameImmediate; f = FrameBelow(f)) {
+    const uint32_t sub = FrameSubTypeOf(f);
+    const bool execution = FrameClassOf(f) == kFrameExecution;
+    const bool function = execution && (sub == kExecutionRunning || sub == kExecutionSuspended);
+    if (!function && !(TypeWord(f) & kDfnFrameFlag)) continue;
+    ShownFrame frame{function && sub == kExecutionSuspended, {}};
+    Ref below = FrameBelow(f);
+    if (FrameClassOf(below) == kFrameLocalisation) {
+      for (uint32_t i = 0; i < Words(below)[kLocalCountWord]; ++i)
+        frame.locals.push_back(EntryName(Words(below)[kLocalFirstWord + 3 * i]));
+    }
+    shown.push_back(std::move(frame));
+  }
+  return shown;
+}
+
+// One line per reported function: name[line], * after a suspended one, then (with `locals`) the
+// names it localised. A dfn outside any defined function shows as {}.
+void ShowStateIndicator(bool locals) {
+  std::vector<std::u32string> names;
+  std::vector<int64_t> lines;
+  {
+    Ref si = QuadSI();
+    for (uint64_t i = 0, n = ElementCount(si); i < n; ++i) names.push_back(CharacterText(DataOf<Ref>(si)[i]));
+    ReleaseRef(si);
+    Ref lc = QuadLC();
+    ReadIntegers(lc, lines);
+    ReleaseRef(lc);
+  }
+  std::vector<ShownFrame> frames = ShownFrames();
+  for (size_t i = 0; i < std::min({names.size(), lines.size(), frames.size()}); ++i) {
+    std::u32string line = names[i].empty() ? U"{}" : names[i] + U"[" + FromUtf8(std::to_string(lines[i])) + U"]";
+    if (frames[i].suspended) line += U"*";
+    if (locals && !frames[i].locals.empty()) {
+      line += U" ";
+      for (const std::u32string& name : frames[i].locals) line += U" " + name;
+    }
+    WriteSessionLine(line);
+  }
+}
+
+void ShowSI(std::u32string_view) { ShowStateIndicator(false); }
+void ShowSINL(std::u32string_view) { ShowStateIndicator(true); }
+void ResetStateIndicator(std::u32string_view) { ClearStateIndicator(); }
+
+// )HOLDS shows the tokens that :Hold holds; none is held until APL threads exist.
+void ShowHolds(std::u32string_view) {}
+
+// )TID shows the current thread; a switch to another one is refused. Thread 0 is the only one until
+// APL threads exist.
+void ThreadIdentity(std::u32string_view argument) {
+  constexpr int kCurrentThread = 0;
+  const std::u32string current = FromUtf8(std::to_string(kCurrentThread));
+  if (argument.empty()) return WriteSessionLine(U"is " + current);
+  const bool number = argument.size() < 10 && std::all_of(argument.begin(), argument.end(), [](char32_t c) {
+    return c >= U'0' && c <= U'9';
+  });
+  if (number && std::stoi(ToUtf8(argument)) == kCurrentThread) return WriteSessionLine(U"was " + current);
+  WriteSessionLine(U"Can't switch, this thread is " + current);
+}
+
+// ---- The workspace name ----------------------------------------------------------------------------
+
+void WorkspaceIdentity(std::u32string_view argument) {
+  if (argument.empty()) return WriteSessionLine(U"is " + TextOf(kQuadWSID));
+  CommandFileName parsed = ReadCommandFileName(argument, true);
+  if (parsed.refusal) return WriteSessionLine(parsed.refusal);
+  std::u32string old = TextOf(kQuadWSID);
+  Temporaries held;
+  held[0] = MakeText(parsed.name);
+  AssignSystemVariable(kQuadWSID, held[0]);  // adds the default extension
+  WriteSessionLine(U"was " + old);
+}
+
+// ---- The host --------------------------------------------------------------------------------------
+
+// )SH and )CMD run the argument with /bin/sh and show what it writes to standard output and standard
+// error, line by line. The command reads nothing (the session's input stays the session's), and its
+// exit status is not reported.
+void RunShellCommand(std::u32string_view argument) {
+  const std::string script = "exec 2>&1 </dev/null\n" + ToUtf8(argument);
+  FILE* output = popen(script.c_str(), "r");
+  if (!output) return WriteSessionLine(U"Can't run the command");
+  char* buffer = nullptr;
+  size_t capacity = 0;
+  for (ssize_t n; (n = getline(&buffer, &capacity, output)) > 0;) {
+    std::string_view line(buffer, static_cast<size_t>(n));
+    if (line.back() == '\n') line.remove_suffix(1);
+    WriteSessionLine(FromUtf8(line));
+  }
+  std::free(buffer);
+  pclose(output);
+  ClearInterrupts();  // a break while the command ran stopped the command (the shell got it too)
+}
+
+void NeedsSession(std::u32string_view) { WriteSessionLine(U")ED needs a session"); }
+void Unavailable(std::u32string_view) { WriteSessionLine(kIncorrectCommand); }
+void EndInterpreter(std::u32string_view) { ExitApl(0); }
+
+// ---- The command table -----------------------------------------------------------------------------
+
+struct CommandRow {
+  std::u32string_view name;
+  CommandHandler handler;
+};
+
+// Sorted by name (checked below) for the binary search. The workspace commands (CLEAR, CONTINUE,
+// COPY, DROP, LIB, LOAD, PCOPY, SAVE, XLOAD) go in here too, in their places.
+constexpr CommandRow kCommands[] = {
+    {U"CLASSES", ListClasses},
+    {U"CMD", RunShellCommand},
+    {U"CS", ChangeSpace},
+    {U"ED", NeedsSession},
+    {U"ERASE", EraseNames},
+    {U"EVENTS", ListGuiMembers},
+    {U"FNS", ListFunctions},
+    {U"HOLDS", ShowHolds},
+    {U"METHODS", ListGuiMembers},
+    {U"NS", MakeNamespace},
+    {U"OBJECTS", ListNamespaces},
+    {U"OBS", ListNamespaces},
+    {U"OFF", EndInterpreter},
+    {U"OPS", ListOperators},
+    {U"PROPS", ListGuiMembers},
+    {U"READ", Unavailable},
+    {U"RESET", ResetStateIndicator},
+    {U"SH", RunShellCommand},
+    {U"SI", ShowSI},
+    {U"SIC", ResetStateIndicator},
+    {U"SINL", ShowSINL},
+    {U"TID", ThreadIdentity},
+    {U"VARS", ListVariables},
+    {U"WSID", WorkspaceIdentity},
+};
+static_assert(std::ranges::is_sorted(kCommands, {}, &CommandRow::name));
+
+const CommandRow* FindCommand(std::u32string_view name) {
+  auto row = std::ranges::lower_bound(kCommands, name, {}, &CommandRow::name);
+  return row != std::end(kCommands) && row->name == name ? row : nullptr;
+}
+
+bool Permitted(std::u32string_view name) {
+  return !g_permitted || std::ranges::find(*g_permitted, name) != g_permitted->end();
+}
+
+}  // namespace
+
+// ---- Interface -------------------------------------------------------------------------------------
+
+void RunSystemCommand(std::u32string_view command) {
+  command = TrimBlanks(command);
+  const size_t wordEnd = std::min(command.find(U' '), command.size());
+  std::u32string word(command.substr(0, wordEnd));
+  for (char32_t& c : word)
+    if (c >= U'a' && c <= U'z') c -= U'a' - U'A';
+  const CommandRow* row = FindCommand(word);
+  if (!row || !Permitted(word)) return WriteSessionLine(kIncorrectCommand);
+  row->handler(TrimBlanks(command.substr(wordEnd)));
+}
+
+void SetPermittedCommands(std::optional<std::vector<std::u32string>> names) { g_permitted = std::move(names); }
+
+CommandFileName ReadCommandFileName(std::u32string_view text, bool wholeArgument) {
+  CommandFileName result;
+  size_t end = 0;  // just after the name as written
+  if (!text.empty() && text[0] == U'"') {
+    for (end = 1;; ++end) {
+      if (end == text.size()) return {{}, {}, kUnacceptableChar};  // not closed
+      if (text[end] != U'"') {
+        result.name.push_back(text[end]);
+      } else if (end + 1 < text.size() && text[end + 1] == U'"') {
+        result.name.push_back(U'"');
+        ++end;
+      } else {
+        ++end;
+        break;
+      }
+    }
+    if (end < text.size() && text[end] != U' ') return {{}, {}, kUnacceptableChar};
+  } else {
+    end = std::min(text.find(U' '), text.size());
+    result.name = text.substr(0, end);
+  }
+  result.rest = TrimBlanks(text.substr(end));
+  if ((wholeArgument && !result.rest.empty()) || result.name.find(U'⍝') != std::u32string::npos)
+    return {{}, {}, kUnacceptableChar};
+  if (WithWorkspaceExtension(result.name).size() > kMaxWorkspaceNameLength) return {{}, {}, kNameTooLong};
+  return result;
+}
+
+void InitialiseSystemCommands() { SetSystemCommandHandler(RunSystemCommand); }
+
+}  // namespace vantor
