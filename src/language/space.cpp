@@ -13,6 +13,7 @@
 #include "format/disp2.h"
 #include "language/scan.h"
 #include "language/trap.h"
+#include "memory/memory2.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadvar.h"
 
@@ -887,6 +888,7 @@ void InitialiseNames() {
   RegisterKind(kKindName, EntryFields, EntryHook);
   RegisterObjectClass(kNamespaceObjectClass, NamespaceFields, NamespaceHook);
   RegisterObjectClass(kNamespaceHandleClass, HandleFields, HandleHook);
+  RegisterUncountedObjectClass(kNamespaceHandleClass);
   SetNamespaceBlockWriter(StoreNamespaceBlock);
   SetObjectTextHook(ObjectText);
   static bool trimmerRegistered = false;  // the trimmer list only grows

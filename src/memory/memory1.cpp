@@ -30,6 +30,7 @@ bool g_compactOnAllocation = false;
 static SpaceDescriptor g_spaces[kSpaceCount];
 static uint32_t g_currentSpace = kMainSpace;
 static std::vector<SpaceTrimmerFn> g_trimmers;
+static std::vector<void (*)()> g_workspaceForgetters;
 
 static constexpr uint32_t kFirstBlock = kRootBlockWords * 4;  // 512
 
@@ -108,6 +109,40 @@ void ReleaseSpace(uint32_t index) {
   munmap(s.base, s.reservedBytes);
   s = SpaceDescriptor{};
   if (index == g_currentSpace) g_heapBase = nullptr;
+}
+
+void AdoptSpace(uint32_t from, uint32_t to) {
+  if (from == to || !Space(from).inUse || Space(from).temporaries) SystemError(86);
+  ReleaseSpace(to);
+  g_spaces[to] = g_spaces[from];
+  g_spaces[from] = SpaceDescriptor{};
+  if (g_currentSpace == to || g_currentSpace == from) SwitchSpace(to);
+}
+
+bool CommitImage(uint64_t imageBytes) {
+  SpaceDescriptor& s = *g_space;
+  uint64_t end = s.begin + imageBytes;
+  return imageBytes % 4 == 0 && end <= s.maxEnd && CommitUpTo(s, end + 4);
+}
+
+void FinishImage(uint64_t imageBytes) {
+  SpaceDescriptor& s = *g_space;
+  uint32_t usedEnd = static_cast<uint32_t>(s.begin + imageBytes);
+  reinterpret_cast<uint32_t*>(s.base)[usedEnd / 4] = 0;
+  s.end = usedEnd;
+  s.rover = s.lowWater = s.begin;
+  SetHeapEndWithHeadroom(usedEnd);
+  s.rover = usedEnd;
+}
+
+void RegisterWorkspaceForgetter(void (*forget)()) {
+  for (auto f : g_workspaceForgetters)
+    if (f == forget) return;
+  g_workspaceForgetters.push_back(forget);
+}
+
+void ForgetWorkspaceState() {
+  for (auto forget : g_workspaceForgetters) forget();
 }
 
 SpaceDescriptor& Space(uint32_t index) {

@@ -102,6 +102,21 @@ void InitialiseHeap();
 // Reads the range of the small-integer cache from its first and last items (after a load).
 void RefreshSmallIntCacheRange();
 
+// Moves the space at index `from` to index `to` (releasing what was there), as when a workspace
+// read into a spare space replaces the main one. No temporaries may be registered on it.
+void AdoptSpace(uint32_t from, uint32_t to);
+// Commits the current space up to its first block plus `imageBytes` and the end word, so that an
+// image of that many bytes can be read there; false when it would pass the space's limit.
+bool CommitImage(uint64_t imageBytes);
+// The image read at the first block becomes the space's content: the end sentinel follows it, the
+// standard headroom after it is one free block, and the rover starts there.
+void FinishImage(uint64_t imageBytes);
+
+// Units that keep C++ state about the workspace's contents (caches, counters, positions) register a
+// function that forgets it; all are called when a workspace is loaded or cleared.
+void RegisterWorkspaceForgetter(void (*forget)());
+void ForgetWorkspaceState();
+
 // Makes `index` the current space; returns the previous index. Out of range: system error 86.
 uint32_t SwitchSpace(uint32_t index);
 uint32_t CurrentSpaceIndex();

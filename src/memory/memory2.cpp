@@ -6,6 +6,7 @@
 // their position in the temporaries walk instead of by address.
 #include "memory/memory2.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -265,41 +266,112 @@ struct BlockMap {
   bool Has(uint32_t offset) const { return (starts[offset / 4 / 64] >> (offset / 4 % 64)) & 1; }
 };
 
-void CheckReference(const BlockMap& map, uint32_t value) {
-  if (!IsRef(value)) return;
-  if (value >= g_space->end || value % 4 != 0) SystemError(95);
-  if (!map.Has(value)) SystemError(96);
+std::vector<uint32_t> g_uncountedObjectClasses;
+std::vector<uint32_t> g_uncountedRootWords;
+
+bool HoldsUncountedReferences(Ref p) {
+  uint32_t type = TypeWord(p);
+  if (KindOf(type) != kKindObject) return false;
+  for (uint32_t objectClass : g_uncountedObjectClasses)
+    if ((type & 0xFFFF) == objectClass) return true;
+  return false;
 }
 
-void CheckArrayPocket(Ref p) {
+bool IsUncountedRootWord(const uint32_t* field) {
+  for (uint32_t word : g_uncountedRootWords)
+    if (field == &RootWordAt(word)) return true;
+  return false;
+}
+
+// The first fault found, as the system-error code that the consistency check raises for it.
+struct FaultFinder {
+  int fault = 0;
+  void Note(int code) {
+    if (fault == 0) fault = code;
+  }
+};
+
+void CheckReference(FaultFinder& finder, const BlockMap& map, uint32_t value) {
+  if (!IsRef(value)) return;
+  if (value >= g_space->end || value % 4 != 0) return finder.Note(95);
+  if (!map.Has(value)) finder.Note(96);
+}
+
+bool ArrayPocketFits(Ref p) {
   uint32_t type = TypeWord(p);
+  if (ElementOf(type) >= kElementTypeCount || kHeaderWords + RankOf(type) > BlockWords(p)) return false;
   uint64_t count = ElementCount(p);
   uint64_t needed = kHeaderWords + RankOf(type) + DataWords(ElementOf(type), count) +
                     (ElementOf(type) == kRefElement && count == 0);
-  if (ElementOf(type) >= kElementTypeCount || needed > BlockWords(p)) SystemError(139);
-  if ((KindOf(type) == kKindNested) != (ElementOf(type) == kRefElement)) SystemError(139);
+  return needed <= BlockWords(p) && (KindOf(type) == kKindNested) == (ElementOf(type) == kRefElement);
 }
 
-void CheckSpace() {
+// Every field a pocket's layout names must lie inside the pocket.
+bool FieldsInsideBlock(Ref p, const FieldRuns& runs) {
+  for (uint32_t i = 0; i < runs.count; ++i) {
+    const FieldRuns::Run& run = runs.runs[i];
+    if (run.fields == 0) continue;
+    if (uint64_t{run.firstWord} + uint64_t{run.fields - 1} * run.stride >= BlockWords(p)) return false;
+  }
+  return true;
+}
+
+// The block chain must tile the space from its first block to the end sentinel.
+bool MapBlocks(FaultFinder& finder, BlockMap& map) {
   SpaceDescriptor& s = *g_space;
-  BlockMap map{std::vector<uint64_t>(s.end / 4 / 64 + 1)};
   uint32_t p = s.begin;
   while (BlockSize(p) != 0) {
     uint64_t next = p + 4ull * BlockWords(p);
-    if (next > s.end) SystemError(5);
+    if (BlockWords(p) < kHeaderWords && BlockSize(p) < 0) {
+      finder.Note(5);
+      return false;
+    }
+    if (next > s.end) {
+      finder.Note(5);
+      return false;
+    }
     if (BlockSize(p) < 0) map.Set(p);
     p = static_cast<uint32_t>(next);
   }
-  if (p != s.end) SystemError(64);
-  for (p = s.begin; BlockSize(p) != 0; p += 4 * BlockWords(p)) {
+  if (p != s.end) finder.Note(64);
+  return p == s.end;
+}
+
+// Counts the references to every pocket, and compares them with the counts the pockets carry.
+void CheckCounts(FaultFinder& finder, const std::vector<uint32_t>& references) {
+  for (uint32_t p = g_space->begin; BlockSize(p) != 0; p += 4 * BlockWords(p))
+    if (BlockSize(p) < 0 && RefCount(p) != references[p / 4]) return finder.Note(141);
+}
+
+int FindSpaceFault(bool checkCounts) {
+  SpaceDescriptor& s = *g_space;
+  FaultFinder finder;
+  BlockMap map{std::vector<uint64_t>(s.end / 4 / 64 + 1)};
+  if (!MapBlocks(finder, map)) return finder.fault;
+  std::vector<uint32_t> references(checkCounts ? s.end / 4 + 1 : 0);
+  bool counted = true;
+  auto visit = [&](uint32_t* field) {
+    CheckReference(finder, map, *field);
+    if (checkCounts && counted && IsRef(*field) && *field < s.end) ++references[*field / 4];
+  };
+  for (uint32_t p = s.begin; BlockSize(p) != 0 && finder.fault == 0; p += 4 * BlockWords(p)) {
     if (BlockSize(p) > 0) continue;
     uint32_t kind = KindOf(TypeWord(p));
-    if (kind == kKindRoot || !TraitsOf(kind).children) SystemError(123);
-    if (IsArrayKind(kind)) CheckArrayPocket(p);
-    ForEachPocketField(p, [&](uint32_t* field) { CheckReference(map, *field); });
+    if (kind == kKindRoot || !TraitsOf(kind).children) return 123;
+    if (IsArrayKind(kind) && !ArrayPocketFits(p)) return 139;
+    FieldRuns runs;
+    ChildFields(p, runs);
+    if (!FieldsInsideBlock(p, runs)) return 139;
+    counted = !HoldsUncountedReferences(p);
+    ForEachChildField(Words(p), runs, visit);
   }
-  ForEachRootField([&](uint32_t* field) { CheckReference(map, *field); });
-  if (s.rover < s.begin || s.rover > s.end || s.lowWater < s.begin || s.lowWater > s.end) SystemError(160);
+  ForEachRootField([&](uint32_t* field) {
+    counted = !IsUncountedRootWord(field);
+    visit(field);
+  });
+  if (s.rover < s.begin || s.rover > s.end || s.lowWater < s.begin || s.lowWater > s.end) finder.Note(160);
+  if (checkCounts && finder.fault == 0) CheckCounts(finder, references);
+  return finder.fault;
 }
 
 }  // namespace
@@ -309,9 +381,17 @@ void CheckHeapConsistency() {
   for (uint32_t index = 0; index < kSpaceCount; ++index) {
     if (!Space(index).inUse) continue;
     SwitchSpace(index);
-    CheckSpace();
+    if (int fault = FindSpaceFault(false)) SystemError(fault);
   }
   SwitchSpace(previous);
 }
+
+int FindHeapFault(bool checkCounts) { return FindSpaceFault(checkCounts); }
+
+static void AddOnce(std::vector<uint32_t>& list, uint32_t value) {
+  if (std::find(list.begin(), list.end(), value) == list.end()) list.push_back(value);
+}
+void RegisterUncountedObjectClass(uint32_t objectClass) { AddOnce(g_uncountedObjectClasses, objectClass); }
+void RegisterUncountedRootWord(uint32_t word) { AddOnce(g_uncountedRootWords, word); }
 
 }  // namespace vantor

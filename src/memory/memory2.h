@@ -15,4 +15,15 @@ void Compact(uint32_t requestedWords, bool forSave = false);
 // the first inconsistency.
 void CheckHeapConsistency();
 
+// Checks the current space as the consistency check does, without ending the process: the code of
+// the first fault found (the system error the check would raise), or 0. With `checkCounts` every
+// pocket's count must also equal the number of references to it. Used on workspace images read
+// from files, which may be damaged.
+int FindHeapFault(bool checkCounts);
+// References that a pocket's count does not include, left out of that count check: every field of
+// objects of a class that only points at something (a namespace handle), and root words that
+// borrow their pocket.
+void RegisterUncountedObjectClass(uint32_t objectClass);
+void RegisterUncountedRootWord(uint32_t word);
+
 }  // namespace vantor

@@ -106,55 +106,32 @@ std::string NextAplcoreName() {
   return name.substr(0, star) + std::to_string(highest + 1) + suffix;
 }
 
-// ---- Writing the aplcore -------------------------------------------------------------------------
+// ---- The container ------------------------------------------------------------------------------
 
-namespace {
-
-constexpr uint8_t kArchitectureFlags = 0x94;
-constexpr uint8_t kFileMagic = 0xAA;
-constexpr uint16_t kSegmentStack = 49;
-constexpr uint16_t kSegmentSpaces = 50;
-constexpr uint16_t kSegmentKinds = 51;
-
-class CoreWriter {
- public:
-  explicit CoreWriter(int fd) : fd_(fd) {}
-  bool ok() const { return ok_; }
-
-  void Bytes(const void* data, size_t length) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (ok_ && length > 0) {
-      ssize_t written = write(fd_, p, length);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        ok_ = false;
-        return;
-      }
-      p += written;
-      length -= static_cast<size_t>(written);
+void ContainerWriter::Bytes(const void* data, size_t length) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  while (ok_ && length > 0) {
+    ssize_t written = write(fd_, p, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      ok_ = false;
+      return;
     }
+    p += written;
+    length -= static_cast<size_t>(written);
   }
-  template <typename T>
-  void Value(T value) {
-    uint8_t bytes[sizeof(T)];
-    for (size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i));
-    Bytes(bytes, sizeof(T));
-  }
-  void Text(const std::string& text) { Bytes(text.data(), text.size()); }
-  void Rewind() {
-    if (lseek(fd_, 0, SEEK_SET) != 0) ok_ = false;
-  }
+}
 
- private:
-  int fd_;
-  bool ok_ = true;
-};
+void ContainerWriter::Rewind() {
+  if (lseek(fd_, 0, SEEK_SET) != 0) ok_ = false;
+}
 
-void WriteHeader(CoreWriter& out, uint8_t magic, uint64_t mainImageBytes, uint32_t regions, uint32_t segments) {
+void WriteContainerHeader(ContainerWriter& out, uint8_t magic, uint8_t kind, uint64_t mainImageBytes,
+                          uint32_t regions, uint32_t segments) {
   out.Value<uint8_t>(magic);
-  out.Value<uint8_t>(0);  // file kind: aplcore
-  out.Value<uint8_t>(15);
-  out.Value<uint8_t>(2);
+  out.Value<uint8_t>(kind);
+  out.Value<uint8_t>(kFormatMajor);
+  out.Value<uint8_t>(kFormatMinor);
   out.Value<uint8_t>(15);
   out.Value<uint8_t>(0);
   out.Value<uint8_t>(236);
@@ -167,16 +144,21 @@ void WriteHeader(CoreWriter& out, uint8_t magic, uint64_t mainImageBytes, uint32
   out.Value<uint32_t>(segments);
 }
 
-// The root block as files carry it: its 512 bytes, then the space's allocation state.
-void WriteRootBlock(CoreWriter& out, const SpaceDescriptor& s) {
+void WriteContainerRootBlock(ContainerWriter& out, const SpaceDescriptor& s) {
   out.Bytes(s.base, kRootBlockWords * 4);
   uint32_t state[16] = {s.begin, s.end, s.rover, s.lowWater, s.committed, s.limitBytes};
   out.Bytes(state, sizeof state);
 }
 
-uint64_t ImageBytes(const SpaceDescriptor& s) { return s.end - s.begin; }
+// ---- Writing the aplcore -------------------------------------------------------------------------
 
-void WriteSegmentHeader(CoreWriter& out, uint16_t kind, uint64_t rootBytes, uint64_t imageBytes, uint64_t address) {
+namespace {
+
+constexpr uint16_t kSegmentStack = 49;
+constexpr uint16_t kSegmentSpaces = 50;
+constexpr uint16_t kSegmentKinds = 51;
+
+void WriteSegmentHeader(ContainerWriter& out, uint16_t kind, uint64_t rootBytes, uint64_t imageBytes, uint64_t address) {
   out.Value<uint8_t>(2);
   out.Value<uint8_t>(1);
   out.Value<uint8_t>(8);
@@ -189,7 +171,7 @@ void WriteSegmentHeader(CoreWriter& out, uint16_t kind, uint64_t rootBytes, uint
   out.Value<uint64_t>(address);
 }
 
-void WriteWords(CoreWriter& out, uint16_t kind, const std::vector<uint32_t>& words) {
+void WriteWords(ContainerWriter& out, uint16_t kind, const std::vector<uint32_t>& words) {
   WriteSegmentHeader(out, kind, 0, 4ull * words.size(), 0);
   out.Bytes(words.data(), 4 * words.size());
 }
@@ -232,7 +214,7 @@ std::string Formatted(const char* format, const char* label, uint64_t value) {
   return line;
 }
 
-void WriteTrailer(CoreWriter& out, int code, int savedErrno) {
+void WriteTrailer(ContainerWriter& out, int code, int savedErrno) {
   const StartupState& st = Startup();
   const char* hex = "%-32s 0x%016" PRIx64 "\n";
   const char* dec = "%-32s %10" PRIu64 "\n";
@@ -276,15 +258,15 @@ bool WriteAplcore(const std::string& path, int code) {
   int savedErrno = errno;
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  CoreWriter out(fd);
+  ContainerWriter out(fd);
   const SpaceDescriptor& main = Space(kMainSpace);
   uint32_t regions = 1;
   for (uint32_t index = 0; index < kSpaceCount; ++index)
     if (index != kMainSpace && Space(index).inUse) ++regions;
   // The magic byte stays 0 until everything else is written, so a torn file is not an aplcore.
-  WriteHeader(out, 0, ImageBytes(main), regions, 3);
+  WriteContainerHeader(out, 0, kFileKindAplcore, ImageBytes(main), regions, 3);
   if (main.inUse) {
-    WriteRootBlock(out, main);
+    WriteContainerRootBlock(out, main);
     out.Bytes(main.base + main.begin, ImageBytes(main));
   } else {
     std::vector<uint8_t> emptyRoot(kRootBlockFileBytes);
@@ -295,7 +277,7 @@ bool WriteAplcore(const std::string& path, int code) {
     const SpaceDescriptor& s = Space(index);
     if (index == kMainSpace || !s.inUse) continue;
     WriteSegmentHeader(out, static_cast<uint16_t>(index), kRootBlockFileBytes, ImageBytes(s), s.begin);
-    WriteRootBlock(out, s);
+    WriteContainerRootBlock(out, s);
     out.Bytes(s.base + s.begin, ImageBytes(s));
   }
   WriteWords(out, kSegmentStack, TemporariesList());
@@ -303,7 +285,7 @@ bool WriteAplcore(const std::string& path, int code) {
   WriteWords(out, kSegmentKinds, KindList());
   WriteTrailer(out, code, savedErrno);
   out.Rewind();
-  WriteHeader(out, kFileMagic, ImageBytes(main), regions, 3);
+  WriteContainerHeader(out, kFileMagic, kFileKindAplcore, ImageBytes(main), regions, 3);
   bool ok = out.ok();
   if (close(fd) != 0) ok = false;
   return ok;

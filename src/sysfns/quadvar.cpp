@@ -16,6 +16,7 @@
 #include "language/dmx.h"
 #include "language/trap.h"
 #include "memory/decimal.h"
+#include "memory/memory2.h"
 
 namespace vantor {
 
@@ -563,6 +564,7 @@ void InitialiseSystemVariables() {
   Ref names = NewNamespaceBlock();
   RootWordAt(kRootDefaultNamespaceBlock) = names;
   RootWordAt(kRootNamespaceBlock) = names;
+  RegisterUncountedRootWord(kRootNamespaceBlock);
   Ref thread = NewThreadBlock();
   RootWordAt(kRootThreadBlock) = thread;
 }

@@ -1,0 +1,288 @@
+// Saving and loading workspaces. A save compacts the heap and writes the container (header, root
+// block, the used part of the heap, a zero word) to a temporary file beside the target, flushes it
+// and renames it over the target; a load reads an image into a spare space, checks it, and only then
+// lets it replace the main space.
+#include "files/load.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "host/host.h"
+#include "host/utf8.h"
+#include "language/dmx.h"
+#include "language/qem.h"
+#include "language/space.h"
+#include "language/trap.h"
+#include "memory/memory1.h"
+#include "memory/memory2.h"
+#include "memory/memory3.h"
+#include "sysfns/quadvar.h"
+
+namespace vantor {
+
+static constexpr char kUnit[] = "load";
+
+namespace {
+
+// The spare space a workspace is read into before it replaces the main one.
+constexpr uint32_t kLoadSpace = kMainSpace + 1;
+constexpr size_t kMaxWorkspaceIdLength = 255;
+
+std::string g_workspaceFile;
+void (*g_workspaceInitialiser)() = nullptr;
+
+// ---- Saving --------------------------------------------------------------------------------------
+
+// Whether an existing file may be replaced by a workspace: 0, or the negated message.
+int CheckReplaceable(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  uint8_t first[4] = {};
+  ssize_t got = read(fd, first, sizeof first);
+  close(fd);
+  if (got < 2 || first[0] != kFileMagic) return -kMessageFileExists;
+  if (first[1] != kFileKindWorkspace && first[1] != 4 && first[1] != kFileKindSession)
+    return -kMessageFileExistsNotWorkspace;
+  return 0;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The permissions a replaced file keeps, or those of a new file under the process's umask.
+mode_t TargetMode(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) return info.st_mode & 07777;
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+bool WriteImage(int fd, uint8_t kind) {
+  ContainerWriter out(fd);
+  const SpaceDescriptor& main = Space(kMainSpace);
+  // After compaction every pocket lies below the rover; the free block above it is not saved.
+  uint64_t imageBytes = main.rover - main.begin;
+  WriteContainerHeader(out, 0, kind, imageBytes, 1, 0);
+  WriteContainerRootBlock(out, main);
+  out.Bytes(main.base + main.begin, imageBytes);
+  out.Value<uint32_t>(0);
+  if (!out.ok() || fsync(fd) != 0) return false;
+  out.Rewind();
+  out.Value<uint8_t>(kFileMagic);
+  return out.ok() && fsync(fd) == 0;
+}
+
+void SyncDirectory(const std::string& directory) {
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// ---- Loading -------------------------------------------------------------------------------------
+
+// The spare space holds the image read; the main space is untouched until Install.
+int ReadImage(ByteSource& source, const ContainerHeader& header, uint32_t rootWords[kRootBlockWords]) {
+  uint8_t rootBlock[kRootBlockFileBytes];
+  if (!source.Read(rootBlock, sizeof rootBlock)) return -kMessageNotAWorkspace;
+  std::memcpy(rootWords, rootBlock, kRootBlockWords * 4);
+  if (!ObtainSpace(kLoadSpace, Space(kMainSpace).limitBytes, 0)) return -kMessageWorkspaceTooLarge;
+  uint32_t previous = SwitchSpace(kLoadSpace);
+  int result = 0;
+  uint32_t endWord = 1;
+  if (!CommitImage(header.mainImageBytes)) result = -kMessageWorkspaceTooLarge;
+  else if (!source.Read(g_heapBase + g_space->begin, header.mainImageBytes) ||
+           !source.Read(&endWord, sizeof endWord) || endWord != 0)
+    result = -kMessageNotAWorkspace;
+  SwitchSpace(previous);
+  return result;
+}
+
+// The root block read with the image, made the spare space's own: its header words mark it as the
+// in-use block it is, and the working slots (a running line's registers) start empty.
+void InstallRootBlock(const uint32_t rootWords[kRootBlockWords]) {
+  std::memcpy(g_heapBase, rootWords, kRootBlockWords * 4);
+  RootWordAt(0) = static_cast<uint32_t>(-static_cast<int32_t>(kRootBlockWords));
+  RootWordAt(1) = 1;
+  RootWordAt(2) = kKindRoot;
+}
+
+bool ImageIsSound(const ContainerHeader& header) {
+  uint32_t previous = SwitchSpace(kLoadSpace);
+  FinishImage(header.mainImageBytes);
+  bool sound = FindHeapFault(true) == 0;
+  SwitchSpace(previous);
+  return sound;
+}
+
+void ReleaseWorkingSlots() {
+  for (uint32_t slot = 0; slot < kWorkingSlotCount; ++slot) {
+    Ref held = WorkingSlot(slot);
+    WorkingSlot(slot) = 0;
+    WorkingCursor(slot) = 0;
+    Release(held);
+  }
+}
+
+std::u32string FromText(const std::string& text) { return FromUtf8(text); }
+
+}  // namespace
+
+// ---- Interface -----------------------------------------------------------------------------------
+
+int SaveWorkspace(const std::string& path, uint8_t kind) {
+  if (int refusal = CheckReplaceable(path)) return refusal;
+  Compact(0, true);
+  std::string temporary = path + ".XXXXXX";
+  int fd = mkstemp(temporary.data());
+  if (fd < 0) return errno == EMFILE || errno == ENFILE ? -kMessageOpenFileLimit : -kMessageFileNotCreated;
+  bool written = fchmod(fd, TargetMode(path)) == 0 && WriteImage(fd, kind);
+  if (close(fd) != 0) written = false;
+  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return -kMessageWriteFailed;
+  }
+  SyncDirectory(DirectoryOf(path));
+  g_workspaceFile = path;
+  return 0;
+}
+
+int LoadWorkspace(ByteSource& source, uint8_t kind) {
+  std::optional<ContainerHeader> header = ReadContainerHeader(source);
+  if (!header) return -kMessageNotAWorkspace;
+  if (int refusal = CheckContainerHeader(*header, kind, Space(kMainSpace).limitBytes)) return refusal;
+  uint32_t rootWords[kRootBlockWords];
+  int result = ReadImage(source, *header, rootWords);
+  if (result == 0) {
+    uint32_t previous = SwitchSpace(kLoadSpace);
+    InstallRootBlock(rootWords);
+    SwitchSpace(previous);
+    if (!ImageIsSound(*header)) result = -kMessageNotAWorkspace;
+  }
+  if (result != 0) {
+    ReleaseSpace(kLoadSpace);
+    return result;
+  }
+  ForgetWorkspaceState();
+  AdoptSpace(kLoadSpace, kMainSpace);
+  SwitchSpace(kMainSpace);
+  ReleaseWorkingSlots();
+  RefreshSmallIntCacheRange();
+  return 0;
+}
+
+int LoadWorkspaceFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -kMessageWorkspaceNotFound;
+  FileSource source(fd);
+  int result = LoadWorkspace(source, kFileKindWorkspace);
+  close(fd);
+  if (result == 0) g_workspaceFile = path;
+  return result;
+}
+
+std::string WithWorkspaceExtension(std::string name) {
+  size_t slash = name.rfind('/');
+  size_t lastPart = slash == std::string::npos ? 0 : slash + 1;
+  if (name.find('.', lastPart) == std::string::npos) name += ".vws";
+  return name;
+}
+
+static bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::optional<std::string> SearchWorkspace(std::string_view name) {
+  std::string file = WithWorkspaceExtension(std::string(name));
+  if (file.find('/') != std::string::npos) {
+    if (IsRegularFile(file)) return file;
+    return std::nullopt;
+  }
+  std::string list;
+  if (const char* configured = ConfigLookup("WSPATH")) {
+    list = configured;
+  } else {
+    const char* install = ConfigLookup("VANTOR");
+    std::string directory = install ? install : "/usr/vantor";
+    list = ".;" + directory + "/WS;" + directory + "/xflib";
+  }
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = list.find(';', start);
+    if (end == std::string::npos) end = list.size();
+    std::string directory = list.substr(start, end - start);
+    start = end + 1;
+    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+    if (directory.empty()) continue;
+    std::string candidate = directory + "/" + file;
+    if (candidate.size() <= 518 && IsRegularFile(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+void SetWorkspaceInitialiser(void (*initialise)()) { g_workspaceInitialiser = initialise; }
+
+void ClearWorkspace() {
+  ForgetWorkspaceState();
+  SpaceDescriptor& main = Space(kMainSpace);
+  uint32_t limit = main.limitBytes;
+  if (!ObtainSpace(kLoadSpace, limit, 0)) SIGNAL(kWsFull);
+  AdoptSpace(kLoadSpace, kMainSpace);
+  SwitchSpace(kMainSpace);
+  InitialiseHeap();
+  if (g_workspaceInitialiser) g_workspaceInitialiser();
+  g_workspaceFile.clear();
+}
+
+const std::string& WorkspaceFile() { return g_workspaceFile; }
+
+std::u32string LoadSaveMessageText(int result) {
+  const MessageCategoryInfo& group = kMessageCategories[kCategoryLoadSave];
+  uint32_t number = static_cast<uint32_t>(-result);
+  if (number == 0 || number > group.count) return U"";
+  return std::u32string(kExtendedMessages[group.firstRow + number - 1]);
+}
+
+std::u32string SavedLine(const std::string& path) {
+  struct stat info;
+  char when[64] = "";
+  if (stat(path.c_str(), &info) == 0) {
+    struct tm local;
+    localtime_r(&info.st_mtime, &local);
+    std::strftime(when, sizeof when, "%a %b %e %H:%M:%S %Y", &local);
+  }
+  return FromText(path) + U" saved " + FromText(when);
+}
+
+std::u32string WorkspaceId() {
+  Ref id = ReadSystemVariable(kQuadWSID);
+  std::u32string text = CharacterText(id);
+  Release(id);
+  return text;
+}
+
+void SetWorkspaceId(std::u32string_view id) {
+  std::u32string text(id.substr(0, std::min(id.size(), kMaxWorkspaceIdLength)));
+  Temporaries hold;
+  hold[0] = MakeText(text);
+  AssignSystemVariable(kQuadWSID, hold[0]);
+}
+
+std::u32string LatentExpression() {
+  Ref lx = ReadSystemVariable(kQuadLX);
+  std::u32string text = lx ? CharacterText(lx) : U"";
+  Release(lx);
+  return text;
+}
+
+}  // namespace vantor

@@ -1,0 +1,58 @@
+// Workspace files: saving the workspace (the heap image behind its root block, written so that the
+// file on disk is at every instant either the old or the new workspace), loading one from a file or
+// an image in memory into a spare space that replaces the workspace only once it has been checked,
+// the search along WSPATH, and clearing the workspace.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "files/ws.h"
+
+namespace vantor {
+
+// Saves the workspace as a file of `kind` (workspace or session) at `path`: 0, or the negated
+// number of a load-and-save message. Compacts the heap first. An existing file is replaced only by
+// renaming the complete new image over it, keeping its permissions; a file that is not a workspace
+// or session file is never replaced.
+int SaveWorkspace(const std::string& path, uint8_t kind);
+
+// Loads a workspace (or a session file) from `source` in place of the current workspace: 0, or the
+// negated message. The image is read into a spare space and checked (block structure, references,
+// counts); the current workspace is left as it was when anything is wrong. ⎕LX is not run.
+int LoadWorkspace(ByteSource& source, uint8_t kind);
+
+// Opens the file at `path` and loads it; "Workspace not found" when it cannot be opened.
+int LoadWorkspaceFile(const std::string& path);
+
+// The name with ".vws" appended when its last part has no ".".
+std::string WithWorkspaceExtension(std::string name);
+
+// Finds a workspace: a name holding "/" is taken as it is; any other is looked for in the
+// directories of WSPATH (";"-separated; when unset the current directory, then the installation
+// directory's WS and xflib). The path of a regular file found, or nothing.
+std::optional<std::string> SearchWorkspace(std::string_view name);
+
+// Replaces the workspace by a clear one.
+void ClearWorkspace();
+// The units' initialisation, run again on a cleared workspace (installed by the start-up code).
+void SetWorkspaceInitialiser(void (*initialise)());
+
+// The file this workspace was loaded from or last saved to ("" for a clear workspace).
+const std::string& WorkspaceFile();
+
+// The text of a load-and-save message given as a negated number.
+std::u32string LoadSaveMessageText(int result);
+
+// "<name> saved <time of the file's last change>", as the commands report a load or a save.
+std::u32string SavedLine(const std::string& path);
+
+// ⎕WSID as text, and setting it.
+std::u32string WorkspaceId();
+void SetWorkspaceId(std::u32string_view id);
+
+// ⎕LX as text.
+std::u32string LatentExpression();
+
+}  // namespace vantor
