@@ -3719,18 +3719,10 @@ void SetSystemCommandHandler(SystemCommandHandler handler) { g_systemCommandHand
 
 void ClearStateIndicator() { PopFramesAbove(0); }
 
-// Until the system-command unit installs its handler, only )OFF is known.
-static void UnitlessSystemCommand(std::u32string_view line) {
-  std::u32string word;
-  for (size_t i = 1; i < line.size() && line[i] != U' '; ++i) word.push_back(line[i] >= U'a' && line[i] <= U'z' ? line[i] - 32 : line[i]);
-  if (word == U"OFF") ExitApl(0);
-  WriteSessionLine(U"Incorrect command");
-}
-
 // A system command reports its refusals itself; an error it cannot avoid (WS FULL, an interrupt)
 // is shown like a line's error, and no trap takes it.
 static void SystemCommand(std::u32string_view line) {
-  if (!g_systemCommandHandler) return UnitlessSystemCommand(line);
+  if (!g_systemCommandHandler) return WriteSessionLine(U"Incorrect command");
   g_trappingSuppressed = true;
   try {
     g_systemCommandHandler(line.substr(1));

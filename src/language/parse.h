@@ -112,7 +112,7 @@ std::u32string FunctionValueText(Ref fn);
 
 // A session line that starts with ')' is a system command: the outer loop hands the text after the
 // parenthesis to the handler that the system-command unit installs (without one, every command is
-// "Incorrect command" but )OFF).
+// "Incorrect command").
 using SystemCommandHandler = void (*)(std::u32string_view command);
 void SetSystemCommandHandler(SystemCommandHandler handler);
 
