@@ -326,7 +326,14 @@ static uint32_t TrimInternTable() {
   return freed;
 }
 
+static uint32_t g_lastSerial = 0;
+static uint32_t g_claimedSerial = 0;  // the list whose positions the records hold
+
+// A loaded or cleared workspace has lists of its own: no list's positions are held any more.
+static void ForgetClaimedList() { g_claimedSerial = 0; }
+
 void InitialiseScanner() {
+  RegisterWorkspaceForgetter(ForgetClaimedList);
   static bool trimmerRegistered = false;
   RegisterSmallRecordType(kIndexRecordSubType, RecordChildren, nullptr);
   if (!trimmerRegistered) RegisterSpaceTrimmer(TrimInternTable);
@@ -341,8 +348,6 @@ static constexpr uint32_t kFreshListRoom = 144;
 static constexpr uint32_t kSecondListRoom = 1023;
 static constexpr uint32_t kListRoomStep = 1024;
 static constexpr uint32_t kListSerialShift = 17;
-static uint32_t g_lastSerial = 0;
-static uint32_t g_claimedSerial = 0;  // the list whose positions the records hold
 
 static uint32_t ListSerial(Ref list) { return TypeWord(list) >> kListSerialShift; }
 static uint32_t ListRoom(Ref list) { return PocketWords(list) - kSymbolListFirstEntry; }

@@ -884,7 +884,10 @@ uint32_t CollectNamespaceCycles() {
   return static_cast<uint32_t>((before - after) / 4);
 }
 
+static void ForgetCandidates() { g_candidateCount = 0; }
+
 void InitialiseNames() {
+  RegisterWorkspaceForgetter(ForgetCandidates);
   RegisterKind(kKindName, EntryFields, EntryHook);
   RegisterObjectClass(kNamespaceObjectClass, NamespaceFields, NamespaceHook);
   RegisterObjectClass(kNamespaceHandleClass, HandleFields, HandleHook);
