@@ -33,6 +33,7 @@ namespace {
 // The spare space a workspace is read into before it replaces the main one.
 constexpr uint32_t kLoadSpace = kMainSpace + 1;
 constexpr size_t kMaxWorkspaceIdLength = 255;
+constexpr size_t kMaxCandidateLength = 518;
 
 std::string g_workspaceFile;
 void (*g_workspaceInitialiser)() = nullptr;
@@ -191,24 +192,12 @@ int LoadWorkspaceFile(const std::string& path) {
   return result;
 }
 
-std::string WithWorkspaceExtension(std::string name) {
-  size_t slash = name.rfind('/');
-  size_t lastPart = slash == std::string::npos ? 0 : slash + 1;
-  if (name.find('.', lastPart) == std::string::npos) name += ".vws";
-  return name;
-}
-
 static bool IsRegularFile(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::optional<std::string> SearchWorkspace(std::string_view name) {
-  std::string file = WithWorkspaceExtension(std::string(name));
-  if (file.find('/') != std::string::npos) {
-    if (IsRegularFile(file)) return file;
-    return std::nullopt;
-  }
+std::vector<std::string> WorkspaceDirectories() {
   std::string list;
   if (const char* configured = ConfigLookup("WSPATH")) {
     list = configured;
@@ -217,17 +206,35 @@ std::optional<std::string> SearchWorkspace(std::string_view name) {
     std::string directory = install ? install : "/usr/vantor";
     list = ".;" + directory + "/WS;" + directory + "/xflib";
   }
+  std::vector<std::string> directories;
   for (size_t start = 0; start <= list.size();) {
-    size_t end = list.find(';', start);
-    if (end == std::string::npos) end = list.size();
+    size_t end = std::min(list.find(';', start), list.size());
     std::string directory = list.substr(start, end - start);
     start = end + 1;
     while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-    if (directory.empty()) continue;
-    std::string candidate = directory + "/" + file;
-    if (candidate.size() <= 518 && IsRegularFile(candidate)) return candidate;
+    if (!directory.empty()) directories.push_back(directory);
   }
-  return std::nullopt;
+  return directories;
+}
+
+std::vector<std::string> FindWorkspaces(std::u32string_view name) {
+  std::string file = ToUtf8(WithWorkspaceExtension(std::u32string(name)));
+  std::vector<std::string> found;
+  if (file.find('/') != std::string::npos) {
+    if (IsRegularFile(file)) found.push_back(file);
+    return found;
+  }
+  for (const std::string& directory : WorkspaceDirectories()) {
+    std::string candidate = directory + "/" + file;
+    if (candidate.size() <= kMaxCandidateLength && IsRegularFile(candidate)) found.push_back(candidate);
+  }
+  return found;
+}
+
+std::optional<std::string> SearchWorkspace(std::u32string_view name) {
+  std::vector<std::string> found = FindWorkspaces(name);
+  if (found.empty()) return std::nullopt;
+  return found.front();
 }
 
 void SetWorkspaceInitialiser(void (*initialise)()) { g_workspaceInitialiser = initialise; }

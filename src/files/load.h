@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/ws.h"
 
@@ -26,13 +27,14 @@ int LoadWorkspace(ByteSource& source, uint8_t kind);
 // Opens the file at `path` and loads it; "Workspace not found" when it cannot be opened.
 int LoadWorkspaceFile(const std::string& path);
 
-// The name with ".vws" appended when its last part has no ".".
-std::string WithWorkspaceExtension(std::string name);
-
-// Finds a workspace: a name holding "/" is taken as it is; any other is looked for in the
-// directories of WSPATH (";"-separated; when unset the current directory, then the installation
-// directory's WS and xflib). The path of a regular file found, or nothing.
-std::optional<std::string> SearchWorkspace(std::string_view name);
+// Finds a workspace, the default extension added to a name without one: a name holding "/" is
+// taken as it is; any other is looked for in the directories of WSPATH (";"-separated; when unset
+// the current directory, then the installation directory's WS and xflib). The paths of the regular
+// files found, in the order of the search; SearchWorkspace gives the first.
+std::vector<std::string> FindWorkspaces(std::u32string_view name);
+std::optional<std::string> SearchWorkspace(std::u32string_view name);
+// The directories searched for a name without "/".
+std::vector<std::string> WorkspaceDirectories();
 
 // Replaces the workspace by a clear one.
 void ClearWorkspace();

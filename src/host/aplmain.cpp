@@ -26,6 +26,8 @@
 #include "sysfns/iofun.h"
 #include "sysfns/quadvar.h"
 #include "sysfns/syscoms.h"
+#include "files/load.h"
+#include "host/utf8.h"
 #include "host/platform/eventlog.h"
 #include "host/platform/msgbox.h"
 #include "host/platform/resources.h"
@@ -50,6 +52,11 @@ constexpr char kEditionName[] = "Vantor APL/W";
 // start-up step (service requests included).
 constexpr int kExitStartupRefused = 1;
 constexpr int kExitStartupStepFailed = 9;
+// A runtime application's code returned to immediate execution: with nothing suspended, or stopped
+// at an untrapped error.
+constexpr int kExitApplicationReturned = 2;
+constexpr int kExitApplicationStopped = 4;
+constexpr char kContinueWorkspace[] = "./CONTINUE";
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 // A shrinking heap request is retried only while it stays above this size.
 constexpr uint64_t kLargestRefusedWorkspace = 524287;
@@ -420,9 +427,46 @@ void PrepareRun() {
   StartupState& state = Startup();
   state.sessionOutputFd = SameDevice(1, 2) ? 2 : 1;
   ReadYearWindowSetting(state);
-  // Workspace loading is not built yet: start-up records that an image is bound, and otherwise the
-  // outer loop will load workspaceName.
-  state.workspaceBound = OwnResources().Find(kResourceWorkspace) != nullptr;
+  SetWorkspaceInitialiser(InitialiseModules);
+  // A bound workspace is loaded now; a named one is loaded by the outer loop's start action.
+  if (const Resource* bound = OwnResources().Find(kResourceWorkspace)) {
+    MemorySource source(bound->data);
+    if (int refusal = LoadWorkspace(source, kFileKindWorkspace))
+      FailStartup(kExitStartupRefused, "the bound workspace cannot be loaded: " + ToUtf8(LoadSaveMessageText(refusal)));
+    state.workspaceBound = true;
+  }
+}
+
+// The start action of the outer loop: a bound workspace is already loaded and only its ⎕LX runs; a
+// named one is loaded as )LOAD (or )XLOAD with -x) would; when none was named, ./CONTINUE is loaded
+// if it exists, and otherwise the session starts in a clear workspace without a message.
+void StartApplication() {
+  const StartupState& state = Startup();
+  if (state.workspaceBound) {
+    if (state.runLatentExpression) SetPendingLatentExpression(LatentExpression());
+    return;
+  }
+  std::u32string name = FromUtf8(state.workspaceName);
+  if (state.workspaceName == kContinueWorkspace && !SearchWorkspace(name)) return;
+  std::u32string quoted = U"\"";
+  for (char32_t c : name) quoted += c == U'"' ? std::u32string(U"\"\"") : std::u32string(1, c);
+  RunSystemCommand((state.runLatentExpression ? U"LOAD " : U"XLOAD ") + quoted + U"\"");
+}
+
+// A runtime application (start-up flag bit 18) ends when its code returns to immediate execution:
+// with exit code 2 when nothing is suspended, otherwise after telling that it stopped at an error.
+void EndRuntimeApplication(bool stateIndicatorEmpty) {
+  if (!(Startup().startupFlags & kFlagEndOnImmediate)) return;
+  if (stateIndicatorEmpty) ExitApl(kExitApplicationReturned);
+  const char* configured = ConfigLookup("RunTimeError");
+  std::string message = configured ? configured
+                                   : "This Vantor APL runtime application has attempted to use the APL session "
+                                     "and will therefore be closed.";
+  for (size_t at; (at = message.find("\\n")) != std::string::npos;) message.replace(at, 2, "\n");
+  const char* title = ConfigLookup("RunTimeTitle");
+  WriteEventLog(message, EventKind::Information);
+  ShowMessageBox(message, title ? title : kEditionName, BoxKind::Information);
+  ExitApl(kExitApplicationStopped);
 }
 
 void StartInterpreter(std::string_view commandLine) {
@@ -649,6 +693,6 @@ bool InitialiseForHost(std::string_view commandLine, uint32_t startupFlags, Host
   return true;
 }
 
-void EnterOuterLoop() { RunSession(); }
+void EnterOuterLoop() { RunSession({StartApplication, EndRuntimeApplication}); }
 
 }  // namespace vantor

@@ -3732,12 +3732,9 @@ static void SystemCommand(std::u32string_view line) {
   g_trappingSuppressed = false;
 }
 
-// The start action: load the workspace named at start-up, or ./CONTINUE when none was named.
-static void StartAction() {
-  const std::string& name = Startup().workspaceName;
-  if (name == "./CONTINUE") return;  // no workspace named: a clear workspace, without a message
-  WriteSessionLine(U"ws not found");
-}
+static std::u32string g_pendingLatentExpression;
+
+void SetPendingLatentExpression(std::u32string text) { g_pendingLatentExpression = std::move(text); }
 
 void InitialiseEvaluator() {
   RegisterKind(kKindDerived, DerivedChildren, nullptr);
@@ -3771,12 +3768,22 @@ static std::u32string WithDfnLines(std::u32string text) {
   return text;
 }
 
-void RunSession() {
+// A ⎕LX that a load left runs as the next line of immediate execution.
+static bool RunPendingLatentExpression() {
+  if (g_pendingLatentExpression.empty()) return false;
+  std::u32string expression = std::move(g_pendingLatentExpression);
+  g_pendingLatentExpression.clear();
+  ExecuteLine(expression);
+  return true;
+}
+
+void RunSession(const SessionHooks& hooks) {
   RegisterCleanup(EndOpenLine);
-  StartAction();
+  if (hooks.start) hooks.start();
   std::u32string line;
   for (;;) {
-    if (Startup().startupFlags & kFlagEndOnImmediate) ExitApl(2);
+    if (RunPendingLatentExpression()) continue;
+    if (hooks.beforeInput) hooks.beforeInput(FrameClassOf(CurrentFrame()) == kFrameImmediate);
     if (!ReadInputLine(line)) ExitApl(0);
     size_t first = line.find_first_not_of(U' ');
     if (first != std::u32string::npos && line[first] == U')') SystemCommand(line.substr(first));

@@ -125,7 +125,16 @@ void InitialiseEvaluator();
 // Scans and executes one line in immediate execution; an untrapped error is displayed and the line
 // abandoned.
 void ExecuteLine(std::u32string_view line);
+// A latent expression to run as the next line of immediate execution (a load sets it).
+void SetPendingLatentExpression(std::u32string text);
+
 // The outer loop: the start action, then lines read from the host until ⎕OFF or the end of input.
-[[noreturn]] void RunSession();
+// Before each line is read (with no ⎕LX pending) `beforeInput` is told whether the state indicator
+// is empty, so that a runtime application can end there.
+struct SessionHooks {
+  void (*start)() = nullptr;
+  void (*beforeInput)(bool stateIndicatorEmpty) = nullptr;
+};
+[[noreturn]] void RunSession(const SessionHooks& hooks);
 
 }  // namespace vantor

@@ -4,11 +4,18 @@
 // state indicator, show and set ⎕WSID and run shell commands; refusals are messages, never errors.
 #include "sysfns/syscoms.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <span>
 
+#include "files/load.h"
+#include "memory/memory3.h"
 #include "host/aplio.h"
 #include "host/aplmain.h"
 #include "language/dmx.h"
@@ -276,6 +283,122 @@ void WorkspaceIdentity(std::u32string_view argument) {
   WriteSessionLine(U"was " + old);
 }
 
+// ---- Workspaces ------------------------------------------------------------------------------------
+
+constexpr char32_t kClearWorkspaceId[] = U"CLEAR WS";
+constexpr char32_t kNotFound[] = U"ws not found";
+
+// The name a workspace command was given, or nothing after writing why it cannot be used.
+std::optional<std::u32string> WorkspaceNameArgument(std::u32string_view argument) {
+  CommandFileName parsed = ReadCommandFileName(argument, true);
+  if (parsed.refusal) {
+    WriteSessionLine(parsed.refusal);
+    return std::nullopt;
+  }
+  return parsed.name;
+}
+
+void ClearCommand(std::u32string_view) {
+  ClearWorkspace();
+  WriteSessionLine(U"clear ws");
+}
+
+void LoadNamed(std::u32string_view argument, bool runLatentExpression) {
+  std::optional<std::u32string> name = WorkspaceNameArgument(argument);
+  if (!name) return;
+  std::optional<std::string> path = name->empty() ? std::nullopt : SearchWorkspace(*name);
+  if (!path) return WriteSessionLine(kNotFound);
+  if (int refusal = LoadWorkspaceFile(*path)) return WriteSessionLine(LoadSaveMessageText(refusal));
+  SetWorkspaceId(FromUtf8(*path));
+  WriteSessionLine(SavedLine(*path));
+  if (runLatentExpression) SetPendingLatentExpression(LatentExpression());
+}
+void LoadCommand(std::u32string_view argument) { LoadNamed(argument, true); }
+void LoadWithoutLatentExpression(std::u32string_view argument) { LoadNamed(argument, false); }
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+// Saves under `name` (⎕WSID when empty); the leading "+" or "-" of the forms that skip some state
+// checks is accepted and dropped.
+void SaveCommand(std::u32string_view argument) {
+  if (!argument.empty() && (argument[0] == U'+' || argument[0] == U'-')) argument = TrimBlanks(argument.substr(1));
+  std::optional<std::u32string> name = WorkspaceNameArgument(argument);
+  if (!name) return;
+  const std::u32string oldId = WorkspaceId();
+  if (name->empty()) {
+    if (oldId == kClearWorkspaceId) return WriteSessionLine(U"Not saved, this ws is " + oldId);
+    name = oldId;
+  }
+  std::string path = ToUtf8(WithWorkspaceExtension(*name));
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && !SameFile(path, WorkspaceFile()))
+    return WriteSessionLine(U"Not saved, this ws is " + oldId);
+  SetWorkspaceId(FromUtf8(path));
+  if (int refusal = SaveWorkspace(path, kFileKindWorkspace)) {
+    SetWorkspaceId(oldId);
+    if (refusal == -kMessageFileNotCreated) return WriteSessionLine(U"Can't create " + FromUtf8(path));
+    return WriteSessionLine(LoadSaveMessageText(refusal));
+  }
+  WriteSessionLine(SavedLine(path));
+}
+
+void ContinueCommand(std::u32string_view) {
+  std::string path = "CONTINUE.vws";
+  SetWorkspaceId(FromUtf8(path));
+  if (int refusal = SaveWorkspace(path, kFileKindWorkspace)) return WriteSessionLine(LoadSaveMessageText(refusal));
+  ExitApl(0);
+}
+
+std::u32string CurrentTimeText() {
+  char text[64];
+  std::time_t now = std::time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &local);
+  return FromUtf8(text);
+}
+
+void DropCommand(std::u32string_view argument) {
+  std::optional<std::u32string> name = WorkspaceNameArgument(argument);
+  if (!name) return;
+  std::vector<std::string> found = name->empty() ? std::vector<std::string>{} : FindWorkspaces(*name);
+  if (found.empty()) return WriteSessionLine(kNotFound);
+  if (found.size() > 1) {
+    WriteSessionLine(U"Multiple possibilities:");
+    for (const std::string& path : found) WriteSessionLine(FromUtf8(path));
+    return;
+  }
+  if (unlink(found[0].c_str()) != 0) return WriteSessionLine(U"Can't delete " + FromUtf8(found[0]));
+  WriteSessionLine(CurrentTimeText());
+}
+
+// The workspaces in a directory (the argument) or in every directory of the search path.
+void ListWorkspaces(std::u32string_view argument) {
+  std::vector<std::string> directories;
+  if (argument.empty()) directories = WorkspaceDirectories();
+  else directories.push_back(ToUtf8(argument));
+  const std::string extension = ToUtf8(WithWorkspaceExtension(U"x")).substr(1);
+  for (const std::string& directory : directories) {
+    DIR* listing = opendir(directory.c_str());
+    if (!listing) continue;
+    std::vector<std::u32string> names;
+    while (dirent* entry = readdir(listing)) {
+      std::string file = entry->d_name;
+      if (file.size() > extension.size() && file.ends_with(extension))
+        names.push_back(FromUtf8(file.substr(0, file.size() - extension.size())));
+    }
+    closedir(listing);
+    if (names.empty()) continue;
+    std::sort(names.begin(), names.end());
+    if (argument.empty()) WriteSessionLine(FromUtf8(directory));
+    WriteNameColumns(names);
+  }
+}
+
 // ---- The host --------------------------------------------------------------------------------------
 
 // )SH and )CMD run the argument with /bin/sh and show what it writes to standard output and standard
@@ -308,17 +431,21 @@ struct CommandRow {
   CommandHandler handler;
 };
 
-// Sorted by name (checked below) for the binary search. The workspace commands (CLEAR, CONTINUE,
-// COPY, DROP, LIB, LOAD, PCOPY, SAVE, XLOAD) go in here too, in their places.
+// Sorted by name (checked below) for the binary search.
 constexpr CommandRow kCommands[] = {
     {U"CLASSES", ListClasses},
+    {U"CLEAR", ClearCommand},
     {U"CMD", RunShellCommand},
+    {U"CONTINUE", ContinueCommand},
     {U"CS", ChangeSpace},
+    {U"DROP", DropCommand},
     {U"ED", NeedsSession},
     {U"ERASE", EraseNames},
     {U"EVENTS", ListGuiMembers},
     {U"FNS", ListFunctions},
     {U"HOLDS", ShowHolds},
+    {U"LIB", ListWorkspaces},
+    {U"LOAD", LoadCommand},
     {U"METHODS", ListGuiMembers},
     {U"NS", MakeNamespace},
     {U"OBJECTS", ListNamespaces},
@@ -328,6 +455,7 @@ constexpr CommandRow kCommands[] = {
     {U"PROPS", ListGuiMembers},
     {U"READ", Unavailable},
     {U"RESET", ResetStateIndicator},
+    {U"SAVE", SaveCommand},
     {U"SH", RunShellCommand},
     {U"SI", ShowSI},
     {U"SIC", ResetStateIndicator},
@@ -335,6 +463,7 @@ constexpr CommandRow kCommands[] = {
     {U"TID", ThreadIdentity},
     {U"VARS", ListVariables},
     {U"WSID", WorkspaceIdentity},
+    {U"XLOAD", LoadWithoutLatentExpression},
 };
 static_assert(std::ranges::is_sorted(kCommands, {}, &CommandRow::name));
 

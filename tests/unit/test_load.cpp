@@ -122,14 +122,12 @@ TEST_F(LoadTest, NamesAreSearchedAlongThePath) {
   ASSERT_EQ(mkdir(Path("two").c_str(), 0777), 0);
   ASSERT_EQ(SaveWorkspace(Path("two/app.vws"), kFileKindWorkspace), 0);
   ASSERT_EQ(setenv("WSPATH", (Path("one") + ";" + Path("two")).c_str(), 1), 0);
-  EXPECT_EQ(SearchWorkspace("app"), Path("two/app.vws"));
+  EXPECT_EQ(SearchWorkspace(U"app"), Path("two/app.vws"));
   ASSERT_EQ(SaveWorkspace(Path("one/app.vws"), kFileKindWorkspace), 0);
-  EXPECT_EQ(SearchWorkspace("app"), Path("one/app.vws"));
-  EXPECT_EQ(SearchWorkspace("nothing"), std::nullopt);
-  EXPECT_EQ(SearchWorkspace("two/app"), std::nullopt);  // a name with a directory is not searched
+  EXPECT_EQ(FindWorkspaces(U"app"), (std::vector<std::string>{Path("one/app.vws"), Path("two/app.vws")}));
+  EXPECT_EQ(SearchWorkspace(U"nothing"), std::nullopt);
+  EXPECT_EQ(SearchWorkspace(U"two/app"), std::nullopt);  // a name with a directory is not searched
   unsetenv("WSPATH");
-  EXPECT_EQ(WithWorkspaceExtension("dir.x/app"), "dir.x/app.vws");
-  EXPECT_EQ(WithWorkspaceExtension("app.old"), "app.old");
 }
 
 }  // namespace
