@@ -1,7 +1,9 @@
 // Host input and output in console mode: session output written as UTF-8 to the session stream, input
-// lines read from standard input, the status channel with its filter and host hook, and the rule
-// that decides whether the runtime edition shows statement values.
+// lines read from standard input (through the console's line editor on a terminal), the status
+// channel with its filter and host hook, and the rule that decides whether the runtime edition shows
+// statement values.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,9 +20,19 @@ void WriteSessionLine(std::u32string_view line);
 // Ends a line left open by WriteSessionText (registered as a clean-up at exit).
 void EndOpenLine();
 
+// What an input line is read for; on a terminal it chooses the prompt. Piped input is never prompted.
+enum class InputKind : uint8_t {
+  Session,    // six blanks, or the text that ⍞← left open on the line
+  QuoteQuad,  // ⍞: the line goes on after the text that ⍞← left open, else from the margin; the
+              // answer is not kept in the console's history
+  Evaluated,  // ⎕: "⎕:" on a line of its own, then six blanks
+};
+
 // Reads the next input line (without its line end) from standard input; false at the end of input.
-// Prompts with six blanks when standard input is a terminal.
-bool ReadInputLine(std::u32string& line);
+// When standard input and the session output are terminals, the line is read with the console's
+// line editor (iosys); when only standard input is one, the prompt is written and the line read
+// plainly.
+bool ReadInputLine(std::u32string& line, InputKind kind = InputKind::Session);
 
 // True when statement values and ⎕← are shown: start-up flag bit 16 (build/apl is bound with it).
 bool ResultsDisplayed();
