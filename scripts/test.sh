@@ -16,13 +16,13 @@ scripts/setup.sh build-sanitize -DVANTOR_SANITIZE=ON -DVANTOR_BENCH=OFF -DCMAKE_
 cmake --build build-sanitize -j "$jobs"
 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 
-# The fuzz target: any line at all, for a bounded time, starting from the corpus of kept inputs
-# (every transcript line, each input that once failed, and the sessions in tests/fuzz/seeds/ that
-# define functions, operators, namespaces and derived functions and then use them). New findings
-# are written to build-fuzz/findings/.
+# The fuzz targets, each for a bounded time; new findings are written to build-fuzz/findings/. The
+# line target takes any line at all, starting from the corpus of kept inputs (every transcript line,
+# each input that once failed, and the sessions in tests/fuzz/seeds/ that define functions,
+# operators, namespaces and derived functions and then use them).
 scripts/setup.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOR_FUZZ=ON -DVANTOR_SANITIZE=ON \
   -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$jobs" --target fuzz_line
+cmake --build build-fuzz -j "$jobs" --target fuzz_line fuzz_load
 rm -rf build-fuzz/transcripts  # made afresh, so a removed transcript leaves no seed behind
 mkdir -p build-fuzz/corpus build-fuzz/findings build-fuzz/transcripts
 # Every input line of the transcripts is a seed, so the fuzzer starts from the language as tested.
@@ -35,3 +35,9 @@ done
 # two minutes counts as a hang.
 build-fuzz/fuzz_line -max_total_time=60 -timeout=120 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
   -dict=tests/fuzz/apl.dict build-fuzz/corpus build-fuzz/transcripts tests/fuzz/corpus tests/fuzz/seeds
+
+# The workspace loader: any bytes as a workspace file, from saved workspaces and the inputs that
+# once failed (tests/fuzz/load_seeds/). A file is refused or loads to a consistent heap.
+mkdir -p build-fuzz/load_corpus
+build-fuzz/fuzz_load -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
+  build-fuzz/load_corpus tests/fuzz/load_seeds

@@ -25,7 +25,7 @@ namespace {
 inline int32_t& BlockSize(uint32_t offset) { return *reinterpret_cast<int32_t*>(g_heapBase + offset); }
 inline uint32_t BlockWords(uint32_t offset) {
   int32_t size = BlockSize(offset);
-  return static_cast<uint32_t>(size < 0 ? -size : size);
+  return size < 0 ? 0u - static_cast<uint32_t>(size) : static_cast<uint32_t>(size);
 }
 
 // Calls visit(field) for every reference word in the root block and in the registered temporaries.
@@ -357,7 +357,7 @@ int FindSpaceFault(bool checkCounts) {
   for (uint32_t p = s.begin; BlockSize(p) != 0 && finder.fault == 0; p += 4 * BlockWords(p)) {
     if (BlockSize(p) > 0) continue;
     uint32_t kind = KindOf(TypeWord(p));
-    if (kind == kKindRoot || !TraitsOf(kind).children) return 123;
+    if (kind == kKindRoot || !HasLayout(p)) return 123;
     if (IsArrayKind(kind) && !ArrayPocketFits(p)) return 139;
     FieldRuns runs;
     ChildFields(p, runs);

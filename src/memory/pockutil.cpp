@@ -128,6 +128,14 @@ void RegisterKind(uint32_t kind, ChildFieldsFn children, DestroyHookFn hook) {
   g_kinds[kind & kKindMask].hook = hook;
 }
 
+bool HasLayout(Ref pocket) {
+  uint32_t kind = KindOf(TypeWord(pocket));
+  if (!g_kinds[kind].children) return false;
+  if (kind == kKindObject) return g_objectClasses[SubTypeIndex(pocket)].children != nullptr;
+  if (kind == kKindSmallRecord) return g_smallRecordTypes[SubTypeIndex(pocket)].children != nullptr;
+  return true;
+}
+
 void ChildFields(Ref pocket, FieldRuns& out) {
   ChildFieldsFn walker = g_kinds[KindOf(TypeWord(pocket))].children;
   if (!walker) SystemError(123);  // a pocket of a kind whose layout nobody registered

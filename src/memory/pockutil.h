@@ -265,6 +265,9 @@ void RegisterObjectClass(uint32_t low16, ChildFieldsFn children, DestroyHookFn h
 void RegisterSmallRecordType(uint32_t subType, ChildFieldsFn children, DestroyHookFn hook);
 // The reference fields of a pocket, by its kind. System error when the kind has no layout.
 void ChildFields(Ref pocket, FieldRuns& out);
+// Whether a layout is registered for the pocket's kind and, for objects and small records, its
+// sub-type: ChildFields can be asked.
+bool HasLayout(Ref pocket);
 
 // Element access across types. CopyElement converts element `from` of `source` into element `to`
 // of `target`, whose type must hold it (a number into a number type at least as wide, a character
