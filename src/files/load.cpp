@@ -182,6 +182,15 @@ int LoadWorkspace(ByteSource& source, uint8_t kind) {
   return 0;
 }
 
+int LoadWorkspaceImage(const uint8_t* image) {
+  MemorySource headerOnly(std::span<const uint8_t>(image, kContainerHeaderBytes));
+  std::optional<ContainerHeader> header = ReadContainerHeader(headerOnly);
+  if (int refusal = CheckContainerHeader(*header, kFileKindWorkspace, Space(kMainSpace).limitBytes)) return refusal;
+  uint64_t length = kContainerHeaderBytes + kRootBlockFileBytes + header->mainImageBytes + 4;
+  MemorySource source(std::span<const uint8_t>(image, length));
+  return LoadWorkspace(source, kFileKindWorkspace);
+}
+
 int LoadWorkspaceFile(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -kMessageWorkspaceNotFound;

@@ -24,6 +24,10 @@ int SaveWorkspace(const std::string& path, uint8_t kind);
 // counts); the current workspace is left as it was when anything is wrong. ⎕LX is not run.
 int LoadWorkspace(ByteSource& source, uint8_t kind);
 
+// Loads a workspace image held in memory whose length is known only from its header (the host
+// entry that hands the interpreter an image).
+int LoadWorkspaceImage(const uint8_t* image);
+
 // Opens the file at `path` and loads it; "Workspace not found" when it cannot be opened.
 int LoadWorkspaceFile(const std::string& path);
 

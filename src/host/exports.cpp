@@ -2,6 +2,7 @@
 // is built with hidden visibility, so these are the only symbols a host sees.
 #include "host/exports.h"
 
+#include "files/load.h"
 #include "host/aplmain.h"
 
 using namespace vantor;
@@ -15,7 +16,10 @@ int Vantor_Initialize(void* /*instance*/, const char* commandLine, uint32_t star
   return InitialiseForHost(commandLine ? commandLine : "", startupFlags, exitCallback) ? 1 : 0;
 }
 
-int Vantor_LoadWorkspace(const void* image) { return image == nullptr ? 1 : 0; }
+int Vantor_LoadWorkspace(const void* image) {
+  if (image == nullptr) return 1;
+  return LoadWorkspaceImage(static_cast<const uint8_t*>(image)) == 0 ? 1 : 0;
+}
 
 void Vantor_RunLX(void) {
   Startup().workspaceBound = true;

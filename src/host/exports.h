@@ -27,8 +27,8 @@ VANTOR_EXPORT int Vantor_Main(int argc, char** argv);
 VANTOR_EXPORT int Vantor_Initialize(void* instance, const char* commandLine, uint32_t startupFlags,
                                     Vantor_ExitFn exitCallback);
 
-/* Loads a workspace image from memory as the active workspace. A null pointer returns 1. Workspace
-   loading is not built yet, so any image returns 0. */
+/* Loads a workspace image from memory (a workspace file's bytes) as the active workspace: 1 when it
+   was loaded, 0 when it was refused (the workspace is then unchanged). A null pointer returns 1. */
 VANTOR_EXPORT int Vantor_LoadWorkspace(const void* image);
 
 /* Marks the workspace as bound and enters the evaluator's outer loop; never returns. */

@@ -71,6 +71,17 @@ TEST_F(LoadTest, ASavedWorkspaceLoadsBackWithTheSameValues) {
   CheckHeapConsistency();
 }
 
+TEST_F(LoadTest, AnImageInMemoryLoadsByTheLengthItsHeaderGives) {
+  ExecuteLine(U"v←'from memory'");
+  ASSERT_EQ(SaveWorkspace(Path("ws.vws"), kFileKindWorkspace), 0);
+  ClearWorkspace();
+  std::ifstream in(Path("ws.vws"), std::ios::binary);
+  std::vector<uint8_t> image(std::istreambuf_iterator<char>(in), {});
+  image.resize(image.size() + 100, 0xEE);  // whatever follows the image is not read
+  ASSERT_EQ(LoadWorkspaceImage(image.data()), 0);
+  EXPECT_TRUE(Holds(U"v≡'from memory'"));
+}
+
 TEST_F(LoadTest, OnlyWorkspaceFilesAreReplaced) {
   auto write = [&](const char* name, std::string bytes) { std::ofstream(Path(name), std::ios::binary) << bytes; };
   write("text.vws", "hello\n");
