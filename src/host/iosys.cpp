@@ -212,13 +212,15 @@ static Console OpenConsole(int outputFd) {
   const int terminalFd = dup(outputFd);
   console.terminal = terminalFd < 0 ? nullptr : fdopen(terminalFd, "w");
   console.editor = el_init("vantor", stdin, console.terminal ? console.terminal : stdout, stderr);
+  if (console.editor == nullptr) return console;
   console.history = history_winit();
   HistEventW event;
   history_w(console.history, &event, H_SETSIZE, kHistoryLines);
   history_w(console.history, &event, H_SETUNIQUE, 1);
   console.historyFile = HistoryFilePath();
-  if (!console.historyFile.empty()) history_w(console.history, &event, H_LOAD, console.historyFile.c_str());
-
+  if (!console.historyFile.empty()) {
+    history_w(console.history, &event, H_LOAD, console.historyFile.c_str());
+  }
   el_wset(console.editor, EL_EDITOR, L"emacs");
   el_wset(console.editor, EL_SIGNAL, 1);
   el_wset(console.editor, EL_GETCFN, ReadCharacter);
@@ -244,10 +246,14 @@ static void Remember(Console& console, const std::wstring& line) {
   if (line.find_first_not_of(L' ') == std::wstring::npos) return;
   HistEventW event;
   history_w(console.history, &event, H_ENTER, line.c_str());
-  if (!console.historyFile.empty()) history_w(console.history, &event, H_SAVE, console.historyFile.c_str());
+  if (!console.historyFile.empty()) {
+    history_w(console.history, &event, H_SAVE, console.historyFile.c_str());
+  }
 }
 
-bool ConsoleIsInteractive(int outputFd) { return isatty(0) && isatty(outputFd); }
+bool ConsoleIsInteractive(int outputFd) {
+  return isatty(0) && isatty(outputFd) && TheConsole(outputFd).editor != nullptr;
+}
 
 bool ReadConsoleLine(int outputFd, std::u32string_view prompt, bool remember, std::u32string& line) {
   Console& console = TheConsole(outputFd);

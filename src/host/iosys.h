@@ -8,7 +8,8 @@
 
 namespace vantor {
 
-// True when standard input and `outputFd` are terminals, so that lines are read with the editor.
+// True when standard input and `outputFd` are terminals and the editor could be set up on them, so
+// that lines are read with it.
 bool ConsoleIsInteractive(int outputFd);
 
 // Reads one line with the editor on the terminal `outputFd`. The prompt is drawn from the start of the
