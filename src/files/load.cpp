@@ -13,11 +13,14 @@
 #include <cstring>
 #include <ctime>
 
+#include "format/disp2.h"
 #include "host/host.h"
 #include "host/utf8.h"
 #include "language/dmx.h"
+#include "language/parse.h"
 #include "language/qem.h"
 #include "language/space.h"
+#include "language/stack.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
 #include "memory/memory2.h"
@@ -126,6 +129,18 @@ bool ImageIsSound(const ContainerHeader& header) {
   return sound;
 }
 
+// A workspace saved by running code (⎕SAVE in a function) holds frames of code that was running:
+// nothing can resume them in this process, so such a state indicator is cleared. Suspended
+// functions stay, to be resumed as in the session that saved them.
+bool StateIndicatorIsResumable() {
+  for (Ref frame = CurrentFrame(); IsRef(frame) && FrameClassOf(frame) != kFrameImmediate; frame = FrameBelow(frame)) {
+    uint32_t frameClass = FrameClassOf(frame);
+    if (frameClass == kFrameNesting || frameClass == kFrameService || frameClass == kFrameTemporary) return false;
+    if (frameClass == kFrameExecution && FrameSubTypeOf(frame) == kExecutionRunning) return false;
+  }
+  return true;
+}
+
 void ReleaseWorkingSlots() {
   for (uint32_t slot = 0; slot < kWorkingSlotCount; ++slot) {
     Ref held = WorkingSlot(slot);
@@ -136,6 +151,39 @@ void ReleaseWorkingSlots() {
 }
 
 std::u32string FromText(const std::string& text) { return FromUtf8(text); }
+
+constexpr size_t kMaxFunctionNameLength = 250;
+
+// The file name a system function was given: a simple character vector (or scalar) shorter than 250
+// characters, with the default extension added.
+std::string FileNameArgument(const Ref& name) {
+  uint32_t type = IsRef(name) ? TypeWord(name) : 0;
+  if (!IsRef(name) || KindOf(type) != kKindSimple || !IsCharacterType(ElementOf(type)) || RankOf(type) > 1)
+    SIGNAL(kDomainError);
+  std::u32string text = CharacterText(name);
+  if (text.empty() || text.size() >= kMaxFunctionNameLength) SIGNAL(kDomainError);
+  return ToUtf8(WithWorkspaceExtension(text));
+}
+
+// A refusal as DOMAIN ERROR whose ⎕DMX message is the load-and-save message.
+[[noreturn]] void SignalRefusal(int result) {
+  SignalError(kDomainError, kMessageCategories[kCategoryLoadSave].firstRow + static_cast<uint32_t>(-result) - 1, 0, 0,
+              kUnit, __LINE__);
+}
+
+// ⎕SAVE 'name': saves the workspace (⎕WSID becomes the name); the result is 1.
+CallResult QuadSAVE(const Ref&, const Ref& right) {
+  std::string path = FileNameArgument(right);
+  std::u32string oldId = WorkspaceId();
+  SetWorkspaceId(FromUtf8(path));
+  if (int refusal = SaveWorkspace(path, kFileKindWorkspace)) {
+    SetWorkspaceId(oldId);
+    SignalRefusal(refusal);
+  }
+  Ref one = RootWordAt(kRootScalarOne);
+  Retain(one);
+  return {one};
+}
 
 }  // namespace
 
@@ -179,6 +227,7 @@ int LoadWorkspace(ByteSource& source, uint8_t kind) {
   SwitchSpace(kMainSpace);
   ReleaseWorkingSlots();
   RefreshSmallIntCacheRange();
+  if (!StateIndicatorIsResumable()) ClearStateIndicator();
   return 0;
 }
 
@@ -261,6 +310,8 @@ void ClearWorkspace() {
 }
 
 const std::string& WorkspaceFile() { return g_workspaceFile; }
+
+void InitialiseWorkspaceFiles() { InstallSystemFunction(U"SAVE", QuadSAVE, nullptr); }
 
 std::u32string LoadSaveMessageText(int result) {
   const MessageCategoryInfo& group = kMessageCategories[kCategoryLoadSave];

@@ -1,7 +1,7 @@
 // Workspace files: saving the workspace (the heap image behind its root block, written so that the
 // file on disk is at every instant either the old or the new workspace), loading one from a file or
 // an image in memory into a spare space that replaces the workspace only once it has been checked,
-// the search along WSPATH, and clearing the workspace.
+// the search along WSPATH, clearing the workspace, and ⎕SAVE.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -60,5 +60,8 @@ void SetWorkspaceId(std::u32string_view id);
 
 // ⎕LX as text.
 std::u32string LatentExpression();
+
+// Registers ⎕SAVE with the evaluator.
+void InitialiseWorkspaceFiles();
 
 }  // namespace vantor

@@ -381,7 +381,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
-    InitialiseIBeams, InitialiseSystemCommands,
+    InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles,
 };
 
 }  // namespace

@@ -720,12 +720,14 @@ struct SystemFunctionEntry {
 };
 static std::array<SystemFunctionEntry, kLastSystemFunctionCode + 1> g_systemFunctions;
 
+void InstallSystemFunction(std::u32string_view name, FunctionHandler monadic, FunctionHandler dyadic) {
+  const SystemNameEntry* entry = FindSystemName(name);
+  if (!entry || entry->cls != kSystemFunction) SystemError(11);
+  g_systemFunctions[SystemFunctionCode(entry->code & 0xFF)] = {monadic, dyadic};
+}
+
 static void BuildSystemFunctionTable() {
-  for (const SystemFunctionRow& row : kSystemFunctionRows) {
-    const SystemNameEntry* entry = FindSystemName(row.name);
-    if (!entry || entry->cls != kSystemFunction) SystemError(11);
-    g_systemFunctions[SystemFunctionCode(entry->code & 0xFF)] = {row.monadic, row.dyadic};
-  }
+  for (const SystemFunctionRow& row : kSystemFunctionRows) InstallSystemFunction(row.name, row.monadic, row.dyadic);
 }
 
 // Niladic system functions whose units exist, by registry name.

@@ -76,6 +76,37 @@ clear ws
 Incorrect command'
 same "the commands' messages" "$expected" "$(sed -E 's/saved .*/saved */; s/^[A-Z][a-z]{2} [A-Z][a-z]{2} .*[0-9]{4}$/*/' <<<"$result")"
 
+# --- ⎕SAVE: from running code, which a later load cannot resume, so its state indicator is cleared;
+# a suspended function saved by )SAVE is resumed after the load ---
+result=$(apl <<'APL'
+⎕FX 'r←Saving x' 'r←⎕SAVE x' 'r←r,2'
+Saving 'running'
+⎕SAVE 1 2
+⎕SAVE 'no/such/dir/x'
+⎕FX 'r←Stops x;local' 'local←5' 'r←÷x' 'r←r+local'
+Stops 0
+)SAVE suspended
+APL
+)
+same "⎕SAVE saves and refuses" "$(printf 'Saving
+1 2
+DOMAIN ERROR
+      ⎕SAVE 1 2
+      ∧
+DOMAIN ERROR: File could not be created
+      ⎕SAVE'"'"'no/such/dir/x'"'"'
+      ∧')" "$(head -8 <<<"$result")"
+result=$(apl running <<<"⍴⎕LC" 2>&1 | tail -1)
+same "a workspace saved by running code loads with an empty state indicator" "0" "$result"
+result=$(apl suspended <<'APL' | tail -2
+x←4
+→⎕LC
+⍴⎕LC
+APL
+)
+same "a suspended function is resumed after the load" "$(printf '5.25
+0')" "$result"
+
 # --- the example application, bound into one executable ---
 app=$(bash "$here/../../examples/primes/build.sh" "$build" "$work/app" 2>&1 | tail -1)
 output=$("$app" </dev/null)
