@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the whole suite on the normal build, the whole suite again on
-# a build with AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz target for a bounded time.
+# a build with AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets for a bounded
+# time. The benchmarks are not built here (scripts/bench.sh builds and runs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-scripts/setup.sh build
+scripts/setup.sh build -DVANTOR_BENCH=OFF
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
