@@ -2836,7 +2836,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
 static void EvaluatedInputStep() {
   if (!(Startup().startupFlags & kFlagConsole)) SIGNAL(kDomainError);
   std::u32string line;
-  if (!ReadInputLine(line)) ExitApl(0);
+  if (!ReadInputLine(line, InputKind::Evaluated)) ExitApl(0);
   SetResume(kResumeValueStep);
   EnterExecutionLevel(kExecutionEvaluatedInput, line);
 }
@@ -2845,7 +2845,7 @@ static void EvaluatedInputStep() {
 static void QuoteInputStep() {
   if (!(Startup().startupFlags & kFlagConsole)) SIGNAL(kDomainError);
   std::u32string line;
-  if (!ReadInputLine(line)) ExitApl(0);
+  if (!ReadInputLine(line, InputKind::QuoteQuad)) ExitApl(0);
   ValueStep(MakeText(line), true);
 }
 

@@ -152,6 +152,22 @@ def quote_quad_prompt(s):
     s.line(b"x", b"Bob")  # the answer without the prompt text
 
 
+def quad_inputs(s):
+    s.type("y←⎕+1\r".encode())
+    s.expect("\r\n⎕:\r\n".encode())
+    s.expect_prompt()
+    s.type("2×3\r".encode())
+    s.expect_prompt()
+    s.line(b"y", b"7")
+    s.type("z←⍞\r".encode())
+    s.expect(b"\r\n")
+    s.wait_until_editing()
+    s.type(b"secret\r")
+    s.expect(b"\r\n")
+    s.expect_prompt()
+    s.line(b"z", b"secret")
+
+
 def break_abandons_line(s):
     s.type(b"1+")
     s.expect(b"1+")
@@ -173,6 +189,8 @@ def history_file(s):
     for line in (b"40+2", "⍴⍳5".encode()):
         if line not in saved.split(b"\n"):
             raise Failure(f"{line!r} is not in the history file: {saved!r}")
+    if b"secret" in saved:
+        raise Failure(f"a ⍞ answer went into the history file: {saved!r}")
 
 
 def history_of_previous_session(s):
@@ -187,6 +205,7 @@ for name, run in [("a result follows its line directly", plain_line),
                   ("the backtick prefix types glyphs", prefix_key),
                   ("the up arrow recalls earlier lines", history),
                   ("⍞ input goes on after the ⍞← prompt", quote_quad_prompt),
+                  ("⎕ and ⍞ input prompt as they should", quad_inputs),
                   ("Ctrl-C abandons the typed line", break_abandons_line),
                   ("Ctrl-D ends the session, the history file is written", history_file)]:
     case(name, run, first)
