@@ -79,6 +79,9 @@ bool ObtainSpace(uint32_t index, uint64_t bytes, uintptr_t baseAddress) {
     munmap(p, reserve);
     return false;
   }
+  // Large workspaces are touched in bulk (a load reads its whole image at once): huge pages cut the
+  // cost of first touching them. Only a request; the system may decline.
+  madvise(p, reserve, MADV_HUGEPAGE);
   if (reinterpret_cast<uintptr_t>(p) < 256) SystemError(101);
   if (reinterpret_cast<uintptr_t>(p) % 4 != 0) SystemError(102);
   s = SpaceDescriptor{};

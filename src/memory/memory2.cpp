@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -262,8 +263,25 @@ namespace {
 
 struct BlockMap {
   std::vector<uint64_t> starts;  // one bit per word: an in-use pocket starts here
+  std::vector<uint32_t> before;  // pockets starting in the bit words before each bit word
   void Set(uint32_t offset) { starts[offset / 4 / 64] |= 1ull << (offset / 4 % 64); }
   bool Has(uint32_t offset) const { return (starts[offset / 4 / 64] >> (offset / 4 % 64)) & 1; }
+  // Numbers the pockets in address order, so that a table indexed by ordinal has one entry per
+  // pocket rather than one per heap word.
+  uint32_t Count() {
+    before.resize(starts.size());
+    uint32_t total = 0;
+    for (size_t i = 0; i < starts.size(); ++i) {
+      before[i] = total;
+      total += static_cast<uint32_t>(std::popcount(starts[i]));
+    }
+    return total;
+  }
+  uint32_t Ordinal(uint32_t offset) const {
+    uint32_t word = offset / 4;
+    uint64_t below = starts[word / 64] & ((1ull << (word % 64)) - 1);
+    return before[word / 64] + static_cast<uint32_t>(std::popcount(below));
+  }
 };
 
 std::vector<uint32_t> g_uncountedObjectClasses;
@@ -338,9 +356,9 @@ bool MapBlocks(FaultFinder& finder, BlockMap& map) {
 }
 
 // Counts the references to every pocket, and compares them with the counts the pockets carry.
-void CheckCounts(FaultFinder& finder, const std::vector<uint32_t>& references) {
+void CheckCounts(FaultFinder& finder, const BlockMap& map, const std::vector<uint32_t>& references) {
   for (uint32_t p = g_space->begin; BlockSize(p) != 0; p += 4 * BlockWords(p))
-    if (BlockSize(p) < 0 && RefCount(p) != references[p / 4]) return finder.Note(141);
+    if (BlockSize(p) < 0 && RefCount(p) != references[map.Ordinal(p)]) return finder.Note(141);
 }
 
 int FindSpaceFault(bool checkCounts) {
@@ -348,11 +366,11 @@ int FindSpaceFault(bool checkCounts) {
   FaultFinder finder;
   BlockMap map{std::vector<uint64_t>(s.end / 4 / 64 + 1)};
   if (!MapBlocks(finder, map)) return finder.fault;
-  std::vector<uint32_t> references(checkCounts ? s.end / 4 + 1 : 0);
+  std::vector<uint32_t> references(checkCounts ? map.Count() : 0);
   bool counted = true;
   auto visit = [&](uint32_t* field) {
     CheckReference(finder, map, *field);
-    if (checkCounts && counted && IsRef(*field) && *field < s.end) ++references[*field / 4];
+    if (checkCounts && counted && IsRef(*field) && *field < s.end && map.Has(*field)) ++references[map.Ordinal(*field)];
   };
   for (uint32_t p = s.begin; BlockSize(p) != 0 && finder.fault == 0; p += 4 * BlockWords(p)) {
     if (BlockSize(p) > 0) continue;
@@ -370,7 +388,7 @@ int FindSpaceFault(bool checkCounts) {
     visit(field);
   });
   if (s.rover < s.begin || s.rover > s.end || s.lowWater < s.begin || s.lowWater > s.end) finder.Note(160);
-  if (checkCounts && finder.fault == 0) CheckCounts(finder, references);
+  if (checkCounts && finder.fault == 0) CheckCounts(finder, map, references);
   return finder.fault;
 }
 
