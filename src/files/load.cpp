@@ -206,7 +206,9 @@ int SaveWorkspace(const std::string& path, uint8_t kind) {
   return 0;
 }
 
-int LoadWorkspace(ByteSource& source, uint8_t kind) {
+// Reads and checks a workspace into the spare space, leaving the main space as it is: 0, or the
+// negated message (the spare space is then released).
+static int PrepareWorkspace(ByteSource& source, uint8_t kind) {
   std::optional<ContainerHeader> header = ReadContainerHeader(source);
   if (!header) return -kMessageNotAWorkspace;
   if (int refusal = CheckContainerHeader(*header, kind, Space(kMainSpace).limitBytes)) return refusal;
@@ -218,17 +220,24 @@ int LoadWorkspace(ByteSource& source, uint8_t kind) {
     SwitchSpace(previous);
     if (!ImageIsSound(*header)) result = -kMessageNotAWorkspace;
   }
-  if (result != 0) {
-    ReleaseSpace(kLoadSpace);
-    return result;
-  }
+  if (result != 0) ReleaseSpace(kLoadSpace);
+  return result;
+}
+
+// The prepared workspace replaces the main one.
+static void InstallPreparedWorkspace() {
   ForgetWorkspaceState();
   AdoptSpace(kLoadSpace, kMainSpace);
   SwitchSpace(kMainSpace);
   ReleaseWorkingSlots();
   RefreshSmallIntCacheRange();
   if (!StateIndicatorIsResumable()) ClearStateIndicator();
-  return 0;
+}
+
+int LoadWorkspace(ByteSource& source, uint8_t kind) {
+  int result = PrepareWorkspace(source, kind);
+  if (result == 0) InstallPreparedWorkspace();
+  return result;
 }
 
 int LoadWorkspaceImage(const uint8_t* image) {
@@ -311,7 +320,42 @@ void ClearWorkspace() {
 
 const std::string& WorkspaceFile() { return g_workspaceFile; }
 
-void InitialiseWorkspaceFiles() { InstallSystemFunction(U"SAVE", QuadSAVE, nullptr); }
+// The path of a workspace that ⎕LOAD has read and checked into the spare space, waiting for the
+// running code to be unwound; empty when none waits.
+static std::string g_pendingLoad;
+
+// ⎕LOAD 'name': the workspace is found and read as )LOAD does, and checked; then the running code is
+// abandoned (the whole state indicator), and between lines the workspace replaces this one and its
+// ⎕LX runs. A workspace that cannot be loaded is DOMAIN ERROR, with this workspace untouched.
+static CallResult QuadLOAD(const Ref&, const Ref& right) {
+  std::string name = FileNameArgument(right);
+  std::optional<std::string> path = SearchWorkspace(FromUtf8(name));
+  if (!path) SignalRefusal(-kMessageWorkspaceNotFound);
+  int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) SignalRefusal(-kMessageWorkspaceNotFound);
+  FileSource source(fd);
+  int result = PrepareWorkspace(source, kFileKindWorkspace);
+  close(fd);
+  if (result != 0) SignalRefusal(result);
+  g_pendingLoad = *path;
+  SignalError(kClearStateIndicator, 0, 0, 0, kUnit, __LINE__);
+}
+
+bool InstallPendingLoad() {
+  if (g_pendingLoad.empty()) return false;
+  std::string path = std::move(g_pendingLoad);
+  g_pendingLoad.clear();
+  if (!Space(kLoadSpace).inUse) return false;
+  InstallPreparedWorkspace();
+  g_workspaceFile = path;
+  SetWorkspaceId(FromUtf8(path));
+  return true;
+}
+
+void InitialiseWorkspaceFiles() {
+  InstallSystemFunction(U"SAVE", QuadSAVE, nullptr);
+  InstallSystemFunction(U"LOAD", QuadLOAD, nullptr);
+}
 
 std::u32string LoadSaveMessageText(int result) {
   const MessageCategoryInfo& group = kMessageCategories[kCategoryLoadSave];

@@ -1,7 +1,7 @@
 // Workspace files: saving the workspace (the heap image behind its root block, written so that the
 // file on disk is at every instant either the old or the new workspace), loading one from a file or
 // an image in memory into a spare space that replaces the workspace only once it has been checked,
-// the search along WSPATH, clearing the workspace, and ⎕SAVE.
+// the search along WSPATH, clearing the workspace, ⎕SAVE and ⎕LOAD.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -61,7 +61,11 @@ void SetWorkspaceId(std::u32string_view id);
 // ⎕LX as text.
 std::u32string LatentExpression();
 
-// Registers ⎕SAVE with the evaluator.
+// Registers ⎕SAVE and ⎕LOAD with the evaluator.
 void InitialiseWorkspaceFiles();
+
+// Between lines of the session: a workspace that ⎕LOAD read replaces this one (the running code has
+// been abandoned by then). True when one did; the caller reports it and runs its ⎕LX.
+bool InstallPendingLoad();
 
 }  // namespace vantor

@@ -16,6 +16,7 @@
 #include <limits>
 #include <thread>
 
+#include "host/aplio.h"
 #include "host/host.h"
 #include "language/fixapfns.h"
 #include "language/parse.h"
@@ -453,6 +454,14 @@ void StartApplication() {
   RunSystemCommand((state.runLatentExpression ? U"LOAD " : U"XLOAD ") + quoted + U"\"");
 }
 
+// A workspace that ⎕LOAD read replaces this one once the running code is gone; it is reported as a
+// load is, and its ⎕LX runs next.
+void CompleteLoad() {
+  if (!InstallPendingLoad()) return;
+  if (ResultsDisplayed()) WriteSessionLine(SavedLine(WorkspaceFile()));
+  if (Startup().runLatentExpression) SetPendingLatentExpression(LatentExpression());
+}
+
 // A runtime application (start-up flag bit 18) ends when its code returns to immediate execution:
 // with exit code 2 when nothing is suspended, otherwise after telling that it stopped at an error.
 void EndRuntimeApplication(bool stateIndicatorEmpty) {
@@ -693,6 +702,6 @@ bool InitialiseForHost(std::string_view commandLine, uint32_t startupFlags, Host
   return true;
 }
 
-void EnterOuterLoop() { RunSession({StartApplication, EndRuntimeApplication}); }
+void EnterOuterLoop() { RunSession({StartApplication, CompleteLoad, EndRuntimeApplication}); }
 
 }  // namespace vantor

@@ -3694,7 +3694,9 @@ void ExecuteLine(std::u32string_view line) {
     ReturnToSessionLevel();
   } catch (const AplError& error) {
     trapped = error.trapped;
-    if (error.errorNumber == kSilentUnwind) {  // an escape from a function an operator called
+    // An escape from a function an operator called, or ⎕LOAD abandoning all the running code (the
+    // outer loop then replaces the workspace).
+    if (error.errorNumber == kSilentUnwind || error.errorNumber == kClearStateIndicator) {
       ReturnToSessionLevel();
       return;
     }
@@ -3784,6 +3786,7 @@ void RunSession(const SessionHooks& hooks) {
   if (hooks.start) hooks.start();
   std::u32string line;
   for (;;) {
+    if (hooks.betweenLines) hooks.betweenLines();
     if (RunPendingLatentExpression()) continue;
     if (hooks.beforeInput) hooks.beforeInput(FrameClassOf(CurrentFrame()) == kFrameImmediate);
     if (!ReadInputLine(line)) ExitApl(0);

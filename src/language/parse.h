@@ -133,10 +133,12 @@ void ExecuteLine(std::u32string_view line);
 void SetPendingLatentExpression(std::u32string text);
 
 // The outer loop: the start action, then lines read from the host until ⎕OFF or the end of input.
-// Before each line is read (with no ⎕LX pending) `beforeInput` is told whether the state indicator
-// is empty, so that a runtime application can end there.
+// `betweenLines` runs after every line (a workspace that ⎕LOAD read is put in place there). Before
+// each line is read (with no ⎕LX pending) `beforeInput` is told whether the state indicator is
+// empty, so that a runtime application can end there.
 struct SessionHooks {
   void (*start)() = nullptr;
+  void (*betweenLines)() = nullptr;
   void (*beforeInput)(bool stateIndicatorEmpty) = nullptr;
 };
 [[noreturn]] void RunSession(const SessionHooks& hooks);

@@ -107,6 +107,22 @@ APL
 same "a suspended function is resumed after the load" "$(printf '5.25
 0')" "$result"
 
+# --- ⎕LOAD: read and checked first (a refusal leaves this workspace), then all running code is
+# abandoned, suspended functions included, and the loaded workspace's ⎕LX runs ---
+result=$(apl <<'APL'
+⎕FX 'Missing' '⎕LOAD ''nothing'''
+Missing
+⎕FX 'Stops' '÷0'
+Stops
+⎕FX 'Chain' '⎕LOAD ''suspended''' '⎕←''not reached'''
+Chain
+⍴⎕LC
+⎕NC 'Chain'
+APL
+)
+same "⎕LOAD replaces the workspace from running code" "$(printf '1\n0')" "$(tail -2 <<<"$result")"
+same "a ⎕LOAD that cannot load is DOMAIN ERROR" "DOMAIN ERROR: Workspace not found" "$(sed -n 2p <<<"$result")"
+
 # --- the example application, bound into one executable ---
 app=$(bash "$here/../../examples/primes/build.sh" "$build" "$work/app" 2>&1 | tail -1)
 output=$("$app" </dev/null)
