@@ -1,8 +1,8 @@
 // Fuzz target: any bytes, read as UTF-8 lines, are scanned and executed in immediate execution. A
 // line must give a value, a displayed error or nothing: never a crash, a hang, a system error or a
 // C++ exception escaping. The interpreter runs as the runtime edition without console mode, so ⎕ and
-// ⍞ input give DOMAIN ERROR instead of waiting; lines that would end the process (⎕OFF, )OFF) are
-// skipped.
+// ⍞ input give DOMAIN ERROR instead of waiting; lines that would end the process (⎕OFF, )OFF) or
+// write workspace files into the directory the fuzzer runs in (⎕SAVE) are skipped.
 #include <fcntl.h>
 #include <sys/time.h>
 
@@ -27,12 +27,12 @@
 
 using namespace vantor;
 
-static bool EndsTheProcess(const std::u32string& line) {
+static bool IsSkipped(const std::u32string& line) {
   std::u32string upper;
   for (char32_t c : line) upper.push_back(c >= U'a' && c <= U'z' ? c - 32 : c);
   size_t first = line.find_first_not_of(U' ');
   bool systemCommand = first != std::u32string::npos && line[first] == U')';
-  return systemCommand || upper.find(U"OFF") != std::u32string::npos;
+  return systemCommand || upper.find(U"OFF") != std::u32string::npos || upper.find(U"SAVE") != std::u32string::npos;
 }
 
 // APL code may loop for ever (a dfn that calls itself in tail position, :While 1): an input still
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t start = 0, end; start <= text.size(); start = end + 1) {
     end = std::min(text.find(U'\n', start), text.size());
     lines.push_back(text.substr(start, end - start));
-    if (EndsTheProcess(lines.back())) return 0;
+    if (IsSkipped(lines.back())) return 0;
   }
   StartFresh();
   ArmInterruptTimer(2);
