@@ -76,6 +76,15 @@ clear ws
 Incorrect command'
 same "the commands' messages" "$expected" "$(sed -E 's/saved .*/saved */; s/^[A-Z][a-z]{2} [A-Z][a-z]{2} .*[0-9]{4}$/*/' <<<"$result")"
 
+# A workspace larger than this process's workspace size is refused, and the session goes on.
+apl >/dev/null <<'APL'
+big←⍳2000000
+)SAVE large
+APL
+result=$(cd "$work" && MAXWS=4M "$build/apl" <<<")LOAD large
+⎕WSID")
+same "a workspace too large for MAXWS is refused" "$(printf 'Workspace too large\nCLEAR WS')" "$result"
+
 # --- ⎕SAVE: from running code, which a later load cannot resume, so its state indicator is cleared;
 # a suspended function saved by )SAVE is resumed after the load ---
 result=$(apl <<'APL'
