@@ -71,18 +71,17 @@ mode_t TargetMode(const std::string& path) {
   return 0666 & ~mask;
 }
 
+// The temporary file only takes the target's name once it is complete and on disk, so the header
+// can carry its magic from the start.
 bool WriteImage(int fd, uint8_t kind) {
   ContainerWriter out(fd);
   const SpaceDescriptor& main = Space(kMainSpace);
   // After compaction every pocket lies below the rover; the free block above it is not saved.
   uint64_t imageBytes = main.rover - main.begin;
-  WriteContainerHeader(out, 0, kind, imageBytes, 1, 0);
+  WriteContainerHeader(out, kFileMagic, kind, imageBytes, 1, 0);
   WriteContainerRootBlock(out, main);
   out.Bytes(main.base + main.begin, imageBytes);
   out.Value<uint32_t>(0);
-  if (!out.ok() || fsync(fd) != 0) return false;
-  out.Rewind();
-  out.Value<uint8_t>(kFileMagic);
   return out.ok() && fsync(fd) == 0;
 }
 
@@ -95,13 +94,22 @@ void SyncDirectory(const std::string& directory) {
 
 // ---- Loading -------------------------------------------------------------------------------------
 
-// The spare space holds the image read; the main space is untouched until Install.
-int ReadImage(ByteSource& source, const ContainerHeader& header, uint32_t rootWords[kRootBlockWords]) {
+// The root block read with the image, made the current space's own: its header words mark it as
+// the in-use block it is.
+void InstallRootBlock(const uint8_t* rootBlock) {
+  std::memcpy(g_heapBase, rootBlock, kRootBlockWords * 4);
+  RootWordAt(0) = static_cast<uint32_t>(-static_cast<int32_t>(kRootBlockWords));
+  RootWordAt(1) = 1;
+  RootWordAt(2) = kKindRoot;
+}
+
+// Reads the root block and the image into the spare space; the main space is untouched.
+int ReadImage(ByteSource& source, const ContainerHeader& header) {
   uint8_t rootBlock[kRootBlockFileBytes];
   if (!source.Read(rootBlock, sizeof rootBlock)) return -kMessageNotAWorkspace;
-  std::memcpy(rootWords, rootBlock, kRootBlockWords * 4);
   if (!ObtainSpace(kLoadSpace, Space(kMainSpace).limitBytes, 0)) return -kMessageWorkspaceTooLarge;
   uint32_t previous = SwitchSpace(kLoadSpace);
+  InstallRootBlock(rootBlock);
   int result = 0;
   uint32_t endWord = 1;
   if (!CommitImage(header.mainImageBytes)) result = -kMessageWorkspaceTooLarge;
@@ -110,15 +118,6 @@ int ReadImage(ByteSource& source, const ContainerHeader& header, uint32_t rootWo
     result = -kMessageNotAWorkspace;
   SwitchSpace(previous);
   return result;
-}
-
-// The root block read with the image, made the spare space's own: its header words mark it as the
-// in-use block it is, and the working slots (a running line's registers) start empty.
-void InstallRootBlock(const uint32_t rootWords[kRootBlockWords]) {
-  std::memcpy(g_heapBase, rootWords, kRootBlockWords * 4);
-  RootWordAt(0) = static_cast<uint32_t>(-static_cast<int32_t>(kRootBlockWords));
-  RootWordAt(1) = 1;
-  RootWordAt(2) = kKindRoot;
 }
 
 bool ImageIsSound(const ContainerHeader& header) {
@@ -150,8 +149,6 @@ void ReleaseWorkingSlots() {
   }
 }
 
-std::u32string FromText(const std::string& text) { return FromUtf8(text); }
-
 constexpr size_t kMaxFunctionNameLength = 250;
 
 // The file name a system function was given: a simple character vector (or scalar) shorter than 250
@@ -173,13 +170,7 @@ std::string FileNameArgument(const Ref& name) {
 
 // ⎕SAVE 'name': saves the workspace (⎕WSID becomes the name); the result is 1.
 CallResult QuadSAVE(const Ref&, const Ref& right) {
-  std::string path = FileNameArgument(right);
-  std::u32string oldId = WorkspaceId();
-  SetWorkspaceId(FromUtf8(path));
-  if (int refusal = SaveWorkspace(path, kFileKindWorkspace)) {
-    SetWorkspaceId(oldId);
-    SignalRefusal(refusal);
-  }
+  if (int refusal = SaveWorkspaceAs(FileNameArgument(right))) SignalRefusal(refusal);
   Ref one = RootWordAt(kRootScalarOne);
   Retain(one);
   return {one};
@@ -206,20 +197,22 @@ int SaveWorkspace(const std::string& path, uint8_t kind) {
   return 0;
 }
 
+int SaveWorkspaceAs(const std::string& path) {
+  std::u32string oldId = CharacterVariableText(kQuadWSID);
+  SetWorkspaceId(FromUtf8(path));
+  int result = SaveWorkspace(path, kFileKindWorkspace);
+  if (result != 0) SetWorkspaceId(oldId);
+  return result;
+}
+
 // Reads and checks a workspace into the spare space, leaving the main space as it is: 0, or the
 // negated message (the spare space is then released).
 static int PrepareWorkspace(ByteSource& source, uint8_t kind) {
   std::optional<ContainerHeader> header = ReadContainerHeader(source);
   if (!header) return -kMessageNotAWorkspace;
   if (int refusal = CheckContainerHeader(*header, kind, Space(kMainSpace).limitBytes)) return refusal;
-  uint32_t rootWords[kRootBlockWords];
-  int result = ReadImage(source, *header, rootWords);
-  if (result == 0) {
-    uint32_t previous = SwitchSpace(kLoadSpace);
-    InstallRootBlock(rootWords);
-    SwitchSpace(previous);
-    if (!ImageIsSound(*header)) result = -kMessageNotAWorkspace;
-  }
+  int result = ReadImage(source, *header);
+  if (result == 0 && !ImageIsSound(*header)) result = -kMessageNotAWorkspace;
   if (result != 0) ReleaseSpace(kLoadSpace);
   return result;
 }
@@ -249,13 +242,25 @@ int LoadWorkspaceImage(const uint8_t* image) {
   return LoadWorkspace(source, kFileKindWorkspace);
 }
 
-int LoadWorkspaceFile(const std::string& path) {
+static int PrepareWorkspaceFile(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -kMessageWorkspaceNotFound;
   FileSource source(fd);
-  int result = LoadWorkspace(source, kFileKindWorkspace);
+  int result = PrepareWorkspace(source, kFileKindWorkspace);
   close(fd);
-  if (result == 0) g_workspaceFile = path;
+  return result;
+}
+
+// The prepared workspace from `path` replaces the main one, and is known by that name.
+static void InstallWorkspaceFile(const std::string& path) {
+  InstallPreparedWorkspace();
+  g_workspaceFile = path;
+  SetWorkspaceId(FromUtf8(path));
+}
+
+int LoadWorkspaceFile(const std::string& path) {
+  int result = PrepareWorkspaceFile(path);
+  if (result == 0) InstallWorkspaceFile(path);
   return result;
 }
 
@@ -331,12 +336,7 @@ static CallResult QuadLOAD(const Ref&, const Ref& right) {
   std::string name = FileNameArgument(right);
   std::optional<std::string> path = SearchWorkspace(FromUtf8(name));
   if (!path) SignalRefusal(-kMessageWorkspaceNotFound);
-  int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) SignalRefusal(-kMessageWorkspaceNotFound);
-  FileSource source(fd);
-  int result = PrepareWorkspace(source, kFileKindWorkspace);
-  close(fd);
-  if (result != 0) SignalRefusal(result);
+  if (int refusal = PrepareWorkspaceFile(*path)) SignalRefusal(refusal);
   g_pendingLoad = *path;
   SignalError(kClearStateIndicator, 0, 0, 0, kUnit, __LINE__);
 }
@@ -346,9 +346,7 @@ bool InstallPendingLoad() {
   std::string path = std::move(g_pendingLoad);
   g_pendingLoad.clear();
   if (!Space(kLoadSpace).inUse) return false;
-  InstallPreparedWorkspace();
-  g_workspaceFile = path;
-  SetWorkspaceId(FromUtf8(path));
+  InstallWorkspaceFile(path);
   return true;
 }
 
@@ -364,22 +362,18 @@ std::u32string LoadSaveMessageText(int result) {
   return std::u32string(kExtendedMessages[group.firstRow + number - 1]);
 }
 
-std::u32string SavedLine(const std::string& path) {
-  struct stat info;
-  char when[64] = "";
-  if (stat(path.c_str(), &info) == 0) {
-    struct tm local;
-    localtime_r(&info.st_mtime, &local);
-    std::strftime(when, sizeof when, "%a %b %e %H:%M:%S %Y", &local);
-  }
-  return FromText(path) + U" saved " + FromText(when);
+std::u32string TimeText(std::time_t when) {
+  char text[64];
+  struct tm local;
+  localtime_r(&when, &local);
+  std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &local);
+  return FromUtf8(text);
 }
 
-std::u32string WorkspaceId() {
-  Ref id = ReadSystemVariable(kQuadWSID);
-  std::u32string text = CharacterText(id);
-  Release(id);
-  return text;
+std::u32string SavedLine(const std::string& path) {
+  struct stat info;
+  std::u32string when = stat(path.c_str(), &info) == 0 ? TimeText(info.st_mtime) : U"";
+  return FromUtf8(path) + U" saved " + when;
 }
 
 void SetWorkspaceId(std::u32string_view id) {
@@ -387,13 +381,6 @@ void SetWorkspaceId(std::u32string_view id) {
   Temporaries hold;
   hold[0] = MakeText(text);
   AssignSystemVariable(kQuadWSID, hold[0]);
-}
-
-std::u32string LatentExpression() {
-  Ref lx = ReadSystemVariable(kQuadLX);
-  std::u32string text = lx ? CharacterText(lx) : U"";
-  Release(lx);
-  return text;
 }
 
 }  // namespace vantor

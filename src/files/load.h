@@ -4,6 +4,7 @@
 // the search along WSPATH, clearing the workspace, ⎕SAVE and ⎕LOAD.
 #pragma once
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@ namespace vantor {
 // renaming the complete new image over it, keeping its permissions; a file that is not a workspace
 // or session file is never replaced.
 int SaveWorkspace(const std::string& path, uint8_t kind);
+// Saves the workspace as a workspace file under `path`, which becomes ⎕WSID (⎕WSID stays as it was
+// when the save is refused).
+int SaveWorkspaceAs(const std::string& path);
 
 // Loads a workspace (or a session file) from `source` in place of the current workspace: 0, or the
 // negated message. The image is read into a spare space and checked (block structure, references,
@@ -28,7 +32,8 @@ int LoadWorkspace(ByteSource& source, uint8_t kind);
 // entry that hands the interpreter an image).
 int LoadWorkspaceImage(const uint8_t* image);
 
-// Opens the file at `path` and loads it; "Workspace not found" when it cannot be opened.
+// Opens the file at `path` and loads it, ⎕WSID becoming the path; "Workspace not found" when it
+// cannot be opened.
 int LoadWorkspaceFile(const std::string& path);
 
 // Finds a workspace, the default extension added to a name without one: a name holding "/" is
@@ -51,15 +56,13 @@ const std::string& WorkspaceFile();
 // The text of a load-and-save message given as a negated number.
 std::u32string LoadSaveMessageText(int result);
 
+// A time as the commands show it ("Thu Dec 10 17:37:26 2026").
+std::u32string TimeText(std::time_t when);
 // "<name> saved <time of the file's last change>", as the commands report a load or a save.
 std::u32string SavedLine(const std::string& path);
 
-// ⎕WSID as text, and setting it.
-std::u32string WorkspaceId();
+// Sets ⎕WSID (cut to 255 characters).
 void SetWorkspaceId(std::u32string_view id);
-
-// ⎕LX as text.
-std::u32string LatentExpression();
 
 // Registers ⎕SAVE and ⎕LOAD with the evaluator.
 void InitialiseWorkspaceFiles();

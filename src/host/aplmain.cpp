@@ -444,7 +444,7 @@ void PrepareRun() {
 void StartApplication() {
   const StartupState& state = Startup();
   if (state.workspaceBound) {
-    if (state.runLatentExpression) SetPendingLatentExpression(LatentExpression());
+    if (state.runLatentExpression) SetPendingLatentExpression(CharacterVariableText(kQuadLX));
     return;
   }
   std::u32string name = FromUtf8(state.workspaceName);
@@ -459,7 +459,7 @@ void StartApplication() {
 void CompleteLoad() {
   if (!InstallPendingLoad()) return;
   if (ResultsDisplayed()) WriteSessionLine(SavedLine(WorkspaceFile()));
-  if (Startup().runLatentExpression) SetPendingLatentExpression(LatentExpression());
+  if (Startup().runLatentExpression) SetPendingLatentExpression(CharacterVariableText(kQuadLX));
 }
 
 // A runtime application (start-up flag bit 18) ends when its code returns to immediate execution:

@@ -14,6 +14,7 @@
 #include "host/aplio.h"
 #include "host/host.h"
 #include "language/dmx.h"
+#include "language/space.h"
 #include "language/trap.h"
 #include "memory/decimal.h"
 #include "memory/memory2.h"
@@ -575,6 +576,11 @@ Ref ReadSystemVariable(uint32_t k) {
   Ref value = CurrentValue(k);
   Retain(value);
   return value;
+}
+
+std::u32string CharacterVariableText(uint32_t k) {
+  Ref value = CurrentValue(k);
+  return IsRef(value) ? CharacterText(value) : std::u32string();
 }
 
 void AssignSystemVariable(uint32_t k, Ref value) {

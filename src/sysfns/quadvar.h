@@ -66,6 +66,8 @@ void LoadSystemVariableDefaults();
 // The value of variable k, counted; 0 when it has none (⎕SM, ⎕USING and ⎕DMX until given one; the
 // numbers 11, 12 and 14).
 Ref ReadSystemVariable(uint32_t k);
+// The value of a character variable (⎕LX, ⎕WSID) as text; empty when it has none.
+std::u32string CharacterVariableText(uint32_t k);
 
 // Checks `value` (borrowed) and stores it, or signals the variable's error leaving the old value in
 // place. A namespace-level variable first makes the current namespace block private.

@@ -49,13 +49,6 @@ std::vector<std::u32string_view> BlankSeparated(std::u32string_view text) {
   return words;
 }
 
-std::u32string TextOf(uint32_t systemVariable) {
-  Ref value = ReadSystemVariable(systemVariable);
-  std::u32string text = IsRef(value) ? CharacterText(value) : std::u32string();
-  ReleaseRef(value);
-  return text;
-}
-
 // ---- Listing names ---------------------------------------------------------------------------------
 
 // Writes names in columns as wide as the longest name, two blanks apart, as many to a line as fit
@@ -273,10 +266,10 @@ void ThreadIdentity(std::u32string_view argument) {
 // ---- The workspace name ----------------------------------------------------------------------------
 
 void WorkspaceIdentity(std::u32string_view argument) {
-  if (argument.empty()) return WriteSessionLine(U"is " + TextOf(kQuadWSID));
+  if (argument.empty()) return WriteSessionLine(U"is " + CharacterVariableText(kQuadWSID));
   CommandFileName parsed = ReadCommandFileName(argument, true);
   if (parsed.refusal) return WriteSessionLine(parsed.refusal);
-  std::u32string old = TextOf(kQuadWSID);
+  std::u32string old = CharacterVariableText(kQuadWSID);
   Temporaries held;
   held[0] = MakeText(parsed.name);
   AssignSystemVariable(kQuadWSID, held[0]);  // adds the default extension
@@ -309,9 +302,8 @@ void LoadNamed(std::u32string_view argument, bool runLatentExpression) {
   std::optional<std::string> path = name->empty() ? std::nullopt : SearchWorkspace(*name);
   if (!path) return WriteSessionLine(kNotFound);
   if (int refusal = LoadWorkspaceFile(*path)) return WriteSessionLine(LoadSaveMessageText(refusal));
-  SetWorkspaceId(FromUtf8(*path));
   WriteSessionLine(SavedLine(*path));
-  if (runLatentExpression) SetPendingLatentExpression(LatentExpression());
+  if (runLatentExpression) SetPendingLatentExpression(CharacterVariableText(kQuadLX));
 }
 void LoadCommand(std::u32string_view argument) { LoadNamed(argument, true); }
 void LoadWithoutLatentExpression(std::u32string_view argument) { LoadNamed(argument, false); }
@@ -328,7 +320,7 @@ void SaveCommand(std::u32string_view argument) {
   if (!argument.empty() && (argument[0] == U'+' || argument[0] == U'-')) argument = TrimBlanks(argument.substr(1));
   std::optional<std::u32string> name = WorkspaceNameArgument(argument);
   if (!name) return;
-  const std::u32string oldId = WorkspaceId();
+  const std::u32string oldId = CharacterVariableText(kQuadWSID);
   if (name->empty()) {
     if (oldId == kClearWorkspaceId) return WriteSessionLine(U"Not saved, this ws is " + oldId);
     name = oldId;
@@ -337,9 +329,7 @@ void SaveCommand(std::u32string_view argument) {
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && !SameFile(path, WorkspaceFile()))
     return WriteSessionLine(U"Not saved, this ws is " + oldId);
-  SetWorkspaceId(FromUtf8(path));
-  if (int refusal = SaveWorkspace(path, kFileKindWorkspace)) {
-    SetWorkspaceId(oldId);
+  if (int refusal = SaveWorkspaceAs(path)) {
     if (refusal == -kMessageFileNotCreated) return WriteSessionLine(U"Can't create " + FromUtf8(path));
     return WriteSessionLine(LoadSaveMessageText(refusal));
   }
@@ -347,19 +337,8 @@ void SaveCommand(std::u32string_view argument) {
 }
 
 void ContinueCommand(std::u32string_view) {
-  std::string path = "CONTINUE.vws";
-  SetWorkspaceId(FromUtf8(path));
-  if (int refusal = SaveWorkspace(path, kFileKindWorkspace)) return WriteSessionLine(LoadSaveMessageText(refusal));
+  if (int refusal = SaveWorkspaceAs("CONTINUE.vws")) return WriteSessionLine(LoadSaveMessageText(refusal));
   ExitApl(0);
-}
-
-std::u32string CurrentTimeText() {
-  char text[64];
-  std::time_t now = std::time(nullptr);
-  struct tm local;
-  localtime_r(&now, &local);
-  std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &local);
-  return FromUtf8(text);
 }
 
 void DropCommand(std::u32string_view argument) {
@@ -373,7 +352,7 @@ void DropCommand(std::u32string_view argument) {
     return;
   }
   if (unlink(found[0].c_str()) != 0) return WriteSessionLine(U"Can't delete " + FromUtf8(found[0]));
-  WriteSessionLine(CurrentTimeText());
+  WriteSessionLine(TimeText(std::time(nullptr)));
 }
 
 // The workspaces in a directory (the argument) or in every directory of the search path.

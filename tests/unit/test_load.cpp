@@ -13,6 +13,7 @@
 #include "language/parse.h"
 #include "memory/memory2.h"
 #include "memory/memory3.h"
+#include "sysfns/quadvar.h"
 
 namespace vantor::test {
 namespace {
@@ -65,7 +66,7 @@ TEST_F(LoadTest, ASavedWorkspaceLoadsBackWithTheSameValues) {
   EXPECT_TRUE(Holds(U"6=h 1 2 3"));
   EXPECT_TRUE(Holds(U"⎕IO=0"));
   EXPECT_TRUE(Holds(U"big≡⍳100000"));
-  EXPECT_EQ(LatentExpression(), U"a←a+1");
+  EXPECT_EQ(CharacterVariableText(kQuadLX), U"a←a+1");
   ExecuteLine(U"n.y←⍳3 ⋄ z←⍳1000000");  // the loaded heap goes on working
   EXPECT_TRUE(Holds(U"m.y≡⍳3"));
   CheckHeapConsistency();
