@@ -139,9 +139,8 @@ void FinishImage(uint64_t imageBytes) {
 }
 
 void RegisterWorkspaceForgetter(void (*forget)()) {
-  for (auto f : g_workspaceForgetters)
-    if (f == forget) return;
-  g_workspaceForgetters.push_back(forget);
+  if (std::find(g_workspaceForgetters.begin(), g_workspaceForgetters.end(), forget) == g_workspaceForgetters.end())
+    g_workspaceForgetters.push_back(forget);
 }
 
 void ForgetWorkspaceState() {

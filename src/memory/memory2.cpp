@@ -340,11 +340,7 @@ bool MapBlocks(FaultFinder& finder, BlockMap& map) {
   uint32_t p = s.begin;
   while (BlockSize(p) != 0) {
     uint64_t next = p + 4ull * BlockWords(p);
-    if (BlockWords(p) < kHeaderWords && BlockSize(p) < 0) {
-      finder.Note(5);
-      return false;
-    }
-    if (next > s.end) {
+    if (next > s.end || (BlockSize(p) < 0 && BlockWords(p) < kHeaderWords)) {
       finder.Note(5);
       return false;
     }
@@ -361,7 +357,9 @@ void CheckCounts(FaultFinder& finder, const BlockMap& map, const std::vector<uin
     if (BlockSize(p) < 0 && RefCount(p) != references[map.Ordinal(p)]) return finder.Note(141);
 }
 
-int FindSpaceFault(bool checkCounts) {
+}  // namespace
+
+int FindHeapFault(bool checkCounts) {
   SpaceDescriptor& s = *g_space;
   FaultFinder finder;
   BlockMap map{std::vector<uint64_t>(s.end / 4 / 64 + 1)};
@@ -392,19 +390,15 @@ int FindSpaceFault(bool checkCounts) {
   return finder.fault;
 }
 
-}  // namespace
-
 void CheckHeapConsistency() {
   uint32_t previous = CurrentSpaceIndex();
   for (uint32_t index = 0; index < kSpaceCount; ++index) {
     if (!Space(index).inUse) continue;
     SwitchSpace(index);
-    if (int fault = FindSpaceFault(false)) SystemError(fault);
+    if (int fault = FindHeapFault(false)) SystemError(fault);
   }
   SwitchSpace(previous);
 }
-
-int FindHeapFault(bool checkCounts) { return FindSpaceFault(checkCounts); }
 
 static void AddOnce(std::vector<uint32_t>& list, uint32_t value) {
   if (std::find(list.begin(), list.end(), value) == list.end()) list.push_back(value);
