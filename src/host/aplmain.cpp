@@ -25,7 +25,9 @@
 #include "language/space.h"
 #include "language/stack.h"
 #include "sysfns/iofun.h"
+#include "sysfns/quaducs.h"
 #include "sysfns/quadvar.h"
+#include "sysfns/quadvfi.h"
 #include "sysfns/syscoms.h"
 #include "files/load.h"
 #include "host/utf8.h"
@@ -382,7 +384,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
-    InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles,
+    InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseVerifyFix,
 };
 
 }  // namespace

@@ -449,14 +449,6 @@ static std::optional<uint32_t> ListText(std::u32string_view text) { return ListC
 
 // ---- Numbers ---------------------------------------------------------------------------------------
 
-// One number as read from the text, in the plain ASCII form the converters take.
-struct NumberSyntax {
-  size_t length = 0;
-  bool valid = false;
-  bool complex = false;
-  std::string real, imaginary;
-};
-
 // Reads [¯]digits[.digits][E[¯]digits] (or a leading point) at s[i]; appends the ASCII form.
 static bool ReadNumberPart(std::u32string_view s, size_t& i, std::string& out) {
   auto digitsAt = [&](size_t& k, std::string& to) {
@@ -493,7 +485,7 @@ static bool ReadNumberPart(std::u32string_view s, size_t& i, std::string& out) {
 
 static bool ContinuesNumber(char32_t c) { return IsNameCharacter(c) || c == U'.' || c == U'¯'; }
 
-static NumberSyntax ReadNumber(std::u32string_view s) {
+NumberSyntax ReadNumber(std::u32string_view s) {
   NumberSyntax n;
   size_t i = 0;
   bool ok = ReadNumberPart(s, i, n.real);
@@ -515,7 +507,7 @@ static bool StartsNumber(std::u32string_view s) {
   return !s.empty() && (IsDigit(s[0]) || s[0] == U'¯' || (s[0] == U'.' && s.size() > 1 && IsDigit(s[1])));
 }
 
-static double ToDouble(const std::string& text) {
+double AsciiToDouble(std::string_view text) {
   static const double_conversion::StringToDoubleConverter converter(
       double_conversion::StringToDoubleConverter::NO_FLAGS, 0.0, 0.0, nullptr, nullptr);
   int processed = 0;
@@ -542,11 +534,15 @@ static BID_UINT128 CanonicalDecimal(BID_UINT128 x) {
   return r;
 }
 
-static BID_UINT128 ToDecimal(std::string text) {
+BID_UINT128 AsciiToDecimal(std::string text) {
   unsigned int flags = 0;
-  BID_UINT128 x = bid128_from_string(text.data(), BID_ROUNDING_TO_NEAREST, &flags);
+  return CanonicalDecimal(bid128_from_string(text.data(), BID_ROUNDING_TO_NEAREST, &flags));
+}
+
+static BID_UINT128 ToDecimal(const std::string& text) {
+  BID_UINT128 x = AsciiToDecimal(text);
   if (!bid128_isFinite(x)) SIGNAL(kDomainError);
-  return CanonicalDecimal(x);
+  return x;
 }
 
 // The constant pocket of a strand: complex when any number is, else binary64 (decimal128 under
@@ -558,8 +554,8 @@ static Ref StrandConstant(const std::vector<NumberSyntax>& numbers) {
   if (complex) {
     Ref r = AllocArray(kComplex, rank, count);
     for (uint32_t i = 0; i < count; ++i) {
-      double re = ToDouble(numbers[i].real);
-      double im = numbers[i].complex ? ToDouble(numbers[i].imaginary) : 0.0;
+      double re = AsciiToDouble(numbers[i].real);
+      double im = numbers[i].complex ? AsciiToDouble(numbers[i].imaginary) : 0.0;
       if (!std::isfinite(re) || !std::isfinite(im)) {
         ReleaseRef(r);
         SIGNAL(kDomainError);
@@ -571,7 +567,7 @@ static Ref StrandConstant(const std::vector<NumberSyntax>& numbers) {
   }
   if (CurrentFloatRepresentation() != 1287) {
     std::vector<double> values(count);
-    for (uint32_t i = 0; i < count; ++i) values[i] = ToDouble(numbers[i].real);
+    for (uint32_t i = 0; i < count; ++i) values[i] = AsciiToDouble(numbers[i].real);
     if (std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); })) {
       Ref r = AllocArray(kFloat64, rank, count);
       std::memcpy(DataOf<double>(r), values.data(), count * sizeof(double));

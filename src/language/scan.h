@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
+#include "memory/decimal.h"
 #include "memory/memory1.h"
 
 namespace vantor {
@@ -242,6 +244,28 @@ enum ScanRootWord : uint32_t {
 // The character a single-byte code stands for (0 when the code has none), for writing tokens back as
 // text. ## (78) is the only code of two characters and is written by the caller.
 char32_t PrimitiveCharacter(uint8_t code);
+
+// ---- Numbers as text ----------------------------------------------------------------------------
+// The one reader of numbers written the APL way: [¯]digits[.digits][E[¯]digits] (or a leading point),
+// optionally followed by J and an imaginary part of the same form; e and j may be lower case. ⎕VFI
+// reads its fields with it too.
+
+// One number as read from the text, in the plain ASCII form the converters take ("-1.5e-3").
+struct NumberSyntax {
+  size_t length = 0;  // characters taken (for an invalid number: up to the end of the number-like run)
+  bool valid = false;
+  bool complex = false;
+  std::string real, imaginary;
+};
+
+// Reads the number at the start of `text`. It is invalid when the text does not start with one, or
+// when a name character, a point or ¯ follows it directly.
+NumberSyntax ReadNumber(std::u32string_view text);
+// An ASCII number ("-1.5e-3") as binary64, through double-conversion; ±infinity when it overflows.
+double AsciiToDouble(std::string_view text);
+// The same as decimal128, with trailing zeros of the significand moved into the exponent (so that
+// 1.5 and 1.50 are one value); infinite when it overflows.
+BID_UINT128 AsciiToDecimal(std::string text);
 
 // The characters that may appear in names: letters, _, ∆, ⍙, Ⓐ-Ⓩ, most Latin-1 letters; digits
 // continue a name but do not start one.

@@ -1,0 +1,411 @@
+// ⎕UCS: the six conversions (code points, UTF-16 and UTF-8, each way) behind one table indexed by the
+// encoding and by whether the right argument is character. Every conversion reads the argument
+// through the typed readers of the structural functions, so each loop is compiled for one element
+// type, and runs twice: once to validate and measure the result, once to write it into an array of
+// the narrowest type. The argument is read afresh after the result is allocated, since allocating
+// may move it.
+#include "sysfns/quaducs.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <complex>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "format/disp2.h"
+#include "language/parse.h"
+#include "language/space.h"
+#include "language/trap.h"
+#include "memory/decimal.h"
+#include "primitives/same.h"
+
+namespace vantor {
+
+static constexpr char kUnit[] = "quaducs";
+
+namespace {
+
+constexpr int64_t kLastCodePoint = 0x10FFFF;
+constexpr int64_t kFirstHighSurrogate = 0xD800;
+constexpr int64_t kFirstLowSurrogate = 0xDC00;
+constexpr int64_t kLastLowSurrogate = 0xDFFF;
+
+// ---- Element values ------------------------------------------------------------------------------
+
+// A numeric element as a whole number; false when it has a fraction or lies beyond 64-bit integers.
+bool WholeNumber(int64_t v, int64_t& out) {
+  out = v;
+  return true;
+}
+bool WholeNumber(double v, int64_t& out) {
+  if (!(std::fabs(v) < 9.0e18) || v != std::trunc(v)) return false;
+  out = static_cast<int64_t>(v);
+  return true;
+}
+bool WholeNumber(std::complex<double> v, int64_t& out) { return v.imag() == 0 && WholeNumber(v.real(), out); }
+bool WholeNumber(BID_UINT128 v, int64_t& out) {
+  unsigned int flags = 0;
+  out = bid128_to_int64_xint(v, &flags);
+  return flags == 0;
+}
+
+template <typename Reader>
+constexpr bool kIntegerReader = std::is_same_v<decltype(std::declval<Reader>()(0)), int64_t>;
+
+// A reader of whole numbers held outside the workspace.
+struct IntegerListReader {
+  static constexpr bool kCharacter = false;
+  const int64_t* data;
+  int64_t operator()(uint64_t i) const { return data[i]; }
+};
+
+// The array's reader made afresh (the data may have moved since the last one was made).
+template <typename Reader>
+Reader FreshReader(Ref array) {
+  return Reader{DataOf<uint8_t>(array)};
+}
+
+ElementType CharacterTypeHolding(int64_t widest) {
+  return widest <= 0xFF ? kChar8 : widest <= 0xFFFF ? kChar16 : kChar32;
+}
+ElementType IntegerTypeHolding(int64_t widest) {
+  return widest <= 0x7F ? kInt8 : widest <= 0x7FFF ? kInt16 : kInt32;
+}
+
+// A new array of `type` with the shape of `model` (read after the allocation, which may move it).
+Ref AllocShapedLike(ElementType type, const Ref& model) {
+  const uint32_t rank = RankOf(TypeWord(model));
+  Ref r = AllocArray(type, rank, ElementCount(model));
+  std::copy_n(ShapeOf(model), rank, ShapeOf(r));
+  return r;
+}
+
+// Calls write(data) with the data of `array` as its element type, one of the types listed.
+template <typename Write>
+void WithCharacterData(Ref array, Write write) {
+  switch (ElementOf(TypeWord(array))) {
+    case kChar8: return write(DataOf<uint8_t>(array));
+    case kChar16: return write(DataOf<char16_t>(array));
+    default: return write(DataOf<char32_t>(array));
+  }
+}
+template <typename Write>
+void WithIntegerData(Ref array, Write write) {
+  switch (ElementOf(TypeWord(array))) {
+    case kInt8: return write(DataOf<int8_t>(array));
+    case kInt16: return write(DataOf<int16_t>(array));
+    default: return write(DataOf<int32_t>(array));
+  }
+}
+
+// Runs f(reader) with the reader of the argument's numbers; the argument is numeric.
+template <typename F>
+void WithNumberReader(Ref array, F f) {
+  WithReader(array, [&](auto reader) {
+    if constexpr (!decltype(reader)::kCharacter) f(reader);
+    return true;
+  });
+}
+template <typename F>
+void WithCharacterReader(Ref array, F f) {
+  WithReader(array, [&](auto reader) {
+    if constexpr (decltype(reader)::kCharacter) f(reader);
+    return true;
+  });
+}
+
+// ---- Code points (monadic, 'UTF-32') ------------------------------------------------------------
+
+template <typename Reader>
+int64_t CodePointAt(Reader r, uint64_t i) {
+  int64_t code;
+  if (!WholeNumber(r(i), code) || code < 0 || code > kLastCodePoint) SIGNAL(kDomainError);
+  return code;
+}
+
+Ref CharactersOfCodePoints(const Ref& right) {
+  const uint64_t n = ElementCount(right);
+  int64_t widest = 0;
+  WithNumberReader(right, [&](auto r) {
+    for (uint64_t i = 0; i < n; ++i) widest = std::max(widest, CodePointAt(r, i));
+  });
+  Ref result = AllocShapedLike(CharacterTypeHolding(widest), right);
+  WithNumberReader(right, [&](auto r) {
+    WithCharacterData(result, [&](auto* out) {
+      using C = std::remove_pointer_t<decltype(out)>;
+      for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<C>(CodePointAt(r, i));
+    });
+  });
+  return result;
+}
+
+Ref CodePointsOfCharacters(const Ref& right) {
+  const uint64_t n = ElementCount(right);
+  char32_t widest = 0;
+  WithCharacterReader(right, [&](auto r) {
+    for (uint64_t i = 0; i < n; ++i) widest = std::max(widest, r(i));
+  });
+  Ref result = AllocShapedLike(IntegerTypeHolding(widest), right);
+  WithCharacterReader(right, [&](auto r) {
+    WithIntegerData(result, [&](auto* out) {
+      using I = std::remove_pointer_t<decltype(out)>;
+      for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<I>(r(i));
+    });
+  });
+  return result;
+}
+
+// ---- UTF-16 -----------------------------------------------------------------------------------------
+
+// Calls put(code point) for each character the code units make. A negative unit, one that is not a
+// whole number or above 1,114,111, or a high surrogate without a low one after it is DOMAIN ERROR.
+template <typename Reader, typename Put>
+void ForEachUtf16Character(Reader r, uint64_t n, Put put) {
+  for (uint64_t i = 0; i < n; ++i) {
+    int64_t unit = CodePointAt(r, i);
+    if (unit >= kFirstHighSurrogate && unit < kFirstLowSurrogate) {
+      int64_t low = i + 1 < n ? CodePointAt(r, i + 1) : 0;
+      if (low < kFirstLowSurrogate || low > kLastLowSurrogate) SIGNAL(kDomainError);
+      unit = 0x10000 + ((unit - kFirstHighSurrogate) << 10) + (low - kFirstLowSurrogate);
+      ++i;
+    }
+    put(unit);
+  }
+}
+
+Ref CharactersOfUtf16(const Ref& right) {
+  const uint64_t n = ElementCount(right);
+  uint64_t count = 0;
+  int64_t widest = 0;
+  WithNumberReader(right, [&](auto r) {
+    ForEachUtf16Character(r, n, [&](int64_t c) {
+      ++count;
+      widest = std::max(widest, c);
+    });
+  });
+  Ref result = AllocArray(CharacterTypeHolding(widest), 1, count);
+  WithNumberReader(right, [&](auto r) {
+    WithCharacterData(result, [&](auto* out) {
+      ForEachUtf16Character(r, n, [&](int64_t c) { *out++ = static_cast<std::remove_reference_t<decltype(*out)>>(c); });
+    });
+  });
+  return result;
+}
+
+Ref Utf16OfCharacters(const Ref& right) {
+  const uint64_t n = ElementCount(right);
+  uint64_t pairs = 0;
+  char32_t widest = 0;
+  WithCharacterReader(right, [&](auto r) {
+    for (uint64_t i = 0; i < n; ++i) {
+      const char32_t c = r(i);
+      pairs += c > 0xFFFF;
+      widest = std::max(widest, c);
+    }
+  });
+  // A pair's units are surrogates, which need 32-bit integers as any unit from 32,768 up does.
+  Ref result = AllocArray(IntegerTypeHolding(pairs ? kFirstHighSurrogate : widest), 1, n + pairs);
+  WithCharacterReader(right, [&](auto r) {
+    WithIntegerData(result, [&](auto* out) {
+      using I = std::remove_pointer_t<decltype(out)>;
+      for (uint64_t i = 0; i < n; ++i) {
+        const char32_t c = r(i);
+        if (c <= 0xFFFF) {
+          *out++ = static_cast<I>(c);
+        } else {
+          *out++ = static_cast<I>(kFirstHighSurrogate + ((c - 0x10000) >> 10));
+          *out++ = static_cast<I>(kFirstLowSurrogate + ((c - 0x10000) & 0x3FF));
+        }
+      }
+    });
+  });
+  return result;
+}
+
+// ---- UTF-8 ------------------------------------------------------------------------------------------
+// The original six-row scheme: a lead byte says how many continuation bytes (10xxxxxx) follow.
+// Decoding refuses continuation bytes where a lead byte belongs, truncated sequences, overlong forms
+// and code points above 1,114,111; surrogate code points pass, so that every character encodes and
+// decodes back to itself.
+
+constexpr char32_t kLargestEncodable = 0x7FFFFFFF;
+constexpr uint8_t kLeadMark[6] = {0x00, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
+constexpr int64_t kSmallestOfLength[6] = {0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
+
+// The continuation bytes after each lead byte; -1 for a byte that cannot start a sequence (a
+// continuation byte, the always-overlong C0 and C1, FE and FF).
+constexpr std::array<int8_t, 256> kContinuations = [] {
+  std::array<int8_t, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    t[b] = b < 0x80 ? 0 : b < 0xC2 ? -1 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : b < 0xF8 ? 3 : b < 0xFC ? 4 : b < 0xFE ? 5 : -1;
+  return t;
+}();
+
+constexpr int EncodedLength(char32_t c) {
+  return 1 + (c >= 0x80) + (c >= 0x800) + (c >= 0x10000) + (c >= 0x200000) + (c >= 0x4000000);
+}
+
+[[noreturn]] void InvalidUtf8() { SIGNAL_MESSAGE(kDomainError, U"Invalid UTF-8 sequence"); }
+
+// Decodes the n bytes that `r` reads into `out`, which has room for exactly `capacity` characters
+// (the bytes that are not continuation bytes). False when the bytes are not valid UTF-8.
+template <typename C, typename Reader>
+bool DecodeUtf8Into(C* out, uint64_t capacity, Reader r, uint64_t n) {
+  uint64_t i = 0, o = 0;
+  while (i < n) {
+    while (i + 8 <= n) {  // runs of ASCII, eight bytes at a time
+      uint64_t any = 0;
+      for (int k = 0; k < 8; ++k) any |= static_cast<uint64_t>(r(i + k));
+      if (any >= 0x80) break;
+      for (int k = 0; k < 8; ++k) out[o + k] = static_cast<C>(r(i + k));
+      i += 8;
+      o += 8;
+    }
+    if (i == n) break;
+    const uint64_t lead = static_cast<uint64_t>(r(i));
+    if (lead < 0x80) {
+      out[o++] = static_cast<C>(lead);
+      ++i;
+      continue;
+    }
+    const int extra = lead < 256 ? kContinuations[lead] : -1;
+    if (extra < 0 || n - i - 1 < static_cast<uint64_t>(extra) || o == capacity) return false;
+    int64_t code = static_cast<int64_t>(lead & (0x3Fu >> extra));
+    for (int k = 1; k <= extra; ++k) {
+      const uint64_t next = static_cast<uint64_t>(r(i + k));
+      if ((next & ~uint64_t{0x3F}) != 0x80) return false;
+      code = code << 6 | static_cast<int64_t>(next & 0x3F);
+    }
+    if (code < kSmallestOfLength[extra] || code > kLastCodePoint) return false;
+    out[o++] = static_cast<C>(code);
+    i += 1 + extra;
+  }
+  return o == capacity;
+}
+
+// Decodes the bytes that makeReader() reads. A first pass counts the characters (the bytes that are
+// not continuation bytes) and finds the largest byte, whose lead class decides the character type
+// of a valid text: F0 and up need 32 bits, C4 and up 16, below that 8. The second pass validates as
+// it writes.
+template <typename MakeReader>
+Ref DecodeUtf8(MakeReader makeReader, uint64_t n) {
+  uint64_t count = 0;
+  int64_t widest = 0;
+  {
+    auto r = makeReader();
+    for (uint64_t i = 0; i < n; ++i) {
+      const int64_t b = r(i);
+      count += static_cast<uint64_t>(b - 0x80) >= 0x40;
+      widest = std::max(widest, b);
+    }
+  }
+  const ElementType type = widest >= 0xF0 ? kChar32 : widest >= 0xC4 ? kChar16 : kChar8;
+  Temporaries hold;
+  hold[0] = AllocArray(type, 1, count);
+  bool valid = false;
+  WithCharacterData(hold[0], [&](auto* out) { valid = DecodeUtf8Into(out, count, makeReader(), n); });
+  if (!valid) InvalidUtf8();
+  return hold.Take(0);
+}
+
+Ref CharactersOfUtf8(const Ref& right) {
+  const uint64_t n = ElementCount(right);
+  Ref result = 0;
+  WithNumberReader(right, [&](auto r) {
+    using Reader = decltype(r);
+    if constexpr (kIntegerReader<Reader>) {
+      result = DecodeUtf8([&] { return FreshReader<Reader>(right); }, n);
+    } else {  // bytes held as floating-point, complex or decimal numbers: made integers first
+      std::vector<int64_t> bytes(n);
+      for (uint64_t i = 0; i < n; ++i)
+        if (!WholeNumber(r(i), bytes[i])) InvalidUtf8();
+      result = DecodeUtf8([&] { return IntegerListReader{bytes.data()}; }, n);
+    }
+  });
+  return result;
+}
+
+template <typename B, typename Reader>
+void EncodeUtf8Into(B* out, Reader r, uint64_t n) {
+  for (uint64_t i = 0; i < n; ++i) {
+    const char32_t c = r(i);
+    if (c < 0x80) {
+      *out++ = static_cast<B>(c);
+      continue;
+    }
+    const int extra = EncodedLength(c) - 1;
+    *out++ = static_cast<B>(kLeadMark[extra] | (c >> (6 * extra)));
+    for (int k = extra - 1; k >= 0; --k) *out++ = static_cast<B>(0x80 | ((c >> (6 * k)) & 0x3F));
+  }
+}
+
+Ref Utf8OfCharacters(const Ref& right) {
+  const uint64_t n = ElementCount(right);
+  uint64_t bytes = 0;
+  char32_t widest = 0;
+  WithCharacterReader(right, [&](auto r) {
+    for (uint64_t i = 0; i < n; ++i) {
+      const char32_t c = r(i);
+      bytes += EncodedLength(c);
+      widest = std::max(widest, c);
+    }
+  });
+  if (widest > kLargestEncodable) SIGNAL(kDomainError);
+  const bool ascii = bytes == n;
+  Ref result = AllocArray(ascii ? kInt8 : kInt16, 1, bytes);
+  WithCharacterReader(right, [&](auto r) {
+    if (ascii) {
+      int8_t* out = DataOf<int8_t>(result);
+      for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<int8_t>(r(i));
+    } else {
+      EncodeUtf8Into(DataOf<int16_t>(result), r, n);
+    }
+  });
+  return result;
+}
+
+// ---- Dispatch -----------------------------------------------------------------------------------------
+
+// The encodings in their numbering: 0 UTF-32, 1 UTF-16, 2 UTF-8.
+constexpr std::u32string_view kEncodingNames[] = {U"UTF-32", U"UTF-16", U"UTF-8"};
+
+// The conversions by encoding and by whether the right argument is character (decode, encode).
+using Conversion = Ref (*)(const Ref& right);
+constexpr Conversion kConversions[3][2] = {
+    {CharactersOfCodePoints, CodePointsOfCharacters},
+    {CharactersOfUtf16, Utf16OfCharacters},
+    {CharactersOfUtf8, Utf8OfCharacters},
+};
+
+bool IsSimpleArray(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindSimple; }
+
+CallResult Convert(uint32_t encoding, const Ref& right) {
+  if (!IsSimpleArray(right)) SIGNAL(kDomainError);
+  return {kConversions[encoding][IsCharacterType(ElementOf(TypeWord(right)))](right)};
+}
+
+// The number of the encoding that the left argument names; DOMAIN ERROR for anything else.
+uint32_t EncodingNamed(Ref left) {
+  if (!IsSimpleArray(left) || !IsCharacterType(ElementOf(TypeWord(left))) || RankOf(TypeWord(left)) > 1)
+    SIGNAL(kDomainError);
+  const std::u32string name = CharacterText(left);
+  const auto* found = std::find(std::begin(kEncodingNames), std::end(kEncodingNames), name);
+  if (found == std::end(kEncodingNames)) SIGNAL(kDomainError);
+  return static_cast<uint32_t>(found - std::begin(kEncodingNames));
+}
+
+CallResult MonadicUCS(const Ref&, const Ref& right) { return Convert(0, right); }
+
+CallResult DyadicUCS(const Ref& left, const Ref& right) {
+  const uint32_t encoding = EncodingNamed(left);
+  if (IsArray(right) && RankOf(TypeWord(right)) > 1) SIGNAL(kRankError);
+  return Convert(encoding, right);
+}
+
+}  // namespace
+
+void InitialiseCharacterCodes() { InstallSystemFunction(U"UCS", MonadicUCS, DyadicUCS); }
+
+}  // namespace vantor
