@@ -30,9 +30,7 @@ static void StripTrailingZeros(NumberDigits& d) {
   while (d.count > 1 && d.digits[d.count - 1] == '0') --d.count;
 }
 
-// Keeps `limit` digits, rounding up when the first dropped digit is 5 or more; nines carry, and a
-// carry out of the first digit makes "1" with the exponent one higher.
-static void RoundToLimit(NumberDigits& d, int limit) {
+void RoundToLimit(NumberDigits& d, int limit) {
   if (d.count <= limit) return;
   bool up = d.digits[limit] >= '5';
   d.count = static_cast<uint8_t>(limit);

@@ -34,6 +34,9 @@ struct NumberDigits {
 // Shortest digits that read back as the same double, rounded to `limit` significant digits (a digit
 // string ending in the tie digit just past the limit is redone exactly from the stored double). ¯0 is 0.
 NumberDigits DigitsOfDouble(double value, int limit);
+// Keeps `limit` (at least 1) digits, rounding half up on the digits themselves: nines carry, and a
+// carry out of the first digit makes "1" with the exponent one higher. Trailing zeros are removed.
+void RoundToLimit(NumberDigits& digits, int limit);
 // The digits of a decimal128 value (IEEE binary-integer encoding, 16 bytes at `bid`), rounded half
 // away from zero to min(limit, 34) digits.
 NumberDigits DigitsOfDecimal(const uint8_t* bid, int limit);

@@ -25,6 +25,7 @@
 #include "language/space.h"
 #include "language/stack.h"
 #include "sysfns/iofun.h"
+#include "sysfns/quadfmt.h"
 #include "sysfns/quaducs.h"
 #include "sysfns/quadvar.h"
 #include "sysfns/quadvfi.h"
@@ -385,6 +386,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
     InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseVerifyFix,
+    InitialiseFormatting,
 };
 
 }  // namespace
