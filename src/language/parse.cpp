@@ -745,12 +745,15 @@ static constexpr NiladicRow kNiladicRows[] = {
 static std::array<NiladicHandler, 256> g_niladics;
 static uint32_t g_offNumber = 0;
 
+void InstallNiladicFunction(std::u32string_view name, NiladicHandler handler) {
+  const SystemNameEntry* entry = FindSystemName(name);
+  if (!entry || entry->cls != kSystemNiladic) SystemError(11);
+  g_niladics[entry->code & 0xFF] = handler;
+}
+
 static void BuildNiladicTable() {
-  for (const NiladicRow& row : kNiladicRows) {
-    const SystemNameEntry* entry = FindSystemName(std::u32string(row.name.begin(), row.name.end()));
-    if (!entry || entry->cls != kSystemNiladic) SystemError(11);
-    g_niladics[entry->code & 0xFF] = row.handler;
-  }
+  for (const NiladicRow& row : kNiladicRows)
+    InstallNiladicFunction(std::u32string(row.name.begin(), row.name.end()), row.handler);
   g_offNumber = FindSystemName(U"OFF")->code & 0xFF;
 }
 

@@ -73,6 +73,8 @@ void InstallPrimitives(std::span<const PrimitiveRow> rows);
 // Enters a system function's handlers under its registry name (without ⎕): the units above the
 // evaluator register their system functions this way from their initialisers.
 void InstallSystemFunction(std::u32string_view name, FunctionHandler monadic, FunctionHandler dyadic);
+// The same for a niladic system function.
+void InstallNiladicFunction(std::u32string_view name, NiladicHandler handler);
 
 // Calls primitive `code` through the dispatch tables, as the evaluator would with no axis: `left` 0
 // for a monadic call. The arguments are borrowed and held in registers of their own for the call.
