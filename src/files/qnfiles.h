@@ -1,0 +1,49 @@
+// Native files: ordinary files read and written as raw data through tie numbers (⎕NTIE ⎕NCREATE
+// ⎕NUNTIE ⎕NREAD ⎕NAPPEND ⎕NREPLACE ⎕NSIZE ⎕NRESIZE ⎕NLOCK ⎕NRENAME ⎕NERASE ⎕NXLATE ⎕NNAMES ⎕NNUMS),
+// whole text files with their encoding and line endings (⎕NGET ⎕NPUT), and the text codecs those use,
+// which the search-and-replace streams share. Ties belong to the process and go with the workspace.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vantor {
+
+// Text encodings, numbered as their names are listed; detection tries byte-order marks in the order
+// UTF-8, UTF-32LE, UTF-32BE, UTF-16LE, UTF-16BE.
+enum class TextEncoding : uint8_t {
+  kAscii = 1,
+  kWindows1252 = 2,
+  kUtf8 = 3,
+  kUtf16LE = 4,
+  kUtf16BE = 5,
+  kUtf32LE = 6,
+  kUtf32BE = 7,
+};
+
+// An encoding as a name selects it: the encoding, and whether a byte-order mark goes with it (a
+// "-BOM" suffix; a bare Unicode name or "-NOBOM" means none). Names compare without regard to case.
+struct EncodingChoice {
+  TextEncoding encoding;
+  bool byteOrderMark;
+};
+std::optional<EncodingChoice> ParseEncodingName(std::u32string_view name);
+// "UTF-8-BOM", "UTF-16LE-NOBOM", "ASCII", "Windows-1252" ...
+std::u32string EncodingName(EncodingChoice choice);
+
+// The encoding of bytes read from a file: a byte-order mark when one starts them (its length in
+// `markLength`), otherwise the encoding the bytes fit best.
+TextEncoding DetectEncoding(std::string_view bytes, size_t& markLength);
+// Decodes bytes (without their mark) into characters; false on a sequence the encoding cannot
+// have produced.
+bool DecodeText(std::string_view bytes, TextEncoding encoding, std::u32string& out);
+// Appends the encoded characters (no mark); false on a character the encoding cannot represent.
+bool EncodeText(std::u32string_view text, TextEncoding encoding, std::string& out);
+// The byte-order mark of a Unicode encoding ("" for ASCII and Windows-1252).
+std::string_view ByteOrderMark(TextEncoding encoding);
+
+// Registers the native-file system functions and unties every file when the workspace goes.
+void InitialiseNativeFiles();
+
+}  // namespace vantor
