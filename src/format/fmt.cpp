@@ -1016,8 +1016,8 @@ Ref FormatWidthDecimals(const Ref& left, const Ref& right) {
     }
     layout.phrases.push_back(std::move(p));
     layout.columns.push_back(c);
-    uint32_t width = static_cast<uint32_t>(layout.phrases[j].width);
-    layout.placements.push_back({j, j, static_cast<uint32_t>(position), width});
+    uint32_t fieldWidth = static_cast<uint32_t>(layout.phrases[j].width);
+    layout.placements.push_back({j, j, static_cast<uint32_t>(position), fieldWidth});
     position += static_cast<uint64_t>(layout.phrases[j].width);
     CheckedExtent(position);
   }
