@@ -12,6 +12,7 @@
 #include "language/trap.h"
 #include "primitives/key.h"
 #include "primitives/op.h"
+#include "sysfns/json.h"
 
 namespace vantor {
 
@@ -54,6 +55,8 @@ struct IBeamRow {
 // Sorted by number.
 constexpr IBeamRow kIBeams[] = {
     {1500, HashedArrayService},
+    {7159, JsonImport},
+    {7160, JsonExport},
 };
 
 CallResult ApplyIBeam(const Ref& derived, const Ref& left, const Ref& right) {
