@@ -348,41 +348,61 @@ constexpr uint32_t kWholeArgument = UINT32_MAX;
 constexpr uint32_t kNoColumn = UINT32_MAX;
 
 // One column of the argument: its elements are data[offset + row × stride] of the item (or of the
-// argument itself) for row < rows.
+// argument itself) for row < rows. The elements of a mixed array (numbers and characters, held as
+// a nested array of simple scalars) each have their own type.
 struct Column {
   uint32_t item = kWholeArgument;
   uint32_t offset = 0;
   uint32_t stride = 1;
   uint32_t rows = 0;
   ElementType type = kBool;
+  bool mixed = false;
 };
 
-// The columns of a simple scalar, vector (one column) or matrix.
-void AddColumns(Ref array, uint32_t item, std::vector<Column>& columns) {
-  uint32_t type = TypeWord(array);
-  uint32_t rank = RankOf(type);
-  if (rank > 2) SIGNAL(kRankError);
-  uint32_t rows = rank == 0 ? 1 : ShapeOf(array)[0];
-  uint32_t count = rank == 2 ? ShapeOf(array)[1] : 1;
-  for (uint32_t j = 0; j < count; ++j) columns.push_back({item, j, count, rows, ElementOf(type)});
+// A nested array whose items are all simple scalars: a simple array of mixed elements.
+bool IsMixed(Ref array) {
+  uint64_t count = ElementCount(array);
+  const Ref* items = DataOf<Ref>(array);
+  for (uint64_t i = 0; i < count; ++i)
+    if (!IsArray(items[i]) || KindOf(TypeWord(items[i])) != kKindSimple || RankOf(TypeWord(items[i])) != 0)
+      return false;
+  return count > 0;
 }
 
-std::vector<Column> ColumnsOf(Ref array) {
+// The columns of an argument and the number of rows of the result.
+struct ArgumentColumns {
   std::vector<Column> columns;
+  uint32_t rows = 0;
+
+  // Adds the columns of a simple or mixed scalar, vector (one column) or matrix.
+  void Add(Ref array, uint32_t item) {
+    uint32_t type = TypeWord(array);
+    uint32_t rank = RankOf(type);
+    if (rank > 2) SIGNAL(kRankError);
+    uint32_t height = rank == 0 ? 1 : ShapeOf(array)[0];
+    uint32_t count = rank == 2 ? ShapeOf(array)[1] : 1;
+    bool mixed = KindOf(type) != kKindSimple;
+    for (uint32_t j = 0; j < count; ++j) columns.push_back({item, j, count, height, ElementOf(type), mixed});
+    rows = std::max(rows, height);
+  }
+};
+
+ArgumentColumns ColumnsOf(Ref array) {
+  ArgumentColumns out;
   if (!IsArray(array)) SIGNAL(kDomainError);
   uint32_t type = TypeWord(array);
-  if (KindOf(type) == kKindSimple) {
-    AddColumns(array, kWholeArgument, columns);
-    return columns;
+  if (KindOf(type) == kKindSimple || IsMixed(array)) {
+    out.Add(array, kWholeArgument);
+    return out;
   }
   if (RankOf(type) > 1) SIGNAL(kRankError);
   uint64_t items = ElementCount(array);
   for (uint64_t i = 0; i < items; ++i) {
     Ref item = DataOf<Ref>(array)[i];
-    if (!IsArray(item) || KindOf(TypeWord(item)) != kKindSimple) SIGNAL(kDomainError);
-    AddColumns(item, static_cast<uint32_t>(i), columns);
+    if (!IsArray(item) || (KindOf(TypeWord(item)) != kKindSimple && !IsMixed(item))) SIGNAL(kDomainError);
+    out.Add(item, static_cast<uint32_t>(i));
   }
-  return columns;
+  return out;
 }
 
 Ref ColumnArray(Ref argument, const Column& column) {
@@ -800,27 +820,52 @@ V Load(const uint8_t* data, uint64_t i) {
   return value;
 }
 
-// Calls f(value) for each element of a numeric column, as int64_t, double or DecimalElement.
+// Calls f(read) with a reader of numbers of `type`: read(data, i) gives element i as int64_t, double
+// or DecimalElement. DOMAIN ERROR for a type that holds no numbers, and for a complex number whose
+// imaginary part is not zero.
 template <typename F>
-void ForEachNumber(const Column& c, const uint8_t* data, F f) {
-  auto each = [&](auto get) {
-    for (uint64_t r = 0, i = c.offset; r < c.rows; ++r, i += c.stride) f(r, get(i));
-  };
-  switch (c.type) {
-    case kBool: return each([&](uint64_t i) { return int64_t{GetBit(data, i)}; });
-    case kInt8: return each([&](uint64_t i) { return int64_t{Load<int8_t>(data, i)}; });
-    case kInt16: return each([&](uint64_t i) { return int64_t{Load<int16_t>(data, i)}; });
-    case kInt32: return each([&](uint64_t i) { return int64_t{Load<int32_t>(data, i)}; });
-    case kInt64: return each([&](uint64_t i) { return Load<int64_t>(data, i); });
-    case kFloat64: return each([&](uint64_t i) { return Load<double>(data, i); });
+void WithNumberReader(ElementType type, F f) {
+  switch (type) {
+    case kBool: return f([](const uint8_t* data, uint64_t i) { return int64_t{GetBit(data, i)}; });
+    case kInt8: return f([](const uint8_t* data, uint64_t i) { return int64_t{Load<int8_t>(data, i)}; });
+    case kInt16: return f([](const uint8_t* data, uint64_t i) { return int64_t{Load<int16_t>(data, i)}; });
+    case kInt32: return f([](const uint8_t* data, uint64_t i) { return int64_t{Load<int32_t>(data, i)}; });
+    case kInt64: return f([](const uint8_t* data, uint64_t i) { return Load<int64_t>(data, i); });
+    case kFloat64: return f([](const uint8_t* data, uint64_t i) { return Load<double>(data, i); });
     case kComplex:
-      return each([&](uint64_t i) {
+      return f([](const uint8_t* data, uint64_t i) {
         if (Load<double>(data, 2 * i + 1) != 0) SIGNAL(kDomainError);
         return Load<double>(data, 2 * i);
       });
-    case kDecimal128: return each([&](uint64_t i) { return DecimalElement{data + 16 * i}; });
+    case kDecimal128: return f([](const uint8_t* data, uint64_t i) { return DecimalElement{data + 16 * i}; });
     default: SIGNAL(kDomainError);
   }
+}
+
+// Calls f(row, value) for each element of a numeric column of `array`: one loop per element type, or
+// for a mixed column each element by its own type.
+template <typename F>
+void ForEachNumber(const Column& c, Ref array, F f) {
+  if (c.mixed) {
+    for (uint64_t r = 0, i = c.offset; r < c.rows; ++r, i += c.stride) {
+      Ref item = DataOf<Ref>(array)[i];
+      WithNumberReader(ElementOf(TypeWord(item)), [&](auto read) { f(r, read(DataOf<uint8_t>(item), 0)); });
+    }
+    return;
+  }
+  const uint8_t* data = DataOf<uint8_t>(array);
+  WithNumberReader(c.type, [&](auto read) {
+    for (uint64_t r = 0, i = c.offset; r < c.rows; ++r, i += c.stride) f(r, read(data, i));
+  });
+}
+
+// Element i of a character column (DOMAIN ERROR for a number in a mixed column).
+char32_t CharacterOf(const Column& c, Ref array, uint64_t i) {
+  if (!c.mixed) return CharacterAt(c.type, DataOf<uint8_t>(array), i);
+  Ref item = DataOf<Ref>(array)[i];
+  ElementType type = ElementOf(TypeWord(item));
+  if (!IsCharacterType(type)) SIGNAL(kDomainError);
+  return CharacterAt(type, DataOf<uint8_t>(item), 0);
 }
 
 // The widest exponent of a column ("E", sign and digits; 0 unless E) and the widest number without
@@ -829,10 +874,10 @@ struct ColumnMeasure {
   uint32_t mantissa = 0;
   uint32_t exponent = 0;
 };
-ColumnMeasure MeasureColumn(const Phrase& p, const Column& c, const uint8_t* data) {
+ColumnMeasure MeasureColumn(const Phrase& p, const Column& c, Ref array) {
   NumberFormatter numbers(p);
   ColumnMeasure m;
-  ForEachNumber(c, data, [&](uint64_t, auto value) {
+  ForEachNumber(c, array, [&](uint64_t, auto value) {
     const Body& body = numbers.Of(value);
     m.exponent = std::max(m.exponent, numbers.exponentLength());
     m.mantissa = std::max<uint32_t>(
@@ -842,18 +887,18 @@ ColumnMeasure MeasureColumn(const Phrase& p, const Column& c, const uint8_t* dat
 }
 
 template <typename T>
-void WriteField(const Phrase& p, const Placement& at, const Column& c, const uint8_t* data, const Canvas<T>& canvas) {
+void WriteField(const Phrase& p, const Placement& at, const Column& c, Ref array, const Canvas<T>& canvas) {
   if (c.rows == 0) return;
   FieldBuilder field(p, at.width);
   if (p.code == Code::A) {
     for (uint64_t r = 0, i = c.offset; r < c.rows; ++r, i += c.stride) {
-      field.Character(CharacterAt(c.type, data, i));
+      field.Character(CharacterOf(c, array, i));
       PutChars(canvas.At(r, at.start), field.Chars(), at.width);
     }
     return;
   }
-  if (p.code == Code::E) field.Numbers().SetExponentWidth(MeasureColumn(p, c, data).exponent);
-  ForEachNumber(c, data, [&](uint64_t r, auto value) {
+  if (p.code == Code::E) field.Numbers().SetExponentWidth(MeasureColumn(p, c, array).exponent);
+  ForEachNumber(c, array, [&](uint64_t r, auto value) {
     field.Number(value);
     PutChars(canvas.At(r, at.start), field.Chars(), at.width);
   });
@@ -883,7 +928,7 @@ void WriteLayout(const FormatLayout& layout, Ref argument, Ref result) {
       continue;
     }
     const Column& c = layout.columns[at.column];
-    WriteField(p, at, c, DataOf<uint8_t>(ColumnArray(argument, c)), canvas);
+    WriteField(p, at, c, ColumnArray(argument, c), canvas);
   }
 }
 
@@ -903,10 +948,9 @@ char32_t WidestCharacter(const FormatLayout& layout, Ref argument) {
   for (const Placement& at : layout.placements) {
     if (at.column == kNoColumn) continue;
     const Column& c = layout.columns[at.column];
-    if (layout.phrases[at.phrase].code != Code::A || c.type == kChar8 || c.rows == 0) continue;
-    const uint8_t* data = DataOf<uint8_t>(ColumnArray(argument, c));
+    if (layout.phrases[at.phrase].code != Code::A || (c.type == kChar8 && !c.mixed)) continue;
     for (uint64_t r = 0, i = c.offset; r < c.rows; ++r, i += c.stride)
-      widest = std::max(widest, CharacterAt(c.type, data, i));
+      widest = std::max(widest, CharacterOf(c, ColumnArray(argument, c), i));
   }
   return widest;
 }
@@ -918,7 +962,7 @@ void CheckColumnTypes(const FormatLayout& layout) {
   for (const Placement& at : layout.placements) {
     if (at.column == kNoColumn) continue;
     const Column& c = layout.columns[at.column];
-    if (c.rows == 0) continue;
+    if (c.rows == 0 || c.mixed) continue;  // mixed elements are checked as they are formatted
     bool character = IsCharacterType(c.type);
     if (layout.phrases[at.phrase].code == Code::A ? !character : !IsNumericType(c.type)) SIGNAL(kDomainError);
   }
@@ -958,7 +1002,7 @@ std::vector<std::pair<int64_t, int64_t>> WidthDecimalPairs(Ref left) {
   std::vector<int64_t> numbers;
   if (n > 0) {
     Column all{kWholeArgument, 0, 1, static_cast<uint32_t>(n), type};
-    ForEachNumber(all, DataOf<uint8_t>(left), [&](uint64_t, auto value) {
+    ForEachNumber(all, left, [&](uint64_t, auto value) {
       double x = AsDouble(value);
       if (!(std::fabs(x) <= kMaxSpecificationNumber) || x != std::trunc(x)) SIGNAL(kDomainError);
       numbers.push_back(static_cast<int64_t>(x));
@@ -988,8 +1032,9 @@ Phrase WidthDecimalPhrase(int64_t width, int64_t decimals) {
 Ref FormatBySpecification(std::u32string_view specification, const Ref& array) {
   FormatLayout layout;
   std::vector<uint32_t> sequence = SpecificationParser(specification, layout.phrases).Parse();
-  layout.columns = ColumnsOf(array);
-  for (const Column& c : layout.columns) layout.rows = std::max<uint64_t>(layout.rows, c.rows);
+  ArgumentColumns argument = ColumnsOf(array);
+  layout.columns = std::move(argument.columns);
+  layout.rows = argument.rows;
   layout.width = LayOut(layout.phrases, sequence, layout.columns.size(), layout.placements);
   CheckColumnTypes(layout);
   return WriteResult(layout, array, {static_cast<uint32_t>(layout.rows), CheckedExtent(layout.width)});
@@ -1011,7 +1056,7 @@ Ref FormatWidthDecimals(const Ref& left, const Ref& right) {
     Phrase p = WidthDecimalPhrase(width, decimals);
     Column c{kWholeArgument, j, columns, static_cast<uint32_t>(layout.rows), ElementOf(TypeWord(right))};
     if (p.autoWidth) {
-      ColumnMeasure m = MeasureColumn(p, c, DataOf<uint8_t>(right));
+      ColumnMeasure m = MeasureColumn(p, c, right);
       p.width = static_cast<int32_t>(std::min<uint64_t>(kMaxResultWidth, uint64_t{1} + m.mantissa + m.exponent));
     }
     layout.phrases.push_back(std::move(p));
