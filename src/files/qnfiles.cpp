@@ -42,28 +42,7 @@ namespace {
 
 #define NATIVE_ERROR(en, text) SIGNAL_MESSAGE_IN(en, kCategoryNativeFiles, text)
 #define NATIVE_OS_ERROR(text, err) \
-  SignalOsError(MessageRow(kCategoryNativeFiles, text), (err), __LINE__)
-
-// The APL error for an errno value the system gave.
-uint32_t ErrorForErrno(int err) {
-  switch (err) {
-    case ENOENT: case ENXIO: case EEXIST: case EXDEV: case ENODEV: case ENOTDIR: case EISDIR: case EINVAL:
-    case ENOTTY: case ENAMETOOLONG:
-      return kFileNameError;
-    case EIO: case EDEADLK:
-      return kFileSystemError;
-    case ENOMEM: case ENFILE: case EMFILE: case EMLINK: case ENOLCK:
-      return kFileSystemTiesUsedUp;
-    case EFBIG: case ENOSPC:
-      return kFileFull;
-    default:
-      return kFileAccessError;
-  }
-}
-
-[[noreturn]] void SignalOsError(uint32_t row, int err, int line) {
-  SignalError(ErrorForErrno(err), row, kOsErrorErrno, err, kUnit, line);
-}
+  SignalFileSystemError(MessageRow(kCategoryNativeFiles, text), (err), kUnit, __LINE__)
 
 // ---- Conversion codes ----------------------------------------------------------------------------
 
@@ -935,6 +914,26 @@ TextEncoding GuessEncoding(std::string_view bytes) {
 
 }  // namespace
 
+uint32_t FileErrorForErrno(int err) {
+  switch (err) {
+    case ENOENT: case ENXIO: case EEXIST: case EXDEV: case ENODEV: case ENOTDIR: case EISDIR: case EINVAL:
+    case ENOTTY: case ENAMETOOLONG:
+      return kFileNameError;
+    case EIO: case EDEADLK:
+      return kFileSystemError;
+    case ENOMEM: case ENFILE: case EMFILE: case EMLINK: case ENOLCK:
+      return kFileSystemTiesUsedUp;
+    case EFBIG: case ENOSPC:
+      return kFileFull;
+    default:
+      return kFileAccessError;
+  }
+}
+
+void SignalFileSystemError(uint32_t messageRow, int err, const char* unit, int line) {
+  SignalError(FileErrorForErrno(err), messageRow, kOsErrorErrno, err, unit, line);
+}
+
 // ---- Codec interface -----------------------------------------------------------------------------
 
 std::optional<EncodingChoice> ParseEncodingName(std::u32string_view name) {
@@ -1238,7 +1237,7 @@ mode_t NewFileMode(const std::string& path) {
 }
 
 [[noreturn]] void CannotWrite(int err, int line) {
-  uint32_t en = err == ENOSPC || err == EDQUOT ? kFileSystemNoSpace : ErrorForErrno(err);
+  uint32_t en = err == ENOSPC || err == EDQUOT ? kFileSystemNoSpace : FileErrorForErrno(err);
   SignalError(en, MessageRow(kCategoryNativeFiles, U"Unable to write to file"), kOsErrorErrno, err, kUnit, line);
 }
 

@@ -43,6 +43,12 @@ bool EncodeText(std::u32string_view text, TextEncoding encoding, std::string& ou
 // The byte-order mark of a Unicode encoding ("" for ASCII and Windows-1252).
 std::string_view ByteOrderMark(TextEncoding encoding);
 
+// The APL error for an errno value from a failed file operation: FILE NAME ERROR, FILE SYSTEM ERROR,
+// FILE SYSTEM TIES USED UP, FILE FULL or FILE ACCESS ERROR.
+uint32_t FileErrorForErrno(int err);
+// Signals that error with a native-file message row and the errno attached (⎕DMX.OSError).
+[[noreturn]] void SignalFileSystemError(uint32_t messageRow, int err, const char* unit, int line);
+
 // Registers the native-file system functions and unties every file when the workspace goes.
 void InitialiseNativeFiles();
 

@@ -31,6 +31,7 @@
 #include "sysfns/quadvfi.h"
 #include "sysfns/syscoms.h"
 #include "files/load.h"
+#include "files/pff.h"
 #include "files/qnfiles.h"
 #include "host/utf8.h"
 #include "host/platform/eventlog.h"
@@ -387,7 +388,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
     InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseVerifyFix,
-    InitialiseFormatting, InitialiseNativeFiles,
+    InitialiseFormatting, InitialiseNativeFiles, InitialiseFileSystemFunctions,
 };
 
 }  // namespace
