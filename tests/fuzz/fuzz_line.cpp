@@ -2,7 +2,8 @@
 // line must give a value, a displayed error or nothing: never a crash, a hang, a system error or a
 // C++ exception escaping. The interpreter runs as the runtime edition without console mode, so ⎕ and
 // ⍞ input give DOMAIN ERROR instead of waiting; lines that would end the process (⎕OFF, )OFF) or
-// write workspace files into the directory the fuzzer runs in (⎕SAVE) are skipped.
+// write files into the directory the fuzzer runs in (⎕SAVE, ⎕NPUT, ⎕NCREATE, ⎕MKDIR, a tie that
+// could change a file) or delete them (⎕NDELETE) are skipped.
 #include <fcntl.h>
 #include <sys/time.h>
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/aplio.h"
@@ -32,7 +34,11 @@ static bool IsSkipped(const std::u32string& line) {
   for (char32_t c : line) upper.push_back(c >= U'a' && c <= U'z' ? c - 32 : c);
   size_t first = line.find_first_not_of(U' ');
   bool systemCommand = first != std::u32string::npos && line[first] == U')';
-  return systemCommand || upper.find(U"OFF") != std::u32string::npos || upper.find(U"SAVE") != std::u32string::npos;
+  if (systemCommand) return true;
+  // Names that end the process, write workspace files, or create, change or delete files by name.
+  for (std::u32string_view word : {U"OFF", U"SAVE", U"NPUT", U"NCREATE", U"NTIE", U"NDELETE", U"MKDIR"})
+    if (upper.find(word) != std::u32string::npos) return true;
+  return false;
 }
 
 // APL code may loop for ever (a dfn that calls itself in tail position, :While 1): an input still
