@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -49,22 +50,6 @@ bool WholeNumber(BID_UINT128 v, int64_t& out) {
   unsigned int flags = 0;
   out = bid128_to_int64_xint(v, &flags);
   return flags == 0;
-}
-
-template <typename Reader>
-constexpr bool kIntegerReader = std::is_same_v<decltype(std::declval<Reader>()(0)), int64_t>;
-
-// A reader of whole numbers held outside the workspace.
-struct IntegerListReader {
-  static constexpr bool kCharacter = false;
-  const int64_t* data;
-  int64_t operator()(uint64_t i) const { return data[i]; }
-};
-
-// The array's reader made afresh (the data may have moved since the last one was made).
-template <typename Reader>
-Reader FreshReader(Ref array) {
-  return Reader{DataOf<uint8_t>(array)};
 }
 
 ElementType CharacterTypeHolding(int64_t widest) {
@@ -249,34 +234,68 @@ constexpr int EncodedLength(char32_t c) {
 
 [[noreturn]] void InvalidUtf8() { SIGNAL_MESSAGE(kDomainError, U"Invalid UTF-8 sequence"); }
 
-// Decodes the n bytes that `r` reads into `out`, which has room for exactly `capacity` characters
-// (the bytes that are not continuation bytes). False when the bytes are not valid UTF-8.
-template <typename C, typename Reader>
-bool DecodeUtf8Into(C* out, uint64_t capacity, Reader r, uint64_t n) {
+// Whether the 16 bytes at `in` hold only values below 128: a test of two words against the mask of
+// the bits that must be clear in each element.
+template <typename T>
+bool AllAscii(const T* in) {
+  constexpr uint64_t kMask = sizeof(T) == 1 ? 0x8080808080808080ull
+                             : sizeof(T) == 2 ? 0xFF80FF80FF80FF80ull
+                             : sizeof(T) == 4 ? 0xFFFFFF80FFFFFF80ull
+                                              : 0xFFFFFFFFFFFFFF80ull;
+  uint64_t words[2];
+  std::memcpy(words, in, sizeof words);
+  return ((words[0] | words[1]) & kMask) == 0;
+}
+
+// Decodes the n bytes at `in` (integers of type T) into `out`, which has room for exactly
+// `capacity` characters (the bytes that are not continuation bytes). False when the bytes are not
+// valid UTF-8. Runs of ASCII go sixteen bytes of input at a time.
+template <typename C, typename T>
+bool DecodeUtf8Into(C* out, uint64_t capacity, const T* in, uint64_t n) {
+  using Unsigned = std::make_unsigned_t<T>;
+  constexpr uint64_t kBlock = 16 / sizeof(T);
+  auto continuation = [&](uint64_t at) { return static_cast<uint64_t>(static_cast<Unsigned>(in[at])) ^ 0x80; };
   uint64_t i = 0, o = 0;
+  uint64_t nextBlock = 0;  // after a block that was not all ASCII, the next try waits a block's length
   while (i < n) {
-    while (i + 8 <= n) {  // runs of ASCII, eight bytes at a time
-      uint64_t any = 0;
-      for (int k = 0; k < 8; ++k) any |= static_cast<uint64_t>(r(i + k));
-      if (any >= 0x80) break;
-      for (int k = 0; k < 8; ++k) out[o + k] = static_cast<C>(r(i + k));
-      i += 8;
-      o += 8;
-    }
-    if (i == n) break;
-    const uint64_t lead = static_cast<uint64_t>(r(i));
+    const uint64_t lead = static_cast<Unsigned>(in[i]);
     if (lead < 0x80) {
+      if (i >= nextBlock && i + kBlock <= n) {
+        if (AllAscii(in + i)) {
+          for (uint64_t k = 0; k < kBlock; ++k) out[o + k] = static_cast<C>(in[i + k]);
+          i += kBlock;
+          o += kBlock;
+          continue;
+        }
+        nextBlock = i + kBlock;
+      }
       out[o++] = static_cast<C>(lead);
       ++i;
       continue;
     }
+    if (o == capacity) return false;
+    if (lead >= 0xC2 && lead < 0xE0 && i + 1 < n) {  // two bytes: always 128 to 2,047
+      const uint64_t c1 = continuation(i + 1);
+      if (c1 > 0x3F) return false;
+      out[o++] = static_cast<C>((lead & 0x1F) << 6 | c1);
+      i += 2;
+      continue;
+    }
+    if (lead >= 0xE0 && lead < 0xF0 && i + 2 < n) {  // three bytes: not overlong
+      const uint64_t c1 = continuation(i + 1), c2 = continuation(i + 2);
+      const uint64_t code = (lead & 0x0F) << 12 | c1 << 6 | c2;
+      if ((c1 | c2) > 0x3F || code < 0x800) return false;
+      out[o++] = static_cast<C>(code);
+      i += 3;
+      continue;
+    }
     const int extra = lead < 256 ? kContinuations[lead] : -1;
-    if (extra < 0 || n - i - 1 < static_cast<uint64_t>(extra) || o == capacity) return false;
+    if (extra < 0 || n - i - 1 < static_cast<uint64_t>(extra)) return false;
     int64_t code = static_cast<int64_t>(lead & (0x3Fu >> extra));
     for (int k = 1; k <= extra; ++k) {
-      const uint64_t next = static_cast<uint64_t>(r(i + k));
-      if ((next & ~uint64_t{0x3F}) != 0x80) return false;
-      code = code << 6 | static_cast<int64_t>(next & 0x3F);
+      const uint64_t next = continuation(i + k);
+      if (next > 0x3F) return false;
+      code = code << 6 | static_cast<int64_t>(next);
     }
     if (code < kSmallestOfLength[extra] || code > kLastCodePoint) return false;
     out[o++] = static_cast<C>(code);
@@ -285,46 +304,46 @@ bool DecodeUtf8Into(C* out, uint64_t capacity, Reader r, uint64_t n) {
   return o == capacity;
 }
 
-// Decodes the bytes that makeReader() reads. A first pass counts the characters (the bytes that are
-// not continuation bytes) and finds the largest byte, whose lead class decides the character type
-// of a valid text: F0 and up need 32 bits, C4 and up 16, below that 8. The second pass validates as
-// it writes.
-template <typename MakeReader>
-Ref DecodeUtf8(MakeReader makeReader, uint64_t n) {
+// Decodes the n bytes at data() (which gives the current address: the first allocation may move
+// them). A first pass counts the characters (the bytes that are not continuation bytes) and finds
+// the largest byte, whose lead class decides the character type of a valid text: F0 and up need 32
+// bits, C4 and up 16, below that 8. The second pass validates as it writes.
+template <typename T, typename Data>
+Ref DecodeUtf8(Data data, uint64_t n) {
+  using Unsigned = std::make_unsigned_t<T>;
   uint64_t count = 0;
-  int64_t widest = 0;
-  {
-    auto r = makeReader();
-    for (uint64_t i = 0; i < n; ++i) {
-      const int64_t b = r(i);
-      count += static_cast<uint64_t>(b - 0x80) >= 0x40;
-      widest = std::max(widest, b);
-    }
+  Unsigned widest = 0;
+  const T* in = data();
+  for (uint64_t i = 0; i < n; ++i) {
+    const auto b = static_cast<Unsigned>(in[i]);
+    count += static_cast<Unsigned>(b - 0x80) >= 0x40;
+    widest = std::max(widest, b);
   }
   const ElementType type = widest >= 0xF0 ? kChar32 : widest >= 0xC4 ? kChar16 : kChar8;
   Temporaries hold;
   hold[0] = AllocArray(type, 1, count);
   bool valid = false;
-  WithCharacterData(hold[0], [&](auto* out) { valid = DecodeUtf8Into(out, count, makeReader(), n); });
+  WithCharacterData(hold[0], [&](auto* out) { valid = DecodeUtf8Into(out, count, data(), n); });
   if (!valid) InvalidUtf8();
   return hold.Take(0);
 }
 
 Ref CharactersOfUtf8(const Ref& right) {
   const uint64_t n = ElementCount(right);
-  Ref result = 0;
-  WithNumberReader(right, [&](auto r) {
-    using Reader = decltype(r);
-    if constexpr (kIntegerReader<Reader>) {
-      result = DecodeUtf8([&] { return FreshReader<Reader>(right); }, n);
-    } else {  // bytes held as floating-point, complex or decimal numbers: made integers first
+  switch (ElementOf(TypeWord(right))) {
+    case kInt8: return DecodeUtf8<int8_t>([&] { return DataOf<int8_t>(right); }, n);
+    case kInt16: return DecodeUtf8<int16_t>([&] { return DataOf<int16_t>(right); }, n);
+    case kInt32: return DecodeUtf8<int32_t>([&] { return DataOf<int32_t>(right); }, n);
+    case kInt64: return DecodeUtf8<int64_t>([&] { return DataOf<int64_t>(right); }, n);
+    default: {  // Booleans, and bytes held as floating-point, complex or decimal numbers
       std::vector<int64_t> bytes(n);
-      for (uint64_t i = 0; i < n; ++i)
-        if (!WholeNumber(r(i), bytes[i])) InvalidUtf8();
-      result = DecodeUtf8([&] { return IntegerListReader{bytes.data()}; }, n);
+      WithNumberReader(right, [&](auto r) {
+        for (uint64_t i = 0; i < n; ++i)
+          if (!WholeNumber(r(i), bytes[i])) InvalidUtf8();
+      });
+      return DecodeUtf8<int64_t>([&] { return bytes.data(); }, n);
     }
-  });
-  return result;
+  }
 }
 
 template <typename B, typename Reader>
