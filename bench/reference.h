@@ -67,19 +67,26 @@ double Milliseconds(Work&& work) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Runs `script` with /usr/bin/python3 and returns the number it prints; negative when Python, or a
-// module the script imports, is missing.
-inline double PythonNumber(const std::string& script) {
+// Runs `script` with /usr/bin/python3 and returns every number it prints, in order; empty when Python,
+// or a module the script imports, is missing.
+inline std::vector<double> PythonNumbers(const std::string& script) {
   // Single-quoted for the shell: each ' in the script becomes '\''.
   std::string quoted = "'";
   for (char c : script) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   quoted += "'";
   std::string command = "/usr/bin/python3 -c " + quoted + " 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  double number = -1;
-  if (std::fscanf(pipe, "%lf", &number) != 1) number = -1;
-  return pclose(pipe) == 0 ? number : -1;
+  std::vector<double> numbers;
+  if (!pipe) return numbers;
+  for (double x; std::fscanf(pipe, "%lf", &x) == 1;) numbers.push_back(x);
+  if (pclose(pipe) != 0) numbers.clear();
+  return numbers;
+}
+
+// The first number a Python script prints; negative when Python, or a module it imports, is missing.
+inline double PythonNumber(const std::string& script) {
+  std::vector<double> numbers = PythonNumbers(script);
+  return numbers.empty() ? -1 : numbers.front();
 }
 
 // Prints "name: ours X ms | reference Y ms | ratio Z (goal <= G)" — or that the reference could not

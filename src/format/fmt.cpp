@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -550,6 +551,7 @@ struct Body {
   std::u32string text;
   bool negative = false;
   bool zero = false;
+  bool tooWide = false;  // longer than the field: the text is not made
 };
 
 void AppendUnsigned(std::u32string& out, uint64_t value) {
@@ -577,6 +579,8 @@ class NumberFormatter {
   // The widest exponent text ("E", sign, digits) of an E column, so that mantissas align.
   void SetExponentWidth(uint32_t width) { exponentWidth_ = width; }
   uint32_t exponentLength() const { return exponentLength_; }
+  // Fixed-point texts longer than this are not made (they overflow their field anyway).
+  void SetLengthLimit(int64_t limit) { lengthLimit_ = limit; }
 
   const Body& Of(int64_t value) {
     if (p_.scale == 0 && p_.code != Code::E) return IntegerBody(value);
@@ -595,6 +599,7 @@ class NumberFormatter {
     body_.text.clear();
     body_.negative = negative && !zero;
     body_.zero = zero;
+    body_.tooWide = false;
   }
   void FinishInteger(size_t digits) {
     if (p_.separators) InsertSeparators(body_.text, 0, digits, p_.chars[kSeparatorChar]);
@@ -647,6 +652,10 @@ class NumberFormatter {
     bool zero = IsZero(d);
     Start(d.negative, zero);
     int64_t point = zero ? 1 : d.exponent;  // digits before the point
+    if (point + decimals > lengthLimit_) {
+      body_.tooWide = true;
+      return body_;
+    }
     if (point <= 0) {
       body_.text.push_back(U'0');
     } else {
@@ -685,6 +694,7 @@ class NumberFormatter {
   Body body_;
   uint32_t exponentWidth_ = 0;
   uint32_t exponentLength_ = 0;
+  int64_t lengthLimit_ = INT64_MAX;
 };
 
 // ---- Fields -----------------------------------------------------------------------------------------
@@ -697,7 +707,14 @@ double AsDouble(DecimalElement) { return std::nan(""); }  // O compares with bin
 // character, an O text, blanks or the overflow fill.
 class FieldBuilder {
  public:
-  FieldBuilder(const Phrase& p, uint32_t width) : p_(p), width_(width), numbers_(p), field_(width, U' ') {}
+  explicit FieldBuilder(const Phrase& p) : p_(p), numbers_(p) {}
+
+  // The width of the fields that follow (the phrase's, or a column's automatic width).
+  void SetWidth(uint32_t width) {
+    width_ = width;
+    field_.assign(width, U' ');
+    numbers_.SetLengthLimit(width);
+  }
 
   NumberFormatter& Numbers() { return numbers_; }
   const char32_t* Chars() const { return field_.data(); }
@@ -707,6 +724,7 @@ class FieldBuilder {
     for (const Replacement& r : p_.replacements)
       if (AsDouble(value) == r.value) return Justified(r.text);
     const Body& body = numbers_.Of(value);
+    if (body.tooWide) return Overflow();
     if (p_.blankZero && body.zero) return Background();
     if (p_.code == Code::G) return Picture(body);
     Decorated(body, body.text);
@@ -793,7 +811,7 @@ class FieldBuilder {
   }
 
   const Phrase& p_;
-  uint32_t width_;
+  uint32_t width_ = 0;
   NumberFormatter numbers_;
   std::u32string field_;
   std::u32string picture_;
@@ -874,8 +892,8 @@ struct ColumnMeasure {
   uint32_t mantissa = 0;
   uint32_t exponent = 0;
 };
-ColumnMeasure MeasureColumn(const Phrase& p, const Column& c, Ref array) {
-  NumberFormatter numbers(p);
+ColumnMeasure MeasureColumn(NumberFormatter& numbers, const Column& c, Ref array) {
+  numbers.SetExponentWidth(0);
   ColumnMeasure m;
   ForEachNumber(c, array, [&](uint64_t, auto value) {
     const Body& body = numbers.Of(value);
@@ -887,9 +905,10 @@ ColumnMeasure MeasureColumn(const Phrase& p, const Column& c, Ref array) {
 }
 
 template <typename T>
-void WriteField(const Phrase& p, const Placement& at, const Column& c, Ref array, const Canvas<T>& canvas) {
+void WriteField(FieldBuilder& field, const Phrase& p, const Placement& at, const Column& c, Ref array,
+                const Canvas<T>& canvas) {
   if (c.rows == 0) return;
-  FieldBuilder field(p, at.width);
+  field.SetWidth(at.width);
   if (p.code == Code::A) {
     for (uint64_t r = 0, i = c.offset; r < c.rows; ++r, i += c.stride) {
       field.Character(CharacterOf(c, array, i));
@@ -897,7 +916,7 @@ void WriteField(const Phrase& p, const Placement& at, const Column& c, Ref array
     }
     return;
   }
-  if (p.code == Code::E) field.Numbers().SetExponentWidth(MeasureColumn(p, c, array).exponent);
+  if (p.code == Code::E) field.Numbers().SetExponentWidth(MeasureColumn(field.Numbers(), c, array).exponent);
   ForEachNumber(c, array, [&](uint64_t r, auto value) {
     field.Number(value);
     PutChars(canvas.At(r, at.start), field.Chars(), at.width);
@@ -921,6 +940,7 @@ template <typename T>
 void WriteLayout(const FormatLayout& layout, Ref argument, Ref result) {
   Canvas<T> canvas{DataOf<T>(result), layout.width};
   std::fill_n(canvas.data, layout.rows * layout.width, static_cast<T>(U' '));
+  std::vector<std::optional<FieldBuilder>> builders(layout.phrases.size());  // one for each phrase
   for (const Placement& at : layout.placements) {
     const Phrase& p = layout.phrases[at.phrase];
     if (at.column == kNoColumn) {
@@ -928,7 +948,9 @@ void WriteLayout(const FormatLayout& layout, Ref argument, Ref result) {
       continue;
     }
     const Column& c = layout.columns[at.column];
-    WriteField(p, at, c, ColumnArray(argument, c), canvas);
+    std::optional<FieldBuilder>& field = builders[at.phrase];
+    if (!field) field.emplace(p);
+    WriteField(*field, p, at, c, ColumnArray(argument, c), canvas);
   }
 }
 
@@ -1050,20 +1072,21 @@ Ref FormatWidthDecimals(const Ref& left, const Ref& right) {
   FormatLayout layout;
   layout.rows = columns == 0 ? 0 : ElementCount(right) / columns;
   std::vector<uint32_t> shape(rank == 0 ? 0 : ShapeOf(right), rank == 0 ? nullptr : ShapeOf(right) + rank - 1);
+  for (auto [width, decimals] : pairs) layout.phrases.push_back(WidthDecimalPhrase(width, decimals));
+  std::vector<NumberFormatter> measures(layout.phrases.begin(), layout.phrases.end());
   uint64_t position = 0;
   for (uint32_t j = 0; j < columns; ++j) {
-    auto [width, decimals] = pairs[j % pairs.size()];
-    Phrase p = WidthDecimalPhrase(width, decimals);
+    uint32_t pair = static_cast<uint32_t>(j % pairs.size());
+    const Phrase& p = layout.phrases[pair];
     Column c{kWholeArgument, j, columns, static_cast<uint32_t>(layout.rows), ElementOf(TypeWord(right))};
+    uint64_t width = static_cast<uint64_t>(p.width);
     if (p.autoWidth) {
-      ColumnMeasure m = MeasureColumn(p, c, right);
-      p.width = static_cast<int32_t>(std::min<uint64_t>(kMaxResultWidth, uint64_t{1} + m.mantissa + m.exponent));
+      ColumnMeasure m = MeasureColumn(measures[pair], c, right);
+      width = uint64_t{1} + m.mantissa + m.exponent;
     }
-    layout.phrases.push_back(std::move(p));
     layout.columns.push_back(c);
-    uint32_t fieldWidth = static_cast<uint32_t>(layout.phrases[j].width);
-    layout.placements.push_back({j, j, static_cast<uint32_t>(position), fieldWidth});
-    position += static_cast<uint64_t>(layout.phrases[j].width);
+    layout.placements.push_back({pair, j, CheckedExtent(position), CheckedExtent(width)});
+    position += width;
     CheckedExtent(position);
   }
   layout.width = position;

@@ -51,6 +51,8 @@
 ||10.00|
       show 'F12.2' ⎕FMT 1E20
 ||************|
+      show 'K16379F5.0,K¯16379F5.1' ⎕FMT 1 2⍴1E308 1
+||*****  0.0|
 ⍝⍝ K scales by a power of ten before rounding.
       show 'K3I8,K¯2F8.3' ⎕FMT 1 2⍴1.5 12
 ||    1500   0.120|
