@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "format/disp2.h"
 #include "host/host.h"
@@ -25,6 +26,7 @@
 #include "memory/memory1.h"
 #include "memory/memory2.h"
 #include "memory/memory3.h"
+#include "memory/partner.h"
 #include "sysfns/quadvar.h"
 
 namespace vantor {
@@ -33,8 +35,10 @@ static constexpr char kUnit[] = "load";
 
 namespace {
 
-// The spare space a workspace is read into before it replaces the main one.
+// The spare space a workspace is read into before it replaces the main one, and the one a
+// workspace that objects are copied from is read into.
 constexpr uint32_t kLoadSpace = kMainSpace + 1;
+constexpr uint32_t kCopySpace = kMainSpace + 2;
 constexpr size_t kMaxWorkspaceIdLength = 255;
 constexpr size_t kMaxCandidateLength = 518;
 
@@ -103,12 +107,12 @@ void InstallRootBlock(const uint8_t* rootBlock) {
   RootWordAt(2) = kKindRoot;
 }
 
-// Reads the root block and the image into the spare space; the main space is untouched.
-int ReadImage(ByteSource& source, const ContainerHeader& header) {
+// Reads the root block and the image into a spare space; the main space is untouched.
+int ReadImage(ByteSource& source, const ContainerHeader& header, uint32_t space) {
   uint8_t rootBlock[kRootBlockFileBytes];
   if (!source.Read(rootBlock, sizeof rootBlock)) return -kMessageNotAWorkspace;
-  if (!ObtainSpace(kLoadSpace, Space(kMainSpace).limitBytes, 0)) return -kMessageWorkspaceTooLarge;
-  uint32_t previous = SwitchSpace(kLoadSpace);
+  if (!ObtainSpace(space, Space(kMainSpace).limitBytes, 0)) return -kMessageWorkspaceTooLarge;
+  uint32_t previous = SwitchSpace(space);
   InstallRootBlock(rootBlock);
   int result = 0;
   uint32_t endWord = 1;
@@ -120,8 +124,8 @@ int ReadImage(ByteSource& source, const ContainerHeader& header) {
   return result;
 }
 
-bool ImageIsSound(const ContainerHeader& header) {
-  uint32_t previous = SwitchSpace(kLoadSpace);
+bool ImageIsSound(const ContainerHeader& header, uint32_t space) {
+  uint32_t previous = SwitchSpace(space);
   FinishImage(header.mainImageBytes);
   bool sound = FindHeapFault(true) == 0;
   SwitchSpace(previous);
@@ -205,15 +209,15 @@ int SaveWorkspaceAs(const std::string& path) {
   return result;
 }
 
-// Reads and checks a workspace into the spare space, leaving the main space as it is: 0, or the
+// Reads and checks a workspace into a spare space, leaving the main space as it is: 0, or the
 // negated message (the spare space is then released).
-static int PrepareWorkspace(ByteSource& source, uint8_t kind) {
+static int PrepareWorkspace(ByteSource& source, uint8_t kind, uint32_t space = kLoadSpace) {
   std::optional<ContainerHeader> header = ReadContainerHeader(source);
   if (!header) return -kMessageNotAWorkspace;
   if (int refusal = CheckContainerHeader(*header, kind, Space(kMainSpace).limitBytes)) return refusal;
-  int result = ReadImage(source, *header);
-  if (result == 0 && !ImageIsSound(*header)) result = -kMessageNotAWorkspace;
-  if (result != 0) ReleaseSpace(kLoadSpace);
+  int result = ReadImage(source, *header, space);
+  if (result == 0 && !ImageIsSound(*header, space)) result = -kMessageNotAWorkspace;
+  if (result != 0) ReleaseSpace(space);
   return result;
 }
 
@@ -242,11 +246,11 @@ int LoadWorkspaceImage(const uint8_t* image) {
   return LoadWorkspace(source, kFileKindWorkspace);
 }
 
-static int PrepareWorkspaceFile(const std::string& path) {
+static int PrepareWorkspaceFile(const std::string& path, uint32_t space = kLoadSpace) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -kMessageWorkspaceNotFound;
   FileSource source(fd);
-  int result = PrepareWorkspace(source, kFileKindWorkspace);
+  int result = PrepareWorkspace(source, kFileKindWorkspace, space);
   close(fd);
   return result;
 }
@@ -262,6 +266,117 @@ int LoadWorkspaceFile(const std::string& path) {
   int result = PrepareWorkspaceFile(path);
   if (result == 0) InstallWorkspaceFile(path);
   return result;
+}
+
+// ---- Copying ------------------------------------------------------------------------------------
+// The workspace copied from is read into a spare space and checked as a load is. Its objects are
+// written in the transfer form while that space is current, then read into the executing namespace
+// of the main space. Nothing may be signalled while the spare space is current (an error's record
+// and the trap search belong to the main workspace), so the writer's failures are thrown as a
+// CopyFailure and signalled once the main space is current again.
+
+namespace {
+
+struct CopyFailure {
+  uint32_t errorNumber;
+  uint32_t messageRow;
+};
+
+[[noreturn]] void ThrowCopyFailure(uint32_t errorNumber, uint32_t messageRow) {
+  throw CopyFailure{errorNumber, messageRow};
+}
+
+// Makes a space current for the visit's lifetime.
+class SpaceVisit {
+ public:
+  explicit SpaceVisit(uint32_t index) : previous_(SwitchSpace(index)) {}
+  ~SpaceVisit() { SwitchSpace(previous_); }
+  SpaceVisit(const SpaceVisit&) = delete;
+  SpaceVisit& operator=(const SpaceVisit&) = delete;
+
+ private:
+  uint32_t previous_;
+};
+
+// Releases the copy space however the copy ends.
+struct CopySpaceRelease {
+  ~CopySpaceRelease() { ReleaseSpace(kCopySpace); }
+};
+
+bool IsCopiedClass(uint32_t cls) {
+  return cls == kNameVariable || cls == kNameFunction || cls == kNameOperator || cls == kNameNamespace;
+}
+
+struct CopiedObject {
+  std::u32string name;
+  uint32_t nameClass;
+};
+
+// The entry of a name in a namespace's tree, found without a lookup (which could rebalance the
+// tree, and so write to the space being copied from).
+Ref EntryNamed(Ref ns, std::u32string_view name) {
+  Ref found = 0;
+  ForEachEntry(ns, [&](Ref e) {
+    if (!found && EntryName(e) == name) found = e;
+  });
+  return found;
+}
+
+// In the copy space: writes the values of the names asked for (all the names of # when none are)
+// to `stream`, in the order of `objects`.
+void WriteCopiedObjects(const std::vector<std::u32string>& names, std::vector<CopiedObject>& objects,
+                        CopyOutcome& outcome, std::vector<uint8_t>& stream) {
+  SpaceVisit visit(kCopySpace);
+  TransferWriter writer(AppendTransferBytes, &stream, ThrowCopyFailure);
+  writer.WriteRootsAsReferences();
+  auto copy = [&](Ref e) {
+    objects.push_back({EntryName(e), EntryClass(e)});
+    writer.Write(EntryValue(e));
+  };
+  auto copyable = [](Ref e) { return IsRef(e) && IsCopiedClass(EntryClass(e)) && IsRef(EntryValue(e)); };
+  Ref root = RootNamespace();
+  if (names.empty()) {
+    std::vector<Ref> entries;
+    ForEachEntry(root, [&](Ref e) {
+      if (copyable(e)) entries.push_back(e);
+    });
+    for (Ref e : entries) copy(e);
+  }
+  for (const std::u32string& name : names) {
+    Ref e = EntryNamed(root, name);
+    if (copyable(e)) copy(e);
+    else outcome.notFound.push_back(name);
+  }
+  writer.Flush();
+}
+
+}  // namespace
+
+CopyOutcome CopyWorkspace(const std::string& path, const std::vector<std::u32string>& names, bool protect) {
+  CopyOutcome outcome;
+  if ((outcome.result = PrepareWorkspaceFile(path, kCopySpace)) != 0) return outcome;
+  std::vector<CopiedObject> objects;
+  std::vector<uint8_t> stream;
+  std::optional<CopyFailure> failure;
+  {
+    CopySpaceRelease release;
+    try {
+      WriteCopiedObjects(names, objects, outcome, stream);
+    } catch (const CopyFailure& thrown) {
+      failure = thrown;
+    }
+  }
+  if (failure) SignalError(failure->errorNumber, failure->messageRow, 0, 0, kUnit, __LINE__);
+  TransferCursor cursor{stream.data(), stream.size()};
+  TransferReader reader(ReadTransferCursor, &cursor);
+  for (const CopiedObject& object : objects) {
+    Temporaries hold;
+    hold[0] = reader.Read();
+    Ref entry = LookupName(object.name, LookupMode::Create);
+    if (protect && EntryClass(entry) != kNameUndefined) outcome.notCopied.push_back(object.name);
+    else BindTransferredValue(entry, object.nameClass, hold[0]);
+  }
+  return outcome;
 }
 
 static bool IsRegularFile(const std::string& path) {
@@ -341,6 +456,39 @@ static CallResult QuadLOAD(const Ref&, const Ref& right) {
   SignalError(kClearStateIndicator, 0, 0, 0, kUnit, __LINE__);
 }
 
+// The names a left argument of ⎕CY lists: a character vector of blank-separated names, or a matrix
+// with a name in each row.
+std::vector<std::u32string> CopyNameList(const Ref& left) {
+  if (!IsRef(left) || !IsSimpleCharacterArray(left) || RankOf(TypeWord(left)) > 2) SIGNAL(kDomainError);
+  const std::u32string text = CharacterText(left);
+  const uint64_t width = RankOf(TypeWord(left)) == 2 ? ShapeOf(left)[1] : text.size();
+  std::vector<std::u32string> names;
+  for (uint64_t row = 0; row < text.size(); row += std::max<uint64_t>(width, 1)) {
+    std::u32string_view rest = std::u32string_view(text).substr(row, width);
+    for (rest = TrimBlanks(rest); !rest.empty(); rest = TrimBlanks(rest)) {
+      size_t end = std::min(rest.find(U' '), rest.size());
+      names.emplace_back(rest.substr(0, end));
+      rest.remove_prefix(end);
+    }
+  }
+  if (names.empty()) SIGNAL(kDomainError);
+  return names;
+}
+
+// [names] ⎕CY 'ws': copies objects as )COPY does, without a result. A workspace that cannot be read
+// is DOMAIN ERROR with the load-and-save message; so is a name that it does not define, once the
+// others have been copied.
+static CallResult QuadCY(const Ref& left, const Ref& right) {
+  std::vector<std::u32string> names = IsRef(left) ? CopyNameList(left) : std::vector<std::u32string>{};
+  std::string name = FileNameArgument(right);
+  std::optional<std::string> path = SearchWorkspace(FromUtf8(name));
+  if (!path) SignalRefusal(-kMessageWorkspaceNotFound);
+  CopyOutcome outcome = CopyWorkspace(*path, names, false);
+  if (outcome.result) SignalRefusal(outcome.result);
+  if (!outcome.notFound.empty()) SignalRefusal(-kMessageNameNotFound);
+  return {0, true};
+}
+
 bool InstallPendingLoad() {
   if (g_pendingLoad.empty()) return false;
   std::string path = std::move(g_pendingLoad);
@@ -353,6 +501,7 @@ bool InstallPendingLoad() {
 void InitialiseWorkspaceFiles() {
   InstallSystemFunction(U"SAVE", QuadSAVE, nullptr);
   InstallSystemFunction(U"LOAD", QuadLOAD, nullptr);
+  InstallSystemFunction(U"CY", QuadCY, QuadCY);
 }
 
 std::u32string LoadSaveMessageText(int result) {

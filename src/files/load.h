@@ -36,6 +36,18 @@ int LoadWorkspaceImage(const uint8_t* image);
 // cannot be opened.
 int LoadWorkspaceFile(const std::string& path);
 
+// Copies objects from the workspace file at `path` into the executing namespace: the names asked
+// for, or every variable, function, operator and namespace of its root when none are. With
+// `protect`, names already defined here keep their values. `result` is 0 or the negated message of
+// a file that cannot be read; names that the workspace does not define are listed, as are protected
+// names. Errors of the values (one that cannot be copied) are signalled.
+struct CopyOutcome {
+  int result = 0;
+  std::vector<std::u32string> notFound;
+  std::vector<std::u32string> notCopied;
+};
+CopyOutcome CopyWorkspace(const std::string& path, const std::vector<std::u32string>& names, bool protect);
+
 // Finds a workspace, the default extension added to a name without one: a name holding "/" is
 // taken as it is; any other is looked for in the directories of WSPATH (";"-separated; when unset
 // the current directory, then the installation directory's WS and xflib). The paths of the regular

@@ -68,6 +68,8 @@ enum LoadSaveMessage : int {
   kMessageLaterVersion = 24,
   kMessageConfluEdition = 25,
   kMessageLoadFailed = 38,
+  kMessageNameNotFound = 39,
+  kMessageNameNotCopied = 40,
   kMessagePredatesVersion11 = 41,
 };
 

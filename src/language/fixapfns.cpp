@@ -13,12 +13,19 @@
 #include "language/tokenise.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
+#include "memory/partner.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadvar.h"
 
 namespace vantor {
 
 static constexpr char kUnit[] = "fixapfns";
+
+// A number no function fixed or read in this process has had before.
+static uint32_t NextFunctionSerial() {
+  static uint32_t serial = 0;
+  return ++serial;
+}
 
 bool IsTradfn(Ref r) { return IsRef(r) && KindOf(TypeWord(r)) == kKindDefinedFunction; }
 
@@ -339,8 +346,7 @@ FixOutcome FixFunction(const std::vector<std::u32string>& lines) {
   RootWordAt(kRootSymbolList) = 0;
   w[kTradfnLines] = hold.Take(0);
   w[kTradfnHeader] = hold.Take(1);
-  static uint32_t serial = 0;
-  w[kTradfnSerial] = ++serial;
+  w[kTradfnSerial] = NextFunctionSerial();
   for (uint32_t k = kTradfnSerial + 1; k < kTradfnWords; ++k) w[k] = 0;
   hold[0] = fn;
   entry = LookupName(header.function, LookupMode::Create);
@@ -487,6 +493,29 @@ CallResult QuadVR(const Ref&, const Ref& right) {
 
 static void FunctionFields(Ref, FieldRuns& out) { out.Add(kTradfnNames, kTradfnHeader - kTradfnNames + 1); }
 
-void InitialiseFunctions() { RegisterKind(kKindDefinedFunction, FunctionFields, nullptr); }
+// A function read from a transfer stream gets a serial of its own (caches of derived data are
+// keyed by it) and clear statistics; its lines and header must be arrays of the kinds it uses.
+static void FinishTransferredFunction(const Ref& fn, const Ref&, bool completed) {
+  if (!completed) return;
+  uint32_t* w = Words(fn);
+  Ref lines = w[kTradfnLines], header = w[kTradfnHeader];
+  if (PocketWords(fn) != kTradfnWords || !IsRef(lines) || KindOf(TypeWord(lines)) != kKindNested ||
+      RankOf(TypeWord(lines)) != 1 || ElementCount(lines) == 0 || !IsRef(header) ||
+      KindOf(TypeWord(header)) != kKindSimple || ElementOf(TypeWord(header)) != kInt32 ||
+      RankOf(TypeWord(header)) != 1 || ElementCount(header) < kHeaderFirstLocal ||
+      !IsRef(w[kTradfnNames]) || KindOf(TypeWord(w[kTradfnNames])) != kKindRefList)
+    TransferReader::Invalid();
+  for (uint64_t i = 0; i < ElementCount(lines); ++i)
+    if (!IsRef(DataOf<Ref>(lines)[i]) || KindOf(TypeWord(DataOf<Ref>(lines)[i])) != kKindSimple) TransferReader::Invalid();
+  w[kTradfnSerial] = NextFunctionSerial();
+  for (uint32_t k = kTradfnSerial + 1; k < kTradfnWords; ++k) w[k] = 0;
+}
+
+void InitialiseFunctions() {
+  RegisterKind(kKindDefinedFunction, FunctionFields, nullptr);
+  TransferRule rule = PlainTransferRule();
+  rule.leave = FinishTransferredFunction;
+  RegisterTransferKind(kKindDefinedFunction, rule);
+}
 
 }  // namespace vantor

@@ -30,6 +30,7 @@
 #include "language/tokenise.h"
 #include "language/trap.h"
 #include "memory/memory3.h"
+#include "memory/partner.h"
 #include "primitives/iass.h"
 #include "primitives/index.h"
 #include "primitives/key.h"
@@ -1946,6 +1947,48 @@ static uint32_t NextDfnBoundary(uint32_t close, uint32_t after) {
   return next;
 }
 
+// A dfn travels as the offsets of its braces, its token stream and its symbol list; it arrives in
+// the namespace being read into, as if it had been made there.
+static void WriteDfn(Ref dfn, TransferWriter& out) {
+  if (TypeWord(dfn) & kDfnFrameFlag) out.Fail(kDomainError, MessageRow(U"Array cannot be serialised"));
+  const uint32_t* w = Words(dfn);
+  out.Word(kDfnObjectWords);
+  out.Word(kDfnObjectClass);
+  out.Word(w[kDfnObjectOpen]);
+  out.Word(w[kDfnObjectClose]);
+  out.Word(w[kDfnObjectKind]);
+  out.Child(w[kDfnObjectStream]);
+  out.Child(w[kDfnObjectSymbols]);
+}
+
+static Ref ReadDfn(TransferReader& in, uint32_t size, uint32_t type) {
+  if (size != kDfnObjectWords || type != kDfnObjectClass) TransferReader::Invalid();
+  uint32_t open = in.Word(), close = in.Word(), kind = in.Word();
+  if (kind > 2 || open >= close) TransferReader::Invalid();
+  Ref dfn = GetSpace(kDfnObjectWords);
+  uint32_t* w = Words(dfn);
+  w[1] = 1;
+  w[2] = kDfnObjectClass;
+  w[kDfnObjectStream] = 0;
+  w[kDfnObjectSymbols] = 0;
+  w[kDfnObjectNamespace] = Retained(ExecutingNamespace());
+  w[kDfnObjectOpen] = open;
+  w[kDfnObjectClose] = close;
+  w[kDfnObjectKind] = kind;
+  in.ChildrenToWords(kDfnObjectStream, 2);
+  return dfn;
+}
+
+// The braces must lie inside a token stream of bytes, with a symbol list beside it.
+static void FinishTransferredDfn(const Ref& dfn, const Ref&, bool completed) {
+  if (!completed) return;
+  const uint32_t* w = Words(dfn);
+  Ref stream = w[kDfnObjectStream], symbols = w[kDfnObjectSymbols];
+  if (!IsRef(stream) || KindOf(TypeWord(stream)) != kKindSimple || kElementInfo[ElementOf(TypeWord(stream))].bytes != 1 ||
+      w[kDfnObjectClose] >= ElementCount(stream) || !IsRef(symbols) || KindOf(TypeWord(symbols)) != kKindRefList)
+    TransferReader::Invalid();
+}
+
 static Ref MakeDfn(uint32_t open, uint32_t close, uint32_t kind) {
   Ref dfn = GetSpace(kDfnObjectWords);
   uint32_t* w = Words(dfn);
@@ -3745,6 +3788,8 @@ void SetPendingLatentExpression(std::u32string text) { g_pendingLatentExpression
 
 void InitialiseEvaluator() {
   RegisterKind(kKindDerived, DerivedChildren, nullptr);
+  RegisterTransferKind(kKindDerived, PlainTransferRule());
+  RegisterTransferObjectClass(kDfnObjectClass, {WriteDfn, ReadDfn, nullptr, FinishTransferredDfn});
   InstallPrimitives(kEvaluatorRows);
   static constexpr OperatorRow kInNamespaceRow[] = {{kInNamespaceCode, ApplyInNamespace, true}};
   InstallOperators(kInNamespaceRow);

@@ -19,6 +19,7 @@
 #include "language/trap.h"
 #include "memory/decimal.h"
 #include "memory/memory3.h"
+#include "memory/partner.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadvar.h"
 
@@ -336,6 +337,7 @@ void InitialiseScanner() {
   RegisterWorkspaceForgetter(ForgetClaimedList);
   static bool trimmerRegistered = false;
   RegisterSmallRecordType(kIndexRecordSubType, RecordChildren, nullptr);
+  RegisterTransferKind(kKindRefList, PlainTransferRule());
   if (!trimmerRegistered) RegisterSpaceTrimmer(TrimInternTable);
   trimmerRegistered = true;
 }

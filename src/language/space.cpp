@@ -5,6 +5,7 @@
 #include "language/space.h"
 
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -14,6 +15,7 @@
 #include "language/scan.h"
 #include "language/trap.h"
 #include "memory/memory2.h"
+#include "memory/partner.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadvar.h"
 
@@ -886,6 +888,188 @@ uint32_t CollectNamespaceCycles() {
 
 static void ForgetCandidates() { g_candidateCount = 0; }
 
+// ---- The transfer form of names and namespaces ------------------------------------------------
+// A name in a symbol list is written as its text and read back as the entry of that name in the
+// namespace being read into, so a function's names bind where the function arrives. A namespace is
+// written as a share word (non-zero: the namespace appeared before in the stream), its flags,
+// whether a name of its parent names it, its system variables and its names with their values; it
+// is read back as a new namespace whose parent is the namespace being read into.
+
+namespace {
+
+// Set on a namespace read from a stream that its parent's entry should name, until that entry
+// takes it.
+constexpr uint32_t kNsAwaitingName = 1u << 28;
+constexpr uint32_t kMaxTransferNameLength = 1024;
+constexpr uint32_t kNsFlagsTransferred = kNsShowAsRootChild;
+// Share words that stand for the reader's # and ⎕SE.
+constexpr int32_t kShareRoot = INT32_MIN;
+constexpr int32_t kShareSession = INT32_MIN + 1;
+
+void WriteNameText(const std::u32string& name, TransferWriter& out) {
+  out.Word(static_cast<uint32_t>(name.size()));
+  out.Bytes(name.data(), 4 * name.size());
+}
+
+std::u32string ReadNameText(TransferReader& in) {
+  uint32_t length = in.Word();
+  if (length == 0 || length > kMaxTransferNameLength) TransferReader::Invalid();
+  std::u32string name(length, U'\0');
+  in.Bytes(name.data(), 4ull * length);
+  if (!IsValidName(name)) TransferReader::Invalid();
+  return name;
+}
+
+void WriteNameEntry(Ref entry, TransferWriter& out) {
+  std::u32string name = EntryName(entry);
+  out.Word(kHeaderWords + 1 + static_cast<uint32_t>(name.size()));
+  out.Word(kKindName);
+  WriteNameText(name, out);
+}
+
+Ref ReadNameEntry(TransferReader& in, uint32_t size, uint32_t type) {
+  if (type != kKindName) TransferReader::Invalid();
+  std::u32string name = ReadNameText(in);
+  if (size != kHeaderWords + 1 + name.size()) TransferReader::Invalid();
+  return Retained(LookupName(name, LookupMode::Create));
+}
+
+bool IsTransferredClass(uint32_t cls) {
+  return cls == kNameVariable || cls == kNameFunction || cls == kNameOperator || cls == kNameNamespace;
+}
+
+void WriteNamespace(Ref value, TransferWriter& out) {
+  Ref ns = NamespaceOf(value);
+  if (NamespaceFlags(ns) & (kNsClass | kNsInstance | kNsInterface))
+    out.Fail(kDomainError, MessageRow(U"Object oriented namespace cannot be serialised"));
+  bool root = ns == RootNamespace() || ns == SessionNamespace();
+  if ((root && !out.RootsAsReferences()) || (!root && !IsRef(NsWord(ns, kNsParent))))
+    out.Fail(kDomainError, MessageRow(U"Namespace is not self contained"));
+  out.Word(kNamespaceWords);
+  out.Word(TypeWord(value) & 0xFFFF);
+  int32_t share = !root ? out.ShareWord(ns) : ns == RootNamespace() ? kShareRoot : kShareSession;
+  out.Word(static_cast<uint32_t>(share));
+  if (share != 0) return;
+  out.Word(NamespaceFlags(ns) & kNsFlagsTransferred);
+  out.Word(IsRef(NsWord(ns, kNsName)) && EntryNamespace(NsWord(ns, kNsName)) == ParentNamespace(ns));
+  Ref block = NsWord(ns, kNsSystemVars);
+  std::vector<uint32_t> variables;
+  for (uint32_t k = 0; k < kSystemVariableLimit; ++k)
+    if (IsNamespaceVariable(k) && IsRef(NamespaceBlockValue(block, k))) variables.push_back(k);
+  out.Word(static_cast<uint32_t>(variables.size()));
+  for (uint32_t k : variables) {
+    out.Word(k);
+    out.Child(NamespaceBlockValue(block, k));
+  }
+  std::vector<Ref> entries;
+  ForEachEntry(ns, [&](Ref e) {
+    if (IsTransferredClass(EntryClass(e)) && IsRef(EntryValue(e))) entries.push_back(e);
+  });
+  out.Word(static_cast<uint32_t>(entries.size()));
+  for (Ref e : entries) {
+    out.Word(EntryClass(e));
+    WriteNameText(EntryName(e), out);
+    out.Child(EntryValue(e));
+  }
+}
+
+// The record data of a namespace: the number of system variables, their numbers, then for each
+// name its class, its length and its characters.
+Ref ReadNamespace(TransferReader& in, uint32_t size, uint32_t type) {
+  if (size != kNamespaceWords) TransferReader::Invalid();
+  int32_t share = static_cast<int32_t>(in.Word());
+  if (share != 0) {
+    Ref ns = share == kShareRoot ? RootNamespace() : share == kShareSession ? SessionNamespace() : in.SharedObject(share);
+    return Retained(type == kNamespaceHandleClass ? NsWord(ns, kNsSelf) : ns);
+  }
+  uint32_t flags = in.Word() & kNsFlagsTransferred;
+  bool named = in.Word() != 0;
+  std::vector<uint32_t>& data = in.RecordData();
+  uint32_t variables = in.Word();
+  if (variables > kSystemVariableLimit) TransferReader::Invalid();
+  data.push_back(variables);
+  for (uint32_t i = 0; i < variables; ++i) {
+    uint32_t k = in.Word();
+    if (!IsNamespaceVariable(k)) TransferReader::Invalid();
+    data.push_back(k);
+  }
+  uint32_t names = in.Word();
+  for (uint32_t i = 0; i < names; ++i) {
+    uint32_t cls = in.Word();
+    if (!IsTransferredClass(cls)) TransferReader::Invalid();
+    std::u32string name = ReadNameText(in);
+    data.push_back(cls);
+    data.push_back(static_cast<uint32_t>(name.size()));
+    data.insert(data.end(), name.begin(), name.end());
+  }
+  Temporaries hold;
+  hold[0] = CreateNamespace(0);
+  NsWord(hold[0], kNsFlags) |= flags | (named ? kNsAwaitingName : 0);
+  in.EnterShared(hold[0]);
+  in.ChildrenToRule(variables + names);
+  in.KeepWithRecord(Retained(ExecutingNamespace()));
+  if (type == kNamespaceHandleClass) {
+    hold[1] = Retained(NsWord(hold[0], kNsSelf));
+    Release(hold[0]);
+    hold[0] = hold.Take(1);
+  }
+  SetExecutingNamespace(NamespaceOf(hold[0]));
+  return hold.Take(0);
+}
+
+bool IsFunctionValue(Ref value) {
+  uint32_t kind = KindOf(TypeWord(value));
+  return kind == kKindDefinedFunction || kind == kKindDerived || IsObjectOfClass(value, kDfnObjectClass);
+}
+
+// Whether a value read from a stream may be the value of a name of class `cls`.
+bool FitsClass(Ref value, uint32_t cls) {
+  if (!IsRef(value)) return false;
+  if (cls == kNameVariable) return IsArrayKind(KindOf(TypeWord(value))) || IsRef(NamespaceOf(value));
+  if (cls == kNameNamespace) return IsRef(NamespaceOf(value));
+  return IsFunctionValue(value);
+}
+
+// The children of a namespace arrive in the namespace they belong to (it is the executing one
+// while they are read): first the system variables, then the values of the names.
+void DeliverToNamespace(const Ref&, const std::vector<uint32_t>& data, uint32_t index, Ref child) {
+  Temporaries hold;
+  hold[0] = child;
+  uint32_t variables = data[0];
+  if (index < variables) return AssignSystemVariable(data[1 + index], hold[0]);
+  size_t at = 1 + variables;
+  for (uint32_t i = variables; i < index; ++i) at += 2 + data[at + 1];
+  uint32_t cls = data[at];
+  std::u32string name(data.begin() + static_cast<ptrdiff_t>(at + 2), data.begin() + static_cast<ptrdiff_t>(at + 2 + data[at + 1]));
+  if (!FitsClass(hold[0], cls)) TransferReader::Invalid();
+  BindTransferredValue(LookupName(name, LookupMode::Create), cls, hold[0]);
+}
+
+// A namespace that was read (not one met again) made itself executing and kept the one before.
+void LeaveNamespace(const Ref&, const Ref& previous, bool) {
+  if (IsRef(previous)) SetExecutingNamespace(previous);
+}
+
+}  // namespace
+
+void BindTransferredValue(Ref entry, uint32_t cls, Ref value) {
+  Temporaries hold;
+  hold[0] = Retained(entry);
+  SetEntry(hold[0], cls, value);
+  Ref ns = NamespaceOf(value);
+  if (cls != kNameNamespace || !IsRef(ns) || !(NamespaceFlags(ns) & kNsAwaitingName)) return;
+  NsWord(ns, kNsFlags) &= ~kNsAwaitingName;
+  if (ParentNamespace(ns) != EntryNamespace(hold[0]) || IsRef(NsWord(ns, kNsName))) return;
+  NsWord(ns, kNsName) = Retained(hold[0]);
+}
+
+static void RegisterTransferRules() {
+  RegisterTransferKind(kKindName, {WriteNameEntry, ReadNameEntry, nullptr, nullptr});
+  TransferRule ns{WriteNamespace, ReadNamespace, DeliverToNamespace, LeaveNamespace};
+  RegisterTransferObjectClass(kNamespaceObjectClass, ns);
+  RegisterTransferObjectClass(kNamespaceHandleClass, ns);
+}
+
 void InitialiseNames() {
   RegisterWorkspaceForgetter(ForgetCandidates);
   RegisterKind(kKindName, EntryFields, EntryHook);
@@ -894,6 +1078,7 @@ void InitialiseNames() {
   RegisterUncountedObjectClass(kNamespaceHandleClass);
   SetNamespaceBlockWriter(StoreNamespaceBlock);
   SetObjectTextHook(ObjectText);
+  RegisterTransferRules();
   static bool trimmerRegistered = false;  // the trimmer list only grows
   if (!trimmerRegistered) RegisterSpaceTrimmer(CollectNamespaceCycles);
   trimmerRegistered = true;

@@ -227,6 +227,11 @@ bool IsSimpleCharacterArray(Ref array);
 std::u32string CharacterText(Ref array);
 std::u32string CharacterText(Ref array, uint64_t first, uint64_t count);
 
+// Gives a name a value read from a transfer stream or copied from another workspace: the entry
+// takes class `cls` and the value (retained); a namespace that was named by its parent's entry
+// where it was written is named by this entry when the entry is in its parent.
+void BindTransferredValue(Ref entry, uint32_t cls, Ref value);
+
 // The bytes a value occupies: its pockets and everything they reach, counting each pocket once. A
 // namespace counts with its names, their values and its child namespaces, not with namespaces that
 // its names merely refer to.

@@ -620,6 +620,15 @@ void InstallNamespaceBlock(Ref block) { RootWordAt(kRootNamespaceBlock) = block;
 void SetNamespaceBlockWriter(NamespaceBlockWriter writer) { g_blockWriter = writer; }
 Ref NewNamespaceBlock() { return NewBlockOfDefaults(Scope::Namespace); }
 
+bool IsNamespaceVariable(uint32_t k) {
+  return k < kSystemVariableLimit && kRules[k].scope == Scope::Namespace &&
+         (kRules[k].check != HandToOwner || g_externalChecks[k]);
+}
+
+Ref NamespaceBlockValue(Ref block, uint32_t k) {
+  return IsNamespaceVariable(k) && IsRef(block) ? SlotWord(block, kRules[k].slot) : 0;
+}
+
 Ref NewThreadBlock() { return NewBlockOfDefaults(Scope::Thread); }
 
 Ref InstallThreadBlock(Ref block) {

@@ -105,6 +105,10 @@ using NamespaceBlockWriter = void (*)(Ref block);
 void SetNamespaceBlockWriter(NamespaceBlockWriter writer);
 // A fresh block of defaults, counted (the block of a clear workspace's root).
 Ref NewNamespaceBlock();
+// Whether variable k lives in the namespace block and can be assigned (the unit that checks its
+// values is present), and its value in a given block (not counted; 0 when the block holds none).
+bool IsNamespaceVariable(uint32_t k);
+Ref NamespaceBlockValue(Ref block, uint32_t k);
 
 // ---- The other blocks ------------------------------------------------------------------------
 

@@ -308,6 +308,28 @@ void LoadNamed(std::u32string_view argument, bool runLatentExpression) {
 void LoadCommand(std::u32string_view argument) { LoadNamed(argument, true); }
 void LoadWithoutLatentExpression(std::u32string_view argument) { LoadNamed(argument, false); }
 
+// )COPY ws [names] and )PCOPY ws [names]: the workspace's line as a load writes it, then a line for
+// each name that it does not define ("not found") or that )PCOPY kept ("not copied").
+void CopyNamed(std::u32string_view argument, bool protect) {
+  CommandFileName parsed = ReadCommandFileName(argument, false);
+  if (parsed.refusal) return WriteSessionLine(parsed.refusal);
+  std::optional<std::string> path = parsed.name.empty() ? std::nullopt : SearchWorkspace(parsed.name);
+  if (!path) return WriteSessionLine(kNotFound);
+  std::vector<std::u32string> names;
+  for (std::u32string_view rest = parsed.rest; !rest.empty(); rest = TrimBlanks(rest)) {
+    size_t end = std::min(rest.find(U' '), rest.size());
+    names.emplace_back(rest.substr(0, end));
+    rest.remove_prefix(end);
+  }
+  CopyOutcome outcome = CopyWorkspace(*path, names, protect);
+  if (outcome.result) return WriteSessionLine(LoadSaveMessageText(outcome.result));
+  WriteSessionLine(SavedLine(*path));
+  for (const std::u32string& name : outcome.notFound) WriteSessionLine(U"not found " + name);
+  for (const std::u32string& name : outcome.notCopied) WriteSessionLine(U"not copied " + name);
+}
+void CopyCommand(std::u32string_view argument) { CopyNamed(argument, false); }
+void ProtectedCopyCommand(std::u32string_view argument) { CopyNamed(argument, true); }
+
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat first, second;
   return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
@@ -416,6 +438,7 @@ constexpr CommandRow kCommands[] = {
     {U"CLEAR", ClearCommand},
     {U"CMD", RunShellCommand},
     {U"CONTINUE", ContinueCommand},
+    {U"COPY", CopyCommand},
     {U"CS", ChangeSpace},
     {U"DROP", DropCommand},
     {U"ED", NeedsSession},
@@ -431,6 +454,7 @@ constexpr CommandRow kCommands[] = {
     {U"OBS", ListNamespaces},
     {U"OFF", EndInterpreter},
     {U"OPS", ListOperators},
+    {U"PCOPY", ProtectedCopyCommand},
     {U"PROPS", ListGuiMembers},
     {U"READ", Unavailable},
     {U"RESET", ResetStateIndicator},

@@ -39,6 +39,20 @@ same "values saved by one process load in another" "$(printf './values.vws saved
 result=$(apl -x values <<<"⎕NC 'loaded'")
 same "-x loads without running ⎕LX" "0" "$(tail -1 <<<"$result")"
 
+# --- objects copied from a saved workspace into another process's workspace ---
+result=$(apl <<'APL'
+)COPY values i nest ns same dfn op derived Tradfn Twice missing
+∧/∊(i≡¯5 0 7 100000)(nest≡(1 2)('ab'(⊂3 4)))(ns.x=42)(ns.inner.y≡'deep')(same≡ns)(5=2 dfn 3)(6=+op 1 2 3)(10=derived 1 2 3 4)(6=Tradfn 3)(4=(×∘2)Twice 1)(⎕IO=1)
+i←'mine'
+)PCOPY values i c
+i,' ',c
+)COPY "values" f big
+(f≡1.5 ¯2E300)∧big≡⍳200000
+)COPY nothing
+APL
+)
+same ")COPY and )PCOPY copy objects and report names they skip" "$(printf './values.vws saved *\nnot found missing\n1\n./values.vws saved *\nnot copied i\nmine text\n./values.vws saved *\n1\nws not found')" "$(sed 's/saved .*/saved */' <<<"$result")"
+
 # --- messages of the workspace commands ---
 printf 'not a workspace\n' >"$work/text.vws"
 result=$(apl <<'APL'
