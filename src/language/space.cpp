@@ -742,6 +742,7 @@ Ref CreateNamespace(Ref nameEntry) {
 }
 
 std::u32string DisplayName(Ref value) {
+  if (IsRef(NamespaceOf(value)) && (NamespaceFlags(NamespaceOf(value)) & kNsJsonObject)) return U"[JSON object]";
   std::vector<std::u32string> segments;
   for (Ref ns = NamespaceOf(value); IsRef(ns); ns = ParentNamespace(ns)) {
     if (ns == RootNamespace() || ns == SessionNamespace()) {

@@ -138,6 +138,7 @@ inline constexpr uint32_t kNsShowAsRootChild = 1u << 0;  // displayed as a direc
 inline constexpr uint32_t kNsNotCopyable1 = 1u << 1;
 inline constexpr uint32_t kNsBoundary = 1u << 2;         // ## and the ↑ of ⎕PATH stop here
 inline constexpr uint32_t kNsClass = 1u << 3;
+inline constexpr uint32_t kNsJsonObject = 1u << 4;     // made by JSON import: displayed as [JSON object]
 inline constexpr uint32_t kNsNotCopyable8 = 1u << 8;
 inline constexpr uint32_t kNsNotCopyable = kNsNotCopyable1 | kNsBoundary | kNsNotCopyable8;
 inline constexpr uint32_t kNsInterface = 1u << 16;
@@ -181,7 +182,8 @@ void SetExecutingNamespace(Ref ns);
 // parent has more than kMaxNamespaceAncestors ancestors.
 Ref CreateNamespace(Ref nameEntry);
 
-// The text by which a reference to the namespace is displayed: #.A.B, ⎕SE.X, #.[Namespace].
+// The text by which a reference to the namespace is displayed: #.A.B, ⎕SE.X, #.[Namespace], and
+// [JSON object] for a namespace that JSON import made.
 std::u32string DisplayName(Ref ns);
 
 // Brackets work inside another namespace: CurrentSpace is that namespace's tree until destruction,

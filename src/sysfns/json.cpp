@@ -412,6 +412,7 @@ class Importer {
       AddRow(Retained(RootWordAt(kRootEmptyNumericVector)), object ? kTypeObject : kTypeArray);
     } else if (object) {
       Push(CreateNamespace(0));
+      Words(values_.back())[kNsFlags] |= kNsJsonObject;
     }
     frames_.push_back({object, values_.size() - (object && options_.form != Form::Matrix ? 1 : 0), U""});
   }

@@ -31,7 +31,9 @@ e
 d
 f
       7159⌶'{}'
-#.[Namespace]
+[JSON object]
+      x.c.f
+1  [JSON object] 
 ⍝⍝ Member names that are not APL names, and names that start with ⍙, are written with ⍙code⍙.
       y←7159⌶'{"a b":1,"1x":2,"":3,"⍙q":4,"ok":5}'
       y.⎕NL 2
