@@ -68,7 +68,6 @@ struct Phrase {
   std::vector<Replacement> replacements;
 
   bool TakesColumn() const { return code != Code::Text && code != Code::T && code != Code::X; }
-  bool Numeric() const { return TakesColumn() && code != Code::A; }
   // Room kept after every number for the longer of the two suffixes, so that numbers align.
   uint32_t SuffixArea() const {
     return static_cast<uint32_t>(std::max(negativeSuffix.size(), positiveSuffix.size()));
@@ -430,7 +429,9 @@ struct Placement {
 };
 
 constexpr uint64_t kMaxResultWidth = 0x7FFFFFFF;
+// Bounds on the work of a layout: the fields and texts placed, and the phrases walked (moves included).
 constexpr size_t kMaxPlacements = size_t{1} << 24;
+constexpr uint64_t kMaxLayoutSteps = uint64_t{1} << 26;
 
 uint32_t FieldWidth(const Phrase& p) {
   if (p.code != Code::G) return static_cast<uint32_t>(p.width);
@@ -442,10 +443,12 @@ uint32_t FieldWidth(const Phrase& p) {
 // and moves up to the next field phrase or the end of the sequence follow. Returns the result width.
 uint64_t LayOut(const std::vector<Phrase>& phrases, const std::vector<uint32_t>& sequence, size_t columns,
                 std::vector<Placement>& out) {
-  bool anyField = std::any_of(sequence.begin(), sequence.end(), [&](uint32_t i) { return phrases[i].TakesColumn(); });
-  uint64_t position = 0, extent = 0;
+  bool anyField =
+      std::any_of(sequence.begin(), sequence.end(), [&](uint32_t i) { return phrases[i].TakesColumn(); });
+  uint64_t position = 0, extent = 0, steps = 0;
   size_t column = 0, next = 0;
   auto place = [&](uint32_t index) {
+    if (++steps > kMaxLayoutSteps) SIGNAL(kLimitError);
     const Phrase& p = phrases[index];
     uint64_t width = 0;
     switch (p.code) {

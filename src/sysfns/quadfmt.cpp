@@ -18,7 +18,9 @@ static constexpr char kUnit[] = "quadfmt";
 
 namespace {
 
-CallResult QuadFMTMonadic(const Ref&, const Ref& right) { return {DisplayMatrix(right, CurrentDisplaySettings()), false}; }
+CallResult QuadFMTMonadic(const Ref&, const Ref& right) {
+  return {DisplayMatrix(right, CurrentDisplaySettings()), false};
+}
 
 CallResult QuadFMTDyadic(const Ref& left, const Ref& right) {
   uint32_t type = IsRef(left) ? TypeWord(left) : 0;
