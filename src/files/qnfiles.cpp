@@ -236,7 +236,53 @@ void MakeBlocking(int fd) {
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
+// ---- Sharing modes -------------------------------------------------------------------------------
+//
+// A tie announces how it uses the file, and what it denies to others, with shared locks on marker
+// bytes far beyond any data: one byte each for "reads", "writes", "denies reading" and "denies
+// writing". An opener that would use what a holder denies, or deny what a holder uses, is refused.
+// The locks belong to the tie's open file description, so they go when the tie goes, and ties in
+// this process are told apart as other processes' ties are. ⎕NLOCK ranges stop short of the markers.
+
+constexpr off_t kShareMarkers = off_t{1} << 62;
+enum ShareMarker : off_t { kReads = 0, kWrites = 1, kDeniesReading = 2, kDeniesWriting = 3 };
+
+bool MarkerHeldByOthers(int fd, off_t marker) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = kShareMarkers + marker;
+  probe.l_len = 1;
+  return fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+void HoldMarker(int fd, off_t marker) {
+  struct flock lock {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kShareMarkers + marker;
+  lock.l_len = 1;
+  if (fcntl(fd, F_OFD_SETLK, &lock) != 0) {}  // a file system without locks shares freely
+}
+
+// Checks the tie's access and sharing against the other ties of the file and announces its own.
+// A descriptor that cannot read cannot hold shared locks: such a tie neither denies nor is seen.
+void ApplySharing(int fd, int mode) {
+  const int access = mode & kAccessMask, sharing = mode >> 4;
+  const bool reads = access != 1, writes = access != 0;
+  const bool deniesReading = sharing <= 1 || sharing == 3, deniesWriting = sharing <= 2;
+  if ((reads && MarkerHeldByOthers(fd, kDeniesReading)) || (writes && MarkerHeldByOthers(fd, kDeniesWriting)) ||
+      (deniesReading && MarkerHeldByOthers(fd, kReads)) || (deniesWriting && MarkerHeldByOthers(fd, kWrites)))
+    NATIVE_ERROR(kFileTied, U"File already tied");
+  if (!reads) return;
+  HoldMarker(fd, kReads);
+  if (writes) HoldMarker(fd, kWrites);
+  if (deniesReading) HoldMarker(fd, kDeniesReading);
+  if (deniesWriting) HoldMarker(fd, kDeniesWriting);
+}
+
 CallResult Tie(std::u32string name, TieRequest request, FileDescriptor fd) {
+  ApplySharing(fd.get(), request.mode);
   NativeTie& slot = FreeSlot();
   slot.tie = request.tie != 0 ? static_cast<int32_t>(request.tie) : FirstFreeTieNumber();
   slot.fd = std::move(fd);
@@ -641,7 +687,8 @@ CallResult QuadNLOCK(const Ref& left, const Ref& right) {
   lock.l_type = static_cast<short>(type == 0 ? F_UNLCK : type == 1 ? F_RDLCK : F_WRLCK);
   lock.l_whence = SEEK_SET;
   lock.l_start = static_cast<off_t>(start);
-  lock.l_len = static_cast<off_t>(length);
+  // A length of 0 reaches to the sharing markers, past any data the file can hold.
+  lock.l_len = length == 0 ? (start < kShareMarkers ? kShareMarkers - start : 1) : static_cast<off_t>(length);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(timeout, 0.0));
   while (fcntl(t.fd.get(), F_OFD_SETLK, &lock) != 0) {
     if (errno != EAGAIN && errno != EACCES && errno != EINTR) NATIVE_OS_ERROR(U"Unable to lock file", errno);

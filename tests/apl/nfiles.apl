@@ -310,6 +310,21 @@ DOMAIN ERROR: Invalid length
 |      2 ⎕NLOCK a 0 ¯1
 |        ∧
       ⎕NUNTIE a b
+⍝⍝ ---- Sharing (mode 16×n): a tie that denies writing refuses a writer, and a reader that denies
+⍝⍝ reading is refused while another tie reads
+      a←'other.bin' ⎕NTIE 0 (32+2)
+      'other.bin' ⎕NTIE 0 2
+FILE TIED: File already tied
+|      'other.bin'⎕NTIE 0 2
+|                 ∧
+      r←'other.bin' ⎕NTIE 0 (64+0)
+      'other.bin' ⎕NTIE 0 (48+0)
+FILE TIED: File already tied
+|      'other.bin'⎕NTIE 0(48+0)
+|                 ∧
+      ⎕NUNTIE a r
+      'other.bin' ⎕NTIE 0 (16+8+2)
+      ⎕NUNTIE ⎕NNUMS
 ⍝⍝ ---- Translate tables for code 82
       x←⎕NXLATE 0
       (⍳256)≡1+x
