@@ -23,7 +23,7 @@ UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-fai
 # operators, namespaces and derived functions and then use them).
 scripts/setup.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOR_FUZZ=ON -DVANTOR_SANITIZE=ON \
   -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$jobs" --target fuzz_line fuzz_load
+cmake --build build-fuzz -j "$jobs" --target fuzz_line fuzz_load fuzz_json
 rm -rf build-fuzz/transcripts  # made afresh, so a removed transcript leaves no seed behind
 mkdir -p build-fuzz/corpus build-fuzz/findings build-fuzz/transcripts
 # Every input line of the transcripts is a seed, so the fuzzer starts from the language as tested.
@@ -42,3 +42,9 @@ build-fuzz/fuzz_line -max_total_time=60 -timeout=120 -rss_limit_mb=4096 -artifac
 mkdir -p build-fuzz/load_corpus
 build-fuzz/fuzz_load -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
   build-fuzz/load_corpus tests/fuzz/load_seeds
+
+# JSON import and export: any text in each of the three import forms, then exported and imported
+# again, from a few kept texts (tests/fuzz/json_seeds/: the first byte picks the form).
+mkdir -p build-fuzz/json_corpus
+build-fuzz/fuzz_json -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
+  -dict=tests/fuzz/json.dict build-fuzz/json_corpus tests/fuzz/json_seeds
