@@ -46,24 +46,6 @@ namespace {
 
 // ---- Conversion codes ----------------------------------------------------------------------------
 
-struct ConversionCode {
-  int code;
-  ElementType type;  // the element type of the array read
-  uint32_t bits;     // bits per element in the file
-};
-
-constexpr ConversionCode kConversionCodes[] = {
-    {11, kBool, 1},       {80, kChar8, 8},      {82, kCharAv, 8},      {83, kInt8, 8},
-    {160, kChar16, 16},   {163, kInt16, 16},    {320, kChar32, 32},    {323, kInt32, 32},
-    {645, kFloat64, 64},  {1287, kDecimal128, 128}, {1289, kComplex, 128},
-};
-
-const ConversionCode& CodeInfo(int64_t code) {
-  for (const ConversionCode& c : kConversionCodes)
-    if (c.code == code) return c;
-  NATIVE_ERROR(kDomainError, U"Invalid conversion code");
-}
-
 // The conversion code an array is written with when none is given.
 int OwnCode(Ref data) {
   switch (ElementOf(TypeWord(data))) {
@@ -392,7 +374,7 @@ CallResult QuadNREAD(const Ref&, const Ref& right) {
   std::vector<int64_t> v;
   if (!SmallIntegers(right, 3, 4, v)) NATIVE_ERROR(kDomainError, U"Invalid right argument");
   NativeTie& t = TieOf(v[0]);
-  const ConversionCode& c = CodeInfo(v[1]);
+  const ConversionCode& c = ConversionCodeInfo(v[1]);
   int64_t count = v[2];
   if (count < -1) NATIVE_ERROR(kDomainError, U"Invalid element count");
   int64_t start = v.size() > 3 ? v[3] : -1;
@@ -413,19 +395,15 @@ CallResult QuadNREAD(const Ref&, const Ref& right) {
   if (elements > 0xFFFFFFFFull) NATIVE_ERROR(kDomainError, U"Array too large");
   Temporaries hold;
   hold[0] = AllocVector(c.type, static_cast<uint32_t>(elements));
-  uint64_t bytes = (elements * c.bits + 7) / 8;
-  uint64_t got = ReadAt(t.fd.get(), offset, DataOf<uint8_t>(hold[0]), bytes);
-  if (got < bytes) {  // the file shrank since its size was read
-    elements = got * 8 / c.bits;
-    ShapeOf(hold[0])[0] = static_cast<uint32_t>(elements);
-    ShrinkInPlace(hold[0], ArrayWords(c.type, 1, elements));
-    bytes = got;
+  uint64_t got = ReadElementsInto(hold[0], t.fd.get(), offset, c, elements);
+  if (got < elements) {  // the file shrank since its size was read
+    ShapeOf(hold[0])[0] = static_cast<uint32_t>(got);
+    ShrinkInPlace(hold[0], ArrayWords(c.type, 1, got));
   }
   uint8_t* data = DataOf<uint8_t>(hold[0]);
-  if (c.code == 11 && elements % 8) data[elements / 8] &= static_cast<uint8_t>(0xFF00 >> (elements % 8));
   if (c.code == 82)
-    for (uint64_t i = 0; i < elements; ++i) data[i] = t.incoming[data[i]];
-  if (c.code == 645 || c.code == 1287 || c.code == 1289) CheckNumbersRead(hold[0], c, elements);
+    for (uint64_t i = 0; i < got; ++i) data[i] = t.incoming[data[i]];
+  uint64_t bytes = (got * c.bits + 7) / 8;
   t.position = offset + bytes;
   return {hold.Take(0)};
 }
@@ -536,7 +514,7 @@ void EncodeCharacters(const std::u32string& text, int code, const TranslateTable
 std::string EncodeData(Ref data, int64_t code, const NativeTie& t) {
   if (!IsArray(data) || KindOf(TypeWord(data)) != kKindSimple) CannotConvert();
   if (code == 0) code = OwnCode(data);
-  const ConversionCode& c = CodeInfo(code);
+  const ConversionCode& c = ConversionCodeInfo(code);
   const uint64_t n = ElementCount(data);
   std::string out;
   ElementType type = ElementOf(TypeWord(data));
@@ -960,6 +938,30 @@ TextEncoding GuessEncoding(std::string_view bytes) {
 }
 
 }  // namespace
+
+namespace {
+constexpr ConversionCode kConversionCodes[] = {
+    {11, kBool, 1},       {80, kChar8, 8},      {82, kCharAv, 8},      {83, kInt8, 8},
+    {160, kChar16, 16},   {163, kInt16, 16},    {320, kChar32, 32},    {323, kInt32, 32},
+    {645, kFloat64, 64},  {1287, kDecimal128, 128}, {1289, kComplex, 128},
+};
+}  // namespace
+
+const ConversionCode& ConversionCodeInfo(int64_t code) {
+  for (const ConversionCode& c : kConversionCodes)
+    if (c.code == code) return c;
+  NATIVE_ERROR(kDomainError, U"Invalid conversion code");
+}
+
+uint64_t ReadElementsInto(Ref array, int fd, uint64_t offset, const ConversionCode& c, uint64_t count) {
+  const uint64_t bytes = (count * c.bits + 7) / 8;
+  const uint64_t got = ReadAt(fd, offset, DataOf<uint8_t>(array), bytes);
+  const uint64_t elements = got == bytes ? count : got * 8 / c.bits;
+  uint8_t* data = DataOf<uint8_t>(array);
+  if (c.code == 11 && elements % 8) data[elements / 8] &= static_cast<uint8_t>(0xFF00 >> (elements % 8));
+  if (c.code == 645 || c.code == 1287 || c.code == 1289) CheckNumbersRead(array, c, elements);
+  return elements;
+}
 
 uint32_t FileErrorForErrno(int err) {
   switch (err) {

@@ -8,7 +8,23 @@
 #include <string>
 #include <string_view>
 
+#include "memory/pockutil.h"
+
 namespace vantor {
+
+// A conversion code: the element type of an array read with it, and the bits one element takes in
+// the file. Codes 11 80 82 83 160 163 320 323 645 1287 1289.
+struct ConversionCode {
+  int code;
+  ElementType type;
+  uint32_t bits;
+};
+// The conversion code `code`; DOMAIN ERROR "Invalid conversion code" for any other number.
+const ConversionCode& ConversionCodeInfo(int64_t code);
+// Reads the first `count` elements of `array`, an array of the code's element type, from the file
+// at `offset`: the number of whole elements read (fewer when the file ends early). A number the
+// interpreter cannot hold is DOMAIN ERROR; code 82 bytes are left as ⎕AV positions.
+uint64_t ReadElementsInto(Ref array, int fd, uint64_t offset, const ConversionCode& c, uint64_t count);
 
 // Text encodings, numbered as their names are listed; detection tries byte-order marks in the order
 // UTF-8, UTF-32LE, UTF-32BE, UTF-16LE, UTF-16BE.

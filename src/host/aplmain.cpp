@@ -31,6 +31,7 @@
 #include "sysfns/quadvfi.h"
 #include "sysfns/syscoms.h"
 #include "files/load.h"
+#include "files/mapped.h"
 #include "files/pff.h"
 #include "files/qnfiles.h"
 #include "host/utf8.h"
@@ -388,7 +389,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
     InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseVerifyFix,
-    InitialiseFormatting, InitialiseNativeFiles, InitialiseFileSystemFunctions,
+    InitialiseFormatting, InitialiseNativeFiles, InitialiseFileSystemFunctions, InitialiseMappedFiles,
 };
 
 }  // namespace

@@ -590,3 +590,68 @@ DOMAIN ERROR: Invalid left argument
 DOMAIN ERROR: Invalid left argument
 |      9 ⎕NINFO'x'
 |        ∧
+⍝⍝ ---- ⎕MAP: a file's bytes as an array of a conversion code, shaped as asked
+      t←'m.bin' ⎕NCREATE 0
+      (⍳12) ⎕NAPPEND t 323
+      ⎕NUNTIE t
+      323 ⎕MAP 'm.bin'
+1 2 3 4 5 6 7 8 9 10 11 12
+      323 3 4 ⎕MAP 'm.bin'
+1  2  3  4
+5  6  7  8
+9 10 11 12
+      323 2 ¯1 ⎕MAP 'm.bin'
+1 2 3  4  5  6
+7 8 9 10 11 12
+⍝⍝ a shape that covers less than the file takes its start; an offset skips bytes
+      323 2 2 ⎕MAP 'm.bin'
+1 2
+3 4
+      83 ¯1 4 ⎕MAP 'm.bin' 'R' 40
+11 0 0 0
+12 0 0 0
+⍝⍝ the array is a copy: changing it leaves the file alone
+      x←323 ⎕MAP 'm.bin'
+      x[1]←99
+      323 3 ⎕MAP 'm.bin'
+1 2 3
+      323 5 5 ⎕MAP 'm.bin'
+DOMAIN ERROR: File too small
+|      323 5 5 ⎕MAP'm.bin'
+|              ∧
+      11 500 ⎕MAP 'm.bin'
+DOMAIN ERROR: Too many boolean elements
+|      11 500 ⎕MAP'm.bin'
+|             ∧
+      323 ¯1 ¯1 ⎕MAP 'm.bin'
+DOMAIN ERROR: Shape needs to be fully specified
+|      323 ¯1 ¯1 ⎕MAP'm.bin'
+|                ∧
+      323 0 ¯1 ⎕MAP 'm.bin'
+DOMAIN ERROR: Shape needs to be fully specified
+|      323 0 ¯1 ⎕MAP'm.bin'
+|               ∧
+      323 ⎕MAP 'm.bin' 'R' 100
+DOMAIN ERROR: File too small
+|      323 ⎕MAP'm.bin' 'R'100
+|          ∧
+      323 ⎕MAP 'm.bin' 'W'
+NONCE ERROR
+|      323 ⎕MAP'm.bin' 'W'
+|          ∧
+      323 ⎕MAP 'm.bin' 'Q'
+DOMAIN ERROR: Invalid mode
+|      323 ⎕MAP'm.bin' 'Q'
+|          ∧
+      323 ⎕MAP 'nope'
+FILE NAME ERROR: Cannot map file ("No such file or directory")
+|      323 ⎕MAP'nope'
+|          ∧
+      99 ⎕MAP 'm.bin'
+DOMAIN ERROR: Invalid conversion code
+|      99 ⎕MAP'm.bin'
+|         ∧
+      323 ⎕MAP '.'
+FILE NAME ERROR: Cannot map file ("Is a directory")
+|      323 ⎕MAP'.'
+|          ∧
