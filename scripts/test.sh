@@ -23,7 +23,7 @@ UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-fai
 # operators, namespaces and derived functions and then use them).
 scripts/setup.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOR_FUZZ=ON -DVANTOR_SANITIZE=ON \
   -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$jobs" --target fuzz_line fuzz_load fuzz_json
+cmake --build build-fuzz -j "$jobs" --target fuzz_line fuzz_load fuzz_json fuzz_fmt
 rm -rf build-fuzz/transcripts  # made afresh, so a removed transcript leaves no seed behind
 mkdir -p build-fuzz/corpus build-fuzz/findings build-fuzz/transcripts
 # Every input line of the transcripts is a seed, so the fuzzer starts from the language as tested.
@@ -48,3 +48,9 @@ build-fuzz/fuzz_load -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact
 mkdir -p build-fuzz/json_corpus
 build-fuzz/fuzz_json -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
   -dict=tests/fuzz/json.dict build-fuzz/json_corpus tests/fuzz/json_seeds
+
+# Format specifications: any text as a ⎕FMT specification on arguments of every kind and, by its
+# first bytes, as the left argument of dyadic ⍕, from a few kept specifications (tests/fuzz/fmt_seeds/).
+mkdir -p build-fuzz/fmt_corpus
+build-fuzz/fuzz_fmt -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
+  -dict=tests/fuzz/fmt.dict build-fuzz/fmt_corpus tests/fuzz/fmt_seeds
