@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <array>
 
 #include "format/disp2.h"
 #include "host/host.h"
@@ -489,6 +490,48 @@ static CallResult QuadCY(const Ref& left, const Ref& right) {
   return {0, true};
 }
 
+// ---- State checks ----------------------------------------------------------------------------------
+
+namespace {
+
+std::array<StateTestFn, kStateCheckCount> g_stateTests{};
+
+bool ExecutingInSession() { return WithinNamespace(ExecutingNamespace(), SessionNamespace()); }
+
+// A function that was called from code running in ⎕SE is on the stack.
+bool SessionInStateIndicator() {
+  for (Ref frame = CurrentFrame(); IsRef(frame); frame = FrameBelow(frame)) {
+    uint32_t frameClass = FrameClassOf(frame);
+    bool keepsCaller = frameClass == kFrameExecution || (frameClass == kFrameService && FrameSubTypeOf(frame) == kServiceDfn);
+    if (keepsCaller && WithinNamespace(NamespaceOf(Words(frame)[kExecCallerNamespace]), SessionNamespace())) return true;
+  }
+  return false;
+}
+
+bool RootReferencedBySession() { return ReachesNamespace(SessionNamespace(), SessionNamespace(), RootNamespace()); }
+bool SessionReferencedByRoot() { return ReachesNamespace(RootNamespace(), RootNamespace(), SessionNamespace()); }
+
+}  // namespace
+
+void RegisterStateTest(StateCheck check, StateTestFn holds) { g_stateTests[check] = holds; }
+
+std::optional<StateCheck> FailingStateCheck(uint32_t skipped) {
+  for (uint32_t check = 0; check < kStateCheckCount; ++check)
+    if (!(skipped >> check & 1) && g_stateTests[check] && g_stateTests[check]()) return static_cast<StateCheck>(check);
+  return std::nullopt;
+}
+
+std::vector<std::u32string> StateCheckObjects(StateCheck check) {
+  std::vector<std::u32string> names;
+  if (check != kCheckRootReferencedBySession) return names;
+  Ref session = SessionNamespace();
+  ForEachEntry(session, [&](Ref e) {
+    if (IsRef(EntryValue(e)) && EntryValueCounted(e) && ReachesNamespace(EntryValue(e), session, RootNamespace()))
+      names.push_back(U"⎕SE." + EntryName(e));
+  });
+  return names;
+}
+
 bool InstallPendingLoad() {
   if (g_pendingLoad.empty()) return false;
   std::string path = std::move(g_pendingLoad);
@@ -502,6 +545,10 @@ void InitialiseWorkspaceFiles() {
   InstallSystemFunction(U"SAVE", QuadSAVE, nullptr);
   InstallSystemFunction(U"LOAD", QuadLOAD, nullptr);
   InstallSystemFunction(U"CY", QuadCY, QuadCY);
+  RegisterStateTest(kCheckInSessionNamespace, ExecutingInSession);
+  RegisterStateTest(kCheckSessionInStateIndicator, SessionInStateIndicator);
+  RegisterStateTest(kCheckRootReferencedBySession, RootReferencedBySession);
+  RegisterStateTest(kCheckSessionReferencedByRoot, SessionReferencedByRoot);
 }
 
 std::u32string LoadSaveMessageText(int result) {

@@ -76,6 +76,36 @@ std::u32string SavedLine(const std::string& path);
 // Sets ⎕WSID (cut to 255 characters).
 void SetWorkspaceId(std::u32string_view id);
 
+// ---- State checks ----------------------------------------------------------------------------------
+// The conditions under which the workspace must not be replaced, cleared or saved, by number. The
+// unit that owns a condition's state registers its test; a condition without a test (its state
+// cannot arise in this process: no windows, shared variables, OLE clients, ...) passes.
+enum StateCheck : uint32_t {
+  kCheckWindowsOpen = 0,
+  kCheckExternalWorkspace,
+  kCheckSharedVariables,
+  kCheckSessionConnection,
+  kCheckInSessionNamespace,
+  kCheckSessionInStateIndicator,
+  kCheckOleClients,
+  kCheckThreadsRunning,
+  kCheckMappedFiles,
+  kCheckRootReferencedBySession,
+  kCheckSessionReferencedByRoot,
+  kCheckDmReferencesSession,
+  kCheckExternalCalls,
+  kCheckPendentCompiled,
+  kCheckExternalisedData,
+  kStateCheckCount,
+};
+using StateTestFn = bool (*)();  // true when the condition holds (the operation must not go ahead)
+void RegisterStateTest(StateCheck check, StateTestFn holds);
+// The first check whose bit in `skipped` is clear and whose condition holds.
+std::optional<StateCheck> FailingStateCheck(uint32_t skipped);
+// The objects a failing check concerns, as the commands list them (names in ⎕SE whose values refer
+// to #, for check 9); empty for the others.
+std::vector<std::u32string> StateCheckObjects(StateCheck check);
+
 // Registers ⎕SAVE and ⎕LOAD with the evaluator.
 void InitialiseWorkspaceFiles();
 

@@ -874,6 +874,29 @@ uint64_t OccupiedBytes(Ref value) {
   return bytes;
 }
 
+bool WithinNamespace(Ref ns, Ref ancestor) {
+  for (Ref p = ns; IsRef(p); p = ParentNamespace(p))
+    if (p == ancestor) return true;
+  return false;
+}
+
+bool ReachesNamespace(Ref value, Ref home, Ref target) {
+  std::unordered_set<Ref> seen{value};
+  std::vector<Ref> stack{value};
+  while (!stack.empty()) {
+    Ref p = stack.back();
+    stack.pop_back();
+    if (Ref ns = NamespaceOf(p); IsRef(ns)) {
+      if (WithinNamespace(ns, target)) return true;
+      if (!WithinNamespace(ns, home)) continue;
+    }
+    ForEachCountedChild(p, [&](Ref child) {
+      if (seen.insert(child).second) stack.push_back(child);
+    });
+  }
+  return false;
+}
+
 // ---- Life and death ----------------------------------------------------------------------------
 
 uint32_t CollectNamespaceCycles() {

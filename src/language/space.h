@@ -234,6 +234,13 @@ std::u32string CharacterText(Ref array, uint64_t first, uint64_t count);
 // where it was written is named by this entry when the entry is in its parent.
 void BindTransferredValue(Ref entry, uint32_t cls, Ref value);
 
+// Whether namespace `ns` is `ancestor` or lies inside it.
+bool WithinNamespace(Ref ns, Ref ancestor);
+// Whether a value refers, through anything it holds, to namespace `target` or to something inside
+// it (a namespace, or a name of one that a function's names are bound to). The walk goes into the
+// namespaces inside `home` and stops at any other.
+bool ReachesNamespace(Ref value, Ref home, Ref target);
+
 // The bytes a value occupies: its pockets and everything they reach, counting each pocket once. A
 // namespace counts with its names, their values and its child namespaces, not with namespaces that
 // its names merely refer to.

@@ -291,7 +291,56 @@ std::optional<std::u32string> WorkspaceNameArgument(std::u32string_view argument
   return parsed.name;
 }
 
+// What each state check writes when it stops a command.
+constexpr const char32_t* kStateCheckMessages[kStateCheckCount] = {
+    U"Cannot perform operation with windows open.",
+    U"Cannot perform operation with external workspace.",
+    U"Cannot perform operation with variables shared.",
+    U"Cannot perform operation with connection to external object in session namespace.",
+    U"Cannot perform operation from within session namespace.",
+    U"Cannot perform operation with session namespace in the state indicator.",
+    U"Cannot perform operation with OLE clients attached.",
+    U"Cannot perform operation with threads running.",
+    U"Cannot perform operation with mapped files present.",
+    U"Cannot perform operation when # is referenced by session namespace.",
+    U"Cannot perform operation when session namespace is referenced by #.",
+    U"Can't save whilst ⎕DM contains references to session namespace",
+    U"Cannot perform operation with calls to or from external functions or certain callbacks.",
+    U"Cannot perform operation with pendent compiled functions.",
+    U"Workspace references externalised data",
+};
+
+constexpr uint32_t Checks(std::initializer_list<StateCheck> checks) {
+  uint32_t mask = 0;
+  for (StateCheck c : checks) mask |= 1u << c;
+  return mask;
+}
+constexpr uint32_t kAllChecks = (1u << kStateCheckCount) - 1;
+constexpr uint32_t kClearChecks = Checks({kCheckSessionConnection, kCheckRootReferencedBySession});
+// The checks that )SAVE -name and )SAVE +name (the form )CONTINUE uses) skip.
+constexpr uint32_t kMinusSkips = Checks({kCheckThreadsRunning, kCheckRootReferencedBySession});
+constexpr uint32_t kPlusSkips = Checks({kCheckInSessionNamespace, kCheckSessionInStateIndicator,
+                                        kCheckRootReferencedBySession, kCheckSessionReferencedByRoot,
+                                        kCheckDmReferencesSession});
+
+// What a command writes after the message of a failing check: nothing ()SAVE), the objects
+// concerned ()CLEAR), or " From" and the objects ()CONTINUE).
+enum class ObjectsShown { kNone, kListed, kFrom };
+
+// Runs the checks not in `skipped`: true when all pass; otherwise false, the failing check's
+// message and the objects concerned having been written.
+bool PassesStateChecks(uint32_t skipped, ObjectsShown shown) {
+  std::optional<StateCheck> failing = FailingStateCheck(skipped);
+  if (!failing) return true;
+  WriteSessionLine(kStateCheckMessages[*failing]);
+  if (shown == ObjectsShown::kFrom) WriteSessionLine(U" From");
+  if (shown != ObjectsShown::kNone)
+    for (const std::u32string& name : StateCheckObjects(*failing)) WriteSessionLine(name);
+  return false;
+}
+
 void ClearCommand(std::u32string_view) {
+  if (!PassesStateChecks(kAllChecks & ~kClearChecks, ObjectsShown::kListed)) return;
   ClearWorkspace();
   WriteSessionLine(U"clear ws");
 }
@@ -339,7 +388,11 @@ bool SameFile(const std::string& a, const std::string& b) {
 // Saves under `name` (⎕WSID when empty); the leading "+" or "-" of the forms that skip some state
 // checks is accepted and dropped.
 void SaveCommand(std::u32string_view argument) {
-  if (!argument.empty() && (argument[0] == U'+' || argument[0] == U'-')) argument = TrimBlanks(argument.substr(1));
+  uint32_t skipped = 0;
+  if (!argument.empty() && (argument[0] == U'+' || argument[0] == U'-')) {
+    skipped = argument[0] == U'+' ? kPlusSkips : kMinusSkips;
+    argument = TrimBlanks(argument.substr(1));
+  }
   std::optional<std::u32string> name = WorkspaceNameArgument(argument);
   if (!name) return;
   const std::u32string oldId = CharacterVariableText(kQuadWSID);
@@ -351,6 +404,7 @@ void SaveCommand(std::u32string_view argument) {
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && !SameFile(path, WorkspaceFile()))
     return WriteSessionLine(U"Not saved, this ws is " + oldId);
+  if (!PassesStateChecks(skipped, ObjectsShown::kNone)) return;
   if (int refusal = SaveWorkspaceAs(path)) {
     if (refusal == -kMessageFileNotCreated) return WriteSessionLine(U"Can't create " + FromUtf8(path));
     return WriteSessionLine(LoadSaveMessageText(refusal));
@@ -359,6 +413,7 @@ void SaveCommand(std::u32string_view argument) {
 }
 
 void ContinueCommand(std::u32string_view) {
+  if (!PassesStateChecks(0, ObjectsShown::kFrom)) return;
   if (int refusal = SaveWorkspaceAs("CONTINUE.vws")) return WriteSessionLine(LoadSaveMessageText(refusal));
   ExitApl(0);
 }

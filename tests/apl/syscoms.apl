@@ -205,5 +205,32 @@ Can't switch, this thread is 0
       )PROPS
       )ED
 )ED needs a session
+⍝⍝ State checks: what ⎕SE refers to in # (and the reverse) stops )CLEAR, )SAVE and )CONTINUE with
+⍝⍝ the objects concerned; the - and + forms of )SAVE skip some checks; code in ⎕SE cannot save.
+      ⎕SE.r←# ⋄ ⎕SE.f←{⍵} ⋄ ⎕SE.n←42
+      )CLEAR
+Cannot perform operation when # is referenced by session namespace.
+⎕SE.f
+⎕SE.r
+      )SAVE x
+Cannot perform operation when # is referenced by session namespace.
+      y←⎕SE
+      )SAVE -x
+Cannot perform operation when session namespace is referenced by #.
+      )CONTINUE
+Cannot perform operation when # is referenced by session namespace.
+ From
+⎕SE.f
+⎕SE.r
+      ⎕EX '⎕SE.r' '⎕SE.f' 'y' ⋄ ⎕SE.n
+42
+      )CS ⎕SE
+⎕SE
+      )SAVE x
+Cannot perform operation from within session namespace.
+      )CS #
+#
+      )CLEAR
+clear ws
       )off
       'not reached'
