@@ -90,13 +90,18 @@ std::u32string MemberName(std::u32string_view name) {
   if (name.empty() || name[0] != kNameEscape) return std::u32string(name);
   std::u32string member;
   for (size_t i = 1; i < name.size(); ++i) {
+    // ⍙digits⍙ is one character; any other ⍙ stands for itself.
     const size_t close = name[i] == kNameEscape ? name.find(kNameEscape, i + 1) : std::u32string_view::npos;
-    if (close == std::u32string_view::npos || close == i + 1) {
+    uint64_t code = 0;
+    bool escape = close != std::u32string_view::npos && close > i + 1 && close - i <= 8;
+    for (size_t k = i + 1; escape && k < close; ++k) {
+      escape = name[k] >= U'0' && name[k] <= U'9';
+      code = code * 10 + (name[k] - U'0');
+    }
+    if (!escape || code > 0x10FFFF) {
       member += name[i];
       continue;
     }
-    uint32_t code = 0;
-    for (size_t k = i + 1; k < close; ++k) code = code * 10 + static_cast<uint32_t>(name[k] - U'0');
     member += static_cast<char32_t>(code);
     i = close;
   }

@@ -298,6 +298,9 @@ DOMAIN ERROR: Invalid left argument
 {"a":1,"b":[1,"xy",[]],"c":{"d":"e","f":[1,{"g":0}]}}
       7160⌶y
 {"ok":5,"":3,"1x":2,"a b":1,"⍙q":4}
+⍝⍝ A name that starts with ⍙ is read as such a name: ⍙ without a code between two of them is itself.
+      w←⎕NS '' ⋄ w.⍙foo⍙bar⍙←1 ⋄ w.⍙⍙←2 ⋄ w.⍙x⍙9999999⍙←3 ⋄ 7160⌶w
+{"foo⍙bar⍙":1,"x⍙9999999⍙":3,"⍙":2}
       7160⌶7159⌶'{"a":[],"b":{},"c":[[]],"d":""}'
 {"a":[],"b":{},"c":[[]],"d":""}
       (7160⌶x)≡7160⌶7159⌶7160⌶x
