@@ -831,18 +831,22 @@ bool DecodeUtf32(std::string_view b, std::u32string& out) {
 }
 
 bool DecodeUtf8Strict(std::string_view b, std::u32string& out) {
+  const size_t start = out.size();
+  out.resize(start + b.size());  // never more characters than bytes
+  char32_t* to = out.data() + start;
   for (size_t i = 0; i < b.size();) {
     auto lead = static_cast<uint8_t>(b[i]);
     if (lead < 0x80) {
-      out.push_back(lead);
+      *to++ = lead;
       ++i;
       continue;
     }
     size_t at = i;
     char32_t c = DecodeUtf8(b, i);
     if (c == kReplacementCharacter && b.substr(at, 3) != "\xEF\xBF\xBD") return false;
-    out.push_back(c);
+    *to++ = c;
   }
+  out.resize(static_cast<size_t>(to - out.data()));
   return true;
 }
 
@@ -1054,13 +1058,23 @@ bool EncodeText(std::u32string_view text, TextEncoding encoding, std::string& ou
         out.push_back(static_cast<char>(b));
       }
       return true;
-    case TextEncoding::kUtf8:
-      for (char32_t c : text) {
+    case TextEncoding::kUtf8: {
+      size_t i = 0;
+      while (i < text.size()) {
+        size_t plain = i;  // a run of ASCII goes in one append
+        while (plain < text.size() && text[plain] < 0x80) ++plain;
+        size_t at = out.size();
+        out.resize(at + plain - i);
+        std::transform(text.begin() + i, text.begin() + plain, out.begin() + at,
+                       [](char32_t c) { return static_cast<char>(c); });
+        if (plain == text.size()) break;
+        char32_t c = text[plain];
         if (c > 0x10FFFF || IsSurrogate(c)) return false;
-        if (c < 0x80) out.push_back(static_cast<char>(c));
-        else AppendUtf8(out, c);
+        AppendUtf8(out, c);
+        i = plain + 1;
       }
       return true;
+    }
     case TextEncoding::kUtf16LE: return EncodeUtf16<false>(text, out);
     case TextEncoding::kUtf16BE: return EncodeUtf16<true>(text, out);
     case TextEncoding::kUtf32LE: return EncodeUtf32<false>(text, out);
@@ -1252,18 +1266,30 @@ TextToWrite ReadTextToWrite(Ref left) {
   return out;
 }
 
+// Encodes the text a piece at a time, each LF (or the end of each line) becoming the line ending.
 std::string EncodedFile(const TextToWrite& t) {
-  std::u32string text;
+  const TextEncoding encoding = t.encoding.encoding;
+  std::string bytes(t.encoding.byteOrderMark ? ByteOrderMark(encoding) : "");
+  std::string ending;
+  bool encoded = EncodeText(t.lineEnding, encoding, ending);
+  auto piece = [&](std::u32string_view text) {
+    encoded = encoded && EncodeText(text, encoding, bytes);
+  };
   if (t.asLines) {
-    for (const std::u32string& line : t.lines) text += line + t.lineEnding;
-  } else {
-    for (char32_t c : t.text) {
-      if (c == U'\n') text += t.lineEnding;
-      else text.push_back(c);
+    for (const std::u32string& line : t.lines) {
+      piece(line);
+      bytes += ending;
     }
+  } else {
+    std::u32string_view rest = t.text;
+    for (size_t lf = rest.find(U'\n'); lf != std::u32string_view::npos; lf = rest.find(U'\n')) {
+      piece(rest.substr(0, lf));
+      bytes += ending;
+      rest.remove_prefix(lf + 1);
+    }
+    piece(rest);
   }
-  std::string bytes(t.encoding.byteOrderMark ? ByteOrderMark(t.encoding.encoding) : "");
-  if (!EncodeText(text, t.encoding.encoding, bytes)) NATIVE_ERROR(kTranslationError, U"Unable to encode the file");
+  if (!encoded) NATIVE_ERROR(kTranslationError, U"Unable to encode the file");
   return bytes;
 }
 
