@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "format/disp1.h"
 #include "format/disp2.h"
 #include "language/dmx.h"
 #include "language/scan.h"
@@ -44,14 +45,8 @@ enum class Form { Namespaces = 0, Matrix = 1, NamespacesKeepingLiterals = 2 };
 
 constexpr char32_t kNameEscape = U'⍙';
 
-std::u32string Decimal(uint64_t n) {
-  std::u32string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char32_t>(U'0' + n % 10));
-    n /= 10;
-  } while (n != 0);
-  return digits;
-}
+// A count or code in decimal digits.
+std::u32string Decimal(uint64_t n) { return std::u32string(IntegerText(static_cast<int64_t>(n)).View()); }
 
 std::u32string OffsetSuffix(size_t offset) { return U" at offset " + Decimal(offset); }
 

@@ -247,11 +247,14 @@ bool AllAscii(const T* in) {
   return ((words[0] | words[1]) & kMask) == 0;
 }
 
-// Decodes the n bytes at `in` (integers of type T) into `out`, which has room for exactly
-// `capacity` characters (the bytes that are not continuation bytes). False when the bytes are not
-// valid UTF-8. Runs of ASCII go sixteen bytes of input at a time.
+constexpr uint64_t kNotUtf8 = ~uint64_t{0};
+
+// Decodes the n bytes at `in` (integers of type T) into `out`, which has room for `capacity`
+// characters (at least as many as the bytes that are not continuation bytes). Returns the number of
+// characters, or kNotUtf8 when the bytes are not valid UTF-8. Runs of ASCII go sixteen bytes of
+// input at a time.
 template <typename C, typename T>
-bool DecodeUtf8Into(C* out, uint64_t capacity, const T* in, uint64_t n) {
+uint64_t DecodeUtf8Into(C* out, uint64_t capacity, const T* in, uint64_t n) {
   using Unsigned = std::make_unsigned_t<T>;
   constexpr uint64_t kBlock = 16 / sizeof(T);
   auto continuation = [&](uint64_t at) { return static_cast<uint64_t>(static_cast<Unsigned>(in[at])) ^ 0x80; };
@@ -273,10 +276,10 @@ bool DecodeUtf8Into(C* out, uint64_t capacity, const T* in, uint64_t n) {
       ++i;
       continue;
     }
-    if (o == capacity) return false;
+    if (o == capacity) return kNotUtf8;
     if (lead >= 0xC2 && lead < 0xE0 && i + 1 < n) {  // two bytes: always 128 to 2,047
       const uint64_t c1 = continuation(i + 1);
-      if (c1 > 0x3F) return false;
+      if (c1 > 0x3F) return kNotUtf8;
       out[o++] = static_cast<C>((lead & 0x1F) << 6 | c1);
       i += 2;
       continue;
@@ -284,47 +287,53 @@ bool DecodeUtf8Into(C* out, uint64_t capacity, const T* in, uint64_t n) {
     if (lead >= 0xE0 && lead < 0xF0 && i + 2 < n) {  // three bytes: not overlong
       const uint64_t c1 = continuation(i + 1), c2 = continuation(i + 2);
       const uint64_t code = (lead & 0x0F) << 12 | c1 << 6 | c2;
-      if ((c1 | c2) > 0x3F || code < 0x800) return false;
+      if ((c1 | c2) > 0x3F || code < 0x800) return kNotUtf8;
       out[o++] = static_cast<C>(code);
       i += 3;
       continue;
     }
     const int extra = lead < 256 ? kContinuations[lead] : -1;
-    if (extra < 0 || n - i - 1 < static_cast<uint64_t>(extra)) return false;
+    if (extra < 0 || n - i - 1 < static_cast<uint64_t>(extra)) return kNotUtf8;
     int64_t code = static_cast<int64_t>(lead & (0x3Fu >> extra));
     for (int k = 1; k <= extra; ++k) {
       const uint64_t next = continuation(i + k);
-      if (next > 0x3F) return false;
+      if (next > 0x3F) return kNotUtf8;
       code = code << 6 | static_cast<int64_t>(next);
     }
-    if (code < kSmallestOfLength[extra] || code > kLastCodePoint) return false;
+    if (code < kSmallestOfLength[extra] || code > kLastCodePoint) return kNotUtf8;
     out[o++] = static_cast<C>(code);
     i += 1 + extra;
   }
-  return o == capacity;
+  return o;
 }
 
-// Decodes the n bytes at data() (which gives the current address: the first allocation may move
-// them). A first pass counts the characters (the bytes that are not continuation bytes) and finds
-// the largest byte, whose lead class decides the character type of a valid text: F0 and up need 32
-// bits, C4 and up 16, below that 8. The second pass validates as it writes.
+// Decodes the n bytes at data() (which gives the current address: the allocation may move them).
+// A first pass finds the largest byte, whose lead class decides the character type of a valid text:
+// F0 and up need 32 bits, C4 and up 16, below that 8. For the wider types a second pass counts the
+// characters (the bytes that are not continuation bytes), so that the result is made at its length;
+// 8-bit characters are made one per byte and cut to length after decoding. The last pass validates
+// as it writes.
 template <typename T, typename Data>
 Ref DecodeUtf8(Data data, uint64_t n) {
   using Unsigned = std::make_unsigned_t<T>;
-  uint64_t count = 0;
-  Unsigned widest = 0;
   const T* in = data();
-  for (uint64_t i = 0; i < n; ++i) {
-    const auto b = static_cast<Unsigned>(in[i]);
-    count += static_cast<Unsigned>(b - 0x80) >= 0x40;
-    widest = std::max(widest, b);
-  }
+  Unsigned widest = 0;
+  for (uint64_t i = 0; i < n; ++i) widest = std::max(widest, static_cast<Unsigned>(in[i]));
   const ElementType type = widest >= 0xF0 ? kChar32 : widest >= 0xC4 ? kChar16 : kChar8;
+  uint64_t capacity = n;
+  if (type != kChar8) {
+    capacity = 0;
+    for (uint64_t i = 0; i < n; ++i) capacity += static_cast<Unsigned>(static_cast<Unsigned>(in[i]) - 0x80) >= 0x40;
+  }
   Temporaries hold;
-  hold[0] = AllocArray(type, 1, count);
-  bool valid = false;
-  WithCharacterData(hold[0], [&](auto* out) { valid = DecodeUtf8Into(out, count, data(), n); });
-  if (!valid) InvalidUtf8();
+  hold[0] = AllocArray(type, 1, capacity);
+  uint64_t count = kNotUtf8;
+  WithCharacterData(hold[0], [&](auto* out) { count = DecodeUtf8Into(out, capacity, data(), n); });
+  if (count == kNotUtf8) InvalidUtf8();
+  if (count != capacity) {
+    ShapeOf(hold[0])[0] = static_cast<uint32_t>(count);
+    ShrinkInPlace(hold[0], ArrayWords(type, 1, count));
+  }
   return hold.Take(0);
 }
 

@@ -99,6 +99,9 @@ DOMAIN ERROR
 128512 65 169
       'UTF-8' ⎕UCS ⍬
 
+⍝⍝ Text of 8-bit characters is made one character per byte and cut to its length.
+      (⍴r)(r←'UTF-8' ⎕UCS 71 114 195 182 195 159 101 32 99 97 102 195 169)
+ 10  Größe café 
       z←0.5×452 260 344 ⋄ 'UTF-8' ⎕UCS z
 €
 ⍝⍝ Every bad sequence: truncated, a continuation byte first, overlong forms, a bad continuation
