@@ -33,6 +33,8 @@
 #include "files/load.h"
 #include "files/mapped.h"
 #include "files/pff.h"
+#include "files/qfile1.h"
+#include "files/qfile2.h"
 #include "files/qnfiles.h"
 #include "host/utf8.h"
 #include "host/platform/eventlog.h"
@@ -390,6 +392,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
     InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseVerifyFix,
     InitialiseFormatting, InitialiseNativeFiles, InitialiseFileSystemFunctions, InitialiseMappedFiles,
+    InitialiseComponentFiles, InitialiseComponentFileNames,
 };
 
 }  // namespace

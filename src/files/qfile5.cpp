@@ -1,0 +1,638 @@
+// The component file on disk. New records and index blocks always go beyond the committed end (the
+// allocation address in the header), so until the header that mentions them is written they are
+// invisible; the header fits in the first sector and is written with one call, which makes it the
+// commit point. Space given up by replaced and dropped components is reclaimed by compaction.
+#include "files/qfile5.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "files/qnfiles.h"
+#include "language/qem.h"
+#include "language/trap.h"
+
+namespace vantor {
+
+static constexpr char kUnit[] = "qfile5";
+
+#define CF_ERROR(en, text) Fail((en), MessageRow(kCategoryComponentFiles, text), __LINE__)
+#define CF_OS_ERROR(text, err) \
+  SignalFileSystemError(MessageRow(kCategoryComponentFiles, text), (err), kUnit, __LINE__)
+
+namespace {
+
+struct TypeRow {
+  uint8_t type;
+  ComponentFileKind kind;
+};
+
+constexpr TypeRow kTypes[] = {
+    {1, {32, false, 0, false}},  {9, {64, false, 0, false}},  {11, {32, false, 1, false}},
+    {12, {64, false, 1, false}}, {13, {32, true, 1, false}},  {14, {64, true, 1, false}},
+    {15, {32, true, 2, false}},  {16, {64, true, 2, false}},  {17, {32, true, 3, false}},
+    {18, {64, true, 3, false}},  {19, {32, true, 0, false}},  {20, {64, true, 0, false}},
+    {22, {64, true, 1, true}},   {23, {64, true, 2, true}},   {24, {64, true, 3, true}},
+};
+
+constexpr uint32_t kIndexEntries = 16;
+constexpr uint8_t kMaxDepth = 8;  // 16⁸ = 2³² positions
+constexpr uint8_t kChecksumFlag = 1;  // in a component header: a CRC-32 follows the data
+constexpr uint32_t kChecksumBytes = 4;
+
+}  // namespace
+
+// Field offsets and record sizes of one span.
+struct ComponentStore::Layout {
+  bool wide;
+  uint64_t fixedHeader, fullHeader, indexBlock, componentHeader;
+  uint32_t first, next, root, access, version, allocation1, allocation2, limit, reserved, owner;
+  uint32_t history, propertyFlags;
+};
+
+namespace {
+
+constexpr ComponentStore::Layout kSmall{false, 52, 144, 64, 12, 12, 16, 20, 24, 28, 32, 36, 40, 44, 48, 52, 116};
+constexpr ComponentStore::Layout kLarge{true, 72, 256, 128, 24, 12, 16, 24, 32, 20, 40, 48, 56, 64, 68, 72, 200};
+
+}  // namespace
+
+std::optional<ComponentFileKind> KindOfFileType(uint8_t type) {
+  for (const TypeRow& row : kTypes)
+    if (row.type == type) return row.kind;
+  return std::nullopt;
+}
+
+uint8_t FileTypeOfKind(const ComponentFileKind& kind) {
+  for (const TypeRow& row : kTypes)
+    if (row.kind.span == kind.span && row.kind.checksum == kind.checksum && row.kind.journal == kind.journal &&
+        row.kind.transactions == kind.transactions)
+      return row.type;
+  return 0;
+}
+
+uint64_t SixtiethsNow() {
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()) * 60 / 1000;
+}
+
+uint32_t OwnerWord(uint32_t user) { return user == 0 ? 0xFFFFFFF0u | 13u : user * 16 + 13; }
+uint32_t OwnerOfWord(uint32_t word) { return (word >> 4) == 0x0FFFFFFFu ? 0 : word >> 4; }
+
+// ---- Raw access ----------------------------------------------------------------------------------
+
+void ComponentStore::Fail(uint32_t errorNumber, uint32_t messageRow, int line) const {
+  if (quiet_) throw DamageFound{};
+  SignalError(errorNumber, messageRow, 0, 0, kUnit, line);
+}
+
+const ComponentStore::Layout& ComponentStore::layout() const { return kind_.span == 32 ? kSmall : kLarge; }
+
+uint64_t ComponentStore::HeaderBytes() const {
+  return kind_.checksum || kind_.journal ? layout().fullHeader : layout().fixedHeader;
+}
+
+uint64_t ComponentStore::Word(const uint8_t* at, bool wide) const {
+  uint64_t v = 0;
+  if (wide) {
+    std::memcpy(&v, at, 8);
+    if (swapped_) v = __builtin_bswap64(v);
+  } else {
+    uint32_t w;
+    std::memcpy(&w, at, 4);
+    v = swapped_ ? __builtin_bswap32(w) : w;
+  }
+  return v;
+}
+
+void ComponentStore::PutWord(uint8_t* at, uint64_t value, bool wide) const {
+  if (wide) {
+    if (swapped_) value = __builtin_bswap64(value);
+    std::memcpy(at, &value, 8);
+  } else {
+    uint32_t w = static_cast<uint32_t>(value);
+    if (swapped_) w = __builtin_bswap32(w);
+    std::memcpy(at, &w, 4);
+  }
+}
+
+void ComponentStore::ReadExactly(void* buffer, uint64_t length, uint64_t at, uint32_t damagedRow) {
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  while (length > 0) {
+    ssize_t got = pread(fd_, out, length, static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) CF_OS_ERROR(U"Unable to read expected data", errno);
+    if (got == 0) Fail(kFileDamaged, damagedRow, __LINE__);
+    out += got;
+    at += static_cast<uint64_t>(got);
+    length -= static_cast<uint64_t>(got);
+  }
+}
+
+void ComponentStore::WriteExactly(const void* buffer, uint64_t length, uint64_t at) {
+  const uint8_t* in = static_cast<const uint8_t*>(buffer);
+  while (length > 0) {
+    ssize_t put = pwrite(fd_, in, length, static_cast<off_t>(at));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) CF_OS_ERROR(U"Unable to write component data", put < 0 ? errno : ENOSPC);
+    in += put;
+    at += static_cast<uint64_t>(put);
+    length -= static_cast<uint64_t>(put);
+  }
+}
+
+// Journaled files reach the disk in the order of the steps of an update, so that a power failure
+// too leaves the state before or after it.
+void ComponentStore::Sync() {
+  if (kind_.journal > 0 && fdatasync(fd_) != 0) CF_OS_ERROR(U"Unable to write journal", errno);
+}
+
+// ---- The header ----------------------------------------------------------------------------------
+
+void ComponentStore::EncodeHeader(std::vector<uint8_t>& out) const {
+  const Layout& l = layout();
+  out.assign(HeaderBytes(), 0);
+  out[0] = kComponentFileMagic;
+  out[1] = header_.type;
+  out[2] = header_.format;
+  out[5] = header_.flags;
+  out[6] = header_.architecture;
+  out[7] = header_.depth;
+  PutWord(&out[8], 1, false);
+  PutWord(&out[l.first], header_.first, false);
+  PutWord(&out[l.next], header_.next, false);
+  PutWord(&out[l.root], header_.root, l.wide);
+  PutWord(&out[l.access], header_.accessAddress, l.wide);
+  PutWord(&out[l.version], header_.accessVersion, false);
+  PutWord(&out[l.allocation1], header_.allocation, l.wide);
+  PutWord(&out[l.allocation2], header_.allocation, l.wide);
+  PutWord(&out[l.limit], header_.sizeLimit, l.wide);
+  PutWord(&out[l.reserved], header_.reserved, false);
+  PutWord(&out[l.owner], header_.owner, false);
+  if (out.size() < l.fullHeader) return;
+  for (int e = 0; e < kHistoryEvents; ++e) {
+    PutWord(&out[l.history + 12 * e], header_.history[e].user, false);
+    PutWord(&out[l.history + 12 * e + 4], header_.history[e].time, true);
+  }
+  PutWord(&out[l.propertyFlags], header_.propertyFlags, false);
+}
+
+void ComponentStore::DecodeHeader(const std::vector<uint8_t>& b) {
+  const Layout& l = layout();
+  header_.type = b[1];
+  header_.format = b[2];
+  header_.flags = b[5];
+  header_.architecture = b[6];
+  header_.depth = b[7];
+  header_.first = static_cast<uint32_t>(Word(&b[l.first], false));
+  header_.next = static_cast<uint32_t>(Word(&b[l.next], false));
+  header_.root = Word(&b[l.root], l.wide);
+  header_.accessAddress = Word(&b[l.access], l.wide);
+  header_.accessVersion = static_cast<uint32_t>(Word(&b[l.version], false));
+  header_.allocation = Word(&b[l.allocation1], l.wide);
+  header_.sizeLimit = Word(&b[l.limit], l.wide);
+  header_.reserved = static_cast<uint32_t>(Word(&b[l.reserved], false));
+  header_.owner = static_cast<uint32_t>(Word(&b[l.owner], false));
+  header_.propertyFlags = 0;
+  for (HistoryEntry& e : header_.history) e = HistoryEntry();
+  if (b.size() < l.fullHeader) return;
+  for (int e = 0; e < kHistoryEvents; ++e) {
+    header_.history[e].user = static_cast<uint32_t>(Word(&b[l.history + 12 * e], false));
+    header_.history[e].time = Word(&b[l.history + 12 * e + 4], true);
+  }
+  header_.propertyFlags = static_cast<uint32_t>(Word(&b[l.propertyFlags], false));
+}
+
+// The commit point of every update: the whole header in one write.
+void ComponentStore::CommitHeader() {
+  std::vector<uint8_t> bytes;
+  EncodeHeader(bytes);
+  WriteExactly(bytes.data(), bytes.size(), 0);
+  Sync();
+}
+
+void ComponentStore::CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLimit, uint32_t owner, uint32_t user) {
+  kind_ = kind;
+  swapped_ = false;
+  header_ = ComponentFileHeader();
+  header_.type = kNascentFileType;
+  header_.owner = owner;
+  header_.sizeLimit = sizeLimit;
+  header_.allocation = HeaderBytes();
+  header_.history[kHistoryCreated] = {user, SixtiethsNow()};
+  CommitHeader();
+  header_.type = FileTypeOfKind(kind);
+  CommitHeader();
+  physicalSize_ = header_.allocation;
+}
+
+void ComponentStore::ReadHeader() {
+  struct stat info;
+  if (fstat(fd_, &info) != 0) CF_OS_ERROR(U"Unable to read file status", errno);
+  physicalSize_ = static_cast<uint64_t>(info.st_size);
+  uint8_t start[24];
+  if (physicalSize_ < sizeof start) CF_ERROR(kFileNameError, U"Not a component file (too short)");
+  ReadExactly(start, sizeof start, 0, MessageRow(kCategoryComponentFiles, U"Unable to read file header"));
+  if (start[0] != kComponentFileMagic) CF_ERROR(kFileNameError, U"Not a component file (bad magic number)");
+  if (start[1] == kNascentFileType) CF_ERROR(kFileNameError, U"Not a component file (nascent)");
+  if (start[1] == 2 || start[1] == 6) CF_ERROR(kFileNameError, U"Unsupported archaic file architecture");
+  std::optional<ComponentFileKind> kind = KindOfFileType(start[1]);
+  if (!kind) CF_ERROR(kFileNameError, U"Not a component file (bad magic number)");
+  kind_ = *kind;
+  uint32_t marker;
+  std::memcpy(&marker, start + 8, 4);
+  if (marker == 1) swapped_ = false;
+  else if (marker == __builtin_bswap32(1u)) swapped_ = true;
+  else CF_ERROR(kFileNameError, U"Incompatible file architecture");
+  std::vector<uint8_t> bytes(HeaderBytes());
+  if (physicalSize_ < bytes.size()) CF_ERROR(kFileDamaged, U"Unable to read file header");
+  ReadExactly(bytes.data(), bytes.size(), 0, MessageRow(kCategoryComponentFiles, U"Unable to read file header"));
+  DecodeHeader(bytes);
+  const ComponentFileHeader& h = header_;
+  bool sound = h.allocation >= HeaderBytes() && h.allocation <= physicalSize_ && h.first <= h.next &&
+               h.depth <= kMaxDepth && h.root < h.allocation && h.accessAddress < h.allocation &&
+               (h.first == h.next || h.root >= HeaderBytes()) &&
+               (h.depth == kMaxDepth || uint64_t{h.next} - h.first <= (uint64_t{1} << (4 * h.depth)));
+  if (!sound) CF_ERROR(kFileDamaged, U"Damaged component tree");
+}
+
+// ---- The index tree ------------------------------------------------------------------------------
+
+void ComponentStore::CheckBlock(uint64_t block) const {
+  if (block < HeaderBytes() || block > header_.allocation || header_.allocation - block < layout().indexBlock)
+    CF_ERROR(kFileDamaged, U"Damaged component tree");
+}
+
+uint64_t ComponentStore::IndexEntry(uint64_t block, uint32_t slot) {
+  CheckBlock(block);
+  const Layout& l = layout();
+  uint8_t bytes[8];
+  uint32_t width = l.wide ? 8 : 4;
+  ReadExactly(bytes, width, block + uint64_t{slot} * width, MessageRow(kCategoryComponentFiles, U"Damaged component tree"));
+  return Word(bytes, l.wide);
+}
+
+void ComponentStore::CheckComponentNumber(uint32_t n) const {
+  if (n < header_.first || n >= header_.next) CF_ERROR(kFileIndexError, U"No such component");
+}
+
+uint64_t ComponentStore::AddressOf(uint32_t n) {
+  CheckComponentNumber(n);
+  uint32_t p = n - header_.first;
+  uint64_t address = header_.root;
+  for (int level = header_.depth - 1; level >= 0; --level) address = IndexEntry(address, (p >> (4 * level)) & 15);
+  return address;
+}
+
+// ---- Component records ---------------------------------------------------------------------------
+
+uint64_t ComponentStore::RecordBytes(uint64_t dataLength) const {
+  return layout().componentHeader + dataLength + (kind_.checksum ? kChecksumBytes : 0);
+}
+
+void ComponentStore::CheckRoom(uint64_t end) const {
+  if (header_.sizeLimit != 0 && end > header_.sizeLimit) CF_ERROR(kFileFull, U"File size limit reached");
+  if (kind_.span == 32 && end > 0xFFFFFFFFu) CF_ERROR(kFileFull, U"File too big");
+}
+
+// Writes a component record at `at` (beyond the committed end); returns the address after it.
+uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at) {
+  const Layout& l = layout();
+  if (kind_.span == 32 && data.size() > 0x7FFFFFFFu) CF_ERROR(kFileFull, U"Component too big for a small span file");
+  uint64_t end = at + RecordBytes(data.size());
+  CheckRoom(end);
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  uint64_t micros = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+  std::vector<uint8_t> record(RecordBytes(data.size()), 0);
+  uint8_t* h = record.data();
+  uint8_t checksumFlag = kind_.checksum ? kChecksumFlag : 0;
+  if (l.wide) {
+    PutWord(h, data.size() & 0xFFFFFFFFu, false);
+    h[4] = 0x94;
+    h[5] = checksumFlag;
+    PutWord(h + 8, data.size() >> 32, false);
+    PutWord(h + 12, user, false);
+    PutWord(h + 16, micros / 1000000, false);
+    PutWord(h + 20, micros % 1000000, false);
+  } else {
+    PutWord(h, data.size(), false);
+    PutWord(h + 4, micros / 1000000, false);
+    uint16_t millis = static_cast<uint16_t>((micros / 1000) % 1000) | (checksumFlag ? 0x8000 : 0);
+    uint16_t user16 = static_cast<uint16_t>(user);
+    if (swapped_) millis = __builtin_bswap16(millis), user16 = __builtin_bswap16(user16);
+    std::memcpy(h + 8, &millis, 2);
+    std::memcpy(h + 10, &user16, 2);
+  }
+  if (!data.empty()) std::memcpy(h + l.componentHeader, data.data(), data.size());
+  if (kind_.checksum) {
+    uLong crc = crc32(0, record.data(), static_cast<uInt>(l.componentHeader + data.size()));
+    PutWord(h + l.componentHeader + data.size(), crc, false);
+  }
+  WriteExactly(record.data(), record.size(), at);
+  return end;
+}
+
+std::vector<uint8_t> ComponentStore::ReadRecord(uint64_t address, ComponentInfo* info) {
+  const Layout& l = layout();
+  const uint64_t end = header_.allocation;
+  if (address < HeaderBytes() || address > end || end - address < l.componentHeader)
+    CF_ERROR(kFileDamaged, U"Damaged component tree");
+  uint8_t h[24];
+  ReadExactly(h, l.componentHeader, address, MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
+  uint64_t length;
+  bool checksummed;
+  ComponentInfo found;
+  if (l.wide) {
+    length = Word(h, false) | (Word(h + 8, false) << 32);
+    checksummed = (h[5] & kChecksumFlag) != 0;
+    found.user = static_cast<uint32_t>(Word(h + 12, false));
+    found.time = Word(h + 16, false) * 60 + Word(h + 20, false) * 60 / 1000000;
+  } else {
+    length = Word(h, false);
+    uint16_t millis, user16;
+    std::memcpy(&millis, h + 8, 2);
+    std::memcpy(&user16, h + 10, 2);
+    if (swapped_) millis = __builtin_bswap16(millis), user16 = __builtin_bswap16(user16);
+    checksummed = (millis & 0x8000) != 0;
+    found.user = user16;
+    found.time = Word(h + 4, false) * 60 + (millis & 0x3FF) * 60 / 1000;
+  }
+  uint64_t tail = checksummed ? kChecksumBytes : 0;
+  uint64_t room = end - address - l.componentHeader;
+  if (length > room || room - length < tail) CF_ERROR(kFileDamaged, U"Invalid length in component header");
+  found.bytes = l.componentHeader + length;
+  if (info) *info = found;
+  std::vector<uint8_t> record(l.componentHeader + length + tail);
+  std::memcpy(record.data(), h, l.componentHeader);
+  if (record.size() > l.componentHeader)
+    ReadExactly(record.data() + l.componentHeader, record.size() - l.componentHeader, address + l.componentHeader,
+                MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
+  if (checksummed) {
+    uLong crc = crc32(0, record.data(), static_cast<uInt>(l.componentHeader + length));
+    if (Word(record.data() + l.componentHeader + length, false) != (crc & 0xFFFFFFFFu))
+      CF_ERROR(kFileComponentDamaged, U"Component checksum mismatch");
+  }
+  return std::vector<uint8_t>(record.begin() + static_cast<ptrdiff_t>(l.componentHeader),
+                              record.begin() + static_cast<ptrdiff_t>(l.componentHeader + length));
+}
+
+std::vector<uint8_t> ComponentStore::ReadComponent(uint32_t n, ComponentInfo* info) {
+  return ReadRecord(AddressOf(n), info);
+}
+
+ComponentInfo ComponentStore::ComponentInformation(uint32_t n) {
+  ComponentInfo info;
+  ReadRecord(AddressOf(n), &info);
+  return info;
+}
+
+// ---- Updates -------------------------------------------------------------------------------------
+
+uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user) {
+  if (header_.next == 0xFFFFFFFFu) CF_ERROR(kFileIndexError, U"Cannot exceed maximum component number");
+  const Layout& l = layout();
+  const uint32_t width = l.wide ? 8 : 4;
+  const uint32_t p = header_.next - header_.first;
+  uint64_t at = header_.allocation;
+  const uint64_t component = at;
+  at = WriteRecord(data, user, at);
+  ComponentFileHeader updated = header_;
+  // A fresh block holding `entry` at `slot`, written beyond the committed end.
+  auto freshBlock = [&](uint32_t slot, uint64_t entry) {
+    std::vector<uint8_t> block(l.indexBlock, 0);
+    PutWord(&block[slot * width], entry, l.wide);
+    CheckRoom(at + l.indexBlock);
+    WriteExactly(block.data(), block.size(), at);
+    uint64_t address = at;
+    at += l.indexBlock;
+    return address;
+  };
+  // The subtree of `levels` levels under which position bits `p` lead to the component.
+  auto freshPath = [&](int levels) {
+    uint64_t address = component;
+    for (int level = 0; level < levels; ++level) address = freshBlock((p >> (4 * level)) & 15, address);
+    return address;
+  };
+  uint64_t patchAddress = 0, patchValue = 0;
+  if (p == 0) {
+    updated.root = component;
+    updated.depth = 0;
+  } else {
+    // Grow the tree until position p fits: each new root's first entry is the old root.
+    while (updated.depth < kMaxDepth && (uint64_t{p} >> (4 * updated.depth)) != 0) {
+      updated.root = freshBlock(0, updated.root);
+      ++updated.depth;
+    }
+    uint64_t block = updated.root;
+    for (int level = updated.depth - 1; level >= 0; --level) {
+      uint32_t slot = (p >> (4 * level)) & 15;
+      bool blockIsFresh = block >= header_.allocation;
+      uint64_t entry = level == 0 ? 0 : (blockIsFresh ? 0 : IndexEntry(block, slot));
+      // An entry left by an update that never committed points beyond the committed end.
+      if (level > 0 && entry != 0 && entry < header_.allocation) {
+        block = entry;
+        continue;
+      }
+      uint64_t subtree = freshPath(level);
+      if (blockIsFresh) {
+        // Only a new root is fresh here, and freshBlock wrote it already: put the entry in it.
+        uint8_t word[8];
+        PutWord(word, subtree, l.wide);
+        WriteExactly(word, width, block + uint64_t{slot} * width);
+      } else {
+        patchAddress = block + uint64_t{slot} * width;
+        patchValue = subtree;
+      }
+      break;
+    }
+  }
+  Sync();
+  if (patchAddress != 0) {
+    // The entry is for a position beyond the last component, so it is unused until the commit.
+    uint8_t word[8];
+    PutWord(word, patchValue, l.wide);
+    WriteExactly(word, width, patchAddress);
+  }
+  updated.allocation = at;
+  ++updated.next;
+  updated.history[kHistoryUpdated] = {user, SixtiethsNow()};
+  header_ = updated;
+  CommitHeader();
+  return header_.next - 1;
+}
+
+void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint32_t user) {
+  CheckComponentNumber(n);
+  const Layout& l = layout();
+  const uint32_t p = n - header_.first;
+  // The entry that will point to the new record: the root field, or a slot of a leaf block.
+  uint64_t leaf = header_.root;
+  for (int level = header_.depth - 1; level > 0; --level) leaf = IndexEntry(leaf, (p >> (4 * level)) & 15);
+  if (header_.depth > 0) CheckBlock(leaf);
+  uint64_t component = header_.allocation;
+  uint64_t end = WriteRecord(data, user, component);
+  Sync();
+  header_.allocation = end;
+  header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
+  if (header_.depth == 0) header_.root = component;
+  CommitHeader();
+  if (header_.depth == 0) return;
+  // The new record is committed space now; one aligned write switches the component to it.
+  uint8_t word[8];
+  PutWord(word, component, l.wide);
+  WriteExactly(word, l.wide ? 8 : 4, leaf + uint64_t{p & 15} * (l.wide ? 8 : 4));
+  Sync();
+}
+
+// Builds a complete index over `addresses` (positions 0, 1, ...) beyond the committed end.
+void ComponentStore::RebuildIndex(const std::vector<uint64_t>& addresses, uint64_t& at) {
+  const Layout& l = layout();
+  const uint32_t width = l.wide ? 8 : 4;
+  std::vector<uint64_t> level = addresses;
+  uint8_t depth = 0;
+  while (level.size() > 1) {
+    std::vector<uint64_t> above;
+    for (size_t i = 0; i < level.size(); i += kIndexEntries) {
+      std::vector<uint8_t> block(l.indexBlock, 0);
+      for (size_t j = i; j < level.size() && j < i + kIndexEntries; ++j)
+        PutWord(&block[(j - i) * width], level[j], l.wide);
+      CheckRoom(at + l.indexBlock);
+      WriteExactly(block.data(), block.size(), at);
+      above.push_back(at);
+      at += l.indexBlock;
+    }
+    level.swap(above);
+    ++depth;
+  }
+  header_.root = level.empty() ? 0 : level[0];
+  header_.depth = depth;
+}
+
+void ComponentStore::Drop(int64_t count, uint32_t user) {
+  uint64_t present = header_.next - header_.first;
+  uint64_t magnitude = count < 0 ? static_cast<uint64_t>(-count) : static_cast<uint64_t>(count);
+  if (magnitude > present) CF_ERROR(kFileIndexError, U"Too few components in file");
+  if (magnitude == 0) return;
+  if (count < 0) {
+    header_.next -= static_cast<uint32_t>(magnitude);
+    uint64_t left = header_.next - header_.first;
+    // The tree loses the levels it no longer needs.
+    while (header_.depth > 0 && (header_.depth == 1 ? left <= 1 : left <= (uint64_t{1} << (4 * (header_.depth - 1))))) {
+      header_.root = left == 0 ? 0 : IndexEntry(header_.root, 0);
+      --header_.depth;
+    }
+    if (left == 0) header_.root = 0;
+  } else {
+    // Positions count from the first component, so what stays gets a new tree.
+    std::vector<uint64_t> kept;
+    kept.reserve(present - magnitude);
+    for (uint64_t n = header_.first + magnitude; n < header_.next; ++n) kept.push_back(AddressOf(static_cast<uint32_t>(n)));
+    uint64_t at = header_.allocation;
+    ComponentFileHeader before = header_;
+    try {
+      RebuildIndex(kept, at);
+    } catch (...) {
+      header_ = before;
+      throw;
+    }
+    Sync();
+    header_.first += static_cast<uint32_t>(magnitude);
+    header_.allocation = at;
+  }
+  header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
+  CommitHeader();
+}
+
+// ---- Access matrix and header changes --------------------------------------------------------------
+
+std::vector<uint8_t> ComponentStore::ReadAccessMatrix() {
+  if (header_.accessAddress == 0) return {};
+  return ReadRecord(header_.accessAddress, nullptr);
+}
+
+void ComponentStore::WriteAccessMatrix(const std::vector<uint8_t>& data, uint32_t user) {
+  uint64_t address = header_.allocation;
+  uint64_t end = WriteRecord(data, user, address);
+  Sync();
+  header_.allocation = end;
+  header_.accessAddress = address;
+  ++header_.accessVersion;
+  header_.history[kHistoryAccessMatrix] = {user, SixtiethsNow()};
+  CommitHeader();
+}
+
+void ComponentStore::SetSizeLimit(uint64_t limit, uint32_t user) {
+  header_.sizeLimit = limit;
+  header_.history[kHistoryProperties] = {user, SixtiethsNow()};
+  CommitHeader();
+}
+
+void ComponentStore::SetKind(const ComponentFileKind& kind, uint32_t user) {
+  // Both kinds have the same header size here: the caller keeps to kinds of one header layout.
+  kind_ = kind;
+  header_.type = FileTypeOfKind(kind);
+  header_.history[kHistoryProperties] = {user, SixtiethsNow()};
+  CommitHeader();
+}
+
+void ComponentStore::RecordEvent(HistoryEvent event, uint32_t user) {
+  header_.history[event] = {user, SixtiethsNow()};
+  CommitHeader();
+}
+
+// ---- Copying and checking ------------------------------------------------------------------------
+
+void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& kind) {
+  ComponentStore copy(target);
+  copy.kind_ = kind;
+  copy.swapped_ = false;
+  copy.header_ = header_;
+  copy.header_.type = kNascentFileType;
+  copy.header_.allocation = copy.HeaderBytes();
+  copy.header_.root = 0;
+  copy.header_.depth = 0;
+  copy.header_.accessAddress = 0;
+  copy.CommitHeader();
+  uint64_t at = copy.header_.allocation;
+  std::vector<uint64_t> addresses;
+  for (uint32_t n = header_.first; n < header_.next; ++n) {
+    ComponentInfo info;
+    uint64_t address = AddressOf(n);
+    std::vector<uint8_t> data = ReadRecord(address, &info);
+    addresses.push_back(at);
+    at = copy.WriteRecord(data, info.user, at);
+  }
+  if (header_.accessAddress != 0) {
+    copy.header_.accessAddress = at;
+    at = copy.WriteRecord(ReadAccessMatrix(), user, at);
+  }
+  copy.RebuildIndex(addresses, at);
+  copy.header_.allocation = at;
+  copy.Sync();
+  copy.header_.type = FileTypeOfKind(kind);
+  copy.CommitHeader();
+}
+
+std::vector<uint32_t> ComponentStore::DamagedComponents() {
+  std::vector<uint32_t> damaged;
+  struct QuietScope {
+    bool& quiet;
+    explicit QuietScope(bool& q) : quiet(q) { quiet = true; }
+    ~QuietScope() { quiet = false; }
+  } scope(quiet_);
+  for (uint32_t n = header_.first; n < header_.next; ++n) {
+    try {
+      ReadRecord(AddressOf(n), nullptr);
+    } catch (const DamageFound&) {
+      damaged.push_back(n);
+    }
+  }
+  return damaged;
+}
+
+}  // namespace vantor

@@ -1,0 +1,156 @@
+// The component file on disk: its header, the 16-way index tree that maps component numbers to
+// addresses, component records (header, transfer-form data, checksum), the access matrix record and
+// the history of events. Every update first writes what is new beyond the committed end of the file
+// and then commits it with one write of the header (and, for a replacement, one aligned write of an
+// index entry afterwards), so the file read after a kill at any instant is the state before or after
+// the update; journaled files are also flushed to disk between those steps. Everything read from the
+// file is checked before it is trusted: a damaged file gives FILE DAMAGED, never a wild read.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantor {
+
+// What the type byte of a file says about it.
+struct ComponentFileKind {
+  int span = 64;         // 32 or 64: the width of addresses and sizes
+  bool checksum = false;
+  int journal = 0;       // 0 to 3
+  bool transactions = false;
+};
+// The kind of a type byte; nothing for a byte that is not a component file's type.
+std::optional<ComponentFileKind> KindOfFileType(uint8_t type);
+// The type byte of a kind; 0 when no type has that combination.
+uint8_t FileTypeOfKind(const ComponentFileKind& kind);
+
+inline constexpr uint8_t kComponentFileMagic = 0xAA;
+inline constexpr uint8_t kNascentFileType = 21;
+inline constexpr uint64_t kSmallestSizeLimit = 304;
+inline constexpr int kHistoryEvents = 5;
+
+// The events ⎕FHIST reports, in its row order.
+enum HistoryEvent : int {
+  kHistoryCreated = 0,
+  kHistoryAccessMatrix,   // ⎕FSTAC
+  kHistoryRenamed,        // ⎕FRENAME
+  kHistoryProperties,     // ⎕FPROPS setting, ⎕FRESIZE
+  kHistoryUpdated,        // ⎕FAPPEND ⎕FREPLACE ⎕FDROP
+};
+
+struct HistoryEntry {
+  uint32_t user = 0;
+  uint64_t time = 0;  // 60ths of a second since 1970-01-01
+};
+
+// The header as this process holds it (fields in native order).
+struct ComponentFileHeader {
+  uint8_t type = 0;
+  uint8_t format = 15;
+  uint8_t flags = 0;
+  uint8_t architecture = 0x94;
+  uint8_t depth = 0;
+  uint32_t first = 1;
+  uint32_t next = 1;
+  uint64_t root = 0;
+  uint64_t accessAddress = 0;
+  uint32_t accessVersion = 0;
+  uint64_t allocation = 0;  // the committed end of the file: new records go here
+  uint64_t sizeLimit = 0;
+  uint32_t reserved = 0xFFFFFFFF;
+  uint32_t owner = 0;  // the owner's user number times 16 plus 13
+  uint32_t propertyFlags = 0;  // bit 0: compression
+  HistoryEntry history[kHistoryEvents];
+};
+
+// Information about one component record.
+struct ComponentInfo {
+  uint64_t bytes = 0;  // data and component header
+  uint32_t user = 0;
+  uint64_t time = 0;   // 60ths of a second since 1970-01-01
+};
+
+// The current time in 60ths of a second since 1970-01-01.
+uint64_t SixtiethsNow();
+// The owner word for a user number, and back.
+uint32_t OwnerWord(uint32_t user);
+uint32_t OwnerOfWord(uint32_t word);
+
+// An open component file (the descriptor is borrowed). Errors are signalled as APL errors.
+class ComponentStore {
+ public:
+  explicit ComponentStore(int fd) : fd_(fd) {}
+
+  // Writes the header of a new, empty file with type `kind` (written as nascent, then completed).
+  void CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLimit, uint32_t owner, uint32_t user);
+  // Reads and checks the header: "Not a component file" for a file that is not one, FILE DAMAGED for
+  // a header that does not fit the file.
+  void ReadHeader();
+
+  const ComponentFileHeader& header() const { return header_; }
+  const ComponentFileKind& kind() const { return kind_; }
+  bool swapped() const { return swapped_; }
+  uint64_t HeaderBytes() const;
+
+  // FILE INDEX ERROR "No such component" unless first ≤ n < next.
+  void CheckComponentNumber(uint32_t n) const;
+  // The transfer bytes of component n, checked against its checksum.
+  std::vector<uint8_t> ReadComponent(uint32_t n, ComponentInfo* info = nullptr);
+  ComponentInfo ComponentInformation(uint32_t n);
+
+  uint32_t Append(const std::vector<uint8_t>& data, uint32_t user);
+  void Replace(uint32_t n, const std::vector<uint8_t>& data, uint32_t user);
+  // Drops |count| components from the front (count > 0) or the back (count < 0).
+  void Drop(int64_t count, uint32_t user);
+
+  // The access matrix as transfer bytes (empty when the file has none), and its replacement.
+  std::vector<uint8_t> ReadAccessMatrix();
+  void WriteAccessMatrix(const std::vector<uint8_t>& data, uint32_t user);
+
+  // Header-only changes: the size limit, the kind (journaling, checksumming), a history event.
+  void SetSizeLimit(uint64_t limit, uint32_t user);
+  void SetKind(const ComponentFileKind& kind, uint32_t user);
+  void RecordEvent(HistoryEvent event, uint32_t user);
+
+  // Writes a compacted copy of this file as a file of `kind` (every component and the access
+  // matrix, nothing else) through `target`, a new empty descriptor.
+  void CopyTo(int target, uint32_t user, const ComponentFileKind& kind);
+  // The numbers of the components whose records cannot be read back intact.
+  std::vector<uint32_t> DamagedComponents();
+
+ // Field offsets and record sizes of a span.
+  struct Layout;
+
+ private:
+  const Layout& layout() const;
+  uint64_t Word(const uint8_t* at, bool wide) const;
+  void PutWord(uint8_t* at, uint64_t value, bool wide) const;
+  void EncodeHeader(std::vector<uint8_t>& out) const;
+  void DecodeHeader(const std::vector<uint8_t>& bytes);
+  void CommitHeader();
+  void Sync();
+  void ReadExactly(void* buffer, uint64_t length, uint64_t at, uint32_t damagedRow);
+  void WriteExactly(const void* buffer, uint64_t length, uint64_t at);
+  uint64_t IndexEntry(uint64_t block, uint32_t slot);
+  void CheckBlock(uint64_t block) const;
+  uint64_t AddressOf(uint32_t n);
+  uint64_t WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at);
+  uint64_t RecordBytes(uint64_t dataLength) const;
+  void CheckRoom(uint64_t end) const;
+  void RebuildIndex(const std::vector<uint64_t>& addresses, uint64_t& at);
+  std::vector<uint8_t> ReadRecord(uint64_t address, ComponentInfo* info);
+
+  // While the components are checked, damage is reported to the checker instead of signalled.
+  struct DamageFound {};
+  [[noreturn]] void Fail(uint32_t errorNumber, uint32_t messageRow, int line) const;
+  bool quiet_ = false;
+
+  int fd_;
+  ComponentFileHeader header_;
+  ComponentFileKind kind_;
+  bool swapped_ = false;
+  uint64_t physicalSize_ = 0;
+};
+
+}  // namespace vantor
