@@ -9,6 +9,7 @@
 #include <array>
 #include <optional>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -704,7 +705,12 @@ class NumberFormatter {
 
 double AsDouble(int64_t value) { return static_cast<double>(value); }
 double AsDouble(double value) { return value; }
-double AsDouble(DecimalElement) { return std::nan(""); }  // O compares with binary values only
+// The double nearest a decimal value (for O, which compares values with the numbers it names).
+double AsDouble(DecimalElement value) {
+  NumberDigits d = DigitsOfDecimal(value.bid, kMaxPrintPrecision);
+  std::string text = (d.negative ? "-0." : "0.") + std::string(d.View()) + "e" + std::to_string(d.exponent);
+  return std::strtod(text.c_str(), nullptr);
+}
 
 // Builds the characters of one field of a phrase: a number with its decorations, a picture, a
 // character, an O text, blanks or the overflow fill.

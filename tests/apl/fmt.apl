@@ -207,6 +207,9 @@
       ⎕FR←1287
       show 'F25.20,F8.3' ⎕FMT 1 2⍴0.1 (1÷3)
 ||   0.10000000000000000000   0.333|
+      show 'O0.1⊂tenth⊃F6.2' ⎕FMT 0.1 0.2
+|| tenth|
+||  0.20|
       ⎕FR←645
 ⍝⍝ Monadic ⎕FMT is the display as a matrix.
       ⍴⎕FMT 5
