@@ -23,6 +23,7 @@
 #include "language/space.h"
 #include "language/trap.h"
 #include "memory/decimal.h"
+#include "primitives/key.h"
 #include "primitives/same.h"
 #include "sysfns/quadvar.h"
 
@@ -780,9 +781,11 @@ class MatrixExporter {
 
 }  // namespace
 
+// The I-beam services see hashed arrays as they are; both read the plain array (neither allocates
+// before it has copied what it needs).
 CallResult JsonImport(const Ref& left, const Ref& right) {
-  const ImportOptions options = ReadImportOptions(left);
-  Importer importer(ImportText(right), options);
+  const ImportOptions options = ReadImportOptions(PlainArray(left));
+  Importer importer(ImportText(PlainArray(right)), options);
   return {importer.Run()};
 }
 
@@ -790,7 +793,8 @@ CallResult JsonExport(const Ref& left, const Ref& right) {
   if (left) SIGNAL_MESSAGE_IN(kDomainError, kCategoryGeneral, U"Invalid left argument");
   std::u32string text;
   try {
-    text = IsArray(right) && RankOf(TypeWord(right)) == 2 ? MatrixExporter(right).Run() : Exporter().Run(right);
+    const Ref value = PlainArray(right);
+    text = IsArray(value) && RankOf(TypeWord(value)) == 2 ? MatrixExporter(value).Run() : Exporter().Run(value);
   } catch (const std::bad_alloc&) {
     JSON_ERROR(kLimitError, U"Output failure");
   }

@@ -296,6 +296,11 @@ DOMAIN ERROR: Invalid left argument
 [[1,2],"ab",true,false,null,"x"]
       7160⌶x
 {"a":1,"b":[1,"xy",[]],"c":{"d":"e","f":[1,{"g":0}]}}
+⍝⍝ Hashed arrays are read as their arrays.
+      7160⌶1500⌶1 2 3
+[1,2,3]
+      7159⌶1500⌶'[1,2]'
+1 2
       7160⌶y
 {"ok":5,"":3,"1x":2,"a b":1,"⍙q":4}
 ⍝⍝ A name that starts with ⍙ is read as such a name: ⍙ without a code between two of them is itself.
