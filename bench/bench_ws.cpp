@@ -40,30 +40,6 @@ constexpr uint64_t kWorkspaceBytes = 1024u << 20;
 // Elements of each large vector: A binary64 (128 MB), B and C int32 (64 MB each), 256 MB in all.
 constexpr uint32_t kLength = 1u << 24;
 
-struct Spread {
-  double min, median, max;
-};
-
-Spread SpreadOf(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return {values.front(), values[values.size() / 2], values.back()};
-}
-
-// The runs of both sides: the median comparison as every benchmark prints it, then the spread.
-void PrintRuns(const std::string& name, const std::vector<double>& ours, const std::string& reference,
-               const std::vector<double>& theirs, double goal) {
-  Spread our = SpreadOf(ours), their = SpreadOf(theirs);
-  bench::PrintComparison(name, our.median, reference, their.min > 0 ? their.median : -1, goal);
-  if (their.min <= 0) return;
-  std::vector<double> ratios;
-  for (size_t run = 0; run < ours.size(); ++run) ratios.push_back(ours[run] / theirs[run]);
-  Spread ratio = SpreadOf(ratios);
-  std::printf("  %zu runs, min/median/max: ours %.4g/%.4g/%.4g ms | reference %.4g/%.4g/%.4g ms | "
-              "ratio %.3g/%.3g/%.3g\n",
-              ours.size(), our.min, our.median, our.max, their.min, their.median, their.max, ratio.min,
-              ratio.median, ratio.max);
-}
-
 uint64_t FileBytes(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
@@ -156,8 +132,8 @@ bool SaveAndLoadLargeWorkspace(const std::string& directory) {
     numpyLoad.push_back(theirLoad);
   }
   std::printf("workspace file %.1f MB | NumPy file %.1f MB\n", FileMegabytes(ws), FileMegabytes(npy));
-  PrintRuns("save a workspace of 256 MB of arrays", ourSave, "NumPy np.save + fsync", numpySave, 1.0);
-  PrintRuns("load a workspace of 256 MB of arrays (warm file)", ourLoad, "NumPy np.load (warm file)", numpyLoad,
+  bench::PrintRuns("save a workspace of 256 MB of arrays", ourSave, "NumPy np.save + fsync", numpySave, 1.0);
+  bench::PrintRuns("load a workspace of 256 MB of arrays (warm file)", ourLoad, "NumPy np.load (warm file)", numpyLoad,
             1.0);
   std::remove(ws.c_str());
   std::remove(npy.c_str());
@@ -209,7 +185,7 @@ bool LoadManySmallPockets(const std::string& directory) {
     loads.push_back(load / 1e3);
     reads.push_back(plain / 1e3);
   }
-  Spread load = SpreadOf(loads), plain = SpreadOf(reads);
+  bench::Spread load = bench::SpreadOf(loads), plain = bench::SpreadOf(reads);
   std::printf("load a workspace of 1,000,000 small pockets (%.1f MB file): %.3f s (goal <= 0.100) | "
               "read() of the file %.3f s | ratio %.1f\n",
               FileMegabytes(ws), load.median, plain.median, load.median / plain.median);

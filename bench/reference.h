@@ -103,4 +103,29 @@ inline void PrintComparison(const std::string& name, double ours, const std::str
   std::printf("\n");
 }
 
+struct Spread {
+  double min, median, max;
+};
+
+inline Spread SpreadOf(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return {values.front(), values[values.size() / 2], values.back()};
+}
+
+// The runs of both sides, taken pairwise in order: the median comparison as every benchmark prints
+// it, then the min, median and max of each side and of the per-run ratios.
+inline void PrintRuns(const std::string& name, const std::vector<double>& ours, const std::string& reference,
+                      const std::vector<double>& theirs, double goal) {
+  Spread our = SpreadOf(ours), their = SpreadOf(theirs);
+  PrintComparison(name, our.median, reference, their.min > 0 ? their.median : -1, goal);
+  if (their.min <= 0) return;
+  std::vector<double> ratios;
+  for (size_t run = 0; run < ours.size(); ++run) ratios.push_back(ours[run] / theirs[run]);
+  Spread ratio = SpreadOf(ratios);
+  std::printf("  %zu runs, min/median/max: ours %.4g/%.4g/%.4g ms | reference %.4g/%.4g/%.4g ms | "
+              "ratio %.3g/%.3g/%.3g\n",
+              ours.size(), our.min, our.median, our.max, their.min, their.median, their.max, ratio.min,
+              ratio.median, ratio.max);
+}
+
 }  // namespace vantor::bench

@@ -23,7 +23,7 @@ UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-fai
 # operators, namespaces and derived functions and then use them).
 scripts/setup.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOR_FUZZ=ON -DVANTOR_SANITIZE=ON \
   -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$jobs" --target fuzz_line fuzz_load fuzz_json fuzz_fmt fuzz_cfile
+cmake --build build-fuzz -j "$jobs" --target fuzz_line fuzz_load fuzz_json fuzz_fmt fuzz_cfile fuzz_transfer
 rm -rf build-fuzz/transcripts  # made afresh, so a removed transcript leaves no seed behind
 mkdir -p build-fuzz/corpus build-fuzz/findings build-fuzz/transcripts
 # Every input line of the transcripts is a seed, so the fuzzer starts from the language as tested.
@@ -61,3 +61,9 @@ build-fuzz/fuzz_fmt -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_
 mkdir -p build-fuzz/cfile_corpus
 build-fuzz/fuzz_cfile -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
   build-fuzz/cfile_corpus tests/fuzz/cfile_seeds
+
+# The transfer-form reader and the decompressor, from kept streams (tests/fuzz/transfer_seeds/: the
+# first byte picks the reader).
+mkdir -p build-fuzz/transfer_corpus
+build-fuzz/fuzz_transfer -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
+  build-fuzz/transfer_corpus tests/fuzz/transfer_seeds

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "files/zip.h"
 #include "language/dmx.h"
 #include "language/parse.h"
 #include "language/scan.h"
@@ -54,7 +55,9 @@ struct IBeamRow {
 };
 // Sorted by number.
 constexpr IBeamRow kIBeams[] = {
+    {219, CompressionPairService},
     {1500, HashedArrayService},
+    {2194, CompressionVectorService},
     {7159, JsonImport},
     {7160, JsonExport},
 };

@@ -1,7 +1,7 @@
 // The I-beam operator ⌶: N⌶ is the system service numbered N, looked up in the I-beam table. The
 // services built so far: 1500, hashed arrays (0 1500⌶X wraps X, 1 1500⌶X tells whether X is one and
 // has its search table, 2 1500⌶X gives the plain array back); 7159 and 7160, JSON import and export
-// (json).
+// (json); 219 and 2194, compression (zip).
 #pragma once
 
 namespace vantor {
