@@ -1335,6 +1335,14 @@ class TemporaryFile {
   FileDescriptor fd_;
 };
 
+// Overwrites an existing file in place, for when no file can be made beside it. A failure part way
+// is reported; the file is then as far as the write got.
+void WriteInPlace(const std::string& path, std::string_view bytes) {
+  FileDescriptor fd(open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (!fd) CannotCreate(errno, __LINE__);
+  if (!WriteAt(fd.get(), 0, bytes)) CannotWrite(errno, __LINE__);
+}
+
 // Writes a whole file so that no reader ever sees it half written: the bytes go to a temporary
 // file beside it, which is renamed over the target. Without `replace` the name is claimed first,
 // exclusively, so an existing file is never touched.
@@ -1359,6 +1367,8 @@ void WriteWholeFile(const std::u32string& name, std::string_view bytes, bool rep
     if (writing) CannotWrite(err, line);
     CannotCreate(err, line);
   };
+  if (temporary.path().empty() && replace && (errno == EACCES || errno == EPERM))
+    return WriteInPlace(path, bytes);  // a directory closed to new files: the file itself may be open
   if (temporary.path().empty()) abandon(errno, __LINE__, false);
   if (fchmod(temporary.fd(), mode) != 0) {}  // a file system without modes keeps its own
   if (!WriteAt(temporary.fd(), 0, bytes)) abandon(errno, __LINE__, true);
