@@ -2,14 +2,17 @@
 # Native files shared by two interpreter processes: a byte-range lock (⎕NLOCK) held by one process
 # keeps the other out (TIMEOUT) until it is released, while other ranges stay free; a waiting lock
 # is granted as soon as the holder lets go; a tie that denies sharing refuses the other process's
-# tie (FILE TIED); and data one process appends is read at once by the other.
+# tie (FILE TIED); and data one process appends is read at once by the other. On a full file system
+# (a small tmpfs, when this user may mount one) a write fails whole: ⎕NPUT leaves the old file or
+# none, ⎕NAPPEND leaves the file as it was.
 # Usage: nfiles.sh BUILD_DIRECTORY
 set -u
 
 build=$(cd "${1:?usage: nfiles.sh BUILD_DIRECTORY}" && pwd)
 work=$(mktemp -d)
 holder=
-trap '[ -n "$holder" ] && kill -KILL "$holder" 2>/dev/null; rm -rf "$work"' EXIT
+full=
+trap '[ -n "$holder" ] && kill -KILL "$holder" 2>/dev/null; [ -n "$full" ] && umount "$full"; rm -rf "$work"' EXIT
 cd "$work" || exit 1
 failures=0
 
@@ -61,6 +64,37 @@ wait "$holder"
 holder=
 after=$(printf '%s\n' "t←'shared' ⎕NTIE 0" "2 0 ⎕NLOCK t" "e←'excl' ⎕NTIE 0 (16+2)" "⎕NNUMS" | "$build/apl" 2>&1)
 [ "$after" = "¯1 ¯2" ] || fail "after the holder ended: $after"
+
+# A full file system.
+mkdir "$work/full"
+if mount -t tmpfs -o size=64k tmpfs "$work/full" 2>/dev/null; then
+  full=$work/full
+  cd "$full" || exit 1
+  got=$(printf '%s\n' "(⊂'small' 'file') ⎕NPUT 'keep.txt'" "(100000⍴'x') ⎕NPUT 'big.txt'" "⎕NEXISTS 'big.txt'" \
+    "(100000⍴'y') ⎕NPUT 'keep.txt' 1" "⊃⎕NGET 'keep.txt' 1" "t←'keep.txt' ⎕NTIE 0" "(100000⍴'z') ⎕NAPPEND t" \
+    "⎕NSIZE t" | "$build/apl" 2>&1)
+  expected="FILE SYSTEM NO SPACE: Unable to write to file (\"No space left on device\")
+      (100000⍴'x')⎕NPUT'big.txt'
+                  ∧
+0
+FILE SYSTEM NO SPACE: Unable to write to file (\"No space left on device\")
+      (100000⍴'y')⎕NPUT'keep.txt'1
+                  ∧
+ small  file 
+FILE FULL: Unable to write to file (\"No space left on device\")
+      (100000⍴'z')⎕NAPPEND t
+                  ∧
+13"
+  [ "$got" = "$expected" ] || fail "on a full file system, expected:
+$expected
+got:
+$got"
+  [ "$(ls -A "$full")" = "keep.txt" ] || fail "a failed write left files behind: $(ls -A "$full")"
+  cd "$work" || exit 1
+  umount "$full" && full=
+else
+  echo "no tmpfs can be mounted here: the full file system is not tried"
+fi
 
 if ((failures)); then exit 1; fi
 echo "native files shared by two processes: all checks passed"
