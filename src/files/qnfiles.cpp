@@ -380,8 +380,11 @@ CallResult QuadNREAD(const Ref&, const Ref& right) {
   int64_t start = v.size() > 3 ? v[3] : -1;
   if (start < -1) NATIVE_ERROR(kDomainError, U"Invalid file offset");
   uint64_t offset = start == -1 ? t.position : static_cast<uint64_t>(start);
-  int64_t size = FileSize(t);
-  uint64_t available = static_cast<uint64_t>(size) > offset ? static_cast<uint64_t>(size) - offset : 0;
+  struct stat info;
+  if (fstat(t.fd.get(), &info) != 0) NATIVE_OS_ERROR(U"Unable to read file status", errno);
+  const uint64_t size = static_cast<uint64_t>(info.st_size);
+  // A device has no size to go by: a count is read as far as it yields, ¯1 reads nothing.
+  uint64_t available = !S_ISREG(info.st_mode) ? (count == -1 ? 0 : UINT64_MAX) : size > offset ? size - offset : 0;
   uint64_t wanted;  // bytes
   if (count == -1) {
     wanted = available;
