@@ -139,6 +139,13 @@ class ComponentStore {
   uint64_t RecordBytes(uint64_t dataLength) const;
   void CheckRoom(uint64_t end) const;
   void RebuildIndex(const std::vector<uint64_t>& addresses, uint64_t& at);
+  struct RecordHeader {
+    uint64_t length = 0;       // of the data
+    bool checksummed = false;  // a CRC-32 follows the data
+    uint64_t recordBytes = 0;  // header, data and checksum
+    ComponentInfo info;
+  };
+  RecordHeader ReadRecordHeader(uint64_t address, uint8_t* h);
   std::vector<uint8_t> ReadRecord(uint64_t address, ComponentInfo* info);
 
   // While the components are checked, damage is reported to the checker instead of signalled.

@@ -201,6 +201,14 @@ again
       ('C' 1) ⎕FPROPS s
       ⎕FREAD s 19
 19 19 19 19 19 19 19 19 19 19 19 19 19 19 19 19 19 19 19
+⍝⍝ without journaling, data of the same length replaces the old in place; with it, it goes elsewhere
+      a←3⊃⎕FSIZE s ⋄ (20⍴21) ⎕FREPLACE s 20 ⋄ a=3⊃⎕FSIZE s
+1
+      ('J' 1) ⎕FPROPS s
+      a←3⊃⎕FSIZE s ⋄ (20⍴22) ⎕FREPLACE s 20 ⋄ a<3⊃⎕FSIZE s
+1
+      ⎕FREAD s 20
+22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22
 ⍝⍝ ---- The access matrix: read back as set, a 3-vector is one row
       ⎕FRDAC s
       ⍴⎕FRDAC s
