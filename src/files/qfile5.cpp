@@ -52,13 +52,13 @@ struct ComponentStore::Layout {
   bool wide;
   uint64_t fixedHeader, fullHeader, indexBlock, componentHeader;
   uint32_t first, next, root, access, version, allocation1, allocation2, limit, reserved, owner;
-  uint32_t history, propertyFlags;
+  uint32_t history, propertyFlags, headerChecksum;
 };
 
 namespace {
 
-constexpr ComponentStore::Layout kSmall{false, 52, 144, 64, 12, 12, 16, 20, 24, 28, 32, 36, 40, 44, 48, 52, 116};
-constexpr ComponentStore::Layout kLarge{true, 72, 256, 128, 24, 12, 16, 24, 32, 20, 40, 48, 56, 64, 68, 72, 200};
+constexpr ComponentStore::Layout kSmall{false, 52, 144, 64, 12, 12, 16, 20, 24, 28, 32, 36, 40, 44, 48, 52, 116, 120};
+constexpr ComponentStore::Layout kLarge{true, 72, 256, 128, 24, 12, 16, 24, 32, 20, 40, 48, 56, 64, 68, 72, 200, 204};
 
 }  // namespace
 
@@ -181,6 +181,7 @@ void ComponentStore::EncodeHeader(std::vector<uint8_t>& out) const {
     PutWord(&out[l.history + 12 * e + 4], header_.history[e].time, true);
   }
   PutWord(&out[l.propertyFlags], header_.propertyFlags, false);
+  if (kind_.checksum) PutWord(&out[l.headerChecksum], crc32_z(0, out.data(), out.size()), false);
 }
 
 void ComponentStore::DecodeHeader(const std::vector<uint8_t>& b) {
@@ -254,6 +255,12 @@ void ComponentStore::ReadHeader() {
   if (physicalSize_ < bytes.size()) CF_ERROR(kFileDamaged, U"Unable to read file header");
   ReadExactly(bytes.data(), bytes.size(), 0, MessageRow(kCategoryComponentFiles, U"Unable to read file header"));
   DecodeHeader(bytes);
+  if (kind_.checksum) {
+    // The header's own checksum is computed with its field zero.
+    uint64_t stored = Word(&bytes[layout().headerChecksum], false);
+    std::memset(&bytes[layout().headerChecksum], 0, 4);
+    if (stored != (crc32_z(0, bytes.data(), bytes.size()) & 0xFFFFFFFFu)) CF_ERROR(kFileDamaged, U"Unable to read file header");
+  }
   const ComponentFileHeader& h = header_;
   bool sound = h.allocation >= HeaderBytes() && h.allocation <= physicalSize_ && h.first <= h.next &&
                h.depth <= kMaxDepth && h.root < h.allocation && h.accessAddress < h.allocation &&
@@ -302,7 +309,13 @@ void ComponentStore::CheckRoom(uint64_t end) const {
 }
 
 // Writes a component record at `at` (beyond the committed end); returns the address after it.
-uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at) {
+uint32_t ComponentStore::RecordChecksum(const uint8_t* record, uint64_t length, uint32_t number) const {
+  uint8_t seed[4];
+  PutWord(seed, number, false);
+  return static_cast<uint32_t>(crc32_z(crc32_z(0, seed, 4), record, length));
+}
+
+uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at, uint32_t number) {
   const Layout& l = layout();
   if (kind_.span == 32 && data.size() > 0x7FFFFFFFu) CF_ERROR(kFileFull, U"Component too big for a small span file");
   uint64_t end = at + RecordBytes(data.size());
@@ -331,8 +344,7 @@ uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t 
   }
   if (!data.empty()) std::memcpy(h + l.componentHeader, data.data(), data.size());
   if (kind_.checksum) {
-    uLong crc = crc32_z(0, record.data(), l.componentHeader + data.size());
-    PutWord(h + l.componentHeader + data.size(), crc, false);
+    PutWord(h + l.componentHeader + data.size(), RecordChecksum(record.data(), l.componentHeader + data.size(), number), false);
   }
   WriteExactly(record.data(), record.size(), at);
   return end;
@@ -369,7 +381,7 @@ ComponentStore::RecordHeader ComponentStore::ReadRecordHeader(uint64_t address, 
   return r;
 }
 
-std::vector<uint8_t> ComponentStore::ReadRecord(uint64_t address, ComponentInfo* info) {
+std::vector<uint8_t> ComponentStore::ReadRecord(uint64_t address, ComponentInfo* info, uint32_t number) {
   const Layout& l = layout();
   uint8_t h[24];
   RecordHeader r = ReadRecordHeader(address, h);
@@ -380,8 +392,7 @@ std::vector<uint8_t> ComponentStore::ReadRecord(uint64_t address, ComponentInfo*
     ReadExactly(record.data() + l.componentHeader, record.size() - l.componentHeader, address + l.componentHeader,
                 MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
   if (r.checksummed) {
-    uLong crc = crc32_z(0, record.data(), l.componentHeader + r.length);
-    if (Word(record.data() + l.componentHeader + r.length, false) != (crc & 0xFFFFFFFFu))
+    if (Word(record.data() + l.componentHeader + r.length, false) != RecordChecksum(record.data(), l.componentHeader + r.length, number))
       CF_ERROR(kFileComponentDamaged, U"Component checksum mismatch");
   }
   return std::vector<uint8_t>(record.begin() + static_cast<ptrdiff_t>(l.componentHeader),
@@ -389,12 +400,12 @@ std::vector<uint8_t> ComponentStore::ReadRecord(uint64_t address, ComponentInfo*
 }
 
 std::vector<uint8_t> ComponentStore::ReadComponent(uint32_t n, ComponentInfo* info) {
-  return ReadRecord(AddressOf(n), info);
+  return ReadRecord(AddressOf(n), info, n);
 }
 
 ComponentInfo ComponentStore::ComponentInformation(uint32_t n) {
   ComponentInfo info;
-  ReadRecord(AddressOf(n), &info);
+  ReadRecord(AddressOf(n), &info, n);
   return info;
 }
 
@@ -407,7 +418,7 @@ uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user)
   const uint32_t p = header_.next - header_.first;
   uint64_t at = header_.allocation;
   const uint64_t component = at;
-  at = WriteRecord(data, user, at);
+  at = WriteRecord(data, user, at, header_.next);
   ComponentFileHeader updated = header_;
   // A fresh block holding `entry` at `slot`, written beyond the committed end.
   auto freshBlock = [&](uint32_t slot, uint64_t entry) {
@@ -483,7 +494,7 @@ void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint3
     uint64_t old = AddressOf(n);
     uint8_t h[24];
     if (ReadRecordHeader(old, h).recordBytes == RecordBytes(data.size())) {
-      WriteRecord(data, user, old);
+      WriteRecord(data, user, old, n);
       header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
       CommitHeader();
       return;
@@ -494,7 +505,7 @@ void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint3
   for (int level = header_.depth - 1; level > 0; --level) leaf = IndexEntry(leaf, (p >> (4 * level)) & 15);
   if (header_.depth > 0) CheckBlock(leaf);
   uint64_t component = header_.allocation;
-  uint64_t end = WriteRecord(data, user, component);
+  uint64_t end = WriteRecord(data, user, component, n);
   Sync();
   header_.allocation = end;
   header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
@@ -571,12 +582,12 @@ void ComponentStore::Drop(int64_t count, uint32_t user) {
 
 std::vector<uint8_t> ComponentStore::ReadAccessMatrix() {
   if (header_.accessAddress == 0) return {};
-  return ReadRecord(header_.accessAddress, nullptr);
+  return ReadRecord(header_.accessAddress, nullptr, 0);
 }
 
 void ComponentStore::WriteAccessMatrix(const std::vector<uint8_t>& data, uint32_t user) {
   uint64_t address = header_.allocation;
-  uint64_t end = WriteRecord(data, user, address);
+  uint64_t end = WriteRecord(data, user, address, 0);
   Sync();
   header_.allocation = end;
   header_.accessAddress = address;
@@ -622,13 +633,13 @@ void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& 
   for (uint32_t n = header_.first; n < header_.next; ++n) {
     ComponentInfo info;
     uint64_t address = AddressOf(n);
-    std::vector<uint8_t> data = ReadRecord(address, &info);
+    std::vector<uint8_t> data = ReadRecord(address, &info, n);
     addresses.push_back(at);
-    at = copy.WriteRecord(data, info.user, at);
+    at = copy.WriteRecord(data, info.user, at, n);
   }
   if (header_.accessAddress != 0) {
     copy.header_.accessAddress = at;
-    at = copy.WriteRecord(ReadAccessMatrix(), user, at);
+    at = copy.WriteRecord(ReadAccessMatrix(), user, at, 0);
   }
   copy.RebuildIndex(addresses, at);
   copy.header_.allocation = at;
@@ -646,7 +657,7 @@ std::vector<uint32_t> ComponentStore::DamagedComponents() {
   } scope(quiet_);
   for (uint32_t n = header_.first; n < header_.next; ++n) {
     try {
-      ReadRecord(AddressOf(n), nullptr);
+      ReadRecord(AddressOf(n), nullptr, n);
     } catch (const DamageFound&) {
       damaged.push_back(n);
     }

@@ -135,7 +135,10 @@ class ComponentStore {
   uint64_t IndexEntry(uint64_t block, uint32_t slot);
   void CheckBlock(uint64_t block) const;
   uint64_t AddressOf(uint32_t n);
-  uint64_t WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at);
+  // Records carry the component number they were written for (0 for the access matrix) in their
+  // checksum, so that an index entry that leads to the wrong record is caught too.
+  uint32_t RecordChecksum(const uint8_t* record, uint64_t length, uint32_t number) const;
+  uint64_t WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at, uint32_t number);
   uint64_t RecordBytes(uint64_t dataLength) const;
   void CheckRoom(uint64_t end) const;
   void RebuildIndex(const std::vector<uint64_t>& addresses, uint64_t& at);
@@ -146,7 +149,7 @@ class ComponentStore {
     ComponentInfo info;
   };
   RecordHeader ReadRecordHeader(uint64_t address, uint8_t* h);
-  std::vector<uint8_t> ReadRecord(uint64_t address, ComponentInfo* info);
+  std::vector<uint8_t> ReadRecord(uint64_t address, ComponentInfo* info, uint32_t number);
 
   // While the components are checked, damage is reported to the checker instead of signalled.
   struct DamageFound {};

@@ -288,10 +288,22 @@ second
       ⎕FUNTIE d
       ⎕FCHK 'damaged'
 1
-⍝⍝ a header whose addresses lie outside the file
+⍝⍝ every byte of a small checksummed file flipped in turn: no read ever gives a wrong value; most
+⍝⍝ flips are reported (the others fall in unused index slots and replaced data)
+      f←'flip' ⎕FCREATE 0 ⋄ vals←{⍵⍴⍵}¨⍳20 ⋄ _←{_←⍵ ⎕FAPPEND f ⋄ 1}¨vals ⋄ _←'x' ⎕FREPLACE f 3 ⋄ vals[3]←⊂'x'
+      (2 3⍴7 3 0 0 1 0) ⎕FSTAC f ⋄ ⎕FUNTIE f
+      n←'flip.vcf' ⎕NTIE 0 ⋄ orig←⎕NREAD n 83 (⎕NSIZE n) 0 ⋄ ⎕NUNTIE n
+      Flip←{_←⎕FUNTIE ⎕FNUMS ⋄ b←orig ⋄ b[⍵]←¯1-b[⍵] ⋄ n←'flip.vcf' ⎕NTIE 0 ⋄ _←b ⎕NREPLACE n 0 83 ⋄ _←⎕NUNTIE n ⋄ 0}
+      Outcome←{_←Flip ⍵ ⋄ 0::1 ⋄ t←'flip' ⎕FTIE 0 ⋄ 2×~(vals≡⎕FREAD t (⍳20))∧(2 3⍴7 3 0 0 1 0)≡⎕FRDAC t}
+      o←Outcome¨⍳≢orig
+      +/o=2
+0
+      (+/o=1)>0.8×≢orig
+1
+⍝⍝ a changed header: its own checksum reports it
       n←'damaged.vcf' ⎕NTIE 0 ⋄ (1 0 0 0 0 0 1 0) ⎕NREPLACE n 24 83 ⋄ ⎕NUNTIE n
       Try '''damaged'' ⎕FTIE 0'
-23  Damaged component tree 
+23  Unable to read file header 
 ⍝⍝ ---- A shared tie and an exclusive one cannot both hold a file in one process
       s←'shared' ⎕FCREATE 0 ⋄ ⎕FUNTIE s
       s←'shared' ⎕FSTIE 0
