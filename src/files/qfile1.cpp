@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -640,35 +641,41 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Replaces the tied file by a compacted copy of it with `kind`: the copy is written beside the file
-// and renamed over it once complete, so a failure at any point leaves one or the other.
-void CompactTiedFile(ComponentTie& t, const ComponentFileKind& kind) {
-  std::string temporary = t.path + ".XXXXXX";
+// Replaces the file at `path` (open as `current`, read through `store`) by a compacted copy of
+// it with `kind`: the copy is written beside the file and renamed over it once complete, so a
+// failure at any point leaves one or the other. Gives the copy's descriptor, locked exclusively.
+FileDescriptor CompactFile(const std::string& path, int current, ComponentStore& store, const ComponentFileKind& kind) {
+  std::string temporary = path + ".XXXXXX";
   int raw = mkstemp(temporary.data());
   if (raw < 0) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
   FileDescriptor fd(raw);
   struct stat info {};
-  fstat(t.fd.get(), &info);
+  fstat(current, &info);
   fchmod(raw, info.st_mode & 07777);
   try {
     LockForTie(raw, false);
-    t.store.CopyTo(raw, CurrentUser(), kind);
+    store.CopyTo(raw, CurrentUser(), kind);
     if (fsync(raw) != 0) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
   } catch (...) {
     unlink(temporary.c_str());
     throw;
   }
-  if (rename(temporary.c_str(), t.path.c_str()) != 0) {
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
     int err = errno;
     unlink(temporary.c_str());
     CF_OS_ERROR(kFileSystemError, U"Unable to compact file", err);
   }
-  int dir = open(DirectoryOf(t.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) fsync(dir), close(dir);
-  fstat(raw, &info);
+  return fd;
+}
+
+void CompactTiedFile(ComponentTie& t, const ComponentFileKind& kind) {
+  t.fd = CompactFile(t.path, t.fd.get(), t.store, kind);
+  struct stat info {};
+  fstat(t.fd.get(), &info);
   t.device = info.st_dev;
   t.inode = info.st_ino;
-  t.fd = std::move(fd);
   t.store = ComponentStore(t.fd.get());
   t.store.ReadHeader();
   t.maskKnown = false;
@@ -882,11 +889,56 @@ CallResult QuadFHIST(const Ref&, const Ref& right) {
   return {IntegerMatrix(rows, 2)};
 }
 
-// (options) ⎕FCHK name: the numbers of the components that cannot be read back intact. The file
-// must not be tied elsewhere; it is locked exclusively while it is checked.
-CallResult QuadFCHK(const Ref& left, const Ref& right) {
-  if (left && !(IsSimpleVectorOrScalar(left) && IsSimpleCharacterArray(left)) && !(IsArray(left) && ElementCount(left) == 0))
+// The options of ⎕FCHK: words in a character vector (blank-separated) or a vector of words.
+struct CheckOptions {
+  bool validate = false;    // report only; the file is not changed
+  bool concurrent = false;  // others may go on reading while it is checked (validation only)
+  bool checksums = false;   // the check is by checksum, which the file must have
+};
+
+CheckOptions CheckOptionsOf(Ref left) {
+  CheckOptions options;
+  if (!left) return options;
+  std::vector<std::u32string> words;
+  auto split = [&](const std::u32string& text) {
+    size_t at = 0;
+    while (at < text.size()) {
+      size_t end = text.find(U' ', at);
+      if (end == std::u32string::npos) end = text.size();
+      if (end > at) words.push_back(text.substr(at, end - at));
+      at = end + 1;
+    }
+  };
+  if (IsSimpleVectorOrScalar(left) && (ElementCount(left) == 0 || IsSimpleCharacterArray(left))) {
+    split(ElementCount(left) ? CharacterText(left) : U"");
+  } else if (IsArray(left) && KindOf(TypeWord(left)) == kKindNested && RankOf(TypeWord(left)) == 1) {
+    for (uint64_t i = 0; i < ElementCount(left); ++i) {
+      Ref word = DataOf<Ref>(left)[i];
+      if (!IsRef(word) || !IsSimpleCharacterArray(word) || RankOf(TypeWord(word)) > 1) CF_ERROR(kDomainError, U"Invalid option");
+      words.push_back(CharacterText(word));
+    }
+  } else {
     CF_ERROR(kDomainError, U"Invalid option");
+  }
+  std::vector<std::u32string> seen;
+  for (const std::u32string& w : words) {
+    if (std::find(seen.begin(), seen.end(), w) != seen.end()) CF_ERROR(kDomainError, U"Duplicated option");
+    seen.push_back(w);
+    if (w == U"validate") options.validate = true;
+    else if (w == U"concurrent") options.concurrent = true;
+    else if (w == U"checksums") options.checksums = true;
+    else CF_ERROR(kDomainError, U"Invalid option");
+  }
+  if (options.concurrent && !options.validate) CF_ERROR(kDomainError, U"The 'concurrent' option may only be used for validation");
+  return options;
+}
+
+// (options) ⎕FCHK name: the numbers of the components that cannot be read back intact. The file
+// must not be tied in this process; other processes are kept out while it is checked (with
+// 'concurrent', only writers are). Unless told only to validate, a file without damage is then
+// compacted, giving back the space that no component uses.
+CallResult QuadFCHK(const Ref& left, const Ref& right) {
+  CheckOptions options = CheckOptionsOf(left);
   std::u32string name = FileNameOf(right);
   std::string path = ToUtf8(name);
   struct stat info {};
@@ -899,11 +951,12 @@ CallResult QuadFCHK(const Ref& left, const Ref& right) {
   }
   if (raw < 0) CF_OS_ERROR(kFileNameError, U"Unable to open file", errno);
   FileDescriptor fd(raw);
-  // Nobody may update the file while it is checked; without write access others may still read.
-  LockForTie(raw, readOnly);
+  LockForTie(raw, readOnly || options.concurrent);
   ComponentStore store(raw);
   store.ReadHeader();
+  if (options.checksums && !store.kind().checksum) CF_ERROR(kFileAccessError, U"File not checksummed");
   std::vector<uint32_t> damaged = store.DamagedComponents();
+  if (!options.validate && !readOnly && damaged.empty()) CompactFile(path, raw, store, store.kind());
   return {NumberVector(std::vector<double>(damaged.begin(), damaged.end()))};
 }
 

@@ -288,6 +288,24 @@ second
       ⎕FUNTIE d
       ⎕FCHK 'damaged'
 1
+⍝⍝ ⎕FCHK options: only validating, by checksum (which the file must have); 'concurrent' only validates
+      'validate checksums' ⎕FCHK 'damaged'
+1
+      Try '''concurrent'' ⎕FCHK ''damaged'''
+11  The 'concurrent' option may only be used for validation 
+      Try '''validate validate'' ⎕FCHK ''damaged'''
+11  Duplicated option 
+      Try '''bogus'' ⎕FCHK ''damaged'''
+11  Invalid option 
+      u←'nosum' ⎕FCREATE 0 ⋄ _←(('C' 0)('J' 0)) ⎕FPROPS u ⋄ _←{_←(⍳⍵) ⎕FAPPEND u ⋄ _←(⍳⍵+1) ⎕FREPLACE u ⍵ ⋄ 0}¨⍳20 ⋄ a←3⊃⎕FSIZE u ⋄ ⎕FUNTIE u
+      Try '''checksums'' ⎕FCHK ''nosum'''
+19  File not checksummed 
+⍝⍝ without damage, and unless only validating, the check gives back the space no component uses
+      ⎕FCHK 'nosum'
+
+      u←'nosum' ⎕FTIE 0 ⋄ (a>3⊃⎕FSIZE u),(⍳21)≡⎕FREAD u 20
+1 1
+      ⎕FUNTIE u
 ⍝⍝ every byte of a small checksummed file flipped in turn: no read ever gives a wrong value; most
 ⍝⍝ flips are reported (the others fall in unused index slots and replaced data)
       f←'flip' ⎕FCREATE 0 ⋄ vals←{⍵⍴⍵}¨⍳20 ⋄ _←{_←⍵ ⎕FAPPEND f ⋄ 1}¨vals ⋄ _←'x' ⎕FREPLACE f 3 ⋄ vals[3]←⊂'x'
