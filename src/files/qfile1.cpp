@@ -952,6 +952,9 @@ CallResult QuadFCHK(const Ref& left, const Ref& right) {
   if (raw < 0) CF_OS_ERROR(kFileNameError, U"Unable to open file", errno);
   FileDescriptor fd(raw);
   LockForTie(raw, readOnly || options.concurrent);
+  // Beside shared ties, the check sees the file between their updates.
+  if (options.concurrent)
+    if (int err = SetLock(raw, F_RDLCK, kUpdateLock, true)) CF_OS_ERROR(kFileSystemError, U"Unable to lock file", err);
   ComponentStore store(raw);
   store.ReadHeader();
   if (options.checksums && !store.kind().checksum) CF_ERROR(kFileAccessError, U"File not checksummed");

@@ -265,7 +265,9 @@ void ComponentStore::ReadHeader() {
   bool sound = h.allocation >= HeaderBytes() && h.allocation <= physicalSize_ && h.first <= h.next &&
                h.depth <= kMaxDepth && h.root < h.allocation && h.accessAddress < h.allocation &&
                (h.first == h.next || h.root >= HeaderBytes()) &&
-               (h.depth == kMaxDepth || uint64_t{h.next} - h.first <= (uint64_t{1} << (4 * h.depth)));
+               (h.depth == kMaxDepth || uint64_t{h.next} - h.first <= (uint64_t{1} << (4 * h.depth))) &&
+               // every component has a record of its own
+               (uint64_t{h.next} - h.first) * layout().componentHeader <= h.allocation;
   if (!sound) CF_ERROR(kFileDamaged, U"Damaged component tree");
 }
 
