@@ -78,6 +78,12 @@ again
       ⎕FUNTIE t
       ⎕FNUMS≡⍬
 1
+⍝⍝ ---- A model check: thousands of appends, replacements and drops from either end, with the file
+⍝⍝ compared with a list of the values every 50 steps, journaled (1) and not (0)
+      ⎕FX 'ok←j Model n;t;m;first;g;v;c;k' 't←''model'' ⎕FCREATE 0' '_←(''J'' j) ⎕FPROPS t' 'm←0⍴⊂⍬ ⋄ first←1 ⋄ ok←1' ':For g :In ⍳n' 'v←g((g|17)⍴g) ⋄ _←v ⎕FAPPEND t ⋄ m,←⊂v' ':If (0=3|g)∧0<≢m' 'c←first+(≢m)|g×31 ⋄ v←g((g|23)⍴-g) ⋄ _←v ⎕FREPLACE t c ⋄ m[1+c-first]←⊂v' ':EndIf' ':If 0=11|g' 'k←(≢m)⌊g|5 ⋄ _←⎕FDROP t k ⋄ m←k↓m ⋄ first+←k' ':EndIf' ':If 0=13|g' 'k←(≢m)⌊g|4 ⋄ _←⎕FDROP t (-k) ⋄ m←(-k)↓m' ':EndIf' ':If 0=97|g' 'k←≢m ⋄ _←⎕FDROP t k ⋄ m←k↓m ⋄ first+←k' ':EndIf' ':If 0=50|g' 'ok∧←(first,first+≢m)≡2↑⎕FSIZE t' 'ok∧←(0=≢m)∨m≡⎕FREAD t (first+¯1+⍳≢m)' ':EndIf' ':EndFor' '''model'' ⎕FERASE t'
+Model
+      (1 Model 1500),(0 Model 1500)
+1 1
 ⍝⍝ ---- Creating: names, limits, spans
       Try '''uno'' ⎕FCREATE 1'
       Try '''uno'' ⎕FCREATE 2'
