@@ -3,8 +3,18 @@
 // the history of events. Every update first writes what is new beyond the committed end of the file
 // and then commits it with one write of the header (and, for a replacement, one aligned write of an
 // index entry afterwards), so the file read after a kill at any instant is the state before or after
-// the update; journaled files are also flushed to disk between those steps. Everything read from the
-// file is checked before it is trusted: a damaged file gives FILE DAMAGED, never a wild read.
+// the update; from journaling level 2 the steps are also flushed to disk one by one. Everything read
+// from the file is checked before it is trusted: a damaged file gives FILE DAMAGED, never a wild read.
+//
+// The area after the fixed header (files with checksums or journaling) holds the five ⎕FHIST events
+// (user number, 4 bytes, and time in 60ths of a second, 8 bytes, each) from offset 52 (32-bit span) or
+// 72 (64-bit span), the property flags word at 116 or 200, and, in checksummed files, a CRC-32 of the
+// whole header (taken with that word zero) at 120 or 204. In checksummed files each record is followed
+// by a CRC-32 of its header and data seeded with its component number (0 for the access matrix); a
+// record says in its header whether it has one (64-bit span: bit 0 of byte 5; 32-bit span: the top bit
+// of the milliseconds field). The committed end (both allocation addresses) is where the next record
+// goes: space that replaced and dropped components leave behind is given back by compaction
+// (⎕FRESIZE, ⎕FCHK), not reused in place.
 #pragma once
 #include <cstdint>
 #include <optional>
