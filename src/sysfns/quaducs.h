@@ -2,7 +2,8 @@
 // encodings, in both directions. Which way a conversion runs is decided by the right argument: a
 // character array is encoded into numbers, a numeric one decoded into characters. Each conversion
 // measures its result in a first pass over the argument and writes it, at its narrowest element
-// type and exact length, in a second; both passes are loops over the argument's own element type.
+// type, in a second (UTF-8 decoded into 8-bit characters is cut to its length afterwards); both
+// passes are loops over the argument's own element type.
 #pragma once
 
 namespace vantor {
