@@ -373,8 +373,9 @@ int FindHeapFault(bool checkCounts) {
   for (uint32_t p = s.begin; BlockSize(p) != 0 && finder.fault == 0; p += 4 * BlockWords(p)) {
     if (BlockSize(p) > 0) continue;
     uint32_t kind = KindOf(TypeWord(p));
-    if (kind == kKindRoot || !HasLayout(p)) return 123;
     if (IsArrayKind(kind) && !ArrayPocketFits(p)) return 139;
+    if (kind == kKindSimple) continue;  // no reference fields: the most common pocket, checked fast
+    if (kind == kKindRoot || !HasLayout(p)) return 123;
     FieldRuns runs;
     ChildFields(p, runs);
     if (!FieldsInsideBlock(p, runs)) return 139;
