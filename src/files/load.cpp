@@ -442,8 +442,9 @@ void ClearWorkspace() {
 const std::string& WorkspaceFile() { return g_workspaceFile; }
 
 // The path of a workspace that ⎕LOAD has read and checked into the spare space, waiting for the
-// running code to be unwound; empty when none waits.
+// running code to be unwound; empty when none waits. ⎕CLEAR waits in the same way.
 static std::string g_pendingLoad;
+static bool g_pendingClear = false;
 
 // ⎕LOAD 'name': the workspace is found and read as )LOAD does, and checked; then the running code is
 // abandoned (the whole state indicator), and between lines the workspace replaces this one and its
@@ -532,7 +533,26 @@ std::vector<std::u32string> StateCheckObjects(StateCheck check) {
   return names;
 }
 
+// The load-and-save message that gives the reason of each state check.
+constexpr int kStateCheckReasons[kStateCheckCount] = {1, 13, 2, 3, 4, 5, 6, 7, 8, 9, 10, 30, 11, 12, 42};
+
+// ⎕CLEAR: the workspace is cleared as )CLEAR clears it once the running code has been abandoned.
+// A condition that forbids it is DOMAIN ERROR with its reason.
+static Ref QuadCLEAR() {
+  constexpr uint32_t kChecked = 1u << kCheckSessionConnection | 1u << kCheckRootReferencedBySession |
+                                1u << kCheckExternalCalls | 1u << kCheckExternalisedData;
+  if (std::optional<StateCheck> failing = FailingStateCheck(((1u << kStateCheckCount) - 1) & ~kChecked))
+    SignalRefusal(-kStateCheckReasons[*failing]);
+  g_pendingClear = true;
+  SignalError(kClearStateIndicator, 0, 0, 0, kUnit, __LINE__);
+}
+
 bool InstallPendingLoad() {
+  if (g_pendingClear) {
+    g_pendingClear = false;
+    ClearWorkspace();
+    return false;
+  }
   if (g_pendingLoad.empty()) return false;
   std::string path = std::move(g_pendingLoad);
   g_pendingLoad.clear();
@@ -545,6 +565,7 @@ void InitialiseWorkspaceFiles() {
   InstallSystemFunction(U"SAVE", QuadSAVE, nullptr);
   InstallSystemFunction(U"LOAD", QuadLOAD, nullptr);
   InstallSystemFunction(U"CY", QuadCY, QuadCY);
+  InstallNiladicFunction(U"CLEAR", QuadCLEAR);
   RegisterStateTest(kCheckInSessionNamespace, ExecutingInSession);
   RegisterStateTest(kCheckSessionInStateIndicator, SessionInStateIndicator);
   RegisterStateTest(kCheckRootReferencedBySession, RootReferencedBySession);

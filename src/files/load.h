@@ -106,11 +106,13 @@ std::optional<StateCheck> FailingStateCheck(uint32_t skipped);
 // to #, for check 9); empty for the others.
 std::vector<std::u32string> StateCheckObjects(StateCheck check);
 
-// Registers ⎕SAVE and ⎕LOAD with the evaluator.
+// Registers ⎕SAVE, ⎕LOAD, ⎕CY and ⎕CLEAR with the evaluator, and the tests of the state checks that
+// concern ⎕SE and #.
 void InitialiseWorkspaceFiles();
 
-// Between lines of the session: a workspace that ⎕LOAD read replaces this one (the running code has
-// been abandoned by then). True when one did; the caller reports it and runs its ⎕LX.
+// Between lines of the session: a workspace that ⎕LOAD read replaces this one, or the one that
+// ⎕CLEAR asked for is cleared (the running code has been abandoned by then). True when a workspace
+// was loaded; the caller reports it and runs its ⎕LX.
 bool InstallPendingLoad();
 
 }  // namespace vantor

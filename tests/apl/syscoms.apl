@@ -232,5 +232,16 @@ Cannot perform operation from within session namespace.
 #
       )CLEAR
 clear ws
+⍝⍝ ⎕CLEAR abandons the running code and clears; the condition that forbids it is its DOMAIN ERROR.
+      ⎕SE.r←#
+      ⎕CLEAR
+DOMAIN ERROR: # is referenced by session namespace
+|      ⎕CLEAR
+|      ∧
+      ⎕EX '⎕SE.r' ⋄ v←1 ⋄ ⎕FX 'f' 'w←2' '⎕CLEAR' 'w←3'
+f
+      f
+      ⎕NC 3 1⍴'vwf'
+0 0 0
       )off
       'not reached'
