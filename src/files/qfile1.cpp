@@ -215,6 +215,13 @@ Ref IntegerMatrix(const std::vector<int64_t>& values, uint32_t columns) {
 
 CallResult Shy(Ref value) { return {value, true}; }
 
+// The value whose transfer form a record holds; a record with no bytes is refused like any other
+// stream that is not one value (the reader is not given a null pointer).
+Ref ValueOfBytes(const std::vector<uint8_t>& bytes) {
+  static const uint8_t kNothing = 0;
+  return ValueFromTransferBytes(bytes.empty() ? &kNothing : bytes.data(), bytes.size());
+}
+
 // ---- Access --------------------------------------------------------------------------------------
 
 // For shared ties, an operation holds the update lock (shared to read, exclusive to update) and sees
@@ -244,7 +251,7 @@ std::vector<int64_t> AccessRows(ComponentTie& t) {
   std::vector<uint8_t> bytes = t.store.ReadAccessMatrix();
   if (bytes.empty()) return {};
   Temporaries hold;
-  hold[0] = ValueFromTransferBytes(bytes.data(), bytes.size());
+  hold[0] = ValueOfBytes(bytes);
   std::vector<int64_t> rows;
   Ref m = hold[0];
   if (!IsArray(m) || RankOf(TypeWord(m)) != 2 || ShapeOf(m)[1] != 3 || !ReadIntegers(m, rows))
@@ -479,7 +486,7 @@ CallResult QuadFUNTIE(const Ref&, const Ref& right) {
 
 Ref ReadValue(ComponentTie& t, uint32_t n) {
   std::vector<uint8_t> bytes = t.store.ReadComponent(n);
-  return ValueFromTransferBytes(bytes.data(), bytes.size());
+  return ValueOfBytes(bytes);
 }
 
 // ⎕FREAD tie n (pass), or tie (n1 n2 ...) (pass) for a vector of the components.
