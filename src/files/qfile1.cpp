@@ -17,6 +17,7 @@
 
 #include "files/qfile5.h"
 #include "files/qnfiles.h"
+#include "files/zip.h"
 #include "host/host.h"
 #include "host/platform/regularfile.h"
 #include "host/utf8.h"
@@ -485,8 +486,29 @@ CallResult QuadFUNTIE(const Ref&, const Ref& right) {
 // ---- Reading and updating ------------------------------------------------------------------------
 
 Ref ReadValue(ComponentTie& t, uint32_t n) {
-  std::vector<uint8_t> bytes = t.store.ReadComponent(n);
-  return ValueOfBytes(bytes);
+  ComponentInfo info;
+  std::vector<uint8_t> bytes = t.store.ReadComponent(n, &info);
+  if (!info.compressed) return ValueOfBytes(bytes);
+  Temporaries hold;
+  hold[0] = AllocVector(kInt8, static_cast<uint32_t>(bytes.size()));
+  if (!bytes.empty()) std::memcpy(DataOf<uint8_t>(hold[0]), bytes.data(), bytes.size());
+  return Decompress(hold[0], 0, CompressedForm::kSingle);
+}
+
+// What a component holds for `value`: its transfer form, compressed (LZ4) in a file with property Z.
+std::vector<uint8_t> ComponentBytes(const ComponentTie& t, const Ref& value, bool& compressed) {
+  compressed = (t.store.header().propertyFlags & kCompressionProperty) != 0;
+  if (!compressed) return TransferBytes(value);
+  Temporaries hold;
+  hold[0] = Compress(value, kLibraryLz4, CompressedForm::kSingle, -1);
+  Ref packed = hold[0];
+  if (ElementOf(TypeWord(packed)) == kInt8) {
+    const uint8_t* data = DataOf<uint8_t>(packed);
+    return std::vector<uint8_t>(data, data + ElementCount(packed));
+  }
+  std::vector<int64_t> numbers;
+  ReadIntegers(packed, numbers);
+  return std::vector<uint8_t>(numbers.begin(), numbers.end());
 }
 
 // ⎕FREAD tie n (pass), or tie (n1 n2 ...) (pass) for a vector of the components.
@@ -521,10 +543,11 @@ CallResult QuadFAPPEND(const Ref& left, const Ref& right) {
   TieAndPass request = TieArgument(right);
   ComponentTie& t = TieOf(request.tie);
   CheckWritable(t);
-  std::vector<uint8_t> bytes = TransferBytes(left);
   Operation op(t, true);
   CheckAccess(t, kMayAppend, request.passnumber);
-  uint32_t n = t.store.Append(bytes, CurrentUser());
+  bool compressed;
+  std::vector<uint8_t> bytes = ComponentBytes(t, left, compressed);
+  uint32_t n = t.store.Append(bytes, CurrentUser(), compressed);
   return Shy(NumberScalar(n));
 }
 
@@ -533,10 +556,11 @@ CallResult QuadFREPLACE(const Ref& left, const Ref& right) {
   ComponentTie& t = TieOf(v[0]);
   CheckWritable(t);
   uint32_t n = ComponentNumber(v[1]);
-  std::vector<uint8_t> bytes = TransferBytes(left);
   Operation op(t, true);
   CheckAccess(t, kMayReplace, v.size() > 2 ? v[2] : 0);
-  t.store.Replace(n, bytes, CurrentUser());
+  bool compressed;
+  std::vector<uint8_t> bytes = ComponentBytes(t, left, compressed);
+  t.store.Replace(n, bytes, CurrentUser(), compressed);
   return Shy(NumberScalar(n));
 }
 
@@ -841,13 +865,19 @@ ComponentFileKind KindWithSettings(const ComponentStore& store, const std::vecto
         break;
       case U'Z':
         if (!flag) CF_ERROR(kDomainError, U"Invalid property value");
-        if (s.value != 0) CF_ERROR(kDomainError, U"File type does not allow compression to be set");
+        // The flag lives in the area after the fixed header, which only large-span files with
+        // checksums or journaling have.
+        if (s.value != 0 && (kind.span != 64 || (!kind.checksum && kind.journal == 0)))
+          CF_ERROR(kDomainError, U"File type does not allow compression to be set");
         break;
       case U'E': case U'S': CF_ERROR(kDomainError, U"Invalid property name");
       default: CF_ERROR(kDomainError, U"Invalid property name");
     }
   }
   if (kind.journal >= 2 && !kind.checksum) CF_ERROR(kDomainError, U"Selected journaling level requires checksumming");
+  if ((store.header().propertyFlags & kCompressionProperty) && !kind.checksum && kind.journal == 0 &&
+      !std::any_of(settings.begin(), settings.end(), [](const PropertySetting& s) { return s.letter == U'Z' && s.value == 0; }))
+    CF_ERROR(kDomainError, U"Invalid file type whilst compression is set");
   if (kind.transactions && (kind.span != 64 || !kind.checksum || kind.journal == 0))
     CF_ERROR(kDomainError, U"Transactioning only supported in 64-bit, journaled and checksummed component files");
   return kind;
@@ -870,6 +900,9 @@ CallResult QuadFPROPS(const Ref& left, const Ref& right) {
   for (char32_t c : letters) values.push_back(PropertyValue(t.store, c));
   if (setting) {
     ComponentFileKind kind = KindWithSettings(t.store, settings);
+    uint32_t flags = t.store.header().propertyFlags;
+    for (const PropertySetting& s : settings)
+      if (s.letter == U'Z') flags = s.value ? flags | kCompressionProperty : flags & ~kCompressionProperty;
     if (SameHeaderSize(kind, t.store.kind()) && kind.checksum == t.store.kind().checksum) {
       t.store.SetKind(kind, CurrentUser());
     } else {
@@ -877,6 +910,7 @@ CallResult QuadFPROPS(const Ref& left, const Ref& right) {
       CompactTiedFile(t, kind);
       t.store.RecordEvent(kHistoryProperties, CurrentUser());
     }
+    if (flags != t.store.header().propertyFlags) t.store.SetPropertyFlags(flags, CurrentUser());
   }
   if (IsSimpleVectorOrScalar(left) && RankOf(TypeWord(left)) == 0) return {NumberScalar(static_cast<double>(values[0]))};
   Ref r = NumberVector(std::vector<double>(values.begin(), values.end()));

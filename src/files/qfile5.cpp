@@ -42,7 +42,8 @@ constexpr TypeRow kTypes[] = {
 
 constexpr uint32_t kIndexEntries = 16;
 constexpr uint8_t kMaxDepth = 8;  // 16⁸ = 2³² positions
-constexpr uint8_t kChecksumFlag = 1;  // in a component header: a CRC-32 follows the data
+constexpr uint8_t kChecksumFlag = 1;    // in a component header: a CRC-32 follows the data
+constexpr uint8_t kCompressedFlag = 2;  // in a 64-bit component header: the data is compressed
 constexpr uint32_t kChecksumBytes = 4;
 
 }  // namespace
@@ -317,7 +318,8 @@ uint32_t ComponentStore::RecordChecksum(const uint8_t* record, uint64_t length, 
   return static_cast<uint32_t>(crc32_z(crc32_z(0, seed, 4), record, length));
 }
 
-uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at, uint32_t number) {
+uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at, uint32_t number,
+                                     bool compressed) {
   const Layout& l = layout();
   if (kind_.span == 32 && data.size() > 0x7FFFFFFFu) CF_ERROR(kFileFull, U"Component too big for a small span file");
   uint64_t end = at + RecordBytes(data.size());
@@ -330,7 +332,7 @@ uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t 
   if (l.wide) {
     PutWord(h, data.size() & 0xFFFFFFFFu, false);
     h[4] = 0x94;
-    h[5] = checksumFlag;
+    h[5] = checksumFlag | (compressed ? kCompressedFlag : 0);
     PutWord(h + 8, data.size() >> 32, false);
     PutWord(h + 12, user, false);
     PutWord(h + 16, micros / 1000000, false);
@@ -363,6 +365,7 @@ ComponentStore::RecordHeader ComponentStore::ReadRecordHeader(uint64_t address, 
   if (l.wide) {
     r.length = Word(h, false) | (Word(h + 8, false) << 32);
     r.checksummed = (h[5] & kChecksumFlag) != 0;
+    r.info.compressed = (h[5] & kCompressedFlag) != 0;
     r.info.user = static_cast<uint32_t>(Word(h + 12, false));
     r.info.time = Word(h + 16, false) * 60 + Word(h + 20, false) * 60 / 1000000;
   } else {
@@ -413,14 +416,14 @@ ComponentInfo ComponentStore::ComponentInformation(uint32_t n) {
 
 // ---- Updates -------------------------------------------------------------------------------------
 
-uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user) {
+uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user, bool compressed) {
   if (header_.next == 0xFFFFFFFFu) CF_ERROR(kFileIndexError, U"Cannot exceed maximum component number");
   const Layout& l = layout();
   const uint32_t width = l.wide ? 8 : 4;
   const uint32_t p = header_.next - header_.first;
   uint64_t at = header_.allocation;
   const uint64_t component = at;
-  at = WriteRecord(data, user, at, header_.next);
+  at = WriteRecord(data, user, at, header_.next, compressed);
   ComponentFileHeader updated = header_;
   // A fresh block holding `entry` at `slot`, written beyond the committed end.
   auto freshBlock = [&](uint32_t slot, uint64_t entry) {
@@ -486,7 +489,7 @@ uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user)
   return header_.next - 1;
 }
 
-void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint32_t user) {
+void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint32_t user, bool compressed) {
   CheckComponentNumber(n);
   const Layout& l = layout();
   const uint32_t p = n - header_.first;
@@ -496,7 +499,7 @@ void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint3
     uint64_t old = AddressOf(n);
     uint8_t h[24];
     if (ReadRecordHeader(old, h).recordBytes == RecordBytes(data.size())) {
-      WriteRecord(data, user, old, n);
+      WriteRecord(data, user, old, n, compressed);
       header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
       CommitHeader();
       return;
@@ -507,7 +510,7 @@ void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint3
   for (int level = header_.depth - 1; level > 0; --level) leaf = IndexEntry(leaf, (p >> (4 * level)) & 15);
   if (header_.depth > 0) CheckBlock(leaf);
   uint64_t component = header_.allocation;
-  uint64_t end = WriteRecord(data, user, component, n);
+  uint64_t end = WriteRecord(data, user, component, n, compressed);
   Sync();
   header_.allocation = end;
   header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
@@ -612,6 +615,12 @@ void ComponentStore::SetKind(const ComponentFileKind& kind, uint32_t user) {
   CommitHeader();
 }
 
+void ComponentStore::SetPropertyFlags(uint32_t flags, uint32_t user) {
+  header_.propertyFlags = flags;
+  header_.history[kHistoryProperties] = {user, SixtiethsNow()};
+  CommitHeader();
+}
+
 void ComponentStore::RecordEvent(HistoryEvent event, uint32_t user) {
   header_.history[event] = {user, SixtiethsNow()};
   CommitHeader();
@@ -637,7 +646,7 @@ void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& 
     uint64_t address = AddressOf(n);
     std::vector<uint8_t> data = ReadRecord(address, &info, n);
     addresses.push_back(at);
-    at = copy.WriteRecord(data, info.user, at, n);
+    at = copy.WriteRecord(data, info.user, at, n, info.compressed);
   }
   if (header_.accessAddress != 0) {
     copy.header_.accessAddress = at;

@@ -12,7 +12,7 @@
 // whole header (taken with that word zero) at 120 or 204. In checksummed files each record is followed
 // by a CRC-32 of its header and data seeded with its component number (0 for the access matrix); a
 // record says in its header whether it has one (64-bit span: bit 0 of byte 5; 32-bit span: the top bit
-// of the milliseconds field). The committed end (both allocation addresses) is where the next record
+// of the milliseconds field). Bit 1 of byte 5 marks compressed data (64-bit span only). The committed end (both allocation addresses) is where the next record
 // goes: space that replaced and dropped components leave behind is given back by compaction
 // (⎕FRESIZE, ⎕FCHK), not reused in place.
 #pragma once
@@ -39,6 +39,7 @@ inline constexpr uint8_t kComponentFileMagic = 0xAA;
 inline constexpr uint8_t kNascentFileType = 21;
 inline constexpr uint64_t kSmallestSizeLimit = 304;
 inline constexpr int kHistoryEvents = 5;
+inline constexpr uint32_t kCompressionProperty = 1;  // in the property flags word
 
 // The events ⎕FHIST reports, in its row order.
 enum HistoryEvent : int {
@@ -70,7 +71,7 @@ struct ComponentFileHeader {
   uint64_t sizeLimit = 0;
   uint32_t reserved = 0xFFFFFFFF;
   uint32_t owner = 0;  // the owner's user number times 16 plus 13
-  uint32_t propertyFlags = 0;  // bit 0: compression
+  uint32_t propertyFlags = 0;  // kCompressionProperty
   HistoryEntry history[kHistoryEvents];
 };
 
@@ -79,6 +80,7 @@ struct ComponentInfo {
   uint64_t bytes = 0;  // data and component header
   uint32_t user = 0;
   uint64_t time = 0;   // 60ths of a second since 1970-01-01
+  bool compressed = false;  // the data is the compressed form of the transfer form (property Z)
 };
 
 // The current time in 60ths of a second since 1970-01-01.
@@ -109,8 +111,9 @@ class ComponentStore {
   std::vector<uint8_t> ReadComponent(uint32_t n, ComponentInfo* info = nullptr);
   ComponentInfo ComponentInformation(uint32_t n);
 
-  uint32_t Append(const std::vector<uint8_t>& data, uint32_t user);
-  void Replace(uint32_t n, const std::vector<uint8_t>& data, uint32_t user);
+  // `compressed` marks data that is the compressed form of a value's transfer form.
+  uint32_t Append(const std::vector<uint8_t>& data, uint32_t user, bool compressed);
+  void Replace(uint32_t n, const std::vector<uint8_t>& data, uint32_t user, bool compressed);
   // Drops |count| components from the front (count > 0) or the back (count < 0).
   void Drop(int64_t count, uint32_t user);
 
@@ -118,9 +121,11 @@ class ComponentStore {
   std::vector<uint8_t> ReadAccessMatrix();
   void WriteAccessMatrix(const std::vector<uint8_t>& data, uint32_t user);
 
-  // Header-only changes: the size limit, the kind (journaling, checksumming), a history event.
+  // Header-only changes: the size limit, the kind (journaling, checksumming), the property flags,
+  // a history event.
   void SetSizeLimit(uint64_t limit, uint32_t user);
   void SetKind(const ComponentFileKind& kind, uint32_t user);
+  void SetPropertyFlags(uint32_t flags, uint32_t user);
   void RecordEvent(HistoryEvent event, uint32_t user);
 
   // Writes a compacted copy of this file as a file of `kind` (every component and the access
@@ -148,7 +153,8 @@ class ComponentStore {
   // Records carry the component number they were written for (0 for the access matrix) in their
   // checksum, so that an index entry that leads to the wrong record is caught too.
   uint32_t RecordChecksum(const uint8_t* record, uint64_t length, uint32_t number) const;
-  uint64_t WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at, uint32_t number);
+  uint64_t WriteRecord(const std::vector<uint8_t>& data, uint32_t user, uint64_t at, uint32_t number,
+                       bool compressed = false);
   uint64_t RecordBytes(uint64_t dataLength) const;
   void CheckRoom(uint64_t end) const;
   void RebuildIndex(const std::vector<uint64_t>& addresses, uint64_t& at);

@@ -215,6 +215,32 @@ Model
 1
       ⎕FREAD s 20
 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22 22
+⍝⍝ ---- Property Z: components stored compressed (large span with the area after the header only)
+      z←'packed' ⎕FCREATE 0
+      ('Z' 1) ⎕FPROPS z
+      'Z' ⎕FPROPS z
+1
+      big←1000⍴⍳10 ⋄ _←big ⎕FAPPEND z ⋄ _←(⊂'nested' (⍳3)) ⎕FAPPEND z ⋄ _←'' ⎕FAPPEND z
+      (big≡⎕FREAD z 1),(⎕FREAD z 2)≡⊂'nested' (⍳3)
+1 1
+      ⍴⎕FREAD z 3
+0
+      100>1⊃⎕FRDCI z 1
+1
+      'x' ⎕FREPLACE z 3 ⋄ ⎕FREAD z 3
+x
+      Try '((''C'' 0)(''J'' 0)) ⎕FPROPS z'
+11  Invalid file type whilst compression is set 
+      ('Z' 0) ⎕FPROPS z
+      _←big ⎕FAPPEND z ⋄ 1000<1⊃⎕FRDCI z 4
+1
+      ⎕FRESIZE z ⋄ (big≡⎕FREAD z 1),big≡⎕FREAD z 4
+1 1
+      ⎕FUNTIE z
+      z←'small32' ⎕FCREATE 0 32
+      Try '(''Z'' 1) ⎕FPROPS z'
+11  File type does not allow compression to be set 
+      ⎕FUNTIE z
 ⍝⍝ ---- The access matrix: read back as set, a 3-vector is one row
       ⎕FRDAC s
       ⍴⎕FRDAC s
@@ -264,11 +290,13 @@ moved.vcf
       ⎕FNUMS
 1
       ⎕FLIB ''
-one.vcf  
-order.vcf
-small.vcf
-two.vcf  
-uno.vcf  
+one.vcf    
+order.vcf  
+packed.vcf 
+small.vcf  
+small32.vcf
+two.vcf    
+uno.vcf    
 ⍝⍝ ---- Holds: an empty argument releases every hold
       ⎕FHOLD s
       ⎕FHOLD ⍬
