@@ -15,6 +15,7 @@
 #include <optional>
 #include <array>
 
+#include "files/qnfiles.h"
 #include "format/disp2.h"
 #include "host/host.h"
 #include "host/utf8.h"
@@ -61,21 +62,6 @@ int CheckReplaceable(const std::string& path) {
   return 0;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The permissions a replaced file keeps, or those of a new file under the process's umask.
-mode_t TargetMode(const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0) return info.st_mode & 07777;
-  mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
-}
-
 // The temporary file only takes the target's name once it is complete and on disk, so the header
 // can carry its magic from the start.
 bool WriteImage(int fd, uint8_t kind) {
@@ -88,13 +74,6 @@ bool WriteImage(int fd, uint8_t kind) {
   out.Bytes(main.base + main.begin, imageBytes);
   out.Value<uint32_t>(0);
   return out.ok() && fsync(fd) == 0;
-}
-
-void SyncDirectory(const std::string& directory) {
-  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
 }
 
 // ---- Loading -------------------------------------------------------------------------------------
@@ -191,7 +170,7 @@ int SaveWorkspace(const std::string& path, uint8_t kind) {
   std::string temporary = path + ".XXXXXX";
   int fd = mkstemp(temporary.data());
   if (fd < 0) return errno == EMFILE || errno == ENFILE ? -kMessageOpenFileLimit : -kMessageFileNotCreated;
-  bool written = fchmod(fd, TargetMode(path)) == 0 && WriteImage(fd, kind);
+  bool written = fchmod(fd, NewFileMode(path)) == 0 && WriteImage(fd, kind);
   if (close(fd) != 0) written = false;
   if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
     unlink(temporary.c_str());

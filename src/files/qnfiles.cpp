@@ -1296,20 +1296,6 @@ std::string EncodedFile(const TextToWrite& t) {
   return bytes;
 }
 
-std::string DirectoryPart(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The mode a new file gets: that of the file it replaces, else what the umask allows.
-mode_t NewFileMode(const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0) return info.st_mode & 07777;
-  mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
-}
-
 [[noreturn]] void CannotCreate(int err, int line) {
   SignalError(kFileNameError, MessageRow(kCategoryNativeFiles, U"Unable to create file"), kOsErrorErrno, err, kUnit, line);
 }
@@ -1322,7 +1308,7 @@ mode_t NewFileMode(const std::string& path) {
 // A temporary file beside the target that is removed unless it has become the target.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(const std::string& target) : path_(DirectoryPart(target) + "/.vantor-XXXXXX") {
+  explicit TemporaryFile(const std::string& target) : path_(DirectoryOf(target) + "/.vantor-XXXXXX") {
     fd_ = FileDescriptor(mkostemp(path_.data(), O_CLOEXEC));
     if (!fd_) path_.clear();
   }
@@ -1410,6 +1396,28 @@ void InitialiseNativeFiles() {
   InstallSystemFunction(U"NPUT", nullptr, QuadNPUT);
   InstallNiladicFunction(U"NNUMS", QuadNNUMS);
   InstallNiladicFunction(U"NNAMES", QuadNNAMES);
+}
+
+// ---- Paths ----------------------------------------------------------------------------------------
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+uint32_t NewFileMode(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) return info.st_mode & 07777;
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+void SyncDirectory(const std::string& directory) {
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 
 }  // namespace vantor

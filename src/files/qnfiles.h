@@ -68,4 +68,13 @@ uint32_t FileErrorForErrno(int err);
 // Registers the native-file system functions and unties every file when the workspace goes.
 void InitialiseNativeFiles();
 
+// ---- Paths, shared by the units that write files -----------------------------------------------
+
+// The directory part of a path: "." when it has none, "/" for a file in the root.
+std::string DirectoryOf(const std::string& path);
+// The mode a new file gets: that of the file it replaces, else what the process's umask allows.
+uint32_t NewFileMode(const std::string& path);
+// Flushes a directory's entries to disk, so that a file renamed into it stays there after a crash.
+void SyncDirectory(const std::string& directory);
+
 }  // namespace vantor
