@@ -352,6 +352,10 @@ second
 0
       (+/o=1)>0.8×≢orig
 1
+⍝⍝ a file cut short by another program
+      ⎕FUNTIE ⎕FNUMS ⋄ n←'flip.vcf' ⎕NTIE 0 ⋄ (¯100+⎕NSIZE n) ⎕NRESIZE n ⋄ ⎕NUNTIE n
+      Try '''flip'' ⎕FTIE 0'
+23  Damaged component tree 
 ⍝⍝ a changed header: its own checksum reports it
       n←'damaged.vcf' ⎕NTIE 0 ⋄ (1 0 0 0 0 0 1 0) ⎕NREPLACE n 24 83 ⋄ ⎕NUNTIE n
       Try '''damaged'' ⎕FTIE 0'
