@@ -454,13 +454,14 @@ uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user,
     uint64_t block = updated.root;
     for (int level = updated.depth - 1; level >= 0; --level) {
       uint32_t slot = (p >> (4 * level)) & 15;
-      bool blockIsFresh = block >= header_.allocation;
-      uint64_t entry = level == 0 ? 0 : (blockIsFresh ? 0 : IndexEntry(block, slot));
-      // An entry left by an update that never committed points beyond the committed end.
-      if (level > 0 && entry != 0 && entry < header_.allocation) {
-        block = entry;
+      // A subtree already holds the components before p unless p is the first position it covers;
+      // the entry of one that holds none (left by dropped components or by an update that never
+      // committed) is not followed but replaced.
+      if (level > 0 && (p & ((uint32_t{1} << (4 * level)) - 1)) != 0) {
+        block = IndexEntry(block, slot);
         continue;
       }
+      bool blockIsFresh = block >= header_.allocation;
       uint64_t subtree = freshPath(level);
       if (blockIsFresh) {
         // Only a new root is fresh here, and freshBlock wrote it already: put the entry in it.

@@ -352,6 +352,15 @@ second
 0
       (+/o=1)>0.8×≢orig
 1
+⍝⍝ an index entry for components that are gone is never followed: after 48 components and 20 dropped
+⍝⍝ from the back, the root's entry for positions 32-47 is made to point at a component record, and
+⍝⍝ appending 20 more still gives a sound file
+      g←'stale' ⎕FCREATE 0 ⋄ _←{_←⍵ ⎕FAPPEND g ⋄ 0}¨⍳48 ⋄ _←⎕FDROP g ¯20 ⋄ ⎕FUNTIE g
+      n←'stale.vcf' ⎕NTIE 0 ⋄ root←⊃⎕NREAD n 323 1 24 ⋄ (256 0) ⎕NREPLACE n (root+16) 323 ⋄ ⎕NUNTIE n
+      g←'stale' ⎕FTIE 0 ⋄ _←{_←(-⍵) ⎕FAPPEND g ⋄ 0}¨28+⍳20
+      (⎕FREAD g (⍳48))≡(⍳28),-28+⍳20
+1
+      ⎕FUNTIE g
 ⍝⍝ a file cut short by another program
       ⎕FUNTIE ⎕FNUMS ⋄ n←'flip.vcf' ⎕NTIE 0 ⋄ (¯100+⎕NSIZE n) ⎕NRESIZE n ⋄ ⎕NUNTIE n
       Try '''flip'' ⎕FTIE 0'
