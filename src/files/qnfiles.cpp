@@ -1163,6 +1163,75 @@ std::vector<uint32_t> NormaliseLineEndings(std::u32string& text) {
   return first;
 }
 
+// ---- UTF-8 text as lines, without a text of code points in between ----
+
+// Bytes that may end a line in UTF-8: LF, VT, FF, CR, and the lead bytes of NEL (C2 85), LS and
+// PS (E2 80 A8, E2 80 A9).
+constexpr std::array<bool, 256> LineEndLeads() {
+  std::array<bool, 256> leads{};
+  for (uint8_t b : {0x0A, 0x0B, 0x0C, 0x0D, 0xC2, 0xE2}) leads[b] = true;
+  return leads;
+}
+constexpr std::array<bool, 256> kLineEndLeads = LineEndLeads();
+
+struct LineSpan {
+  size_t start;
+  size_t length;
+  bool ascii;
+};
+
+// The lines of UTF-8 bytes as NormaliseLineEndings and the split into lines make them (CR LF is
+// one ending; no line follows a final ending), and the first LF, CR, CR LF or NEL as codes.
+std::vector<LineSpan> Utf8Lines(std::string_view b, std::vector<uint32_t>& firstEnding) {
+  std::vector<LineSpan> lines;
+  const size_t n = b.size();
+  size_t start = 0;
+  uint8_t seen = 0;  // the bits of every byte of the line so far
+  for (size_t i = 0; i < n;) {
+    const auto c = static_cast<uint8_t>(b[i]);
+    if (!kLineEndLeads[c]) {
+      seen |= c;
+      ++i;
+      continue;
+    }
+    auto at = [&](size_t k) { return k < n ? static_cast<uint8_t>(b[k]) : 0; };
+    size_t width = 0;
+    if (c == 0x0A || c == 0x0B || c == 0x0C) width = 1;
+    else if (c == 0x0D) width = at(i + 1) == 0x0A ? 2 : 1;
+    else if (c == 0xC2 && at(i + 1) == 0x85) width = 2;
+    else if (c == 0xE2 && at(i + 1) == 0x80 && (at(i + 2) == 0xA8 || at(i + 2) == 0xA9)) width = 3;
+    if (width == 0) {
+      seen |= c;
+      ++i;
+      continue;
+    }
+    if (firstEnding.empty() && c != 0x0B && c != 0x0C && c != 0xE2)
+      firstEnding = c == 0x0A ? std::vector<uint32_t>{10}
+                    : c == 0xC2 ? std::vector<uint32_t>{133}
+                    : width == 2 ? std::vector<uint32_t>{13, 10}
+                                 : std::vector<uint32_t>{13};
+    lines.push_back({start, i - start, seen < 0x80});
+    i += width;
+    start = i;
+    seen = 0;
+  }
+  if (start < n) lines.push_back({start, n - start, seen < 0x80});
+  return lines;
+}
+
+// A line as a character vector: ASCII bytes are copied as they are, anything else is decoded.
+Ref Utf8LineText(std::string_view b, const LineSpan& line, std::u32string& scratch) {
+  if (line.ascii) {
+    Ref text = AllocVector(kChar8, static_cast<uint32_t>(line.length));
+    std::memcpy(DataOf<char>(text), b.data() + line.start, line.length);
+    return text;
+  }
+  scratch.clear();
+  if (!DecodeUtf8Strict(b.substr(line.start, line.length), scratch))
+    NATIVE_ERROR(kTranslationError, U"Unable to decode the file");
+  return MakeText(scratch);
+}
+
 // [encoding] ⎕NGET name or (name flags): (text, encoding name, line ending); with flags 1 the text
 // is a vector of lines.
 CallResult QuadNGET(const Ref& left, const Ref& right) {
@@ -1184,6 +1253,18 @@ CallResult QuadNGET(const Ref& left, const Ref& right) {
   } else {
     encoding.encoding = DetectEncoding(bytes, markLength);
     encoding.byteOrderMark = markLength > 0;
+  }
+  if (file.flags == 1 && encoding.encoding == TextEncoding::kUtf8) {
+    const std::string_view content = std::string_view(bytes).substr(markLength);
+    std::vector<uint32_t> lineEnding;
+    const std::vector<LineSpan> lines = Utf8Lines(content, lineEnding);
+    std::u32string scratch;
+    return {MakeNested({3}, [&](uint64_t i) -> Ref {
+      if (i == 1) return MakeText(EncodingName(encoding));
+      if (i == 2) return IntegerVector(lineEnding);
+      return MakeNested({static_cast<uint32_t>(lines.size())},
+                        [&](uint64_t k) { return Utf8LineText(content, lines[k], scratch); });
+    })};
   }
   std::u32string text;
   if (!DecodeText(std::string_view(bytes).substr(markLength), encoding.encoding, text))
@@ -1210,7 +1291,7 @@ CallResult QuadNGET(const Ref& left, const Ref& right) {
 // ---- ⎕NPUT ---------------------------------------------------------------------------------------
 
 struct TextToWrite {
-  std::vector<std::u32string> lines;  // each followed by the line ending
+  Ref lines = 0;  // the vector of lines (borrowed: read before anything is allocated)
   std::u32string text;                // written as it is, LF becoming the line ending
   bool asLines = false;
   EncodingChoice encoding{TextEncoding::kUtf8, false};
@@ -1229,10 +1310,21 @@ void ReadContent(Ref content, TextToWrite& out) {
     NATIVE_ERROR(kDomainError, U"Invalid text array");
   out.asLines = true;
   if (KindOf(TypeWord(content)) != kKindNested) return;
-  for (uint64_t i = 0; i < ElementCount(content); ++i) {
-    Ref item = ItemOf(content, i);
-    if (!IsLineItem(item)) NATIVE_ERROR(kDomainError, U"Invalid text array");
-    out.lines.push_back(CharacterText(item));
+  for (uint64_t i = 0; i < ElementCount(content); ++i)
+    if (!IsLineItem(ItemOf(content, i))) NATIVE_ERROR(kDomainError, U"Invalid text array");
+  out.lines = content;
+}
+
+// Appends a line of 1-byte characters as UTF-8: runs of ASCII are copied as they are.
+void AppendUtf8(const uint8_t* chars, uint64_t n, std::string& out) {
+  for (uint64_t i = 0; i < n;) {
+    uint64_t run = i;
+    while (run < n && chars[run] < 0x80) ++run;
+    out.append(reinterpret_cast<const char*>(chars + i), run - i);
+    for (i = run; i < n && chars[i] >= 0x80; ++i) {
+      out.push_back(static_cast<char>(0xC0 | chars[i] >> 6));
+      out.push_back(static_cast<char>(0x80 | (chars[i] & 0x3F)));
+    }
   }
 }
 
@@ -1279,8 +1371,13 @@ std::string EncodedFile(const TextToWrite& t) {
     encoded = encoded && EncodeText(text, encoding, bytes);
   };
   if (t.asLines) {
-    for (const std::u32string& line : t.lines) {
-      piece(line);
+    const uint64_t count = IsRef(t.lines) ? ElementCount(t.lines) : 0;
+    for (uint64_t i = 0; i < count; ++i) {
+      Ref line = ItemOf(t.lines, i);
+      if (encoding == TextEncoding::kUtf8 && ElementOf(TypeWord(line)) == kChar8)
+        AppendUtf8(DataOf<uint8_t>(line), ElementCount(line), bytes);
+      else
+        piece(CharacterText(line));
       bytes += ending;
     }
   } else {
@@ -1368,8 +1465,8 @@ void WriteWholeFile(const std::u32string& name, std::string_view bytes, bool rep
 // content ⎕NPUT name or (name flags): writes the text; flags 1 replaces an existing file. The
 // result is the number of bytes written.
 CallResult QuadNPUT(const Ref& left, const Ref& right) {
-  TextToWrite text = ReadTextToWrite(left);
   FileArgument file = ReadFileArgument(right);
+  TextToWrite text = ReadTextToWrite(left);  // its lines are read where they lie, so nothing comes between
   std::string bytes = EncodedFile(text);
   WriteWholeFile(file.name, bytes, file.flags == 1);
   return Shy(NumberVector({static_cast<double>(bytes.size())}));
