@@ -25,6 +25,7 @@
 #include "language/space.h"
 #include "language/stack.h"
 #include "sysfns/iofun.h"
+#include "sysfns/pcre.h"
 #include "sysfns/quadfmt.h"
 #include "sysfns/quaducs.h"
 #include "sysfns/quadvar.h"
@@ -392,7 +393,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
     InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseVerifyFix,
     InitialiseFormatting, InitialiseNativeFiles, InitialiseFileSystemFunctions, InitialiseMappedFiles,
-    InitialiseComponentFiles, InitialiseComponentFileNames,
+    InitialiseComponentFiles, InitialiseComponentFileNames, InitialiseRegex,
 };
 
 }  // namespace

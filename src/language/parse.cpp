@@ -1343,8 +1343,8 @@ static void SystemNameStep(uint8_t tokenCode) {
     case 63:
       if (k == g_offNumber) return FunctionItem(kCodeOff);
       return ValueStep(NiladicValue(k), true);
-    default:
-      SIGNAL(kNonceError);  // system operators
+    default:  // a system operator (⎕R, ⎕S, ⎕OPT, ⎕VARIANT) binds like any dyadic operator
+      return DyadicOperatorStep(240 + k);
   }
 }
 

@@ -1,0 +1,865 @@
+// ⎕R and ⎕S. The operands are read into patterns and transformations, the options are gathered from
+// the ⍠ applications around the derived function, and the input is split into blocks (lines, or the
+// whole document). Each block is encoded as UTF-8 and searched by every pattern; at each point the
+// leftmost match wins, the lowest-numbered pattern among matches starting at the same place. ⎕R
+// copies the text between matches and replaces each match; ⎕S collects one item per match.
+#include "sysfns/pcre.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cstring>
+#include <cwctype>
+#include <locale.h>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "language/dmx.h"
+#include "language/parse.h"
+#include "language/space.h"
+#include "language/trap.h"
+#include "primitives/op.h"
+
+namespace vantor {
+
+static constexpr char kUnit[] = "pcre";
+
+namespace {
+
+constexpr uint32_t kReplaceOperator = 249;
+constexpr uint32_t kSearchOperator = 250;
+constexpr uint32_t kOptOperator = 251;
+constexpr uint32_t kVariantOperator = 252;
+
+// ---- Options --------------------------------------------------------------------------------------
+
+enum class Mode { Line, Document, Multiline };
+enum class ResultForm { Implied, Simple, Nested };
+
+struct Options {
+  Mode mode = Mode::Line;
+  bool ignoreCase = false;
+  bool dotAll = false;
+  bool greedy = true;
+  bool overlapping = false;
+  bool neol = false;
+  int64_t matchLimit = 0;  // > 0 the match limit; < 0 the depth limit's magnitude
+  std::u32string eol;      // empty: keep the input's line endings (LF between lines of nested input)
+  ResultForm resultText = ResultForm::Implied;
+  bool resultTextGiven = false;
+  bool omGiven = false;
+};
+
+[[noreturn]] void InvalidOptionValue(std::u32string_view name) {
+  SIGNAL_MESSAGE(kDomainError, U"Option '%ls': invalid value", name);
+}
+
+bool IsText(Ref r) {
+  return argcheck::IsArrayValue(r) && IsSimpleCharacterArray(r) && RankOf(TypeWord(r)) <= 1;
+}
+
+// A Boolean option value: 0 or 1.
+bool FlagValue(std::u32string_view name, Ref value) {
+  std::vector<int64_t> n;
+  if (!argcheck::IsArrayValue(value) || ElementCount(value) != 1 || !ReadIntegers(value, n) || n[0] < 0 || n[0] > 1)
+    InvalidOptionValue(name);
+  return n[0] == 1;
+}
+
+int64_t IntegerValue(std::u32string_view name, Ref value) {
+  std::vector<int64_t> n;
+  if (!argcheck::IsArrayValue(value) || ElementCount(value) != 1 || !ReadIntegers(value, n)) InvalidOptionValue(name);
+  return n[0];
+}
+
+std::u32string TextValue(std::u32string_view name, Ref value) {
+  if (!IsText(value)) InvalidOptionValue(name);
+  return CharacterText(value);
+}
+
+// The line ending that an EOL name stands for.
+std::u32string LineEnding(std::u32string_view name, std::u32string_view value) {
+  static constexpr std::pair<std::u32string_view, std::u32string_view> kEndings[] = {
+      {U"CR", U"\r"},     {U"LF", U"\n"},     {U"CRLF", U"\r\n"}, {U"VT", U"\v"},
+      {U"NEL", U"\x85"}, {U"FF", U"\f"},     {U"LS", U"\u2028"}, {U"PS", U"\u2029"}};
+  for (const auto& [key, ending] : kEndings)
+    if (key == value) return std::u32string(ending);
+  InvalidOptionValue(name);
+}
+
+bool IsEncodingName(std::u32string_view v) {
+  static constexpr std::u32string_view kNames[] = {
+      U"Implied",        U"UTF-8",          U"UTF-8-BOM",     U"UTF-8-NOBOM",    U"UTF-16LE",       U"UTF-16LE-BOM",
+      U"UTF-16LE-NOBOM", U"UTF-16BE",       U"UTF-16BE-BOM",  U"UTF-16BE-NOBOM", U"UTF-16",         U"UTF-16-BOM",
+      U"UTF-16-NOBOM",   U"UTF-32LE",       U"UTF-32LE-BOM",  U"UTF-32LE-NOBOM", U"UTF-32BE",       U"UTF-32BE-BOM",
+      U"UTF-32BE-NOBOM", U"UTF-32",         U"UTF-32-BOM",    U"UTF-32-NOBOM",   U"ASCII",          U"Windows-1252",
+      U"ANSI",           U"UTF8",           U"UTF8-BOM",      U"UTF16LE",        U"UTF16LE-BOM",    U"UTF16BE",
+      U"UTF16BE-BOM"};
+  return std::find(std::begin(kNames), std::end(kNames), v) != std::end(kNames);
+}
+
+void SetOption(Options& o, std::u32string_view name, Ref value) {
+  if (name == U"Mode") {
+    const std::u32string v = TextValue(name, value);
+    if (v == U"L") o.mode = Mode::Line;
+    else if (v == U"D") o.mode = Mode::Document;
+    else if (v == U"M") o.mode = Mode::Multiline;
+    else InvalidOptionValue(name);
+  } else if (name == U"IC") {
+    o.ignoreCase = FlagValue(name, value);
+  } else if (name == U"DotAll") {
+    o.dotAll = FlagValue(name, value);
+  } else if (name == U"Greedy") {
+    o.greedy = FlagValue(name, value);
+  } else if (name == U"OM") {
+    o.overlapping = FlagValue(name, value);
+    o.omGiven = true;
+  } else if (name == U"NEOL") {
+    o.neol = FlagValue(name, value);
+  } else if (name == U"ML") {
+    o.matchLimit = IntegerValue(name, value);
+  } else if (name == U"EOL") {
+    o.eol = LineEnding(name, TextValue(name, value));
+  } else if (name == U"ResultText") {
+    const std::u32string v = TextValue(name, value);
+    if (v == U"Simple") o.resultText = ResultForm::Simple;
+    else if (v == U"Nested") o.resultText = ResultForm::Nested;
+    else if (v == U"Implied") o.resultText = ResultForm::Implied;
+    else InvalidOptionValue(name);
+    o.resultTextGiven = true;
+  } else if (name == U"InEnc" || name == U"OutEnc" || name == U"Enc") {
+    // The encodings apply to native-file streams only; text arguments need none.
+    if (!IsEncodingName(TextValue(name, value))) InvalidOptionValue(name);
+  } else if (name == U"Optimise") {
+    const int64_t v = IntegerValue(name, value);
+    if (v < 0 || v > 2) InvalidOptionValue(name);
+  } else {
+    SIGNAL_MESSAGE(kOptionError, U"Invalid use of variant%ls", U": unknown option '" + std::u32string(name) + U"'");
+  }
+}
+
+// One ⍠ right operand: a principal value (ignore case), a name and value, or a vector of pairs.
+void ReadVariantOperand(Options& o, Ref spec) {
+  if (!argcheck::IsArrayValue(spec)) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
+  if (!argcheck::IsNestedArray(spec)) return SetOption(o, U"IC", spec);
+  if (RankOf(TypeWord(spec)) > 1) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
+  const uint64_t n = ElementCount(spec);
+  if (n == 2 && IsText(argcheck::ItemOf(spec, 0)) && ElementCount(argcheck::ItemOf(spec, 0)) > 1) {
+    Ref name = argcheck::ItemOf(spec, 0);
+    return SetOption(o, CharacterText(name), argcheck::ItemOf(spec, 1));
+  }
+  for (uint64_t i = 0; i < n; ++i) {
+    Ref pair = argcheck::ItemOf(spec, i);
+    if (!argcheck::IsArrayValue(pair) || !argcheck::IsNestedArray(pair) || ElementCount(pair) != 2 ||
+        !IsText(argcheck::ItemOf(pair, 0)))
+      SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
+    SetOption(o, CharacterText(argcheck::ItemOf(pair, 0)), argcheck::ItemOf(pair, 1));
+  }
+}
+
+// ---- Operands -------------------------------------------------------------------------------------
+
+// The texts of an operand that is one text or a vector of texts; false when it is neither.
+bool ReadTexts(Ref operand, std::vector<std::u32string>& out) {
+  if (!argcheck::IsArrayValue(operand)) return false;
+  if (IsText(operand)) {
+    out.push_back(CharacterText(operand));
+    return true;
+  }
+  if (!argcheck::IsNestedArray(operand) || RankOf(TypeWord(operand)) != 1) return false;
+  for (uint64_t i = 0; i < ElementCount(operand); ++i) {
+    Ref item = argcheck::ItemOf(operand, i);
+    if (!IsText(item)) return false;
+    out.push_back(CharacterText(item));
+  }
+  return true;
+}
+
+// UTF-8 of the interpreter's characters; a code point that is not a Unicode scalar value fails.
+std::string EncodeUtf8(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t c : text) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | c >> 6));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      if (c >= 0xD800 && c < 0xE000) SIGNAL_MESSAGE(kDomainError, U"Unicode to UTF-8 translation error");
+      out.push_back(static_cast<char>(0xE0 | c >> 12));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x110000) {
+      out.push_back(static_cast<char>(0xF0 | c >> 18));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      SIGNAL_MESSAGE(kDomainError, U"Unicode to UTF-8 translation error");
+    }
+  }
+  return out;
+}
+
+// Character offsets of byte offsets into one block's UTF-8, counted forward from the last answer
+// (the search asks in rising order, mostly).
+class CharacterCounter {
+ public:
+  explicit CharacterCounter(const std::string& bytes) : bytes_(bytes) {}
+  size_t At(size_t byte) {
+    if (byte < byte_) byte_ = chars_ = 0;
+    for (; byte_ < byte; ++byte_)
+      if ((static_cast<unsigned char>(bytes_[byte_]) & 0xC0) != 0x80) ++chars_;
+    return chars_;
+  }
+
+ private:
+  const std::string& bytes_;
+  size_t byte_ = 0;
+  size_t chars_ = 0;
+};
+
+// ---- Compiled patterns ----------------------------------------------------------------------------
+
+struct CodeDeleter {
+  void operator()(pcre2_code* c) const { pcre2_code_free(c); }
+};
+using CodePtr = std::shared_ptr<pcre2_code>;
+
+std::u32string LibraryMessage(int error) {
+  PCRE2_UCHAR buffer[256];
+  if (pcre2_get_error_message(error, buffer, sizeof buffer) < 0) return U"unknown error";
+  std::u32string text;
+  for (PCRE2_UCHAR* p = buffer; *p; ++p) text.push_back(*p);
+  return text;
+}
+
+uint32_t CompileFlags(const Options& o) {
+  uint32_t flags = PCRE2_UTF | PCRE2_NO_UTF_CHECK;
+  if (o.ignoreCase) flags |= PCRE2_CASELESS;
+  if (o.dotAll) flags |= PCRE2_DOTALL;
+  if (o.mode == Mode::Multiline) flags |= PCRE2_MULTILINE;
+  if (!o.greedy) flags |= PCRE2_UNGREEDY;
+  return flags;
+}
+
+// Compiled patterns are kept by their text and flags, so a derived function applied again (or the
+// same pattern in another expression) is not compiled again.
+class PatternCache {
+ public:
+  CodePtr Find(const std::string& key) const {
+    auto it = codes_.find(key);
+    return it == codes_.end() ? nullptr : it->second;
+  }
+  void Keep(const std::string& key, CodePtr code) {
+    if (codes_.size() >= kCapacity) codes_.clear();
+    codes_.emplace(key, std::move(code));
+  }
+
+ private:
+  static constexpr size_t kCapacity = 256;
+  std::unordered_map<std::string, CodePtr> codes_;
+};
+
+PatternCache& Cache() {
+  static PatternCache cache;
+  return cache;
+}
+
+CodePtr CompilePattern(const std::u32string& pattern, size_t index, const Options& o) {
+  const std::string utf8 = EncodeUtf8(pattern);
+  const uint32_t flags = CompileFlags(o);
+  const uint32_t newline = o.neol ? PCRE2_NEWLINE_ANY : PCRE2_NEWLINE_ANYCRLF;
+  std::string key = std::to_string(flags) + ':' + std::to_string(newline) + ':' + utf8;
+  if (CodePtr cached = Cache().Find(key)) return cached;
+  std::unique_ptr<pcre2_compile_context, decltype(&pcre2_compile_context_free)> context(
+      pcre2_compile_context_create(nullptr), &pcre2_compile_context_free);
+  pcre2_set_newline(context.get(), newline);
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(), flags, &error, &offset,
+                                   context.get());
+  if (!code) {
+    CharacterCounter counter(utf8);
+    SIGNAL_MESSAGE(kDomainError, U"Regular expression %d (indexed from 0), offset %d: %ls", index,
+                   counter.At(std::min<size_t>(offset, utf8.size())), LibraryMessage(error));
+  }
+  CodePtr owned(code, CodeDeleter{});
+  const int jit = pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+  if (jit < 0 && jit != PCRE2_ERROR_JIT_BADOPTION && jit != PCRE2_ERROR_NOMEMORY)
+    SIGNAL_MESSAGE(kDomainError, U"Regular expression optimisation: %ls", LibraryMessage(jit));
+  Cache().Keep(key, owned);
+  return owned;
+}
+
+uint32_t CaptureCount(const CodePtr& code) {
+  uint32_t n = 0;
+  pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &n);
+  return n;
+}
+
+// ---- Transformation strings -----------------------------------------------------------------------
+
+enum class Case { Keep, Upper, Lower };
+
+// One piece of a transformation: literal text, the match or a subpattern (group ≥ 0), the block
+// (group kBlockPiece), or a named subpattern.
+struct Piece {
+  static constexpr int kBlockPiece = -1;
+  static constexpr int kNamedPiece = -2;
+  std::u32string literal;
+  int group = 0;
+  std::u32string name;
+  Case letterCase = Case::Keep;
+  bool isLiteral = true;
+};
+using Transformation = std::vector<Piece>;
+
+[[noreturn]] void InvalidEscape() {
+  SIGNAL_MESSAGE(kDomainError, U"Invalid escape sequence in transformation string");
+}
+
+bool IsNameCharacter(char32_t c) {
+  return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9') || c == U'_';
+}
+
+int HexDigit(char32_t c) {
+  if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+  if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a' + 10);
+  if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A' + 10);
+  return -1;
+}
+
+class TransformationParser {
+ public:
+  explicit TransformationParser(std::u32string_view text) : text_(text) {}
+
+  Transformation Parse() {
+    while (i_ < text_.size()) {
+      const char32_t c = text_[i_++];
+      if (c == U'&') Insert(0, Case::Keep);
+      else if (c == U'%') Insert(Piece::kBlockPiece, Case::Keep);
+      else if (c == U'\\') Escape();
+      else Literal(c);
+    }
+    return std::move(pieces_);
+  }
+
+ private:
+  char32_t Next() {
+    if (i_ >= text_.size()) SIGNAL_MESSAGE(kDomainError, U"Unterminated sequence in transformation string");
+    return text_[i_++];
+  }
+
+  void Literal(char32_t c) {
+    if (pieces_.empty() || !pieces_.back().isLiteral) pieces_.push_back(Piece{});
+    pieces_.back().literal.push_back(c);
+  }
+
+  void Insert(int group, Case letterCase, std::u32string name = {}) {
+    Piece p;
+    p.isLiteral = false;
+    p.group = group;
+    p.letterCase = letterCase;
+    p.name = std::move(name);
+    pieces_.push_back(std::move(p));
+  }
+
+  void Escape() {
+    const char32_t c = Next();
+    switch (c) {
+      case U'n': return Literal(U'\n');
+      case U'r': return Literal(U'\r');
+      case U'\\': case U'&': case U'%': return Literal(c);
+      case U'x': return Literal(CodePoint());
+      case U'u': return Reference(Case::Upper);
+      case U'l': return Reference(Case::Lower);
+      default:
+        if (!Reference(c, Case::Keep)) InvalidEscape();
+    }
+  }
+
+  // \u or \l: the reference they apply to follows.
+  void Reference(Case letterCase) {
+    const char32_t c = Next();
+    if (c == U'&') return Insert(0, letterCase);
+    if (c == U'%') return Insert(Piece::kBlockPiece, letterCase);
+    if (c != U'\\' || !Reference(Next(), letterCase)) InvalidEscape();
+  }
+
+  // The part of a subpattern reference after its backslash, starting with `c`.
+  bool Reference(char32_t c, Case letterCase) {
+    if (c >= U'0' && c <= U'9') {
+      Insert(static_cast<int>(c - U'0'), letterCase);
+    } else if (c == U'(') {
+      Insert(GroupNumber(), letterCase);
+    } else if (c == U'<') {
+      Insert(Piece::kNamedPiece, letterCase, GroupName());
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  int GroupNumber() {
+    int n = 0;
+    bool any = false;
+    for (char32_t c = Next(); c != U')'; c = Next()) {
+      if (c < U'0' || c > U'9') SIGNAL_MESSAGE(kDomainError, U"Invalid numeric in transformation string");
+      n = std::min(n * 10 + static_cast<int>(c - U'0'), 1000);
+      any = true;
+    }
+    if (!any) SIGNAL_MESSAGE(kDomainError, U"Invalid numeric in transformation string");
+    if (n >= 64) SIGNAL_MESSAGE(kDomainError, U"Subpattern reference out of range in transformation string");
+    return n;
+  }
+
+  std::u32string GroupName() {
+    std::u32string name;
+    for (char32_t c = Next(); c != U'>'; c = Next()) {
+      if (!IsNameCharacter(c) || name.size() == 32)
+        SIGNAL_MESSAGE(kDomainError, U"Invalid subpattern name in transformation string");
+      name.push_back(c);
+    }
+    if (name.empty()) SIGNAL_MESSAGE(kDomainError, U"Name expected between '<' and '>' in transformation string");
+    return name;
+  }
+
+  // \x{hex}: a code point below 110000 hexadecimal.
+  char32_t CodePoint() {
+    if (Next() != U'{') SIGNAL_MESSAGE(kDomainError, U"Invalid hexadecimal codepoint");
+    uint32_t value = 0;
+    bool any = false;
+    for (char32_t c = Next(); c != U'}'; c = Next()) {
+      const int d = HexDigit(c);
+      if (d < 0) SIGNAL_MESSAGE(kDomainError, U"Invalid hexadecimal codepoint");
+      value = std::min<uint32_t>(value * 16 + static_cast<uint32_t>(d), 0x110000);
+      any = true;
+    }
+    if (!any || value >= 0x110000) SIGNAL_MESSAGE(kDomainError, U"Invalid hexadecimal codepoint");
+    return value;
+  }
+
+  std::u32string_view text_;
+  size_t i_ = 0;
+  Transformation pieces_;
+};
+
+// Upper- and lower-casing by the Unicode tables of the C library's UTF-8 locale (ASCII only when the
+// system lacks it).
+char32_t ChangeCase(char32_t c, Case letterCase) {
+  static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  const wint_t w = static_cast<wint_t>(c);
+  if (!utf8) {
+    if (c >= 0x80) return c;
+    return static_cast<char32_t>(letterCase == Case::Upper ? towupper(w) : towlower(w));
+  }
+  return static_cast<char32_t>(letterCase == Case::Upper ? towupper_l(w, utf8) : towlower_l(w, utf8));
+}
+
+void AppendCased(std::u32string& out, std::u32string_view text, Case letterCase) {
+  if (letterCase == Case::Keep) return out.append(text), void();
+  for (char32_t c : text) out.push_back(ChangeCase(c, letterCase));
+}
+
+// ---- The operation ------------------------------------------------------------------------------
+
+// What each match becomes: transformation strings, or ⎕S codes.
+struct Transformations {
+  std::vector<Transformation> strings;
+  std::vector<int> codes;  // ⎕S: 0 offset, 1 length, 2 block number, 3 pattern number
+  bool codesGiven = false;
+};
+
+struct Pattern {
+  CodePtr code;
+  uint32_t captures = 0;
+  std::unique_ptr<pcre2_match_data, decltype(&pcre2_match_data_free)> data{nullptr, &pcre2_match_data_free};
+  // The pattern's next match in the current block, from an earlier search.
+  bool searched = false;
+  bool found = false;
+  size_t start = 0;
+  size_t end = 0;
+};
+
+// A block of the input and what follows it in the document.
+struct Block {
+  std::u32string text;
+  std::u32string ending;
+};
+
+struct Match {
+  size_t pattern;
+  const size_t* ovector;  // byte offsets, pairs per subpattern
+  uint32_t pairs;
+};
+
+class RegexRun {
+ public:
+  RegexRun(bool replace, const Options& o) : replace_(replace), options_(o) {
+    matchContext_.reset(pcre2_match_context_create(nullptr));
+    if (o.matchLimit > 0) pcre2_set_match_limit(matchContext_.get(), static_cast<uint32_t>(std::min<int64_t>(o.matchLimit, UINT32_MAX)));
+    if (o.matchLimit < 0)
+      pcre2_set_depth_limit(matchContext_.get(), static_cast<uint32_t>(std::min<int64_t>(-o.matchLimit, UINT32_MAX)));
+  }
+
+  void ReadOperands(Ref patterns, Ref transformations) {
+    std::vector<std::u32string> texts;
+    if (!ReadTexts(patterns, texts)) SIGNAL_MESSAGE(kDomainError, U"Invalid regular expression format");
+    if (texts.size() > 0xFFFF) SIGNAL_MESSAGE(kLimitError, U"Too many regular expressions");
+    patternTexts_ = texts;
+    for (size_t i = 0; i < texts.size(); ++i) {
+      Pattern p;
+      p.code = CompilePattern(texts[i], i, options_);
+      p.captures = CaptureCount(p.code);
+      p.data.reset(pcre2_match_data_create_from_pattern(p.code.get(), nullptr));
+      patterns_.push_back(std::move(p));
+    }
+    ReadTransformations(transformations);
+  }
+
+  // The result for the input (borrowed).
+  Ref Apply(Ref input) {
+    const bool nestedInput = ReadInput(input);
+    const std::vector<Block> blocks = Blocks(nestedInput);
+    std::vector<std::u32string> pieces;
+    size_t documentOffset = 0;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      std::u32string out = SearchBlock(blocks[b].text, b, documentOffset);
+      documentOffset += blocks[b].text.size() + blocks[b].ending.size();
+      if (replace_) pieces.push_back(std::move(out) + blocks[b].ending);
+    }
+    if (!replace_) return SearchResult();
+    const bool simple = options_.resultText == ResultForm::Simple ||
+                        (options_.resultText == ResultForm::Implied && !nestedInput);
+    // The lines of nested input joined into a document are split again as they were.
+    return simple ? SimpleResult(pieces) : NestedResult(pieces, nestedInput && options_.mode != Mode::Line);
+  }
+
+ private:
+  void ReadTransformations(Ref operand) {
+    if (!argcheck::IsArrayValue(operand))
+      SIGNAL(kNonceError);  // a transformation function is not supported yet
+    std::vector<std::u32string> texts;
+    if (ReadTexts(operand, texts)) {
+      if (texts.size() != 1 && texts.size() != patterns_.size())
+        SIGNAL_MESSAGE(kDomainError, U"Invalid transformation format");
+      for (const std::u32string& t : texts) transformations_.strings.push_back(TransformationParser(t).Parse());
+      CheckNames();
+      return;
+    }
+    std::vector<int64_t> codes;
+    if (replace_ || !ReadIntegers(operand, codes) || RankOf(TypeWord(operand)) > 1)
+      SIGNAL_MESSAGE(kDomainError, U"Invalid transformation format");
+    if (codes.size() > 4) SIGNAL_MESSAGE(kDomainError, U"Invalid transformation format");
+    for (int64_t c : codes) {
+      if (c < 0 || c > 3) SIGNAL_MESSAGE(kDomainError, U"Invalid transformation format");
+      transformations_.codes.push_back(static_cast<int>(c));
+    }
+    transformations_.codesGiven = true;
+    scalarCodes_ = RankOf(TypeWord(operand)) == 0;
+  }
+
+  // A named reference must name a subpattern of some pattern it may apply to.
+  void CheckNames() {
+    for (size_t t = 0; t < transformations_.strings.size(); ++t)
+      for (const Piece& piece : transformations_.strings[t]) {
+        if (piece.isLiteral || piece.group != Piece::kNamedPiece) continue;
+        bool defined = false;
+        for (size_t p = 0; p < patterns_.size(); ++p)
+          if (transformations_.strings.size() == 1 || p == t) defined |= GroupOfName(p, piece.name) >= 0;
+        if (!defined) SIGNAL_MESSAGE(kDomainError, U"'%ls': invalid subpattern name", piece.name);
+      }
+  }
+
+  int GroupOfName(size_t pattern, const std::u32string& name) const {
+    std::string utf8(name.begin(), name.end());  // names are ASCII
+    const int n = pcre2_substring_number_from_name(patterns_[pattern].code.get(),
+                                                   reinterpret_cast<PCRE2_SPTR>(utf8.c_str()));
+    return n < 0 ? -1 : n;
+  }
+
+  // Reads the input into lines_ (nested input) or document_; true for nested input.
+  bool ReadInput(Ref input) {
+    if (!argcheck::IsArrayValue(input)) SIGNAL_MESSAGE(kDomainError, U"Invalid input source");
+    if (IsText(input)) {
+      document_ = CharacterText(input);
+      return false;
+    }
+    std::vector<int64_t> tie;
+    if (ElementCount(input) == 1 && ReadIntegers(input, tie)) SIGNAL(kNonceError);  // native-file streams
+    if (!ReadTexts(input, lines_)) SIGNAL_MESSAGE(kDomainError, U"Invalid input source");
+    return true;
+  }
+
+  bool IsLineEnd(char32_t c) const {
+    return c == U'\n' || c == U'\r' || (options_.neol && (c == U'\v' || c == U'\f' || c == 0x85 || c == 0x2028 || c == 0x2029));
+  }
+
+  // Splits text at its line endings; each line keeps the ending that followed it. A last ending
+  // starts an empty line only when `endingStartsLine`.
+  std::vector<Block> SplitLines(std::u32string_view text, bool endingStartsLine = false) const {
+    std::vector<Block> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (!IsLineEnd(text[i])) continue;
+      const size_t width = text[i] == U'\r' && i + 1 < text.size() && text[i + 1] == U'\n' ? 2 : 1;
+      lines.push_back({std::u32string(text.substr(start, i - start)), std::u32string(text.substr(i, width))});
+      i += width - 1;
+      start = i + 1;
+    }
+    if (start < text.size() || lines.empty() || endingStartsLine) lines.push_back({std::u32string(text.substr(start)), U""});
+    return lines;
+  }
+
+  std::vector<Block> Blocks(bool nestedInput) {
+    const std::u32string eol = options_.eol.empty() ? U"\n" : options_.eol;
+    std::vector<Block> blocks;
+    if (options_.mode == Mode::Line) {
+      if (nestedInput) {
+        for (std::u32string& line : lines_) blocks.push_back({std::move(line), eol});
+        if (!blocks.empty()) blocks.back().ending.clear();
+      } else {
+        blocks = SplitLines(document_);
+        if (!options_.eol.empty())
+          for (Block& b : blocks)
+            if (!b.ending.empty()) b.ending = eol;
+      }
+      return blocks;
+    }
+    if (nestedInput)
+      for (size_t i = 0; i < lines_.size(); ++i) document_ += (i ? eol : U"") + lines_[i];
+    blocks.push_back({std::move(document_), U""});
+    return blocks;
+  }
+
+  // The matches of one block; returns ⎕R's text for it.
+  std::u32string SearchBlock(const std::u32string& text, size_t blockNumber, size_t documentOffset) {
+    const std::string bytes = EncodeUtf8(text);
+    CharacterCounter counter(bytes);
+    for (Pattern& p : patterns_) p.searched = false;
+    std::u32string out;
+    size_t cursor = 0;          // bytes before it are done
+    size_t copiedChars = 0;     // characters of the block already copied to out
+    bool afterEmpty = false;    // the last match was empty and ended at the cursor
+    while (cursor <= bytes.size()) {
+      const size_t which = NextMatch(bytes, cursor, afterEmpty);
+      if (which == patterns_.size()) break;
+      Pattern& p = patterns_[which];
+      const size_t* ov = pcre2_get_ovector_pointer(p.data.get());
+      const size_t startChar = counter.At(p.start);
+      const size_t endChar = counter.At(p.end);
+      Match m{which, ov, std::min<uint32_t>(pcre2_get_ovector_count(p.data.get()), p.captures + 1)};
+      if (replace_) {
+        out.append(text, copiedChars, startChar - copiedChars);
+        Transform(out, m, text, bytes, counter);
+        copiedChars = endChar;
+      } else {
+        Collect(m, text, bytes, counter, blockNumber, documentOffset, startChar, endChar);
+      }
+      if (!replace_ && options_.overlapping) {
+        cursor = NextCharacter(bytes, p.start);
+        afterEmpty = false;
+        for (Pattern& q : patterns_) q.searched = false;
+        if (p.start >= bytes.size()) break;
+        continue;
+      }
+      afterEmpty = p.end == p.start;
+      cursor = p.end;
+      p.searched = false;
+    }
+    if (replace_) out.append(text, copiedChars);
+    return out;
+  }
+
+  static size_t NextCharacter(const std::string& bytes, size_t at) {
+    if (at >= bytes.size()) return at + 1;
+    ++at;
+    while (at < bytes.size() && (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80) ++at;
+    return at;
+  }
+
+  // The pattern whose match comes first from the cursor (patterns_.size() when none matches).
+  // A pattern's earlier answer stands while its match lies at or after the cursor: nothing
+  // between the earlier start and that match matched then, and nothing does now.
+  size_t NextMatch(const std::string& bytes, size_t cursor, bool afterEmpty) {
+    size_t best = patterns_.size();
+    for (size_t i = 0; i < patterns_.size(); ++i) {
+      Pattern& p = patterns_[i];
+      const bool stale = !p.searched || (p.found && p.start < cursor) ||
+                         (p.found && afterEmpty && p.start == cursor && p.end == cursor);
+      if (stale) Search(p, bytes, cursor, afterEmpty);
+      if (p.found && (best == patterns_.size() || p.start < patterns_[best].start)) best = i;
+    }
+    return best;
+  }
+
+  void Search(Pattern& p, const std::string& bytes, size_t cursor, bool afterEmpty) {
+    p.searched = true;
+    p.found = false;
+    if (cursor > bytes.size()) return;
+    // The compiled (JIT) matcher has no depth limit: a depth limit runs the interpreter.
+    const uint32_t flags = PCRE2_NO_UTF_CHECK | (afterEmpty ? PCRE2_NOTEMPTY_ATSTART : 0) |
+                           (options_.matchLimit < 0 ? PCRE2_NO_JIT : 0);
+    const int rc = pcre2_match(p.code.get(), reinterpret_cast<PCRE2_SPTR>(bytes.data()), bytes.size(), cursor, flags,
+                               p.data.get(), matchContext_.get());
+    if (rc == PCRE2_ERROR_NOMATCH) return;
+    if (rc < 0) SIGNAL_MESSAGE(kDomainError, U"Invalid pattern: %ls", LibraryMessage(rc));
+    const size_t* ov = pcre2_get_ovector_pointer(p.data.get());
+    p.found = true;
+    p.start = ov[0];
+    p.end = ov[1];
+    if (p.end < p.start) p.end = p.start;  // \K in a lookahead can end a match before its start
+  }
+
+  // The characters of subpattern g of a match ("" when it did not take part).
+  std::u32string_view Group(const Match& m, int g, const std::u32string& text, CharacterCounter& counter) const {
+    if (g < 0 || static_cast<uint32_t>(g) >= m.pairs || m.ovector[2 * g] == PCRE2_UNSET) return {};
+    const size_t s = counter.At(m.ovector[2 * g]);
+    const size_t e = counter.At(std::max(m.ovector[2 * g], m.ovector[2 * g + 1]));
+    return std::u32string_view(text).substr(s, e - s);
+  }
+
+  void Transform(std::u32string& out, const Match& m, const std::u32string& text, const std::string&,
+                 CharacterCounter& counter) const {
+    const Transformation& t =
+        transformations_.strings[transformations_.strings.size() == 1 ? 0 : m.pattern];
+    for (const Piece& piece : t) {
+      if (piece.isLiteral) {
+        out += piece.literal;
+      } else if (piece.group == Piece::kBlockPiece) {
+        AppendCased(out, text, piece.letterCase);
+      } else if (piece.group == Piece::kNamedPiece) {
+        AppendCased(out, Group(m, GroupOfName(m.pattern, piece.name), text, counter), piece.letterCase);
+      } else {
+        AppendCased(out, Group(m, piece.group, text, counter), piece.letterCase);
+      }
+    }
+  }
+
+  void Collect(const Match& m, const std::u32string& text, const std::string& bytes, CharacterCounter& counter,
+               size_t blockNumber, size_t documentOffset, size_t startChar, size_t endChar) {
+    if (!transformations_.codesGiven) {
+      std::u32string item;
+      Transform(item, m, text, bytes, counter);
+      searchTexts_.push_back(std::move(item));
+      return;
+    }
+    for (int code : transformations_.codes) {
+      switch (code) {
+        case 0: searchNumbers_.push_back(documentOffset + startChar); break;
+        case 1: searchNumbers_.push_back(endChar - startChar); break;
+        case 2: searchNumbers_.push_back(blockNumber); break;
+        default: searchNumbers_.push_back(m.pattern); break;
+      }
+    }
+    ++searchCount_;
+  }
+
+  Ref SearchResult() const {
+    if (!transformations_.codesGiven) {
+      return MakeNested({static_cast<uint32_t>(searchTexts_.size())},
+                        [&](uint64_t i) { return MakeText(searchTexts_[i]); });
+    }
+    const size_t width = transformations_.codes.size();
+    if (width == 1 && scalarCodes_) return NumberVector(0, searchNumbers_.size());
+    if (width == 1) return NumberVector(0, searchNumbers_.size());
+    return MakeNested({static_cast<uint32_t>(searchCount_)},
+                      [&](uint64_t i) { return NumberVector(i * width, width); });
+  }
+
+  Ref NumberVector(size_t first, size_t count) const {
+    std::vector<uint32_t> values;
+    for (size_t i = 0; i < count; ++i) values.push_back(static_cast<uint32_t>(searchNumbers_[first + i]));
+    return IntegerVector(values);
+  }
+
+  static Ref SimpleResult(const std::vector<std::u32string>& pieces) {
+    std::u32string all;
+    for (const std::u32string& p : pieces) all += p;
+    return MakeText(all);
+  }
+
+  // Each block's output split into lines at its line endings.
+  Ref NestedResult(const std::vector<std::u32string>& pieces, bool endingStartsLine) const {
+    std::vector<std::u32string> lines;
+    for (const std::u32string& piece : pieces)
+      for (Block& line : SplitLines(piece, endingStartsLine)) lines.push_back(std::move(line.text));
+    if (lines.size() > UINT32_MAX) SIGNAL_MESSAGE(kLimitError, U"Too many blocks");
+    return MakeNested({static_cast<uint32_t>(lines.size())}, [&](uint64_t i) { return MakeText(lines[i]); });
+  }
+
+  bool replace_;
+  Options options_;
+  std::unique_ptr<pcre2_match_context, decltype(&pcre2_match_context_free)> matchContext_{nullptr,
+                                                                                          &pcre2_match_context_free};
+  std::vector<Pattern> patterns_;
+  std::vector<std::u32string> patternTexts_;
+  Transformations transformations_;
+  bool scalarCodes_ = false;
+  std::u32string document_;
+  std::vector<std::u32string> lines_;
+  std::vector<std::u32string> searchTexts_;
+  std::vector<size_t> searchNumbers_;
+  size_t searchCount_ = 0;
+};
+
+// Applies the ⎕R or ⎕S derived function `fn` with the options gathered so far.
+CallResult ApplyRegex(const Ref& fn, const Ref& left, const Ref& right, const Options& options) {
+  const bool replace = Words(fn)[kDerivedOperator] == kReplaceOperator;
+  if (left) SIGNAL(kNonceError);  // output to a native-file stream
+  if (options.omGiven && replace) SIGNAL_MESSAGE(kDomainError, U"Option '%ls': only allowed with search", U"OM");
+  if (options.resultTextGiven && !replace)
+    SIGNAL_MESSAGE(kDomainError, U"Option '%ls': only allowed with replace", U"ResultText");
+  RegexRun run(replace, options);
+  run.ReadOperands(Words(fn)[kDerivedLeftOperand], Words(fn)[kDerivedRightOperand]);
+  return {run.Apply(right), false};
+}
+
+CallResult QuadR(const Ref& fn, const Ref& left, const Ref& right) { return ApplyRegex(fn, left, right, Options{}); }
+
+bool IsRegexDerived(Ref fn) {
+  if (!IsRef(fn) || KindOf(TypeWord(fn)) != kKindDerived) return false;
+  const uint32_t op = Words(fn)[kDerivedOperator];
+  return op == kReplaceOperator || op == kSearchOperator;
+}
+
+bool IsVariantDerived(Ref fn) {
+  if (!IsRef(fn) || KindOf(TypeWord(fn)) != kKindDerived) return false;
+  const uint32_t op = Words(fn)[kDerivedOperator];
+  return op == kVariantOperator || op == kOptOperator;
+}
+
+// f⍠options: the options of nested applications are read innermost first, so outer ones win.
+CallResult Variant(const Ref& fn, const Ref& left, const Ref& right) {
+  std::vector<Ref> chain;
+  Ref inner = fn;
+  while (IsVariantDerived(inner)) {
+    chain.push_back(inner);
+    inner = Words(inner)[kDerivedLeftOperand];
+  }
+  if (!IsRegexDerived(inner)) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
+  Options options;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) ReadVariantOperand(options, Words(*it)[kDerivedRightOperand]);
+  return ApplyRegex(inner, left, right, options);
+}
+
+constexpr OperatorRow kRegexOperatorRows[] = {
+    {kReplaceOperator, QuadR},
+    {kSearchOperator, QuadR},
+    {kOptOperator, Variant},
+    {kVariantOperator, Variant},
+};
+
+}  // namespace
+
+void InitialiseRegex() { InstallOperators(kRegexOperatorRows); }
+
+}  // namespace vantor
