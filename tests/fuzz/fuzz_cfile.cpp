@@ -11,6 +11,7 @@
 #include <string>
 
 #include "files/load.h"
+#include "fresh.h"
 #include "host/aplmain.h"
 #include "host/utf8.h"
 #include "language/parse.h"
@@ -20,18 +21,6 @@
 
 using namespace vantor;
 
-static void StartFresh() {
-  static bool configured = false;
-  if (!configured) {
-    configured = true;
-    Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
-    SetWorkspaceInitialiser(InitialiseModules);
-  }
-  ObtainSpace(kMainSpace, 4u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
 
 static std::string FilePath() {
   static std::string path = [] {
@@ -46,7 +35,7 @@ static std::string FilePath() {
 static void Run(const std::string& statement) { ExecuteLine(FromUtf8(statement)); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  StartFresh();
+  fuzz::StartFresh();
   std::string path = FilePath();
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size)) abort();

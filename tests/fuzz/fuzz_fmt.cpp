@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fresh.h"
 #include "host/aplmain.h"
 #include "host/utf8.h"
 #include "language/parse.h"
@@ -25,17 +26,7 @@ constexpr char32_t kArguments[] =
 constexpr const char32_t* kArgumentNames[] = {U"i", U"b", U"f", U"c", U"m", U"n", U"e", U"z", U"(⍳0)", U"7"};
 
 void StartFresh() {
-  static bool configured = false;
-  if (!configured) {
-    configured = true;
-    Startup().startupFlags = kFlagDisplayResults;  // values are formatted (and written to /dev/null)
-    Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
-    Startup().diagnosticBits = kDiagCheckAfterCompaction;
-  }
-  ObtainSpace(kMainSpace, 4u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
+  fuzz::StartFresh({.displayResults = true, .checkAfterCompaction = true});
   ExecuteLine(kArguments);
 }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fresh.h"
 #include "host/aplmain.h"
 #include "host/utf8.h"
 #include "language/dmx.h"
@@ -21,18 +22,6 @@
 
 using namespace vantor;
 
-static void StartFresh() {
-  static bool configured = false;
-  if (!configured) {
-    configured = true;
-    Startup().startupFlags = kFlagDisplayResults;  // values are formatted (and written to /dev/null)
-    Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
-  }
-  ObtainSpace(kMainSpace, 16u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -43,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     text = FromUtf8(bytes);
   }
-  StartFresh();
+  fuzz::StartFresh({.bytes = 16u << 20, .displayResults = true});
   {
     Temporaries hold;
     hold[0] = MakeText(text);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/aplio.h"
+#include "fresh.h"
 #include "host/aplmain.h"
 #include "host/host.h"
 #include "language/parse.h"
@@ -57,22 +58,16 @@ static void ArmInterruptTimer(long seconds) {
   setitimer(ITIMER_VIRTUAL, &timer, nullptr);
 }
 
-// Every input starts from a fresh workspace, so that a failing input fails on its own and can be kept
-// as a regression test.
+// Every input starts from a fresh workspace in which interrupts are enabled, so that a long run can
+// be stopped.
 static void StartFresh() {
   static bool configured = false;
   if (!configured) {
     configured = true;
-    Startup().startupFlags = kFlagDisplayResults;  // values are formatted (and written to /dev/null)
-    Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
-    Startup().diagnosticBits = kDiagCheckAfterCompaction;  // check the whole heap after every compaction
     signal(SIGVTALRM, InterruptLongRun);
-    g_interruptOnAllocation = true;  // interrupts are enabled
+    g_interruptOnAllocation = true;
   }
-  ObtainSpace(kMainSpace, 4u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
+  fuzz::StartFresh({.displayResults = true, .checkAfterCompaction = true});
 }
 
 // The input's lines run one after another in the same workspace, so that what one line leaves (a

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "files/load.h"
+#include "fresh.h"
 #include "host/aplmain.h"
 #include "memory/memory1.h"
 #include "memory/memory2.h"
@@ -16,21 +17,9 @@
 
 using namespace vantor;
 
-static void StartFresh() {
-  static bool configured = false;
-  if (!configured) {
-    configured = true;
-    Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
-    SetWorkspaceInitialiser(InitialiseModules);
-  }
-  ObtainSpace(kMainSpace, 4u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  StartFresh();
+  fuzz::StartFresh();
   MemorySource source(std::span<const uint8_t>(data, size));
   int result = LoadWorkspace(source, kFileKindWorkspace);
   // Loaded or refused, the workspace in place must be sound.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "fresh.h"
 #include "host/aplmain.h"
 #include "language/parse.h"
 #include "language/space.h"
@@ -20,21 +21,10 @@
 
 using namespace vantor;
 
-static void StartFresh() {
-  static bool configured = false;
-  if (!configured) {
-    configured = true;
-    Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
-  }
-  ObtainSpace(kMainSpace, 16u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  StartFresh();
+  fuzz::StartFresh({.bytes = 16u << 20});
   const uint8_t* bytes = data + 1;
   const size_t length = size - 1;
   const int mode = data[0] % 5;
