@@ -2038,7 +2038,7 @@ static Ref InnermostDfnFrame() {
 
 // Positions the running dfn at the statement that follows the boundary at token offset
 // `leftBoundary`; at the closing brace the dfn ends without a result.
-static void LeaveDfn(Ref result);
+static void LeaveDfn(Ref result, bool shy = false);
 static void StartDfnStatement(uint32_t leftBoundary) {
   Ref frame = CurrentFrame();
   uint32_t close = Words(frame)[kDfnClose];
@@ -2148,13 +2148,13 @@ static void StartDefinedCall() {
 
 // Ends the running dfn with `result` (counted, 0 for none): its frame and localisations go, and
 // the caller continues.
-static void LeaveDfn(Ref result) {
+static void LeaveDfn(Ref result, bool shy) {
   Temporaries hold;
   hold[0] = result;
   hold[1] = PopFrame();
   ClearRegisters();
   if (FrameClassOf(CurrentFrame()) == kFrameLocalisation) CutBackTo(FrameBelow(CurrentFrame()));
-  ResumeCaller(hold[1], hold.Take(0), false);
+  ResumeCaller(hold[1], hold.Take(0), shy);
 }
 
 [[noreturn]] static void SignalGuardError(uint32_t error) {
@@ -2202,6 +2202,8 @@ static void DfnStatementDone(bool shy) {
       return StartDfnStatement(NextDfnBoundary(close, right));
     default:
       if (Left() && !shy) return LeaveDfn(Take(Left()));
+      // A dfn whose statements all end in assignments gives the last one's value, shy.
+      if (Left() && right == close) return LeaveDfn(Take(Left()), true);
       Release(Left());
       StartDfnStatement(right);
   }

@@ -47,6 +47,11 @@ VALUE ERROR: No result was provided when the context expected one
 |      1+{}1
 |         ∧
       {x←⍵}1
+⍝⍝ ... and one whose statements all end in assignments gives the last one's value, shy
+      r←{x←⍵ ⋄ y←x+1}1 ⋄ r
+2
+      {x←⍵}¨1 2
+1 2
 ⍝⍝ Tail calls run in constant space; a callee still sees the caller's locals and error guard
       {⍵=0:'done' ⋄ ∇⍵-1}1000000
 done
