@@ -27,6 +27,7 @@
 #include "sysfns/iofun.h"
 #include "sysfns/pcre.h"
 #include "sysfns/quadfmt.h"
+#include "sysfns/quaddr.h"
 #include "sysfns/quaducs.h"
 #include "sysfns/quadvar.h"
 #include "sysfns/quadvfi.h"
@@ -391,7 +392,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
-    InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseVerifyFix,
+    InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseDataRepresentation, InitialiseVerifyFix,
     InitialiseFormatting, InitialiseNativeFiles, InitialiseFileSystemFunctions, InitialiseMappedFiles,
     InitialiseComponentFiles, InitialiseComponentFileNames, InitialiseRegex,
 };
