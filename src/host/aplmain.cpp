@@ -32,6 +32,7 @@
 #include "sysfns/quadvar.h"
 #include "sysfns/quadvfi.h"
 #include "sysfns/syscoms.h"
+#include "sysfns/xml.h"
 #include "files/load.h"
 #include "files/mapped.h"
 #include "files/pff.h"
@@ -394,7 +395,7 @@ constexpr void (*kModuleInitialisers[])() = {
     InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
     InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseDataRepresentation, InitialiseVerifyFix,
     InitialiseFormatting, InitialiseNativeFiles, InitialiseFileSystemFunctions, InitialiseMappedFiles,
-    InitialiseComponentFiles, InitialiseComponentFileNames, InitialiseRegex,
+    InitialiseComponentFiles, InitialiseComponentFileNames, InitialiseRegex, InitialiseXml,
 };
 
 }  // namespace
