@@ -53,6 +53,7 @@
 #include "primitives/index.h"
 #include "primitives/key.h"
 #include "primitives/op.h"
+#include "primitives/rand.h"
 #include "primitives/same.h"
 
 namespace vantor {
@@ -392,7 +393,7 @@ CommandLineSplit MainStartup(std::string_view commandLine) {
 constexpr void (*kModuleInitialisers[])() = {
     InitialiseScanner, InitialiseSystemVariables, InitialiseErrors, InitialiseNames, InitialiseStack,
     InitialiseFunctions, InitialiseEvaluator, InitialiseSame, InitialiseStructure, InitialiseScalarEngine, InitialiseIndexing,
-    InitialiseEncode, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
+    InitialiseEncode, InitialiseRandom, InitialiseSearch, InitialiseGrade, InitialiseOperators, InitialiseKeyOperator,
     InitialiseIBeams, InitialiseSystemCommands, InitialiseWorkspaceFiles, InitialiseCharacterCodes, InitialiseDataRepresentation, InitialiseVerifyFix,
     InitialiseFormatting, InitialiseNativeFiles, InitialiseFileSystemFunctions, InitialiseMappedFiles,
     InitialiseComponentFiles, InitialiseComponentFileNames, InitialiseRegex, InitialiseXml,

@@ -13,6 +13,7 @@
 #include "language/trap.h"
 #include "primitives/key.h"
 #include "primitives/op.h"
+#include "primitives/rand.h"
 #include "sysfns/json.h"
 
 namespace vantor {
@@ -60,6 +61,7 @@ constexpr IBeamRow kIBeams[] = {
     {2194, CompressionVectorService},
     {7159, JsonImport},
     {7160, JsonExport},
+    {16807, SelectRandomGenerator},
 };
 
 CallResult ApplyIBeam(const Ref& derived, const Ref& left, const Ref& right) {
