@@ -117,7 +117,13 @@ void RollIntegers(const T* in, T* out, uint64_t count, uint32_t origin, Draws& d
   }
 }
 
-Ref RollSimple(Ref array, uint32_t origin, Draws& draws);
+// A new array of `type` with the shape of `array` (a registered slot).
+Ref ShapedLike(const Ref& array, ElementType type) {
+  const uint32_t rank = RankOf(TypeWord(array));
+  Ref result = AllocArray(type, rank, ElementCount(array));
+  std::copy(ShapeOf(array), ShapeOf(array) + rank, ShapeOf(result));
+  return result;
+}
 
 // Integers of 8, 16 or 32 bits give integers of the same type, unless one is 0 (a fraction).
 template <class T>
@@ -127,8 +133,7 @@ Ref RollIntegerArray(Ref array, uint32_t origin, Draws& draws) {
   if (std::find(in, in + n, T{0}) != in + n) return 0;
   Temporaries hold;
   hold[0] = Retained(array);
-  hold[1] = AllocArray(ElementOf(TypeWord(array)), RankOf(TypeWord(array)), n);
-  std::copy(ShapeOf(hold[0]), ShapeOf(hold[0]) + RankOf(TypeWord(array)), ShapeOf(hold[1]));
+  hold[1] = ShapedLike(hold[0], ElementOf(TypeWord(array)));
   RollIntegers(DataOf<T>(hold[0]), DataOf<T>(hold[1]), n, origin, draws);
   return hold.Take(1);
 }
@@ -136,11 +141,9 @@ Ref RollIntegerArray(Ref array, uint32_t origin, Draws& draws) {
 // Any other numbers give floats.
 Ref RollAsFloats(Ref array, uint32_t origin, Draws& draws) {
   const uint64_t n = ElementCount(array);
-  const uint32_t rank = RankOf(TypeWord(array));
   Temporaries hold;
   hold[0] = Retained(array);
-  hold[1] = AllocArray(kFloat64, rank, n);
-  std::copy(ShapeOf(hold[0]), ShapeOf(hold[0]) + rank, ShapeOf(hold[1]));
+  hold[1] = ShapedLike(hold[0], kFloat64);
   hold[2] = AllocScalar(kFloat64);
   for (uint64_t i = 0; i < n; ++i) {
     if (ElementOf(TypeWord(hold[0])) == kComplex && DataOf<double>(hold[0])[2 * i + 1] != 0) RollDomain();
@@ -169,11 +172,9 @@ Ref RollValue(Ref array, uint32_t origin, Draws& draws) {
   if (KindOf(TypeWord(array)) == kKindSimple) return RollSimple(array, origin, draws);
   if (NativeStackLow()) SIGNAL(kLimitError);
   const uint64_t n = ElementCount(array);
-  const uint32_t rank = RankOf(TypeWord(array));
   Temporaries hold;
   hold[0] = Retained(array);
-  hold[1] = AllocArray(kRefElement, rank, n);
-  std::copy(ShapeOf(hold[0]), ShapeOf(hold[0]) + rank, ShapeOf(hold[1]));
+  hold[1] = ShapedLike(hold[0], kRefElement);
   for (uint64_t i = 0; i < std::max<uint64_t>(n, 1); ++i) {
     Ref item = RollValue(DataOf<Ref>(hold[0])[i], origin, draws);
     DataOf<Ref>(hold[1])[i] = item;
