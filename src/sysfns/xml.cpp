@@ -83,24 +83,31 @@ bool IsSimpleText(Ref r) {
   return IsRef(r) && IsSimpleCharacterArray(r) && RankOf(TypeWord(r)) <= 1;
 }
 
-void ApplyOption(Options& options, Ref nameRef, Ref valueRef) {
+// The words of the options, as the left argument spells them and as ⍠ does.
+struct OptionWords {
+  std::u32string_view whitespace, markup, unknownEntity;
+  std::u32string_view values[4];  // preserve, strip, trim, replace
+};
+constexpr OptionWords kLeftArgumentWords = {U"whitespace", U"markup", U"unknown-entity",
+                                            {U"preserve", U"strip", U"trim", U"replace"}};
+constexpr OptionWords kVariantWords = {U"Whitespace", U"Markup", U"UnknownEntity",
+                                       {U"Preserve", U"Strip", U"Trim", U"Replace"}};
+enum ValueWord { kPreserve, kStrip, kTrim, kReplace, kNoValueWord };
+
+void ApplyOption(Options& options, Ref nameRef, Ref valueRef, const OptionWords& words) {
   if (!IsSimpleText(nameRef) || !IsSimpleText(valueRef)) XML_ERROR(U"Invalid left argument%ls", U"");
-  const std::u32string name = CharacterText(nameRef), value = CharacterText(valueRef);
-  if (value != U"preserve" && value != U"strip" && value != U"trim" && value != U"replace") {
-    if (name != U"whitespace" && name != U"markup" && name != U"unknown-entity")
-      XML_ERROR(U"Invalid option name%ls", U"");
-    XML_ERROR(U"Invalid option value%ls", U"");
-  }
-  if (name == U"whitespace") {
-    if (value == U"replace") XML_ERROR(U"Invalid option value%ls", U"");
-    options.whitespace = value == U"strip" ? Whitespace::Strip : value == U"trim" ? Whitespace::Trim
-                                                                                  : Whitespace::Preserve;
-  } else if (name == U"markup") {
-    if (value != U"strip" && value != U"preserve") XML_ERROR(U"Invalid option value%ls", U"");
-    options.keepMarkup = value == U"preserve";
-  } else if (name == U"unknown-entity") {
-    if (value != U"replace" && value != U"preserve") XML_ERROR(U"Invalid option value%ls", U"");
-    options.keepUnknownEntities = value == U"preserve";
+  const std::u32string name = CharacterText(nameRef), valueText = CharacterText(valueRef);
+  int value = kPreserve;
+  while (value < kNoValueWord && words.values[value] != valueText) ++value;
+  if (name == words.whitespace) {
+    if (value == kReplace || value == kNoValueWord) XML_ERROR(U"Invalid option value%ls", U"");
+    options.whitespace = value == kStrip ? Whitespace::Strip : value == kTrim ? Whitespace::Trim : Whitespace::Preserve;
+  } else if (name == words.markup) {
+    if (value != kStrip && value != kPreserve) XML_ERROR(U"Invalid option value%ls", U"");
+    options.keepMarkup = value == kPreserve;
+  } else if (name == words.unknownEntity) {
+    if (value != kReplace && value != kPreserve) XML_ERROR(U"Invalid option value%ls", U"");
+    options.keepUnknownEntities = value == kPreserve;
   } else {
     XML_ERROR(U"Invalid option name%ls", U"");
   }
@@ -110,27 +117,24 @@ bool IsPair(Ref r) {
   return IsRef(r) && KindOf(TypeWord(r)) == kKindNested && RankOf(TypeWord(r)) == 1 && ElementCount(r) == 2;
 }
 
-// One (name value) pair, or a vector of such pairs.
-Options ReadOptions(Ref left) {
-  Options options;
-  if (!left) return options;
-  left = PlainArray(left);
-  if (!IsArray(left) || RankOf(TypeWord(left)) > 1) XML_ERROR(U"Invalid left argument%ls", U"");
-  const uint64_t count = ElementCount(left);
-  if (count == 0) return options;
-  if (KindOf(TypeWord(left)) != kKindNested) XML_ERROR(U"Invalid left argument%ls", U"");
-  const Ref first = DataOf<Ref>(left)[0];
+// One (name value) pair, or a vector of such pairs, applied to `options`.
+void ReadOptions(Ref given, const OptionWords& words, Options& options) {
+  if (!given) return;
+  given = PlainArray(given);
+  if (!IsArray(given) || RankOf(TypeWord(given)) > 1) XML_ERROR(U"Invalid left argument%ls", U"");
+  const uint64_t count = ElementCount(given);
+  if (count == 0) return;
+  if (KindOf(TypeWord(given)) != kKindNested) XML_ERROR(U"Invalid left argument%ls", U"");
+  const Ref first = DataOf<Ref>(given)[0];
   if (IsRef(first) && KindOf(TypeWord(first)) == kKindSimple) {
     if (count != 2) XML_ERROR(U"Invalid left argument%ls", U"");
-    ApplyOption(options, first, DataOf<Ref>(left)[1]);
-    return options;
+    return ApplyOption(options, first, DataOf<Ref>(given)[1], words);
   }
   for (uint64_t i = 0; i < count; ++i) {
-    const Ref pair = DataOf<Ref>(left)[i];
+    const Ref pair = DataOf<Ref>(given)[i];
     if (!IsPair(pair)) XML_ERROR(U"Invalid left argument%ls", U"");
-    ApplyOption(options, DataOf<Ref>(pair)[0], DataOf<Ref>(pair)[1]);
+    ApplyOption(options, DataOf<Ref>(pair)[0], DataOf<Ref>(pair)[1], words);
   }
-  return options;
 }
 
 // ---- Import ------------------------------------------------------------------------------------------
@@ -806,25 +810,28 @@ class Exporter {
 
 // ---- Entry -------------------------------------------------------------------------------------------
 
-static CallResult QuadXml(const Ref& left, const Ref& right) {
-  const Options options = ReadOptions(left);
+static CallResult ImportOrExport(const Options& options, const Ref& right) {
   const Ref value = PlainArray(right);
-  if (IsSimpleText(value) && RankOf(TypeWord(value)) == 1) {
-    try {
-      Importer importer(CharacterText(value), options);
-      return {importer.Run()};
-    } catch (const std::bad_alloc&) {
-      SIGNAL_MESSAGE_IN(kLimitError, kCategoryGeneral, U"Out of memory");
-    }
-  }
-  if (!IsArray(value)) XML_ERROR(U"Invalid right argument%ls", U"");
-  std::u32string text;
   try {
-    text = Exporter(value, options).Run();
+    if (IsSimpleText(value) && RankOf(TypeWord(value)) == 1) return {Importer(CharacterText(value), options).Run()};
+    if (!IsArray(value)) XML_ERROR(U"Invalid right argument%ls", U"");
+    return {MakeText(Exporter(value, options).Run())};
   } catch (const std::bad_alloc&) {
     SIGNAL_MESSAGE_IN(kLimitError, kCategoryGeneral, U"Out of memory");
   }
-  return {MakeText(text)};
+}
+
+static CallResult QuadXml(const Ref& left, const Ref& right) {
+  Options options;
+  ReadOptions(left, kLeftArgumentWords, options);
+  return ImportOrExport(options, right);
+}
+
+CallResult QuadXmlWithVariants(const Ref& variantOptions, const Ref& left, const Ref& right) {
+  Options options;
+  ReadOptions(variantOptions, kVariantWords, options);
+  ReadOptions(left, kLeftArgumentWords, options);
+  return ImportOrExport(options, right);
 }
 
 void InitialiseXml() { InstallSystemFunction(U"XML", QuadXml, QuadXml); }

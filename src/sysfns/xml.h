@@ -25,4 +25,9 @@ namespace vantor {
 // Registers ⎕XML.
 void InitialiseXml();
 
+// ⎕XML⍠options for the variant operator: `variantOptions` is its right operand, one pair or a vector
+// of pairs spelt Whitespace, Markup, UnknownEntity with the values Strip, Trim, Preserve, Replace;
+// options in `left` (if any) are applied after them.
+CallResult QuadXmlWithVariants(const Ref& variantOptions, const Ref& left, const Ref& right);
+
 }  // namespace vantor
