@@ -56,6 +56,10 @@
 1  d  z     xml:space  default    5
       ⍴⎕XML '<a>  <b/>   </a>'
 2 5
+      ⍴⎕XML ,' '
+0 5
+      ⍴⎕XML 0 5⍴⊂''
+0
 ⍝⍝ Malformed input: each error with its message and where it was found.
       ⎕XML '<a>'
 DOMAIN ERROR: Tag imbalance at end of text
@@ -329,6 +333,8 @@ DOMAIN ERROR: Invalid character in attribute value in row 1
 DOMAIN ERROR: Invalid xml:space attribute value in row 1
 |      ⎕XML 1 4⍴0'a' ''(1 2⍴'xml:space' 'x')
 |      ∧
+      show ⎕XML 3 4⍴0 'a' '' (1 2⍴'xml:space' 'preserve') 1 'b' ' x ' (0 2⍴⊂'') 1 '' ' y ' (0 2⍴⊂'')
+<a xml:space="preserve">¶  <b> x </b>¶   y ¶</a>
       ⎕XML 1 5⍴0 'a' '' (0 2⍴⊂'') 'x'
 DOMAIN ERROR: Numeric value expected in type column in row 1
 |      ⎕XML 1 5⍴0'a' ''(0 2⍴⊂'')'x'
