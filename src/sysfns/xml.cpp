@@ -230,13 +230,14 @@ class Importer {
     while (pos_ < end_ && IsBlank(text_[pos_])) ++pos_;
   }
 
-  // A name at pos_ appended to the pool (empty when none starts here).
+  // Moves past the name at pos_ (none when no name starts there).
   void SkipName() {
     if (pos_ < end_ && IsNameStart(text_[pos_])) {
       ++pos_;
       while (pos_ < end_ && IsNameCharacter(text_[pos_])) ++pos_;
     }
   }
+  // The name at pos_, appended to the pool (empty when none starts there).
   Span ReadName() {
     const size_t from = pos_;
     SkipName();
@@ -252,7 +253,7 @@ class Importer {
   // ---- Text ----
 
   // Text up to the next < (or the end), with references replaced and line ends made the line-end
-  // character, collected in text_ until a tag or a kept markup row ends it.
+  // character, collected in pending_ until a tag or a kept markup row ends it.
   void ReadText() {
     const char32_t* t = text_.data();
     while (pos_ < end_) {
