@@ -168,6 +168,7 @@ int64_t AppendTransferBytes(void* vector, const void* bytes, uint64_t length) {
 int64_t ReadTransferCursor(void* context, void* buffer, uint64_t length) {
   auto* cursor = static_cast<TransferCursor*>(context);
   uint64_t n = std::min(length, cursor->left);
+  if (n == 0) return 0;  // an empty stream may have no bytes behind it at all
   std::memcpy(buffer, cursor->next, n);
   cursor->next += n;
   cursor->left -= n;
