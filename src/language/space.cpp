@@ -742,7 +742,12 @@ Ref CreateNamespace(Ref nameEntry) {
 }
 
 std::u32string DisplayName(Ref value) {
-  if (IsRef(NamespaceOf(value)) && (NamespaceFlags(NamespaceOf(value)) & kNsJsonObject)) return U"[JSON object]";
+  if (IsRef(NamespaceOf(value))) {
+    const uint32_t flags = NamespaceFlags(NamespaceOf(value));
+    if (flags & kNsJsonObject) return U"[JSON object]";
+    if (flags & kNsReplaceMatch) return U"[⎕R match info]";
+    if (flags & kNsSearchMatch) return U"[⎕S match info]";
+  }
   std::vector<std::u32string> segments;
   for (Ref ns = NamespaceOf(value); IsRef(ns); ns = ParentNamespace(ns)) {
     if (ns == RootNamespace() || ns == SessionNamespace()) {

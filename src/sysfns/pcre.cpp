@@ -476,6 +476,7 @@ struct Transformations {
   std::vector<Transformation> strings;
   std::vector<int> codes;  // ⎕S: 0 offset, 1 length, 2 block number, 3 pattern number
   bool codesGiven = false;
+  bool function = false;   // the right operand is a function, called with each match
 };
 
 struct Pattern {
@@ -510,7 +511,11 @@ class RegexRun {
       pcre2_set_depth_limit(matchContext_.get(), static_cast<uint32_t>(std::min<int64_t>(-o.matchLimit, UINT32_MAX)));
   }
 
-  void ReadOperands(Ref patterns, Ref transformations) {
+  // `derived` is the ⎕R or ⎕S derived function, held where compaction keeps it current.
+  void ReadOperands(const Ref& derived) {
+    derived_ = &derived;
+    const Ref patterns = Words(derived)[kDerivedLeftOperand];
+    const Ref transformations = Words(derived)[kDerivedRightOperand];
     std::vector<std::u32string> texts;
     if (!ReadTexts(patterns, texts)) SIGNAL_MESSAGE(kDomainError, U"Invalid regular expression format");
     if (texts.size() > 0xFFFF) SIGNAL_MESSAGE(kLimitError, U"Too many regular expressions");
@@ -545,8 +550,10 @@ class RegexRun {
 
  private:
   void ReadTransformations(Ref operand) {
-    if (!argcheck::IsArrayValue(operand))
-      SIGNAL(kNonceError);  // a transformation function is not supported yet
+    if (!argcheck::IsArrayValue(operand)) {
+      transformations_.function = true;
+      return;
+    }
     std::vector<std::u32string> texts;
     if (ReadTexts(operand, texts)) {
       if (texts.size() != 1 && texts.size() != patterns_.size())
@@ -644,6 +651,7 @@ class RegexRun {
   std::u32string SearchBlock(const std::u32string& text, size_t blockNumber, size_t documentOffset) {
     const std::string bytes = EncodeUtf8(text);
     CharacterCounter counter(bytes);
+    blockNumber_ = blockNumber;
     for (Pattern& p : patterns_) p.searched = false;
     std::u32string out;
     size_t cursor = 0;          // bytes before it are done
@@ -729,6 +737,7 @@ class RegexRun {
 
   void Transform(std::u32string& out, const Match& m, const std::u32string& text, const std::string&,
                  CharacterCounter& counter) const {
+    if (transformations_.function) return CallTransformation(out, m, text, counter);
     const Transformation& t =
         transformations_.strings[transformations_.strings.size() == 1 ? 0 : m.pattern];
     for (const Piece& piece : t) {
@@ -742,6 +751,85 @@ class RegexRun {
         AppendCased(out, Group(m, piece.group, text, counter), piece.letterCase);
       }
     }
+  }
+
+  // Calls the transformation function with a namespace that describes the match; its result, a
+  // character vector, is what the match becomes.
+  void CallTransformation(std::u32string& out, const Match& m, const std::u32string& text,
+                          CharacterCounter& counter) const {
+    Temporaries hold;
+    hold[0] = MatchNamespace(m, text, counter);
+    const Ref function = Words(*derived_)[kDerivedRightOperand];
+    hold[1] = CallFunctionValue(function, 0, hold[0]).value;
+    if (!hold[1]) SIGNAL_MESSAGE(kValueError, U"Transformation function should return a value");
+    const bool empty = argcheck::IsArrayValue(hold[1]) && RankOf(TypeWord(hold[1])) == 1 && ElementCount(hold[1]) == 0;
+    if (!IsText(hold[1]) && !empty)
+      SIGNAL_MESSAGE(kDomainError, U"Transformation function should return a character vector");
+    if (!empty) out += CharacterText(hold[1]);
+  }
+
+  Ref MatchNamespace(const Match& m, const std::u32string& text, CharacterCounter& counter) const {
+    Temporaries hold;
+    hold[0] = CreateNamespace(0);
+    Words(NamespaceOf(hold[0]))[kNsFlags] |= replace_ ? kNsReplaceMatch : kNsSearchMatch;
+    std::vector<int64_t> offsets;
+    std::vector<int64_t> lengths;
+    std::vector<std::u32string> names(m.pairs - 1);
+    for (uint32_t g = 0; g < m.pairs; ++g) {
+      const bool unset = m.ovector[2 * g] == PCRE2_UNSET;
+      offsets.push_back(unset ? -1 : static_cast<int64_t>(counter.At(m.ovector[2 * g])));
+      lengths.push_back(unset ? -1 : static_cast<int64_t>(Group(m, static_cast<int>(g), text, counter).size()));
+    }
+    NameTable(m.pattern, names);
+    SpaceScope scope(hold[0]);
+    SetVariable(U"Block", MakeText(text));
+    SetVariable(U"BlockNum", IntegerScalar(blockNumber_));
+    SetVariable(U"Pattern", MakeText(patternTexts_[m.pattern]));
+    SetVariable(U"PatternNum", IntegerScalar(m.pattern));
+    SetVariable(U"Match", MakeText(Group(m, 0, text, counter)));
+    SetVariable(U"Offsets", Integers(offsets));
+    SetVariable(U"Lengths", Integers(lengths));
+    SetVariable(U"Names", MakeNested({static_cast<uint32_t>(names.size())}, [&](uint64_t i) { return MakeText(names[i]); }));
+    SetVariable(U"ReplaceMode", IntegerScalar(replace_ ? 1 : 0));
+    SetVariable(U"TextOnly", IntegerScalar(1));
+    return hold.Take(0);
+  }
+
+  // The names of a pattern's subpatterns, by subpattern number less one.
+  void NameTable(size_t pattern, std::vector<std::u32string>& names) const {
+    const pcre2_code* code = patterns_[pattern].code.get();
+    uint32_t count = 0;
+    uint32_t entrySize = 0;
+    PCRE2_SPTR table = nullptr;
+    pcre2_pattern_info(code, PCRE2_INFO_NAMECOUNT, &count);
+    pcre2_pattern_info(code, PCRE2_INFO_NAMEENTRYSIZE, &entrySize);
+    pcre2_pattern_info(code, PCRE2_INFO_NAMETABLE, &table);
+    for (uint32_t i = 0; i < count; ++i) {
+      PCRE2_SPTR entry = table + static_cast<size_t>(i) * entrySize;
+      const uint32_t group = static_cast<uint32_t>(entry[0]) << 8 | entry[1];
+      if (group == 0 || group > names.size()) continue;
+      std::u32string name;
+      for (PCRE2_SPTR c = entry + 2; *c; ++c) name.push_back(*c);  // names are ASCII
+      names[group - 1] = std::move(name);
+    }
+  }
+
+  // Gives a name of the current namespace a counted value, which the name takes over.
+  static void SetVariable(std::u32string_view name, Ref value) {
+    Temporaries hold;
+    hold[0] = value;
+    SetEntry(LookupName(name, LookupMode::Create), kNameVariable, hold[0]);
+    Release(hold[0]);
+  }
+
+  static Ref IntegerScalar(size_t n) { return MakeIntScalar(static_cast<int32_t>(std::min<size_t>(n, INT32_MAX))); }
+
+  static Ref Integers(const std::vector<int64_t>& values) {
+    Ref r = AllocVector(kInt32, static_cast<uint32_t>(values.size()));
+    int32_t* data = DataOf<int32_t>(r);
+    for (size_t i = 0; i < values.size(); ++i) data[i] = static_cast<int32_t>(std::min<int64_t>(values[i], INT32_MAX));
+    Narrow(r);
+    return r;
   }
 
   void Collect(const Match& m, const std::u32string& text, const std::string& bytes, CharacterCounter& counter,
@@ -798,6 +886,8 @@ class RegexRun {
 
   bool replace_;
   Options options_;
+  const Ref* derived_ = nullptr;
+  size_t blockNumber_ = 0;
   std::unique_ptr<pcre2_match_context, decltype(&pcre2_match_context_free)> matchContext_{nullptr,
                                                                                           &pcre2_match_context_free};
   std::vector<Pattern> patterns_;
@@ -819,7 +909,7 @@ CallResult ApplyRegex(const Ref& fn, const Ref& left, const Ref& right, const Op
   if (options.resultTextGiven && !replace)
     SIGNAL_MESSAGE(kDomainError, U"Option '%ls': only allowed with replace", U"ResultText");
   RegexRun run(replace, options);
-  run.ReadOperands(Words(fn)[kDerivedLeftOperand], Words(fn)[kDerivedRightOperand]);
+  run.ReadOperands(fn);
   return {run.Apply(right), false};
 }
 
@@ -848,7 +938,11 @@ CallResult Variant(const Ref& fn, const Ref& left, const Ref& right) {
   if (!IsRegexDerived(inner)) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
   Options options;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) ReadVariantOperand(options, Words(*it)[kDerivedRightOperand]);
-  return ApplyRegex(inner, left, right, options);
+  Temporaries hold;  // the ⎕R or ⎕S function, where compaction keeps it current
+  hold[0] = Retained(inner);
+  CallResult result = ApplyRegex(hold[0], left, right, options);
+  Release(hold[0]);
+  return result;
 }
 
 constexpr OperatorRow kRegexOperatorRows[] = {

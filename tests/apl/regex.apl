@@ -296,3 +296,38 @@ DOMAIN ERROR: Unicode to UTF-8 translation error
 DOMAIN ERROR: Invalid use of variant
 |      +⍠1⊢2
 |      ∧
+⍝⍝ A function as the transformation: it gets a namespace describing each match and returns the text.
+      '\w+' ⎕R {⌽⍵.Match} ⊢ 'hello wörld'
+olleh wödlr
+      'a' ⎕R {⍵} ⊢ 'xa'
+DOMAIN ERROR: Transformation function should return a character vector
+|      'a'⎕R{⍵}⊢'xa'
+|             ∧
+      '(?<x>\w)(\w)?(z)?' ⎕S {⍕∊⍵.BlockNum ⍵.PatternNum ⍵.Offsets ⍵.Lengths} ⊢ 'ab' 'cd e'
+ 0 0 0 0 1 ¯1 2 1 1 ¯1  1 0 0 0 1 ¯1 2 1 1 ¯1  1 0 3 3 ¯1 ¯1 1 1 ¯1 ¯1 
+      ('\d' '(?<word>\w)(?<rest>\w*)') ⎕S {⍵.Pattern,':',∊⍵.Names,¨'/'} ⊢ 'a1'
+ (?<word>\w)(?<rest>\w*):word/rest/ 
+      'é' ⎕S {⍵.Block,⍕⍵.ReplaceMode ⍵.TextOnly} ⊢ 'aé'
+ aé0 1 
+      '.' ⎕R {⍵.Match,⍵.Match} ⍠ 'Mode' 'D' ⊢ 'é€' 'b'
+ éé€€  bb 
+      'b' ⎕R {⍬} ⊢ 'abc'
+ac
+      'b' ⎕R {42} ⊢ 'abc'
+DOMAIN ERROR: Transformation function should return a character vector
+|      'b'⎕R{42}⊢'abc'
+|              ∧
+      'b' ⎕R {1 2⍴'xy'} ⊢ 'abc'
+DOMAIN ERROR: Transformation function should return a character vector
+|      'b'⎕R{1 2⍴'xy'}⊢'abc'
+|               ∧
+      f←{} ⋄ 'b' ⎕R f ⊢ 'abc'
+VALUE ERROR: Transformation function should return a value
+|      'b'⎕R f⊢'abc'
+|            ∧
+      'b' ⎕R {1÷0} ⊢ 'abc'
+DOMAIN ERROR: Divide by zero
+|      'b'⎕R{1÷0}⊢'abc'
+|             ∧
+      'b' ⎕R {'b' ⎕R '[\u&]' ⊢ ⍵.Block} ⊢ 'abc'
+aa[B]cc
