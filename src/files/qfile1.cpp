@@ -362,12 +362,11 @@ int32_t TieFile(const std::u32string& name, const TieAndPass& request, bool shar
   if (fd < 0) CF_OS_ERROR(kFileNameError, U"Unable to open file", errno);
   FileDescriptor owned(fd);
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) CF_ERROR(kFileNameError, U"Not a component file (bad magic number)");
-  ComponentStore probe(fd);
-  probe.ReadHeader();
   if (!shared && readOnly) CF_ERROR(kFileAccessError, U"Write access required for exclusive tie");
   LockForTie(fd, shared);
+  // The header is read only once no other process can be part way through an update.
+  ComponentStore probe(fd);
   if (shared) {
-    // Another process may have been part way through an update while the header was first read.
     if (int err = SetLock(fd, F_RDLCK, kUpdateLock, true)) CF_OS_ERROR(kFileSystemError, U"Unable to lock file", err);
     probe.ReadHeader();
     SetLock(fd, F_UNLCK, kUpdateLock, false);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -53,13 +54,15 @@ struct ComponentStore::Layout {
   bool wide;
   uint64_t fixedHeader, fullHeader, indexBlock, componentHeader;
   uint32_t first, next, root, access, version, allocation1, allocation2, limit, reserved, owner;
-  uint32_t history, propertyFlags, headerChecksum;
+  uint32_t history, propertyFlags, headerChecksum, freeTable;
 };
 
 namespace {
 
-constexpr ComponentStore::Layout kSmall{false, 52, 144, 64, 12, 12, 16, 20, 24, 28, 32, 36, 40, 44, 48, 52, 116, 120};
-constexpr ComponentStore::Layout kLarge{true, 72, 256, 128, 24, 12, 16, 24, 32, 20, 40, 48, 56, 64, 68, 72, 200, 204};
+constexpr ComponentStore::Layout kSmall{false, 52, 144, 64, 12, 12, 16, 20, 24, 28, 32, 36, 40, 44, 48, 52, 116, 120, 112};
+constexpr ComponentStore::Layout kLarge{true, 72, 256, 128, 24, 12, 16, 24, 32, 20, 40, 48, 56, 64, 68, 72, 200, 204, 136};
+constexpr uint32_t kFreeTableNumber = 0xFFFFFFFFu;  // the number a free table's checksum is seeded with
+constexpr size_t kMostFreeExtents = 4096;
 
 }  // namespace
 
@@ -182,6 +185,7 @@ void ComponentStore::EncodeHeader(std::vector<uint8_t>& out) const {
     PutWord(&out[l.history + 12 * e + 4], header_.history[e].time, true);
   }
   PutWord(&out[l.propertyFlags], header_.propertyFlags, false);
+  PutWord(&out[l.freeTable], header_.freeTable, l.wide);
   if (kind_.checksum) PutWord(&out[l.headerChecksum], crc32_z(0, out.data(), out.size()), false);
 }
 
@@ -202,6 +206,7 @@ void ComponentStore::DecodeHeader(const std::vector<uint8_t>& b) {
   header_.reserved = static_cast<uint32_t>(Word(&b[l.reserved], false));
   header_.owner = static_cast<uint32_t>(Word(&b[l.owner], false));
   header_.propertyFlags = 0;
+  header_.freeTable = 0;
   for (HistoryEntry& e : header_.history) e = HistoryEntry();
   if (b.size() < l.fullHeader) return;
   for (int e = 0; e < kHistoryEvents; ++e) {
@@ -209,6 +214,7 @@ void ComponentStore::DecodeHeader(const std::vector<uint8_t>& b) {
     header_.history[e].time = Word(&b[l.history + 12 * e + 4], true);
   }
   header_.propertyFlags = static_cast<uint32_t>(Word(&b[l.propertyFlags], false));
+  header_.freeTable = Word(&b[l.freeTable], l.wide);
 }
 
 // The commit point of every update: the whole header in one write.
@@ -265,6 +271,7 @@ void ComponentStore::ReadHeader() {
   const ComponentFileHeader& h = header_;
   bool sound = h.allocation >= HeaderBytes() && h.allocation <= physicalSize_ && h.first <= h.next &&
                h.depth <= kMaxDepth && h.root < h.allocation && h.accessAddress < h.allocation &&
+               h.freeTable < h.allocation &&
                (h.first == h.next || h.root >= HeaderBytes()) &&
                (h.depth == kMaxDepth || uint64_t{h.next} - h.first <= (uint64_t{1} << (4 * h.depth))) &&
                // every component has a record of its own
@@ -414,6 +421,102 @@ ComponentInfo ComponentStore::ComponentInformation(uint32_t n) {
   return info;
 }
 
+// ---- Free space ----------------------------------------------------------------------------------
+
+bool ComponentStore::HasFreeTable() const { return HeaderBytes() == layout().fullHeader; }
+
+// Every update starts from the table on disk, so what a failed update took is free again.
+void ComponentStore::LoadFreeSpace() {
+  free_.clear();
+  released_.clear();
+  freeChanged_ = false;
+  if (!HasFreeTable() || header_.freeTable == 0) return;
+  std::vector<uint8_t> bytes = ReadRecord(header_.freeTable, nullptr, kFreeTableNumber);
+  if (bytes.size() % 16 != 0) CF_ERROR(kFileDamaged, U"Damaged free tree");
+  for (size_t i = 0; i < bytes.size(); i += 16) {
+    Extent e{Word(&bytes[i], true), Word(&bytes[i + 8], true)};
+    if (e.address < HeaderBytes() || e.address > header_.allocation || e.length > header_.allocation - e.address)
+      CF_ERROR(kFileDamaged, U"Damaged free tree");
+    free_.push_back(e);
+  }
+}
+
+// Space for `length` bytes: the smallest free extent that holds it, else at `end` (moved past it).
+uint64_t ComponentStore::Allocate(uint64_t length, uint64_t& end) {
+  size_t best = free_.size();
+  for (size_t i = 0; i < free_.size(); ++i)
+    if (free_[i].length >= length && (best == free_.size() || free_[i].length < free_[best].length)) best = i;
+  if (best == free_.size()) {
+    uint64_t address = end;
+    end += length;
+    return address;
+  }
+  uint64_t address = free_[best].address;
+  free_[best].address += length;
+  free_[best].length -= length;
+  if (free_[best].length == 0) free_.erase(free_.begin() + static_cast<ptrdiff_t>(best));
+  freeChanged_ = true;
+  return address;
+}
+
+void ComponentStore::Release(uint64_t address, uint64_t length) {
+  if (!HasFreeTable() || length == 0) return;
+  released_.push_back({address, length});
+  freeChanged_ = true;
+}
+
+// Releases the index blocks under `block`, a block of a tree `depth` levels deep over positions from
+// `base`; only subtrees that hold some of the first `count` positions are followed (entries beyond
+// are left from dropped components and may point anywhere).
+void ComponentStore::ReleaseIndexBlocks(uint64_t block, int depth, uint64_t base, uint64_t count) {
+  if (depth <= 0) return;
+  CheckBlock(block);
+  if (depth > 1) {
+    uint64_t span = uint64_t{1} << (4 * (depth - 1));
+    for (uint32_t slot = 0; slot < kIndexEntries && base + slot * span < count; ++slot)
+      ReleaseIndexBlocks(IndexEntry(block, slot), depth - 1, base + slot * span, count);
+  }
+  Release(block, layout().indexBlock);
+}
+
+// Writes the table the update leaves (when it changed) beyond `end`; the old table's space is free
+// in it. The header written next makes it the committed one.
+void ComponentStore::WriteFreeTable(uint64_t& end) {
+  if (!freeChanged_ || !HasFreeTable()) return;
+  std::vector<Extent> all = free_;
+  all.insert(all.end(), released_.begin(), released_.end());
+  if (header_.freeTable != 0) {
+    uint8_t h[24];
+    all.push_back({header_.freeTable, ReadRecordHeader(header_.freeTable, h).recordBytes});
+  }
+  std::sort(all.begin(), all.end(), [](const Extent& a, const Extent& b) { return a.address < b.address; });
+  std::vector<Extent> merged;
+  for (const Extent& e : all) {
+    if (!merged.empty() && merged.back().address + merged.back().length == e.address) merged.back().length += e.length;
+    else merged.push_back(e);
+  }
+  if (merged.size() > kMostFreeExtents) {
+    // The smallest extents are left out (until compaction) so the table stays small.
+    std::sort(merged.begin(), merged.end(), [](const Extent& a, const Extent& b) { return a.length > b.length; });
+    merged.resize(kMostFreeExtents);
+  }
+  if (merged.empty()) {
+    header_.freeTable = 0;
+  } else {
+    std::vector<uint8_t> bytes(merged.size() * 16);
+    for (size_t i = 0; i < merged.size(); ++i) {
+      PutWord(&bytes[16 * i], merged[i].address, true);
+      PutWord(&bytes[16 * i + 8], merged[i].length, true);
+    }
+    uint64_t table = end;
+    end = WriteRecord(bytes, 0, end, kFreeTableNumber);
+    header_.freeTable = table;
+  }
+  free_ = std::move(merged);
+  released_.clear();
+  freeChanged_ = false;
+}
+
 // ---- Updates -------------------------------------------------------------------------------------
 
 uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user, bool compressed) {
@@ -421,9 +524,10 @@ uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user,
   const Layout& l = layout();
   const uint32_t width = l.wide ? 8 : 4;
   const uint32_t p = header_.next - header_.first;
+  LoadFreeSpace();
   uint64_t at = header_.allocation;
-  const uint64_t component = at;
-  at = WriteRecord(data, user, at, header_.next, compressed);
+  const uint64_t component = Allocate(RecordBytes(data.size()), at);
+  WriteRecord(data, user, component, header_.next, compressed);
   ComponentFileHeader updated = header_;
   // A fresh block holding `entry` at `slot`, written beyond the committed end.
   auto freshBlock = [&](uint32_t slot, uint64_t entry) {
@@ -475,6 +579,8 @@ uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user,
       break;
     }
   }
+  WriteFreeTable(at);
+  updated.freeTable = header_.freeTable;
   Sync();
   if (patchAddress != 0) {
     // The entry is for a position beyond the last component, so it is unused until the commit.
@@ -506,6 +612,7 @@ void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint3
       return;
     }
   }
+  if (HasFreeTable()) return ReplaceByCopies(n, data, user, compressed);
   // The entry that will point to the new record: the root field, or a slot of a leaf block.
   uint64_t leaf = header_.root;
   for (int level = header_.depth - 1; level > 0; --level) leaf = IndexEntry(leaf, (p >> (4 * level)) & 15);
@@ -523,6 +630,48 @@ void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint3
   PutWord(word, component, l.wide);
   WriteExactly(word, l.wide ? 8 : 4, leaf + uint64_t{p & 15} * (l.wide ? 8 : 4));
   Sync();
+}
+
+// A replacement in a file with free space: the new record and new copies of the index blocks on its
+// path are written where the old ones are not, and the header switches to them; the old record and
+// blocks become free with that same write.
+void ComponentStore::ReplaceByCopies(uint32_t n, const std::vector<uint8_t>& data, uint32_t user, bool compressed) {
+  const Layout& l = layout();
+  const uint32_t width = l.wide ? 8 : 4;
+  const uint32_t p = n - header_.first;
+  LoadFreeSpace();
+  uint64_t end = header_.allocation;
+  uint64_t old = AddressOf(n);
+  uint8_t h[24];
+  uint64_t oldBytes = ReadRecordHeader(old, h).recordBytes;
+  uint64_t component = Allocate(RecordBytes(data.size()), end);
+  WriteRecord(data, user, component, n, compressed);
+  Release(old, oldBytes);
+  std::vector<uint64_t> path;  // from the root down to the leaf block
+  uint64_t block = header_.root;
+  for (int level = header_.depth - 1; level >= 0; --level) {
+    path.push_back(block);
+    if (level > 0) block = IndexEntry(block, (p >> (4 * level)) & 15);
+  }
+  uint64_t child = component;
+  std::vector<uint8_t> bytes(l.indexBlock);
+  for (size_t i = path.size(); i-- > 0;) {
+    int level = header_.depth - 1 - static_cast<int>(i);
+    CheckBlock(path[i]);
+    ReadExactly(bytes.data(), bytes.size(), path[i], MessageRow(kCategoryComponentFiles, U"Damaged component tree"));
+    PutWord(&bytes[((p >> (4 * level)) & 15) * width], child, l.wide);
+    CheckRoom(end + l.indexBlock);
+    WriteExactly(bytes.data(), bytes.size(), end);
+    Release(path[i], l.indexBlock);
+    child = end;
+    end += l.indexBlock;
+  }
+  WriteFreeTable(end);
+  Sync();
+  header_.root = child;
+  header_.allocation = end;
+  header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
+  CommitHeader();
 }
 
 // Builds a complete index over `addresses` (positions 0, 1, ...) beyond the committed end.
@@ -554,31 +703,42 @@ void ComponentStore::Drop(int64_t count, uint32_t user) {
   uint64_t magnitude = count < 0 ? static_cast<uint64_t>(-count) : static_cast<uint64_t>(count);
   if (magnitude > present) CF_ERROR(kFileIndexError, U"Too few components in file");
   if (magnitude == 0) return;
-  if (count < 0) {
-    header_.next -= static_cast<uint32_t>(magnitude);
-    uint64_t left = header_.next - header_.first;
-    // The tree loses the levels it no longer needs.
-    while (header_.depth > 0 && (header_.depth == 1 ? left <= 1 : left <= (uint64_t{1} << (4 * (header_.depth - 1))))) {
-      header_.root = left == 0 ? 0 : IndexEntry(header_.root, 0);
-      --header_.depth;
-    }
-    if (left == 0) header_.root = 0;
-  } else {
-    // Positions count from the first component, so what stays gets a new tree.
-    std::vector<uint64_t> kept;
-    kept.reserve(present - magnitude);
-    for (uint64_t n = header_.first + magnitude; n < header_.next; ++n) kept.push_back(AddressOf(static_cast<uint32_t>(n)));
+  ComponentFileHeader before = header_;
+  try {
+    LoadFreeSpace();
     uint64_t at = header_.allocation;
-    ComponentFileHeader before = header_;
-    try {
-      RebuildIndex(kept, at);
-    } catch (...) {
-      header_ = before;
-      throw;
+    if (HasFreeTable()) {
+      uint64_t from = count < 0 ? header_.next - magnitude : header_.first;
+      uint8_t h[24];
+      for (uint64_t n = from; n < from + magnitude; ++n) {
+        uint64_t address = AddressOf(static_cast<uint32_t>(n));
+        Release(address, ReadRecordHeader(address, h).recordBytes);
+      }
     }
+    if (count < 0) {
+      header_.next -= static_cast<uint32_t>(magnitude);
+      uint64_t left = header_.next - header_.first;
+      // The tree loses the levels it no longer needs.
+      while (header_.depth > 0 && (header_.depth == 1 ? left <= 1 : left <= (uint64_t{1} << (4 * (header_.depth - 1))))) {
+        header_.root = left == 0 ? 0 : IndexEntry(header_.root, 0);
+        --header_.depth;
+      }
+      if (left == 0) header_.root = 0;
+    } else {
+      // Positions count from the first component, so what stays gets a new tree.
+      std::vector<uint64_t> kept;
+      kept.reserve(present - magnitude);
+      for (uint64_t n = header_.first + magnitude; n < header_.next; ++n) kept.push_back(AddressOf(static_cast<uint32_t>(n)));
+      if (HasFreeTable()) ReleaseIndexBlocks(header_.root, header_.depth, 0, present);
+      RebuildIndex(kept, at);
+      header_.first += static_cast<uint32_t>(magnitude);
+    }
+    WriteFreeTable(at);
     Sync();
-    header_.first += static_cast<uint32_t>(magnitude);
     header_.allocation = at;
+  } catch (...) {
+    header_ = before;
+    throw;
   }
   header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
   CommitHeader();
@@ -592,8 +752,15 @@ std::vector<uint8_t> ComponentStore::ReadAccessMatrix() {
 }
 
 void ComponentStore::WriteAccessMatrix(const std::vector<uint8_t>& data, uint32_t user) {
-  uint64_t address = header_.allocation;
-  uint64_t end = WriteRecord(data, user, address, 0);
+  LoadFreeSpace();
+  uint64_t end = header_.allocation;
+  uint64_t address = Allocate(RecordBytes(data.size()), end);
+  WriteRecord(data, user, address, 0);
+  if (header_.accessAddress != 0) {
+    uint8_t h[24];
+    Release(header_.accessAddress, ReadRecordHeader(header_.accessAddress, h).recordBytes);
+  }
+  WriteFreeTable(end);
   Sync();
   header_.allocation = end;
   header_.accessAddress = address;
@@ -639,6 +806,7 @@ void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& 
   copy.header_.root = 0;
   copy.header_.depth = 0;
   copy.header_.accessAddress = 0;
+  copy.header_.freeTable = 0;
   copy.CommitHeader();
   uint64_t at = copy.header_.allocation;
   std::vector<uint64_t> addresses;

@@ -12,7 +12,9 @@
 // whole header (taken with that word zero) at 120 or 204. In checksummed files each record is followed
 // by a CRC-32 of its header and data seeded with its component number (0 for the access matrix); a
 // record says in its header whether it has one (64-bit span: bit 0 of byte 5; 32-bit span: the top bit
-// of the milliseconds field). Bit 1 of byte 5 marks compressed data (64-bit span only). The committed end (both allocation addresses) is where the next record
+// of the milliseconds field). Bit 1 of byte 5 marks compressed data (64-bit span only). The address
+// of the free-space table (a record of address and length pairs, 8 bytes each) is at 112 (4 bytes)
+// or 136 (8 bytes). The committed end (both allocation addresses) is where the next record
 // goes: space that replaced and dropped components leave behind is given back by compaction
 // (⎕FRESIZE, ⎕FCHK), not reused in place.
 #pragma once
@@ -72,6 +74,7 @@ struct ComponentFileHeader {
   uint32_t reserved = 0xFFFFFFFF;
   uint32_t owner = 0;  // the owner's user number times 16 plus 13
   uint32_t propertyFlags = 0;  // kCompressionProperty
+  uint64_t freeTable = 0;      // address of the free-space table record, 0 for none
   HistoryEntry history[kHistoryEvents];
 };
 
@@ -158,6 +161,22 @@ class ComponentStore {
   uint64_t RecordBytes(uint64_t dataLength) const;
   void CheckRoom(uint64_t end) const;
   void RebuildIndex(const std::vector<uint64_t>& addresses, uint64_t& at);
+  // Free space (files with the area after the fixed header): the extents that nothing in the
+  // committed file uses, kept in a table record that the header addresses. An update takes space
+  // from the table, and the space it gives up (an old record, old index blocks, the old table) joins
+  // a new table written with it, so space becomes free only in the state that no longer uses it.
+  struct Extent {
+    uint64_t address;
+    uint64_t length;
+  };
+  bool HasFreeTable() const;
+  void LoadFreeSpace();
+  uint64_t Allocate(uint64_t length, uint64_t& end);
+  void Release(uint64_t address, uint64_t length);
+  void WriteFreeTable(uint64_t& end);
+  void ReleaseIndexBlocks(uint64_t block, int depth, uint64_t base, uint64_t count);
+  void ReplaceByCopies(uint32_t n, const std::vector<uint8_t>& data, uint32_t user, bool compressed);
+
   struct RecordHeader {
     uint64_t length = 0;       // of the data
     bool checksummed = false;  // a CRC-32 follows the data
@@ -171,6 +190,9 @@ class ComponentStore {
   struct DamageFound {};
   [[noreturn]] void Fail(uint32_t errorNumber, uint32_t messageRow, int line) const;
   bool quiet_ = false;
+  std::vector<Extent> free_;     // the committed table less what this update has taken
+  std::vector<Extent> released_;  // what this update gives up
+  bool freeChanged_ = false;
 
   int fd_;
   ComponentFileHeader header_;

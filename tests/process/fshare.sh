@@ -15,6 +15,7 @@ expect() {  # expect NAME EXPECTED ACTUAL
   if [[ "$2" != "$3" ]]; then
     echo "FAIL $1: expected [$2], got [$3]"
     failures=$((failures + 1))
+    return 1
   fi
 }
 apl() { "$build/apl" 2>&1; }
@@ -29,23 +30,30 @@ for writer in 1 2 3 4; do
   pids+=($!)
 done
 for pid in "${pids[@]}"; do wait "$pid"; done
-for writer in 1 2 3 4; do expect "writer $writer" "$count" "$(tail -1 "writer$writer.out")"; done
+for writer in 1 2 3 4; do expect "writer $writer" "$count" "$(tail -1 "writer$writer.out")" || cat "writer$writer.out"; done
 result=$(printf "%s\n" "v←⎕FREAD t (¯1+(1⊃s)+⍳(2⊃s)-1⊃s)⊣s←⎕FSIZE t←'shared' ⎕FSTIE 0" \
   "≢v" "≢∪v" "∧/v∊,(⍳4)∘.{⍺ ⍵}⍳$count" | apl | tr '\n' ' ')
 expect "every component once" "$((4 * count)) $((4 * count)) 1 " "$result"
 
 # ---- An exclusive tie keeps the file from other processes; a shared tie admits shared ones only.
-{ echo "t←'shared' ⎕FTIE 0"; sleep 2; echo "⎕FUNTIE t"; } | apl >/dev/null &
-holder=$!
-sleep 1
+# The holder makes the file "ready" once it has tied and keeps its tie until "release" appears (the
+# interpreter may read its whole input before it runs it, so the holder waits in APL).
+hold() {  # hold FUNCTION: ties the file with ⎕FTIE or ⎕FSTIE until released
+  rm -f release ready
+  printf "%s\n" "t←'shared' $1 0" "⎕NUNTIE 'ready' ⎕NCREATE 0" "{⎕NEXISTS 'release':0 ⋄ ∇ ⍵}0" "⎕FUNTIE t" |
+    timeout 60 "$build/apl" >/dev/null 2>&1 &
+  holder=$!
+  for ((tries = 0; tries < 200; ++tries)); do [[ -e ready ]] && break; sleep 0.1; done
+}
+hold ⎕FTIE
 result=$(printf "%s\n" "{0::⎕EN ⎕DMX.Message ⋄ 'shared' ⎕FSTIE 0}0" | apl | tail -1)
 expect "exclusive tie elsewhere" "24  File already tied " "$result"
+touch release
 wait "$holder"
-{ echo "t←'shared' ⎕FSTIE 0"; sleep 2; echo "⎕FUNTIE t"; } | apl >/dev/null &
-holder=$!
-sleep 1
-result=$(printf "%s\n" "{0::⎕EN ⎕DMX.Message ⋄ 'shared' ⎕FTIE 0}0" "t←'shared' ⎕FSTIE 0" "⍴⎕FREAD t 1" | apl | tail -2 | tr '\n' ' ')
+hold ⎕FSTIE
+result=$(printf "%s\n" "{0::⎕EN ⎕DMX.Message ⋄ 'shared' ⎕FTIE 0}0" "t←'shared' ⎕FSTIE 0" "⍴⎕FREAD t 1" | apl | tr '\n' ' ')
 expect "shared tie elsewhere" "24  File already tied  2 " "$result"
+touch release
 wait "$holder"
 
 # ---- The access matrix. User 5 owns the file; row user 0 is everyone but the owner.
