@@ -49,8 +49,8 @@ mkdir -p build-fuzz/json_corpus
 build-fuzz/fuzz_json -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
   -dict=tests/fuzz/json.dict build-fuzz/json_corpus tests/fuzz/json_seeds
 
-# Format specifications: any text as a ⎕FMT specification on arguments of every kind and, by its
-# first bytes, as the left argument of dyadic ⍕, from a few kept specifications (tests/fuzz/fmt_seeds/).
+# ⎕FMT format text: any text as ⎕FMT format text on arguments of every kind and, by its
+# first bytes, as the left argument of dyadic ⍕, from a few kept format texts (tests/fuzz/fmt_seeds/).
 mkdir -p build-fuzz/fmt_corpus
 build-fuzz/fuzz_fmt -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
   -dict=tests/fuzz/fmt.dict build-fuzz/fmt_corpus tests/fuzz/fmt_seeds

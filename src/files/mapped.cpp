@@ -97,11 +97,11 @@ std::vector<uint32_t> ResultShape(const std::vector<int64_t>& axes, uint64_t ava
 }
 
 CallResult QuadMAP(const Ref& left, const Ref& right) {
-  std::vector<int64_t> spec;
+  std::vector<int64_t> codeAndShape;
   if (!IsRef(left)) SIGNAL_MESSAGE_IN(kDomainError, kCategoryNativeFiles, U"Missing left argument");
-  if (!IsArray(left) || RankOf(TypeWord(left)) > 1 || !ReadIntegers(left, spec) || spec.empty())
+  if (!IsArray(left) || RankOf(TypeWord(left)) > 1 || !ReadIntegers(left, codeAndShape) || codeAndShape.empty())
     SIGNAL_MESSAGE_IN(kDomainError, kCategoryNativeFiles, U"Invalid left argument");
-  const ConversionCode& c = ConversionCodeInfo(spec[0]);
+  const ConversionCode& c = ConversionCodeInfo(codeAndShape[0]);
   MapRequest request = ReadMapRequest(right);
   std::string path = ToUtf8(request.name);
   if (request.name.empty() || request.name.find(U'\0') != std::u32string::npos)
@@ -117,7 +117,7 @@ CallResult QuadMAP(const Ref& left, const Ref& right) {
   const uint64_t size = static_cast<uint64_t>(info.st_size);
   if (request.offset > size) MAPPING_ERROR(U"File too small");
   const uint64_t available = (size - request.offset) * 8 / c.bits;
-  std::vector<uint32_t> shape = ResultShape({spec.begin() + 1, spec.end()}, available, c);
+  std::vector<uint32_t> shape = ResultShape({codeAndShape.begin() + 1, codeAndShape.end()}, available, c);
   const uint32_t rank = static_cast<uint32_t>(shape.size());
   uint64_t count = 1;
   for (uint32_t axis : shape) count *= axis;

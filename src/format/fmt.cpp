@@ -1,4 +1,4 @@
-// Formatting under a specification: dyadic ⎕FMT and dyadic ⍕. A specification is parsed into phrase
+// Formatting by format phrases: dyadic ⎕FMT and dyadic ⍕. The format text is parsed into phrase
 // records and a sequence of phrase numbers (repetitions expanded); the columns of the argument are
 // then laid out along that sequence (where each field and text goes, how wide the result is), the
 // result matrix is allocated once, and each column is written by a loop per element type and per
@@ -78,8 +78,8 @@ struct Phrase {
   }
 };
 
-// A specification number is at most this; groups nest at most this deep.
-constexpr int32_t kMaxSpecificationNumber = 16379;
+// A number in format text is at most this; groups nest at most this deep.
+constexpr int32_t kMaxFormatNumber = 16379;
 constexpr int kMaxGroupDepth = 15;
 // The phrase sequence with its repetitions expanded may hold at most this many entries.
 constexpr size_t kMaxSequence = size_t{1} << 22;
@@ -97,9 +97,9 @@ char32_t Closer(char32_t opener) {
   }
 }
 
-class SpecificationParser {
+class FormatTextParser {
  public:
-  SpecificationParser(std::u32string_view text, std::vector<Phrase>& phrases) : text_(text), phrases_(phrases) {}
+  FormatTextParser(std::u32string_view text, std::vector<Phrase>& phrases) : text_(text), phrases_(phrases) {}
 
   // The phrases in the order they are applied, as indexes into the phrase records.
   std::vector<uint32_t> Parse() {
@@ -166,7 +166,7 @@ class SpecificationParser {
     int32_t value = 0;
     while (pos_ < text_.size() && IsDigit(text_[pos_])) {
       value = value * 10 + static_cast<int32_t>(text_[pos_++] - U'0');
-      if (value > kMaxSpecificationNumber) Fail();
+      if (value > kMaxFormatNumber) Fail();
     }
     return value;
   }
@@ -1035,7 +1035,7 @@ std::vector<std::pair<int64_t, int64_t>> WidthDecimalPairs(Ref left) {
     Column all{kWholeArgument, 0, 1, static_cast<uint32_t>(n), type};
     ForEachNumber(all, left, [&](uint64_t, auto value) {
       double x = AsDouble(value);
-      if (!(std::fabs(x) <= kMaxSpecificationNumber) || x != std::trunc(x)) SIGNAL(kDomainError);
+      if (!(std::fabs(x) <= kMaxFormatNumber) || x != std::trunc(x)) SIGNAL(kDomainError);
       numbers.push_back(static_cast<int64_t>(x));
     });
   }
@@ -1060,9 +1060,9 @@ Phrase WidthDecimalPhrase(int64_t width, int64_t decimals) {
 
 }  // namespace
 
-Ref FormatBySpecification(std::u32string_view specification, const Ref& array) {
+Ref FormatByPhrases(std::u32string_view format, const Ref& array) {
   FormatLayout layout;
-  std::vector<uint32_t> sequence = SpecificationParser(specification, layout.phrases).Parse();
+  std::vector<uint32_t> sequence = FormatTextParser(format, layout.phrases).Parse();
   ArgumentColumns argument = ColumnsOf(array);
   layout.columns = std::move(argument.columns);
   layout.rows = argument.rows;

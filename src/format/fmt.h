@@ -1,4 +1,4 @@
-// Formatting under a specification: dyadic ⎕FMT (format phrases with widths, decimals, qualifiers,
+// Formatting by format phrases: dyadic ⎕FMT (format phrases with widths, decimals, qualifiers,
 // decorations, literal texts, repetition groups and picture patterns) and dyadic ⍕ (width and
 // decimals per column). Numbers take the shortest digits of disp1 and are rounded half up on those
 // digits to what the field shows. The handlers that read the arguments live in sysfns/quadfmt.
@@ -9,13 +9,13 @@
 
 namespace vantor {
 
-// The character matrix of `array` formatted by the phrases of `specification`. `array` is a simple
+// The character matrix of `array` formatted by the phrases of `format`. `array` is a simple
 // scalar, vector (one column) or matrix, or a vector of such arrays set side by side; it must be held
 // where compaction updates it (an argument register), since the result is allocated after the
-// specification and the columns are measured. FORMAT ERROR for a faulty specification, DOMAIN ERROR
+// format text and the columns are measured. FORMAT ERROR for faulty format text, DOMAIN ERROR
 // for a number under A or a character under a numeric code, RANK ERROR for an argument of the wrong
 // rank, LIMIT ERROR when the phrase list or the result grows too large. The result is counted.
-Ref FormatBySpecification(std::u32string_view specification, const Ref& array);
+Ref FormatByPhrases(std::u32string_view format, const Ref& array);
 
 // Dyadic ⍕: `left` gives one decimals count D, one width-decimals pair W D, or k pairs for k groups of
 // columns (the last axis of `right`, a simple numeric array, is a multiple of k). Width 0 sizes a

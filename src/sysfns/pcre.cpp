@@ -145,17 +145,17 @@ void SetOption(Options& o, std::u32string_view name, Ref value) {
 }
 
 // One ⍠ right operand: a principal value (ignore case), a name and value, or a vector of pairs.
-void ReadVariantOperand(Options& o, Ref spec) {
-  if (!argcheck::IsArrayValue(spec)) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
-  if (!argcheck::IsNestedArray(spec)) return SetOption(o, U"IC", spec);
-  if (RankOf(TypeWord(spec)) > 1) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
-  const uint64_t n = ElementCount(spec);
-  if (n == 2 && IsText(argcheck::ItemOf(spec, 0)) && ElementCount(argcheck::ItemOf(spec, 0)) > 1) {
-    Ref name = argcheck::ItemOf(spec, 0);
-    return SetOption(o, CharacterText(name), argcheck::ItemOf(spec, 1));
+void ReadVariantOperand(Options& o, Ref operand) {
+  if (!argcheck::IsArrayValue(operand)) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
+  if (!argcheck::IsNestedArray(operand)) return SetOption(o, U"IC", operand);
+  if (RankOf(TypeWord(operand)) > 1) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
+  const uint64_t n = ElementCount(operand);
+  if (n == 2 && IsText(argcheck::ItemOf(operand, 0)) && ElementCount(argcheck::ItemOf(operand, 0)) > 1) {
+    Ref name = argcheck::ItemOf(operand, 0);
+    return SetOption(o, CharacterText(name), argcheck::ItemOf(operand, 1));
   }
   for (uint64_t i = 0; i < n; ++i) {
-    Ref pair = argcheck::ItemOf(spec, i);
+    Ref pair = argcheck::ItemOf(operand, i);
     if (!argcheck::IsArrayValue(pair) || !argcheck::IsNestedArray(pair) || ElementCount(pair) != 2 ||
         !IsText(argcheck::ItemOf(pair, 0)))
       SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");

@@ -1,4 +1,4 @@
-// ⎕FMT and dyadic ⍕: the handlers the evaluator calls. They check the specification's type and
+// ⎕FMT and dyadic ⍕: the handlers the evaluator calls. They check the format text's type and
 // rank, read its text and hand over to format/fmt; monadic ⎕FMT is the display matrix of format/disp.
 #include "sysfns/quadfmt.h"
 
@@ -26,8 +26,8 @@ CallResult QuadFMTDyadic(const Ref& left, const Ref& right) {
   uint32_t type = IsRef(left) ? TypeWord(left) : 0;
   if (!IsArray(left) || KindOf(type) != kKindSimple || !IsCharacterType(ElementOf(type))) SIGNAL(kDomainError);
   if (RankOf(type) > 1) SIGNAL(kRankError);
-  std::u32string specification = CharacterText(left);
-  return {FormatBySpecification(specification, right), false};
+  std::u32string format = CharacterText(left);
+  return {FormatByPhrases(format, right), false};
 }
 
 CallResult FormatDyadic(const Ref& left, const Ref& right) { return {FormatWidthDecimals(left, right), false}; }

@@ -6,8 +6,8 @@
 namespace vantor {
 
 // Registers ⎕FMT (monadic: the display of the argument as a character matrix, one row for a scalar or
-// vector; dyadic: the left argument, a character vector or scalar, is the specification) and the
-// dyadic valence of ⍕ (width and decimals). DOMAIN ERROR for a specification that is not character
+// vector; dyadic: the left argument, a character vector or scalar, is the format text) and the
+// dyadic valence of ⍕ (width and decimals). DOMAIN ERROR for format text that is not character
 // text, RANK ERROR for one of rank 2 or more.
 void InitialiseFormatting();
 

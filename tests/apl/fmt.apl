@@ -193,7 +193,7 @@
 ||⍵|
       show '⊂→⊃,I2' ⎕FMT 5
 ||→ 5|
-⍝⍝ Empty arguments keep their columns; a specification without fields is shown once per row.
+⍝⍝ Empty arguments keep their columns; format text without fields is shown once per row.
       ⍴'I5' ⎕FMT ⍳0
 0 5
       ⍴'I5' ⎕FMT 0 3⍴0
@@ -221,7 +221,7 @@
 1 22 333
       ⍴⎕FMT 2 2 2⍴⍳8
 5 3
-⍝⍝ Errors: FORMAT ERROR for any fault in the specification.
+⍝⍝ Errors: FORMAT ERROR for any fault in the format text.
       'I0' ⎕FMT 1
 FORMAT ERROR
 |      'I0'⎕FMT 1
@@ -242,7 +242,7 @@ FORMAT ERROR
 LIMIT ERROR
 |      '9999(9999(I1))'⎕FMT 1
 |                      ∧
-⍝⍝ DOMAIN ERROR for data that does not suit its phrase or a specification that is not text; RANK
+⍝⍝ DOMAIN ERROR for data that does not suit its phrase or format text that is not text; RANK
 ⍝⍝ ERROR for arguments of the wrong rank.
       'I5' ⎕FMT 'abc'
 DOMAIN ERROR

@@ -1,4 +1,4 @@
-// Fuzz target for format specifications: any bytes, read as UTF-8, are a ⎕FMT specification applied
+// Fuzz target for ⎕FMT format text: any bytes, read as UTF-8, are ⎕FMT format text applied
 // to arguments of every kind (numbers of each type, characters, a mixed matrix, a vector of arrays,
 // empty arrays); the first bytes are also the left argument of dyadic ⍕ on the numbers. Each line
 // must give a result or a displayed APL error: never a crash, a sanitizer report, a system error or
@@ -40,9 +40,9 @@ std::u32string CodePoints(const std::u32string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::u32string specification = FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+  std::u32string format = FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
   StartFresh();
-  ExecuteLine(U"s←" + CodePoints(specification));
+  ExecuteLine(U"s←" + CodePoints(format));
   for (const char32_t* argument : kArgumentNames) ExecuteLine(std::u32string(U"r←s ⎕FMT ") + argument);
   std::u32string left = U"(⍬";
   for (size_t i = 0; i < size && i < 4; ++i)
