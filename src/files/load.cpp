@@ -445,12 +445,8 @@ std::vector<std::u32string> CopyNameList(const Ref& left) {
   const uint64_t width = RankOf(TypeWord(left)) == 2 ? ShapeOf(left)[1] : text.size();
   std::vector<std::u32string> names;
   for (uint64_t row = 0; row < text.size(); row += std::max<uint64_t>(width, 1)) {
-    std::u32string_view rest = std::u32string_view(text).substr(row, width);
-    for (rest = TrimBlanks(rest); !rest.empty(); rest = TrimBlanks(rest)) {
-      size_t end = std::min(rest.find(U' '), rest.size());
-      names.emplace_back(rest.substr(0, end));
-      rest.remove_prefix(end);
-    }
+    for (std::u32string_view name : BlankSeparated(std::u32string_view(text).substr(row, width)))
+      names.emplace_back(name);
   }
   if (names.empty()) SIGNAL(kDomainError);
   return names;

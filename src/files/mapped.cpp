@@ -28,10 +28,6 @@ namespace {
 
 #define MAPPING_ERROR(text) SIGNAL_MESSAGE_IN(kDomainError, kCategoryFileMapping, text)
 
-bool IsText(Ref r) {
-  return IsArray(r) && KindOf(TypeWord(r)) == kKindSimple && RankOf(TypeWord(r)) <= 1 && IsSimpleCharacterArray(r);
-}
-
 struct MapRequest {
   std::u32string name;
   uint64_t offset = 0;

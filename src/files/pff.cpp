@@ -31,14 +31,6 @@ static constexpr char kUnit[] = "pff";
 
 namespace {
 
-#define NATIVE_ERROR(en, text) SIGNAL_MESSAGE_IN(en, kCategoryNativeFiles, text)
-#define NATIVE_OS_ERROR(text, err) \
-  SignalFileSystemError(MessageRow(kCategoryNativeFiles, text), (err), kUnit, __LINE__)
-
-bool IsText(Ref r) {
-  return IsArray(r) && KindOf(TypeWord(r)) == kKindSimple && RankOf(TypeWord(r)) <= 1 && IsSimpleCharacterArray(r);
-}
-
 // The names of the right argument: one name, or a vector of them (`single` tells which).
 std::vector<std::u32string> Names(Ref right, bool& single) {
   std::vector<std::u32string> names;

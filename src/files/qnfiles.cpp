@@ -38,12 +38,6 @@ static constexpr char kUnit[] = "qnfiles";
 
 namespace {
 
-// ---- Errors --------------------------------------------------------------------------------------
-
-#define NATIVE_ERROR(en, text) SIGNAL_MESSAGE_IN(en, kCategoryNativeFiles, text)
-#define NATIVE_OS_ERROR(text, err) \
-  SignalFileSystemError(MessageRow(kCategoryNativeFiles, text), (err), kUnit, __LINE__)
-
 // ---- Conversion codes ----------------------------------------------------------------------------
 
 // The conversion code an array is written with when none is given.
@@ -123,7 +117,6 @@ bool SmallIntegers(Ref r, size_t least, size_t most, std::vector<int64_t>& out) 
   return IsSimpleVectorOrScalar(r) && ReadIntegers(r, out) && out.size() >= least && out.size() <= most;
 }
 
-bool IsText(Ref r) { return IsSimpleVectorOrScalar(r) && IsSimpleCharacterArray(r); }
 
 uint64_t ItemCount(Ref r) { return ElementCount(r); }
 Ref ItemOf(Ref nested, uint64_t i) { return DataOf<Ref>(nested)[i]; }

@@ -64,6 +64,11 @@ std::string_view ByteOrderMark(TextEncoding encoding);
 uint32_t FileErrorForErrno(int err);
 // Signals that error with a native-file message row and the errno attached (⎕DMX.OSError).
 [[noreturn]] void SignalFileSystemError(uint32_t messageRow, int err, const char* unit, int line);
+// A native-file error with its message (raised from a unit that defines kUnit), and one that
+// carries the operating system's error number.
+#define NATIVE_ERROR(en, text) SIGNAL_MESSAGE_IN(en, kCategoryNativeFiles, text)
+#define NATIVE_OS_ERROR(text, err) \
+  SignalFileSystemError(MessageRow(kCategoryNativeFiles, text), (err), kUnit, __LINE__)
 
 // Registers the native-file system functions and unties every file when the workspace goes.
 void InitialiseNativeFiles();

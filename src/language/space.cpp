@@ -826,6 +826,16 @@ std::u32string_view TrimBlanks(std::u32string_view text) {
   return text;
 }
 
+std::vector<std::u32string_view> BlankSeparated(std::u32string_view text) {
+  std::vector<std::u32string_view> words;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = std::min(text.find(U' ', start), text.size());
+    if (end > start) words.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
 namespace {
 template <typename T>
 void AppendCodePoints(const T* data, uint64_t first, uint64_t count, std::u32string& out) {
@@ -837,6 +847,8 @@ bool IsSimpleCharacterArray(Ref array) {
   return IsRef(array) && KindOf(TypeWord(array)) == kKindSimple &&
          (kElementInfo[ElementOf(TypeWord(array))].classes & kClassCharacter);
 }
+
+bool IsText(Ref array) { return IsSimpleCharacterArray(array) && RankOf(TypeWord(array)) <= 1; }
 
 std::u32string CharacterText(Ref array, uint64_t first, uint64_t count) {
   std::u32string text;

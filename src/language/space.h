@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "language/parse.h"
 #include "language/shadow.h"
@@ -224,8 +225,12 @@ Ref ResolveUndefinedName(Ref entry, bool functionPosition);
 // ---- Values ------------------------------------------------------------------------------------
 
 std::u32string_view TrimBlanks(std::u32string_view text);
+// The words of a text, split at runs of blanks.
+std::vector<std::u32string_view> BlankSeparated(std::u32string_view text);
 // True for a simple array of characters.
 bool IsSimpleCharacterArray(Ref array);
+// True for a simple character vector or scalar: text, as file names, options and patterns are given.
+bool IsText(Ref array);
 // The characters of a character array (or of `count` of them from `first`, in ravel order) as code
 // points; ⎕AV characters are translated through the executing namespace's ⎕AVU.
 std::u32string CharacterText(Ref array);

@@ -20,6 +20,7 @@
 #include <variant>
 #include <vector>
 
+#include "host/utf8.h"
 #include "language/dmx.h"
 #include "language/parse.h"
 #include "language/space.h"
@@ -58,10 +59,6 @@ struct Options {
 
 [[noreturn]] void InvalidOptionValue(std::u32string_view name) {
   SIGNAL_MESSAGE(kDomainError, U"Option '%ls': invalid value", name);
-}
-
-bool IsText(Ref r) {
-  return argcheck::IsArrayValue(r) && IsSimpleCharacterArray(r) && RankOf(TypeWord(r)) <= 1;
 }
 
 // A Boolean option value: 0 or 1.
@@ -186,24 +183,8 @@ std::string EncodeUtf8(std::u32string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char32_t c : text) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | c >> 6));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      if (c >= 0xD800 && c < 0xE000) SIGNAL_MESSAGE(kDomainError, U"Unicode to UTF-8 translation error");
-      out.push_back(static_cast<char>(0xE0 | c >> 12));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x110000) {
-      out.push_back(static_cast<char>(0xF0 | c >> 18));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      SIGNAL_MESSAGE(kDomainError, U"Unicode to UTF-8 translation error");
-    }
+    if ((c >= 0xD800 && c < 0xE000) || c > 0x10FFFF) SIGNAL_MESSAGE(kDomainError, U"Unicode to UTF-8 translation error");
+    AppendUtf8(out, c);
   }
   return out;
 }

@@ -35,21 +35,6 @@ std::u32string TextArgument(Ref a) {
   return CharacterText(a);
 }
 
-// The fields between runs of blanks, leading and trailing blanks ignored.
-std::vector<std::u32string_view> BlankSeparatedFields(std::u32string_view text) {
-  std::vector<std::u32string_view> fields;
-  for (size_t i = 0; i < text.size();) {
-    if (text[i] == kBlank) {
-      ++i;
-      continue;
-    }
-    const size_t end = std::min(text.find(kBlank, i), text.size());
-    fields.push_back(text.substr(i, end - i));
-    i = end;
-  }
-  return fields;
-}
-
 // The fields that the separators end; the text after the last separator is a field when not empty.
 std::vector<std::u32string_view> SeparatedFields(std::u32string_view text, std::u32string_view separators) {
   std::vector<std::u32string_view> fields;
@@ -121,7 +106,7 @@ CallResult QuadVFI(const Ref& left, const Ref& right) {
   const std::u32string separators = left ? TextArgument(left) : std::u32string();
   const std::u32string text = TextArgument(right);
   const std::vector<std::u32string_view> fields =
-      left ? SeparatedFields(text, separators) : BlankSeparatedFields(text);
+      left ? SeparatedFields(text, separators) : BlankSeparated(text);
   std::vector<std::optional<NumberSyntax>> numbers;
   numbers.reserve(fields.size());
   for (std::u32string_view field : fields) numbers.push_back(FieldNumber(field));

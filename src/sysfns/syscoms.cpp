@@ -38,17 +38,6 @@ using CommandHandler = void (*)(std::u32string_view argument);
 
 std::optional<std::vector<std::u32string>> g_permitted;
 
-// The words of a text, split at blanks.
-std::vector<std::u32string_view> BlankSeparated(std::u32string_view text) {
-  std::vector<std::u32string_view> words;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = std::min(text.find(U' ', start), text.size());
-    if (end > start) words.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return words;
-}
-
 // ---- Listing names ---------------------------------------------------------------------------------
 
 // Writes names in columns as wide as the longest name, two blanks apart, as many to a line as fit
@@ -365,11 +354,7 @@ void CopyNamed(std::u32string_view argument, bool protect) {
   std::optional<std::string> path = parsed.name.empty() ? std::nullopt : SearchWorkspace(parsed.name);
   if (!path) return WriteSessionLine(kNotFound);
   std::vector<std::u32string> names;
-  for (std::u32string_view rest = parsed.rest; !rest.empty(); rest = TrimBlanks(rest)) {
-    size_t end = std::min(rest.find(U' '), rest.size());
-    names.emplace_back(rest.substr(0, end));
-    rest.remove_prefix(end);
-  }
+  for (std::u32string_view name : BlankSeparated(parsed.rest)) names.emplace_back(name);
   CopyOutcome outcome = CopyWorkspace(*path, names, protect);
   if (outcome.result) return WriteSessionLine(LoadSaveMessageText(outcome.result));
   WriteSessionLine(SavedLine(*path));

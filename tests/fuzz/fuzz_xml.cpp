@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fresh.h"
 #include "host/aplmain.h"
 #include "host/utf8.h"
 #include "language/dmx.h"
@@ -19,19 +20,6 @@
 #include "memory/memory2.h"
 
 using namespace vantor;
-
-static void StartFresh() {
-  static bool configured = false;
-  if (!configured) {
-    configured = true;
-    Startup().startupFlags = kFlagDisplayResults;  // values are formatted (and written to /dev/null)
-    Startup().sessionOutputFd = open("/dev/null", O_WRONLY);
-  }
-  ObtainSpace(kMainSpace, 16u << 20, 0);
-  SwitchSpace(kMainSpace);
-  InitialiseHeap();
-  InitialiseModules();
-}
 
 // The left argument for the option bits of the first byte.
 static std::u32string Options(uint8_t bits) {
@@ -54,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     text = FromUtf8(bytes);
   }
-  StartFresh();
+  fuzz::StartFresh({.bytes = 16u << 20, .displayResults = true});
   {
     Temporaries hold;
     hold[0] = MakeText(text);
