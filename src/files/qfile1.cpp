@@ -665,12 +665,6 @@ CallResult QuadFRENAME(const Ref& left, const Ref& right) {
   return Shy(MakeIntScalar(t.tie));
 }
 
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Replaces the file at `path` (open as `current`, read through `store`) by a compacted copy of
 // it with `kind`: the copy is written beside the file and renamed over it once complete, so a
 // failure at any point leaves one or the other. Gives the copy's descriptor, locked exclusively.
@@ -695,8 +689,7 @@ FileDescriptor CompactFile(const std::string& path, int current, ComponentStore&
     unlink(temporary.c_str());
     CF_OS_ERROR(kFileSystemError, U"Unable to compact file", err);
   }
-  int dir = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) fsync(dir), close(dir);
+  SyncDirectory(DirectoryOf(path));
   return fd;
 }
 
