@@ -232,12 +232,9 @@ void TransferWriter::Bytes(const void* bytes, uint64_t length) {
 void TransferWriter::Child(Ref child) { pending_.back().push_back(child); }
 
 int32_t TransferWriter::ShareWord(Ref object) {
-  auto it = std::find(shared_.begin(), shared_.end(), object);
-  if (it == shared_.end()) {
-    shared_.push_back(object);
-    return 0;
-  }
-  int32_t distance = static_cast<int32_t>(shared_.end() - it - 1);
+  auto [it, first] = shared_.emplace(object, static_cast<uint32_t>(shared_.size()));
+  if (first) return 0;
+  int32_t distance = static_cast<int32_t>(shared_.size() - 1 - it->second);
   return distance == 0 ? -1 : distance;
 }
 

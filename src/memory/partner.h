@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -70,7 +71,7 @@ class TransferWriter {
   TransferFailFn fail_;
   bool rootsAsReferences_ = false;
   std::vector<uint8_t> buffer_;
-  std::vector<Ref> shared_;
+  std::unordered_map<Ref, uint32_t> shared_;  // each shared object's sequence number
   std::vector<std::vector<Ref>> pending_;  // children still to write, one list per open record
 };
 
