@@ -26,6 +26,8 @@
 #include "language/space.h"
 #include "language/trap.h"
 #include "primitives/op.h"
+#include "sysfns/qsys.h"
+#include "sysfns/xml.h"
 
 namespace vantor {
 
@@ -902,19 +904,31 @@ bool IsRegexDerived(Ref fn) {
   return op == kReplaceOperator || op == kSearchOperator;
 }
 
+// ⎕XML as an operand: its system-function code.
+bool IsXmlFunction(Ref fn) {
+  static const uint32_t code = SystemFunctionCode(FindSystemName(U"XML")->code & 0xFF);
+  return fn == code;
+}
+
 bool IsVariantDerived(Ref fn) {
   if (!IsRef(fn) || KindOf(TypeWord(fn)) != kKindDerived) return false;
   const uint32_t op = Words(fn)[kDerivedOperator];
   return op == kVariantOperator || op == kOptOperator;
 }
 
-// f⍠options: the options of nested applications are read innermost first, so outer ones win.
+// f⍠options, for ⎕R, ⎕S and ⎕XML: the options of nested applications are read innermost first, so
+// outer ones win.
 CallResult Variant(const Ref& fn, const Ref& left, const Ref& right) {
   std::vector<Ref> chain;
   Ref inner = fn;
   while (IsVariantDerived(inner)) {
     chain.push_back(inner);
     inner = Words(inner)[kDerivedLeftOperand];
+  }
+  if (IsXmlFunction(inner)) {
+    std::vector<Ref> operands;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) operands.push_back(Words(*it)[kDerivedRightOperand]);
+    return QuadXmlWithVariants(operands, left, right);
   }
   if (!IsRegexDerived(inner)) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
   Options options;
