@@ -983,6 +983,46 @@ void SignalFileSystemError(uint32_t messageRow, int err, const char* unit, int l
   SignalError(FileErrorForErrno(err), messageRow, kOsErrorErrno, err, unit, line);
 }
 
+// ---- Streams of other units ----------------------------------------------------------------------
+
+bool ReadRestOfTiedFile(int64_t tie, uint64_t limit, std::string& out, bool& tooLong) {
+  tooLong = false;
+  NativeTie* t = FindTie(tie);
+  if (!t) return false;
+  constexpr uint64_t kChunk = 1u << 20;
+  uint64_t offset = t->position;
+  for (;;) {  // in chunks, as a device has no size to go by
+    const uint64_t at = out.size();
+    if (at >= limit + 1) {
+      tooLong = true;
+      return false;
+    }
+    const uint64_t size = static_cast<uint64_t>(FileSize(*t));
+    const uint64_t want = size > offset ? std::max(kChunk, size - offset) : kChunk;
+    out.resize(at + std::min(want, limit + 1 - at));
+    const uint64_t got = ReadAt(t->fd.get(), offset, reinterpret_cast<uint8_t*>(out.data() + at), out.size() - at);
+    out.resize(at + got);
+    offset += got;
+    if (got == 0) break;
+  }
+  t->position = offset;
+  return true;
+}
+
+bool AppendToTiedFile(int64_t tie, std::string_view mark, std::string_view bytes) {
+  NativeTie* t = FindTie(tie);
+  if (!t) return false;
+  const uint64_t end = static_cast<uint64_t>(FileSize(*t));
+  const uint64_t markLength = end == 0 ? mark.size() : 0;
+  if (!WriteAt(t->fd.get(), end, mark.substr(0, markLength)) || !WriteAt(t->fd.get(), end + markLength, bytes)) {
+    const int err = errno;
+    if (ftruncate(t->fd.get(), static_cast<off_t>(end)) != 0) {}  // best effort: the error below is reported
+    NATIVE_OS_ERROR(U"Unable to write to file", err);
+  }
+  t->position = end + markLength + bytes.size();
+  return true;
+}
+
 // ---- Codec interface -----------------------------------------------------------------------------
 
 std::optional<EncodingChoice> ParseEncodingName(std::u32string_view name) {
