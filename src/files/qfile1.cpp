@@ -668,7 +668,8 @@ CallResult QuadFRENAME(const Ref& left, const Ref& right) {
 // Replaces the file at `path` (open as `current`, read through `store`) by a compacted copy of
 // it with `kind`: the copy is written beside the file and renamed over it once complete, so a
 // failure at any point leaves one or the other. Gives the copy's descriptor, locked exclusively.
-FileDescriptor CompactFile(const std::string& path, int current, ComponentStore& store, const ComponentFileKind& kind) {
+FileDescriptor CompactFile(const std::string& path, int current, ComponentStore& store, const ComponentFileKind& kind,
+                           bool salvage = false) {
   std::string temporary = path + ".XXXXXX";
   int raw = mkstemp(temporary.data());
   if (raw < 0) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
@@ -678,7 +679,7 @@ FileDescriptor CompactFile(const std::string& path, int current, ComponentStore&
   fchmod(raw, info.st_mode & 07777);
   try {
     LockForTie(raw, false);
-    store.CopyTo(raw, CurrentUser(), kind);
+    store.CopyTo(raw, CurrentUser(), kind, salvage);
     if (fsync(raw) != 0) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
   } catch (...) {
     unlink(temporary.c_str());
@@ -968,8 +969,10 @@ CheckOptions CheckOptionsOf(Ref left) {
 
 // (options) ⎕FCHK name: the numbers of the components that cannot be read back intact. The file
 // must not be tied in this process; other processes are kept out while it is checked (with
-// 'concurrent', only writers are). Unless told only to validate, a file without damage is then
-// compacted, giving back the space that no component uses.
+// 'concurrent', only writers are). A file cut short is checked too: what is gone is damage. Unless
+// told only to validate, the file is then rebuilt: the components that read back intact are copied,
+// a damaged one keeps its record as it is (so it stays reported, never read as data) or, when not
+// even its place in the file can be read, an empty index entry; index and free space are new.
 CallResult QuadFCHK(const Ref& left, const Ref& right) {
   CheckOptions options = CheckOptionsOf(left);
   std::u32string name = FileNameOf(right);
@@ -989,10 +992,10 @@ CallResult QuadFCHK(const Ref& left, const Ref& right) {
   if (options.concurrent)
     if (int err = SetLock(raw, F_RDLCK, kUpdateLock, true)) CF_OS_ERROR(kFileSystemError, U"Unable to lock file", err);
   ComponentStore store(raw);
-  store.ReadHeader();
+  store.ReadHeader(true);
   if (options.checksums && !store.kind().checksum) CF_ERROR(kFileAccessError, U"File not checksummed");
   std::vector<uint32_t> damaged = store.DamagedComponents();
-  if (!options.validate && !readOnly && damaged.empty()) CompactFile(path, raw, store, store.kind());
+  if (!options.validate && !readOnly) CompactFile(path, raw, store, store.kind(), true);
   return {NumberVector(std::vector<double>(damaged.begin(), damaged.end()))};
 }
 

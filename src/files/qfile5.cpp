@@ -1,7 +1,8 @@
 // The component file on disk. New records and index blocks always go beyond the committed end (the
 // allocation address in the header), so until the header that mentions them is written they are
 // invisible; the header fits in the first sector and is written with one call, which makes it the
-// commit point. Space given up by replaced and dropped components is reclaimed by compaction.
+// commit point. Space given up by replaced and dropped components is reused through the free-space
+// table; compaction gives back the rest.
 #include "files/qfile5.h"
 
 #include <fcntl.h>
@@ -240,7 +241,7 @@ void ComponentStore::CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLim
   physicalSize_ = header_.allocation;
 }
 
-void ComponentStore::ReadHeader() {
+void ComponentStore::ReadHeader(bool salvage) {
   struct stat info;
   if (fstat(fd_, &info) != 0) CF_OS_ERROR(U"Unable to read file status", errno);
   physicalSize_ = static_cast<uint64_t>(info.st_size);
@@ -269,7 +270,7 @@ void ComponentStore::ReadHeader() {
     if (stored != (crc32_z(0, bytes.data(), bytes.size()) & 0xFFFFFFFFu)) CF_ERROR(kFileDamaged, U"Unable to read file header");
   }
   const ComponentFileHeader& h = header_;
-  bool sound = h.allocation >= HeaderBytes() && h.allocation <= physicalSize_ && h.first <= h.next &&
+  bool sound = h.allocation >= HeaderBytes() && (salvage || h.allocation <= physicalSize_) && h.first <= h.next &&
                h.depth <= kMaxDepth && h.root < h.allocation && h.accessAddress < h.allocation &&
                h.freeTable < h.allocation &&
                (h.first == h.next || h.root >= HeaderBytes()) &&
@@ -431,7 +432,13 @@ void ComponentStore::LoadFreeSpace() {
   released_.clear();
   freeChanged_ = false;
   if (!HasFreeTable() || header_.freeTable == 0) return;
-  std::vector<uint8_t> bytes = ReadRecord(header_.freeTable, nullptr, kFreeTableNumber);
+  std::vector<uint8_t> bytes;
+  try {
+    QuietScope scope(quiet_, true);
+    bytes = ReadRecord(header_.freeTable, nullptr, kFreeTableNumber);
+  } catch (const DamageFound&) {
+    CF_ERROR(kFileDamaged, U"Damaged free tree");
+  }
   if (bytes.size() % 16 != 0) CF_ERROR(kFileDamaged, U"Damaged free tree");
   for (size_t i = 0; i < bytes.size(); i += 16) {
     Extent e{Word(&bytes[i], true), Word(&bytes[i + 8], true)};
@@ -605,7 +612,7 @@ void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint3
     // can leave that component torn, which its checksum then reports).
     uint64_t old = AddressOf(n);
     uint8_t h[24];
-    if (ReadRecordHeader(old, h).recordBytes == RecordBytes(data.size())) {
+    if (old != 0 && ReadRecordHeader(old, h).recordBytes == RecordBytes(data.size())) {
       WriteRecord(data, user, old, n, compressed);
       header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
       CommitHeader();
@@ -641,12 +648,13 @@ void ComponentStore::ReplaceByCopies(uint32_t n, const std::vector<uint8_t>& dat
   const uint32_t p = n - header_.first;
   LoadFreeSpace();
   uint64_t end = header_.allocation;
+  // A component that a repair could not save has no record (entry 0); its replacement restores it.
   uint64_t old = AddressOf(n);
   uint8_t h[24];
-  uint64_t oldBytes = ReadRecordHeader(old, h).recordBytes;
+  uint64_t oldBytes = old == 0 ? 0 : ReadRecordHeader(old, h).recordBytes;
   uint64_t component = Allocate(RecordBytes(data.size()), end);
   WriteRecord(data, user, component, n, compressed);
-  Release(old, oldBytes);
+  if (old != 0) Release(old, oldBytes);
   std::vector<uint64_t> path;  // from the root down to the leaf block
   uint64_t block = header_.root;
   for (int level = header_.depth - 1; level >= 0; --level) {
@@ -712,7 +720,7 @@ void ComponentStore::Drop(int64_t count, uint32_t user) {
       uint8_t h[24];
       for (uint64_t n = from; n < from + magnitude; ++n) {
         uint64_t address = AddressOf(static_cast<uint32_t>(n));
-        Release(address, ReadRecordHeader(address, h).recordBytes);
+        if (address != 0) Release(address, ReadRecordHeader(address, h).recordBytes);
       }
     }
     if (count < 0) {
@@ -796,7 +804,25 @@ void ComponentStore::RecordEvent(HistoryEvent event, uint32_t user) {
 
 // ---- Copying and checking ------------------------------------------------------------------------
 
-void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& kind) {
+// Copies the record of component n as it is, for a salvaging copy; 0 when even its place or its
+// header cannot be read.
+uint64_t ComponentStore::CopyRecordAsItIs(ComponentStore& copy, uint32_t n, uint64_t& at) {
+  try {
+    uint8_t h[24];
+    uint64_t address = AddressOf(n);
+    std::vector<uint8_t> record(ReadRecordHeader(address, h).recordBytes);
+    ReadExactly(record.data(), record.size(), address, MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
+    copy.CheckRoom(at + record.size());
+    copy.WriteExactly(record.data(), record.size(), at);
+    uint64_t written = at;
+    at += record.size();
+    return written;
+  } catch (const DamageFound&) {
+    return 0;
+  }
+}
+
+void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& kind, bool salvage) {
   ComponentStore copy(target);
   copy.kind_ = kind;
   copy.swapped_ = false;
@@ -812,8 +838,20 @@ void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& 
   std::vector<uint64_t> addresses;
   for (uint32_t n = header_.first; n < header_.next; ++n) {
     ComponentInfo info;
-    uint64_t address = AddressOf(n);
-    std::vector<uint8_t> data = ReadRecord(address, &info, n);
+    std::vector<uint8_t> data;
+    try {
+      QuietScope scope(quiet_, salvage);
+      uint64_t address = AddressOf(n);
+      if (address == 0) {  // a component that a repair could not save stays empty
+        addresses.push_back(0);
+        continue;
+      }
+      data = ReadRecord(address, &info, n);
+    } catch (const DamageFound&) {
+      QuietScope scope(quiet_, true);
+      addresses.push_back(CopyRecordAsItIs(copy, n, at));
+      continue;
+    }
     addresses.push_back(at);
     at = copy.WriteRecord(data, info.user, at, n, info.compressed);
   }
@@ -830,11 +868,7 @@ void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& 
 
 std::vector<uint32_t> ComponentStore::DamagedComponents() {
   std::vector<uint32_t> damaged;
-  struct QuietScope {
-    bool& quiet;
-    explicit QuietScope(bool& q) : quiet(q) { quiet = true; }
-    ~QuietScope() { quiet = false; }
-  } scope(quiet_);
+  QuietScope scope(quiet_, true);
   for (uint32_t n = header_.first; n < header_.next; ++n) {
     try {
       ReadRecord(AddressOf(n), nullptr, n);

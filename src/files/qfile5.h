@@ -15,8 +15,8 @@
 // of the milliseconds field). Bit 1 of byte 5 marks compressed data (64-bit span only). The address
 // of the free-space table (a record of address and length pairs, 8 bytes each) is at 112 (4 bytes)
 // or 136 (8 bytes). The committed end (both allocation addresses) is where the next record
-// goes: space that replaced and dropped components leave behind is given back by compaction
-// (⎕FRESIZE, ⎕FCHK), not reused in place.
+// goes unless the free-space table has room for it; compaction (⎕FRESIZE, ⎕FCHK) gives back what
+// the table does not keep.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -100,8 +100,9 @@ class ComponentStore {
   // Writes the header of a new, empty file with type `kind` (written as nascent, then completed).
   void CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLimit, uint32_t owner, uint32_t user);
   // Reads and checks the header: "Not a component file" for a file that is not one, FILE DAMAGED for
-  // a header that does not fit the file.
-  void ReadHeader();
+  // a header that does not fit the file. With `salvage` (the check of a damaged file) a file cut
+  // short is still read: what lies beyond its end is then damage found component by component.
+  void ReadHeader(bool salvage = false);
 
   const ComponentFileHeader& header() const { return header_; }
   const ComponentFileKind& kind() const { return kind_; }
@@ -132,8 +133,10 @@ class ComponentStore {
   void RecordEvent(HistoryEvent event, uint32_t user);
 
   // Writes a compacted copy of this file as a file of `kind` (every component and the access
-  // matrix, nothing else) through `target`, a new empty descriptor.
-  void CopyTo(int target, uint32_t user, const ComponentFileKind& kind);
+  // matrix, nothing else) through `target`, a new empty descriptor. With `salvage` a damaged
+  // component does not stop the copy: its record is copied as it is when its header can be read
+  // (so it stays reported as damaged), else its index entry is left empty.
+  void CopyTo(int target, uint32_t user, const ComponentFileKind& kind, bool salvage = false);
   // The numbers of the components whose records cannot be read back intact.
   std::vector<uint32_t> DamagedComponents();
 
@@ -176,6 +179,7 @@ class ComponentStore {
   void WriteFreeTable(uint64_t& end);
   void ReleaseIndexBlocks(uint64_t block, int depth, uint64_t base, uint64_t count);
   void ReplaceByCopies(uint32_t n, const std::vector<uint8_t>& data, uint32_t user, bool compressed);
+  uint64_t CopyRecordAsItIs(ComponentStore& copy, uint32_t n, uint64_t& at);
 
   struct RecordHeader {
     uint64_t length = 0;       // of the data
@@ -190,6 +194,12 @@ class ComponentStore {
   struct DamageFound {};
   [[noreturn]] void Fail(uint32_t errorNumber, uint32_t messageRow, int line) const;
   bool quiet_ = false;
+  struct QuietScope {  // sets quiet_ (when asked) for its life
+    bool& quiet;
+    bool before;
+    QuietScope(bool& q, bool on) : quiet(q), before(q) { quiet = quiet || on; }
+    ~QuietScope() { quiet = before; }
+  };
   std::vector<Extent> free_;     // the committed table less what this update has taken
   std::vector<Extent> released_;  // what this update gives up
   bool freeChanged_ = false;

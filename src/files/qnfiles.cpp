@@ -5,6 +5,7 @@
 #include "files/qnfiles.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -1508,6 +1509,9 @@ CallResult QuadNPUT(const Ref& left, const Ref& right) {
 }  // namespace
 
 void InitialiseNativeFiles() {
+  // A write past the process's file-size limit (ulimit -f) then fails with EFBIG, which becomes
+  // FILE FULL, instead of ending the interpreter.
+  signal(SIGXFSZ, SIG_IGN);
   UntieEverything();
   RegisterWorkspaceForgetter(UntieEverything);
   InstallSystemFunction(U"NTIE", nullptr, QuadNTIE);
