@@ -47,6 +47,7 @@ constexpr uint8_t kMaxDepth = 8;  // 16⁸ = 2³² positions
 constexpr uint8_t kChecksumFlag = 1;    // in a component header: a CRC-32 follows the data
 constexpr uint8_t kCompressedFlag = 2;  // in a 64-bit component header: the data is compressed
 constexpr uint32_t kChecksumBytes = 4;
+constexpr uint64_t kFirstRecordRead = 4096;  // bytes of a record read with its header
 
 }  // namespace
 
@@ -140,6 +141,7 @@ void ComponentStore::ReadExactly(void* buffer, uint64_t length, uint64_t at, uin
 }
 
 void ComponentStore::WriteExactly(const void* buffer, uint64_t length, uint64_t at) {
+  ForgetIndexBlocks(at, length);
   const uint8_t* in = static_cast<const uint8_t*>(buffer);
   while (length > 0) {
     ssize_t put = pwrite(fd_, in, length, static_cast<off_t>(at));
@@ -149,6 +151,7 @@ void ComponentStore::WriteExactly(const void* buffer, uint64_t length, uint64_t 
     at += static_cast<uint64_t>(put);
     length -= static_cast<uint64_t>(put);
   }
+  physicalSize_ = std::max(physicalSize_, at);
 }
 
 // The order of the writes of an update is what keeps a file whole when the process dies: that
@@ -224,6 +227,7 @@ void ComponentStore::CommitHeader() {
   EncodeHeader(bytes);
   WriteExactly(bytes.data(), bytes.size(), 0);
   Sync();
+  lastHeader_ = std::move(bytes);
 }
 
 void ComponentStore::CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLimit, uint32_t owner, uint32_t user) {
@@ -262,6 +266,10 @@ void ComponentStore::ReadHeader(bool salvage) {
   std::vector<uint8_t> bytes(HeaderBytes());
   if (physicalSize_ < bytes.size()) CF_ERROR(kFileDamaged, U"Unable to read file header");
   ReadExactly(bytes.data(), bytes.size(), 0, MessageRow(kCategoryComponentFiles, U"Unable to read file header"));
+  // Another process changes the header with every update, so an unchanged header means the index
+  // blocks cached from the file are still what is there.
+  if (bytes != lastHeader_) indexCache_.clear();
+  lastHeader_ = bytes;
   DecodeHeader(bytes);
   if (kind_.checksum) {
     // The header's own checksum is computed with its field zero.
@@ -289,11 +297,30 @@ void ComponentStore::CheckBlock(uint64_t block) const {
 
 uint64_t ComponentStore::IndexEntry(uint64_t block, uint32_t slot) {
   CheckBlock(block);
-  const Layout& l = layout();
-  uint8_t bytes[8];
-  uint32_t width = l.wide ? 8 : 4;
-  ReadExactly(bytes, width, block + uint64_t{slot} * width, MessageRow(kCategoryComponentFiles, U"Damaged component tree"));
-  return Word(bytes, l.wide);
+  auto cached = indexCache_.find(block);
+  if (cached == indexCache_.end()) {
+    const Layout& l = layout();
+    const uint32_t width = l.wide ? 8 : 4;
+    uint8_t bytes[kIndexEntries * 8];
+    if (physicalSize_ < block + l.indexBlock) {
+      // A block that a file cut short has lost in part: its first entries may still be there.
+      ReadExactly(bytes, width, block + uint64_t{slot} * width, MessageRow(kCategoryComponentFiles, U"Damaged component tree"));
+      return Word(bytes, l.wide);
+    }
+    ReadExactly(bytes, l.indexBlock, block, MessageRow(kCategoryComponentFiles, U"Damaged component tree"));
+    IndexBlock entries;
+    for (uint32_t i = 0; i < kIndexEntries; ++i) entries[i] = Word(bytes + i * width, l.wide);
+    if (indexCache_.size() >= kMostCachedBlocks) indexCache_.clear();
+    cached = indexCache_.emplace(block, entries).first;
+  }
+  return cached->second[slot];
+}
+
+void ComponentStore::ForgetIndexBlocks(uint64_t at, uint64_t length) {
+  if (indexCache_.empty()) return;
+  const uint64_t size = layout().indexBlock;
+  auto it = indexCache_.lower_bound(at >= size ? at - size + 1 : 0);
+  while (it != indexCache_.end() && it->first < at + length) it = indexCache_.erase(it);
 }
 
 void ComponentStore::CheckComponentNumber(uint32_t n) const {
@@ -363,12 +390,13 @@ uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t 
 }
 
 // Reads and checks the header of the record at `address` into `h`.
-ComponentStore::RecordHeader ComponentStore::ReadRecordHeader(uint64_t address, uint8_t* h) {
+ComponentStore::RecordHeader ComponentStore::ReadRecordHeader(uint64_t address, uint8_t* h, bool headerRead) {
   const Layout& l = layout();
   const uint64_t end = header_.allocation;
   if (address < HeaderBytes() || address > end || end - address < l.componentHeader)
     CF_ERROR(kFileDamaged, U"Damaged component tree");
-  ReadExactly(h, l.componentHeader, address, MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
+  if (!headerRead)
+    ReadExactly(h, l.componentHeader, address, MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
   RecordHeader r;
   if (l.wide) {
     r.length = Word(h, false) | (Word(h + 8, false) << 32);
@@ -396,14 +424,20 @@ ComponentStore::RecordHeader ComponentStore::ReadRecordHeader(uint64_t address, 
 
 std::vector<uint8_t> ComponentStore::ReadRecord(uint64_t address, ComponentInfo* info, uint32_t number) {
   const Layout& l = layout();
-  uint8_t h[24];
-  RecordHeader r = ReadRecordHeader(address, h);
+  const uint32_t invalidLength = MessageRow(kCategoryComponentFiles, U"Invalid length in component header");
+  // One read takes the header and, for a small record, the rest of it too (never past the end of
+  // the file, which a file cut short may have before its committed end).
+  std::vector<uint8_t> record(kFirstRecordRead);
+  uint64_t limit = std::min(header_.allocation, physicalSize_);
+  uint64_t first = address < limit ? std::min<uint64_t>(kFirstRecordRead, limit - address) : 0;
+  bool headerRead = first >= l.componentHeader;
+  if (headerRead) ReadExactly(record.data(), first, address, invalidLength);
+  RecordHeader r = ReadRecordHeader(address, record.data(), headerRead);
   if (info) *info = r.info;
-  std::vector<uint8_t> record(r.recordBytes);
-  std::memcpy(record.data(), h, l.componentHeader);
-  if (record.size() > l.componentHeader)
-    ReadExactly(record.data() + l.componentHeader, record.size() - l.componentHeader, address + l.componentHeader,
-                MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
+  if (!headerRead) first = l.componentHeader;
+  record.resize(r.recordBytes);
+  if (record.size() > first)
+    ReadExactly(record.data() + first, record.size() - first, address + first, invalidLength);
   if (r.checksummed) {
     if (Word(record.data() + l.componentHeader + r.length, false) != RecordChecksum(record.data(), l.componentHeader + r.length, number))
       CF_ERROR(kFileComponentDamaged, U"Component checksum mismatch");

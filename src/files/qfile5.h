@@ -18,7 +18,9 @@
 // goes unless the free-space table has room for it; compaction (⎕FRESIZE, ⎕FCHK) gives back what
 // the table does not keep.
 #pragma once
+#include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -187,7 +189,8 @@ class ComponentStore {
     uint64_t recordBytes = 0;  // header, data and checksum
     ComponentInfo info;
   };
-  RecordHeader ReadRecordHeader(uint64_t address, uint8_t* h);
+  // `headerRead`: the header's bytes are in `h` already.
+  RecordHeader ReadRecordHeader(uint64_t address, uint8_t* h, bool headerRead = false);
   std::vector<uint8_t> ReadRecord(uint64_t address, ComponentInfo* info, uint32_t number);
 
   // While the components are checked, damage is reported to the checker instead of signalled.
@@ -203,6 +206,14 @@ class ComponentStore {
   std::vector<Extent> free_;     // the committed table less what this update has taken
   std::vector<Extent> released_;  // what this update gives up
   bool freeChanged_ = false;
+
+  // Index blocks as read from the file, by address: a write over one forgets it, and so does a
+  // header read that differs from the last one seen (another process updated the file).
+  using IndexBlock = std::array<uint64_t, 16>;
+  static constexpr size_t kMostCachedBlocks = 1 << 16;
+  std::map<uint64_t, IndexBlock> indexCache_;
+  std::vector<uint8_t> lastHeader_;
+  void ForgetIndexBlocks(uint64_t at, uint64_t length);
 
   int fd_;
   ComponentFileHeader header_;
