@@ -904,6 +904,27 @@ bool IsLikelyCharacter(char32_t c) {
 
 bool AllLikely(const std::u32string& text) { return std::all_of(text.begin(), text.end(), IsLikelyCharacter); }
 
+// Whether bytes whose ASCII bytes are all plain decode as UTF-8 to likely characters. Nothing is
+// kept: a long text is checked without its characters being stored (runs of ASCII go 8 at a time).
+bool DecodesAsLikelyUtf8(std::string_view b) {
+  for (size_t i = 0; i < b.size();) {
+    uint64_t eight;
+    if (i + 8 <= b.size() && (std::memcpy(&eight, b.data() + i, 8), (eight & 0x8080808080808080u) == 0)) {
+      i += 8;
+      continue;
+    }
+    if (static_cast<uint8_t>(b[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t at = i;
+    char32_t c = DecodeUtf8(b, i);
+    if (c == kReplacementCharacter && b.substr(at, 3) != "\xEF\xBF\xBD") return false;
+    if (!IsLikelyCharacter(c)) return false;
+  }
+  return true;
+}
+
 size_t LineCharacterCount(const std::u32string& text) {
   return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char32_t c) {
     return c == U'\n' || c == U'\r' || c == U' ' || c == 0x85;
@@ -922,10 +943,7 @@ TextEncoding GuessEncoding(std::string_view bytes) {
   uint8_t all = kPlain | kInUtf8 | kIn1252;
   for (char b : bytes) all &= kByteClasses[static_cast<uint8_t>(b)];
   if (all & kPlain) return TextEncoding::kUtf8;
-  if (all & kInUtf8) {
-    std::u32string text;
-    if (DecodeUtf8Strict(bytes, text) && AllLikely(text)) return TextEncoding::kUtf8;
-  }
+  if ((all & kInUtf8) && DecodesAsLikelyUtf8(bytes)) return TextEncoding::kUtf8;
   if (all & kIn1252) return TextEncoding::kWindows1252;
   if (bytes.size() % 2 == 0) {
     int64_t le = Candidate(bytes, TextEncoding::kUtf16LE), be = Candidate(bytes, TextEncoding::kUtf16BE);
