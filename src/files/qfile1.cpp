@@ -668,12 +668,36 @@ CallResult QuadFRENAME(const Ref& left, const Ref& right) {
 // Replaces the file at `path` (open as `current`, read through `store`) by a compacted copy of
 // it with `kind`: the copy is written beside the file and renamed over it once complete, so a
 // failure at any point leaves one or the other. Gives the copy's descriptor, locked exclusively.
+// A new file in the directory of `path` that has no name yet (so a kill leaves nothing behind), or
+// where the file system cannot do that, one with a temporary name; `temporary` is then that name.
+FileDescriptor UnnamedFileBeside(const std::string& path, std::string& temporary) {
+  temporary.clear();
+  int raw = open(DirectoryOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (raw >= 0) return FileDescriptor(raw);
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
+  temporary = path + ".XXXXXX";
+  raw = mkstemp(temporary.data());
+  if (raw < 0) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
+  return FileDescriptor(raw);
+}
+
+// Gives an unnamed file a temporary name beside `path`, for the rename that puts it in place.
+std::string NameUnnamedFile(int fd, const std::string& path) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string name = path + ".compact" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return name;
+    if (errno != EEXIST || attempt > 100) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
+  }
+}
+
+// Writes a compacted copy of the file beside it and renames it over the file: a kill before the
+// rename leaves the file as it was and no copy (the copy has no name until just before the rename).
 FileDescriptor CompactFile(const std::string& path, int current, ComponentStore& store, const ComponentFileKind& kind,
                            bool salvage = false) {
-  std::string temporary = path + ".XXXXXX";
-  int raw = mkstemp(temporary.data());
-  if (raw < 0) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
-  FileDescriptor fd(raw);
+  std::string temporary;
+  FileDescriptor fd = UnnamedFileBeside(path, temporary);
+  const int raw = fd.get();
   struct stat info {};
   fstat(current, &info);
   fchmod(raw, info.st_mode & 07777);
@@ -681,8 +705,9 @@ FileDescriptor CompactFile(const std::string& path, int current, ComponentStore&
     LockForTie(raw, false);
     store.CopyTo(raw, CurrentUser(), kind, salvage);
     if (fsync(raw) != 0) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
+    if (temporary.empty()) temporary = NameUnnamedFile(raw, path);
   } catch (...) {
-    unlink(temporary.c_str());
+    if (!temporary.empty()) unlink(temporary.c_str());
     throw;
   }
   if (rename(temporary.c_str(), path.c_str()) != 0) {
