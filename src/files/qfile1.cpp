@@ -347,23 +347,47 @@ void FillSlot(ComponentTie& slot, int32_t tie, FileDescriptor fd, const std::u32
   slot.passnumber = passnumber;
 }
 
+struct OpenedFile {
+  FileDescriptor fd;
+  bool readOnly = false;  // opening for writing was refused
+};
+
+// Opens a file for reading and writing (for reading only where writing is refused) and takes the
+// tie lock, shared when `sharedLock(readOnly)` says so (it may also refuse the file). A compaction
+// elsewhere may put a new file in place between the open and the lock, so the lock is taken again
+// until it is on the file that the name stands for.
+template <class SharedLock>
+OpenedFile OpenAndLock(const std::string& path, SharedLock sharedLock) {
+  for (int attempt = 0;; ++attempt) {
+    OpenedFile opened;
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+      opened.readOnly = true;
+      fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) CF_OS_ERROR(kFileNameError, U"Unable to open file", errno);
+    opened.fd = FileDescriptor(fd);
+    struct stat info {}, named {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) CF_ERROR(kFileNameError, U"Not a component file (bad magic number)");
+    LockForTie(fd, sharedLock(opened.readOnly));
+    if (attempt == 10 || (stat(path.c_str(), &named) == 0 && named.st_dev == info.st_dev && named.st_ino == info.st_ino))
+      return opened;
+  }
+}
+
 int32_t TieFile(const std::u32string& name, const TieAndPass& request, bool shared) {
   ComponentTie& slot = FreeSlot();
   int32_t tie = TieNumberToUse(request.tie);
   std::string path = ToUtf8(name);
   struct stat info {};
   if (stat(path.c_str(), &info) == 0) CheckNotTiedHere(info);
-  bool readOnly = false;
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0 && (errno == EACCES || errno == EROFS)) {
-    readOnly = true;
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  }
-  if (fd < 0) CF_OS_ERROR(kFileNameError, U"Unable to open file", errno);
-  FileDescriptor owned(fd);
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) CF_ERROR(kFileNameError, U"Not a component file (bad magic number)");
-  if (!shared && readOnly) CF_ERROR(kFileAccessError, U"Write access required for exclusive tie");
-  LockForTie(fd, shared);
+  OpenedFile opened = OpenAndLock(path, [&](bool readOnly) {
+    if (!shared && readOnly) CF_ERROR(kFileAccessError, U"Write access required for exclusive tie");
+    return shared;
+  });
+  FileDescriptor owned = std::move(opened.fd);
+  const int fd = owned.get();
+  const bool readOnly = opened.readOnly;
   // The header is read only once no other process can be part way through an update.
   ComponentStore probe(fd);
   if (shared) {
@@ -1004,15 +1028,9 @@ CallResult QuadFCHK(const Ref& left, const Ref& right) {
   std::string path = ToUtf8(name);
   struct stat info {};
   if (stat(path.c_str(), &info) == 0) CheckNotTiedHere(info);
-  bool readOnly = false;
-  int raw = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (raw < 0 && (errno == EACCES || errno == EROFS)) {
-    readOnly = true;
-    raw = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  }
-  if (raw < 0) CF_OS_ERROR(kFileNameError, U"Unable to open file", errno);
-  FileDescriptor fd(raw);
-  LockForTie(raw, readOnly || options.concurrent);
+  OpenedFile opened = OpenAndLock(path, [&](bool readOnly) { return readOnly || options.concurrent; });
+  const int raw = opened.fd.get();
+  const bool readOnly = opened.readOnly;
   // Beside shared ties, the check sees the file between their updates.
   if (options.concurrent)
     if (int err = SetLock(raw, F_RDLCK, kUpdateLock, true)) CF_OS_ERROR(kFileSystemError, U"Unable to lock file", err);

@@ -38,6 +38,20 @@ result=$(printf "%s\n" "v←⎕FREAD t (¯1+(1⊃s)+⍳(2⊃s)-1⊃s)⊣s←⎕F
   "≢v" "≢∪v" "∧/v∊,(⍳$writers)∘.{⍺ ⍵}⍳$count" | apl | tr '\n' ' ')
 expect "every component once" "$((writers * count)) $((writers * count)) 1 " "$result"
 
+# ---- Two processes take turns: each ties the file exclusively (trying again while the other has it),
+# appends, compacts it (a new file renamed over the old) and unties. A tie must lock the file that
+# the name stands for, not the one a compaction has just replaced, or appends are lost.
+echo "⎕FUNTIE 'turns' ⎕FCREATE 0" | apl >/dev/null
+pids=()
+for writer in 1 2; do
+  printf "%s\n" "Tie←{0::∇⍵ ⋄ 'turns' ⎕FTIE 0}" \
+    "+/{t←Tie 0 ⋄ _←($writer ⍵) ⎕FAPPEND t ⋄ _←⎕FRESIZE t ⋄ _←⎕FUNTIE t ⋄ 1}¨⍳200" | apl >"turns$writer.out" &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid"; done
+result=$(printf "%s\n" "t←'turns' ⎕FTIE 0" "v←⎕FREAD¨(⊂t),¨(1⊃s)+¯1+⍳(2⊃s)-1⊃s←⎕FSIZE t" "≢∪v" | apl)
+expect "ties between compactions" "200 200 400" "$(tail -1 turns1.out) $(tail -1 turns2.out) $result"
+
 # ---- An exclusive tie keeps the file from other processes; a shared tie admits shared ones only.
 # The holder makes the file "ready" once it has tied and keeps its tie until "release" appears (the
 # interpreter may read its whole input before it runs it, so the holder waits in APL).
