@@ -10,6 +10,7 @@
 
 #include "host/host.h"
 #include "language/qem.h"
+#include "language/space.h"
 #include "language/trap.h"
 #include "memory/memory1.h"
 
@@ -262,6 +263,71 @@ Ref DmxValue() {
     DmxProperty property = static_cast<DmxProperty>(i / 2 + 1);
     return i % 2 == 0 ? MakeText(DmxPropertyName(property)) : DmxPropertyValue(property);
   });
+}
+
+// The record as a nested vector: its numbers, then its texts, then the lines of ⎕DM.
+enum RecordValueItem : uint32_t { kRecordNumbers, kRecordFirstText, kRecordDm = kRecordFirstText + 7, kRecordItems };
+
+Ref DmxRecordValue() {
+  const ErrorRecord& r = ErrorState().dmx;
+  const int32_t numbers[] = {r.filled,          static_cast<int32_t>(r.en),  static_cast<int32_t>(r.signalledEn),
+                             static_cast<int32_t>(r.row), static_cast<int32_t>(r.enx), r.osKind, r.osCode, r.line,
+                             r.signalledMessage.has_value()};
+  const std::u32string unit(r.unit.begin(), r.unit.end());
+  const std::u32string_view texts[] = {r.category, r.message, r.helpUrl, r.osText, unit,
+                                       r.signalledMessage ? *r.signalledMessage : U"", r.vendor};
+  return MakeNested({kRecordItems}, [&](uint64_t i) -> Ref {
+    if (i == kRecordNumbers) {
+      Ref v = AllocVector(kInt32, std::size(numbers));
+      std::copy(std::begin(numbers), std::end(numbers), DataOf<int32_t>(v));
+      return v;
+    }
+    if (i == kRecordDm) return TextLines(r.dm);
+    return MakeText(texts[i - kRecordFirstText]);
+  });
+}
+
+namespace {
+
+std::u32string ItemText(Ref nested, uint64_t i) {
+  Ref item = DataOf<Ref>(nested)[i];
+  return ElementCount(item) ? CharacterText(item) : std::u32string();
+}
+
+ErrorRecord RecordFromValue(Ref value) {
+  ErrorRecord r;
+  const int32_t* n = DataOf<int32_t>(DataOf<Ref>(value)[kRecordNumbers]);
+  r.filled = n[0];
+  r.en = static_cast<uint32_t>(n[1]);
+  r.signalledEn = static_cast<uint32_t>(n[2]);
+  r.row = static_cast<uint32_t>(n[3]);
+  r.enx = static_cast<uint32_t>(n[4]);
+  r.osKind = static_cast<int>(n[5]);
+  r.osCode = static_cast<int>(n[6]);
+  r.line = static_cast<int>(n[7]);
+  uint32_t t = kRecordFirstText;
+  r.category = ItemText(value, t++);
+  r.message = ItemText(value, t++);
+  r.helpUrl = ItemText(value, t++);
+  r.osText = ItemText(value, t++);
+  const std::u32string unit = ItemText(value, t++);
+  r.unit.assign(unit.begin(), unit.end());
+  if (n[8]) r.signalledMessage = ItemText(value, t);
+  ++t;
+  r.vendor = ItemText(value, t++);
+  Ref dm = DataOf<Ref>(value)[kRecordDm];
+  for (uint64_t i = 0; i < ElementCount(dm); ++i) r.dm.push_back(ItemText(dm, i));
+  return r;
+}
+
+}  // namespace
+
+Ref ExchangeDmxRecord(Ref value) {
+  Temporaries hold;
+  hold[0] = value;
+  Ref previous = DmxRecordValue();
+  if (hold[0]) ErrorState().dmx = RecordFromValue(hold[0]);
+  return previous;
 }
 
 Ref QuadEN() { return MakeIntScalar(static_cast<int32_t>(ErrorState().en)); }

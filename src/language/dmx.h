@@ -107,6 +107,12 @@ Ref DmxPropertyValue(DmxProperty property);
 // and values, in property order.
 Ref DmxValue();
 
+// ⎕DMX localised (a function that traps errors): the running thread's record as a counted value
+// that keeps every field, and the exchange that installs such a value (0: keep the record) and
+// returns the record it replaces in the same form.
+Ref DmxRecordValue();
+Ref ExchangeDmxRecord(Ref value);
+
 // ⎕EN: the recorded number of the most recent error (0 before any).
 Ref QuadEN();
 // ⎕DM: the three lines describing the most recent error (an empty vector before any).

@@ -372,6 +372,8 @@ static bool IsDfnObject(Ref r) {
 }
 
 static void LocaliseInDfn(Ref entry);
+template <typename Test>
+static bool FindLocalRecord(Ref frame, Test test);
 static void DopStep(Ref dop);
 static bool StatementEndStep(uint32_t boundaryEnd);
 static void RunLine();
@@ -607,8 +609,13 @@ static void AwaitLeftOperand(Ref derived, bool becomesFunctionStep) {
 
 static bool IsSlashCode(Ref r) { return r >= kPrimSlash && r <= kPrimBackslashBar; }
 
+static void CompleteOperatorChain();
+static void SettleSlashOperand();
+
 // Gives the innermost waiting operator its left operand (a function or an array; counted).
 static void FillOperand(Ref operand) {
+  if (operand == kPrimAssign) SettleSlashOperand();
+  if (!OperatorAwaiting()) return FunctionStep(operand);
   if (g_level.flags & kFlagSlashOperand) {
     // The operand so far is a bare / ⌿ \ ⍀: with the function read now it forms a reduction or scan.
     g_level.flags &= ~kFlagSlashOperand;
@@ -625,6 +632,11 @@ static void FillOperand(Ref operand) {
   } else {
     Words(InnermostAwaiting())[3] = operand;
   }
+  CompleteOperatorChain();
+}
+
+// Every operator of the chain has its left operand: the chain becomes a function.
+static void CompleteOperatorChain() {
   for (Ref d = PendingItem(); IsAwaiting(d); d = Words(d)[3]) TypeWord(d) &= ~kDerivedAwaitingFlag;
   Ref head = Take(PendingItem());
   if (g_level.flags & kFlagAwaitStep) {
@@ -633,6 +645,15 @@ static void FillOperand(Ref operand) {
   } else {
     Release(head);  // the chain is already the pending function
   }
+}
+
+// A bare / ⌿ \ ⍀ waiting as an operand is the function operand itself (replicate or expand) when
+// what stands to its left cannot be its own operand: a value ('abc'/⍨mask), ← (f←/⍨) or the start
+// of the statement.
+static void SettleSlashOperand() {
+  if (!(g_level.flags & kFlagSlashOperand)) return;
+  g_level.flags &= ~kFlagSlashOperand;
+  CompleteOperatorChain();
 }
 
 static void MonadicOperatorStep(uint32_t op) { AwaitLeftOperand(MakeDerived(0, op, 0), true); }
@@ -998,7 +1019,8 @@ static CallResult ModifiedAssign(Ref fn, const Ref& target, const Ref& value) {
 
 enum class Applied { Now, Later };
 
-static void StartExecute(bool dyadic);
+static void StartExecute();
+static CallResult RunExecuteForNative(const Ref& left, const Ref& right);
 static void Branch(Ref target);
 
 static CallResult ApplyDerived(const Ref& fn, const Ref& left, const Ref& right);
@@ -1061,6 +1083,7 @@ static CallResult ApplyDerived(const Ref& fn, const Ref& left, const Ref& right)
 // Applies a function value (root-held) to arguments in root slots.
 static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right) {
   if (!IsRef(fn)) {
+    if (fn == kPrimExecute) return RunExecuteForNative(left, right);
     if (fn < kFirstSystemFunctionCode) return ApplyPrimitive(fn, left, right);
     if (fn <= kLastSystemFunctionCode) return ApplySystemFunction(fn, left, right);
     SIGNAL(kSyntaxError);
@@ -1087,7 +1110,7 @@ static Applied ApplyPending() {
     Right() = TakePlainArray(Right());
   }
   if (fn == kPrimExecute) {
-    StartExecute(dyadic);
+    StartExecute();
     return Applied::Later;
   }
   if (IsDfnCall(fn) || IsTradfnCall(fn)) {
@@ -1238,6 +1261,7 @@ static void IndexStep(Ref value) {
 // A value has been read (counted).
 static void ValueStep(Ref value, bool single) {
   if (IndexPending()) return IndexStep(value);
+  SettleSlashOperand();
   if (OperatorAwaiting()) return FillOperand(value);
   g_level.flags &= ~kFlagShy;
   if (Left()) {
@@ -1451,6 +1475,7 @@ static void CloseParenthesisStep() {
 // LeftSlot. Returns false when the application continues in an execution level: the boundary token
 // is read again when that level ends.
 static bool CompleteAtBoundary(uint32_t boundaryEnd) {
+  SettleSlashOperand();
   if (OperatorAwaiting()) SIGNAL(kSyntaxError);  // an operator without its left operand
   if (IndexPending()) SIGNAL(kSyntaxError);      // an index list with nothing to index
   if (!PendingFunction()) return true;
@@ -1583,22 +1608,30 @@ static void EnterExecutionLevel(uint32_t subType, const std::u32string& text) {
   StartStream();
 }
 
+// The text ⍎ runs: a simple character scalar or vector, or an empty array.
+static std::u32string ExecutedText(Ref right) {
+  if (!IsSimpleCharacterArray(right) && !(IsArrayKind(KindOf(TypeWord(right))) && ElementCount(right) == 0))
+    SIGNAL(kDomainError);
+  if (RankOf(TypeWord(right)) > 1) SIGNAL(kRankError);
+  return ElementCount(right) ? CharacterText(right) : std::u32string();
+}
+
+// Opens the ⍎ level that runs `text`, in `space` (counted, taken over) when it is not 0.
+static void EnterExecute(const std::u32string& text, Ref space) {
+  Temporaries hold;
+  hold[0] = space;
+  EnterExecutionLevel(kExecutionExecute, text);
+  if (hold[0]) SetExecutingNamespace(hold[0]);
+}
+
 // ⍎ applied: RightSlot the text; LeftSlot, when given, the namespace to run it in.
-static void StartExecute(bool dyadic) {
-  Ref text = Right();
-  uint32_t rank = RankOf(TypeWord(text));
-  if (!IsSimpleCharacterArray(text) && !(IsArrayKind(KindOf(TypeWord(text))) && ElementCount(text) == 0)) SIGNAL(kDomainError);
-  if (rank > 1) SIGNAL(kRankError);
-  std::u32string source = ElementCount(text) ? CharacterText(text) : std::u32string();
-  Ref space = 0;
-  if (dyadic) space = NamespaceOfArgument(Left());  // counted; VALUE or DOMAIN ERROR when it is none
+static void StartExecute() {
+  std::u32string text = ExecutedText(Right());
+  Ref space = Left() ? NamespaceOfArgument(Left()) : 0;  // counted; VALUE or DOMAIN ERROR when it is none
   Release(Left());
   Release(Right());
   Release(PendingFunction());
-  Temporaries hold;
-  hold[0] = space;
-  EnterExecutionLevel(kExecutionExecute, source);
-  if (hold[0]) SetExecutingNamespace(hold[0]);
+  EnterExecute(text, space);
 }
 
 // Ends the execution level on top and continues its caller with the level's result.
@@ -2313,29 +2346,44 @@ static Ref CurrentFrameBelowNesting() {
 static void LocaliseInDfn(Ref entry) {
   Ref frame = InnermostDfnFrame();
   if (!frame || frame != CurrentFrameBelowNesting()) return;
-  Ref below = FrameBelow(frame);
-  if (IsRef(below) && FrameClassOf(below) == kFrameLocalisation) {
-    uint32_t* w = Words(below);
-    for (uint32_t i = 0; i < w[kLocalCountWord]; ++i)
-      if (w[kLocalFirstWord + 3 * i] == entry) return;
-  }
+  if (FindLocalRecord(frame, [&](Ref local) { return local == entry; })) return;
   LocaliseName(entry, kNameUndefined, 0);
 }
 
-// Runs a dfn or defined function for C++ code (an operator applying its operand) to completion and
-// returns its result.
-// Each such call nests one run of the statement loop on the C++ stack, so their depth is limited.
+// True when the localisation frame of the execution level `frame` has a record whose entry passes
+// `test`.
+template <typename Test>
+static bool FindLocalRecord(Ref frame, Test test) {
+  Ref below = FrameBelow(frame);
+  if (!IsRef(below) || FrameClassOf(below) != kFrameLocalisation) return false;
+  uint32_t* w = Words(below);
+  for (uint32_t i = 0; i < w[kLocalCountWord]; ++i)
+    if (test(w[kLocalFirstWord + 3 * i])) return true;
+  return false;
+}
+
+// A function that traps errors has ⎕DMX of its own: the caller's record comes back when it ends.
+static void LocaliseDmx() {
+  Ref frame = CurrentFrameBelowNesting();
+  auto isDmx = [](Ref entry) {
+    return EntryClass(entry) == kNameSystemVariable && EntrySystemVariable(entry) == kQuadDMX;
+  };
+  if (FindLocalRecord(frame, isDmx)) return;
+  LocaliseName(SystemVariableEntry(kQuadDMX), kNameSystemVariable, 0);
+}
+
+// Runs the code that `enter` opens (a dfn, a defined function, or ⍎ of a text) for C++ code (an
+// operator applying its operand) to completion and returns its result. Each such call nests one run
+// of the statement loop on the C++ stack, so their depth is limited.
 inline constexpr uint32_t kMaxNativeDepth = 1000;
-static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref& right) {
+template <typename Enter>
+static CallResult RunForNative(Enter enter) {
   if (g_nativeDepth >= kMaxNativeDepth) SIGNAL(kLimitError);
   uint32_t resume = Resume(g_level);
   SetResume(kResumeNative);
-  Retain(left);
-  Retain(right);
   Temporaries stop;  // the frame the run ends at, kept up to date by compaction
   stop[0] = Retained(CurrentFrame());
-  if (IsTradfnCall(fn)) EnterTradfn(fn, left, right);
-  else EnterDfn(fn, left, right);
+  enter();
   struct DepthCount {
     DepthCount() { ++g_nativeDepth; }
     ~DepthCount() { --g_nativeDepth; }
@@ -2346,6 +2394,26 @@ static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref&
   g_nativeCallDone = false;
   SetResume(resume);
   return {Take(WorkingSlot(kSlotNativeResult)), false};
+}
+
+static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref& right) {
+  return RunForNative([&] {
+    Retain(left);
+    Retain(right);
+    if (IsTradfnCall(fn)) EnterTradfn(fn, left, right);
+    else EnterDfn(fn, left, right);
+  });
+}
+
+static CallResult RunExecuteForNative(const Ref& left, const Ref& right) {
+  Temporaries plain;
+  plain[0] = Retained(left);
+  plain[0] = TakePlainArray(plain[0]);
+  plain[1] = Retained(right);
+  plain[1] = TakePlainArray(plain[1]);
+  std::u32string text = ExecutedText(plain[1]);
+  Ref space = plain[0] ? NamespaceOfArgument(plain[0]) : 0;
+  return RunForNative([&] { EnterExecute(text, space); });
 }
 
 // ---- Control structures ----------------------------------------------------------------------------------
@@ -2820,6 +2888,7 @@ static void ControlStep(uint8_t code, uint32_t tokenEnd, uint32_t r) {
       if (RankOf(TypeWord(numbers)) > 1) SIGNAL(kRankError);
       std::vector<int64_t> list;
       if (!ReadIntegers(numbers, list)) SIGNAL(kDomainError);
+      LocaliseDmx();
       ReplaceControlRecords(all[k], MakeControlRecord(all[k], numbers, {}));
       return ContinueAfter(all[k]);
     }

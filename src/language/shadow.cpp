@@ -4,6 +4,9 @@
 // variable's value rather than the entry's value slot. ⎕SHADOW localises names for its caller.
 #include "language/shadow.h"
 
+#include <utility>
+
+#include "language/dmx.h"
 #include "language/qsym.h"
 #include "language/space.h"
 #include "language/stack.h"
@@ -44,6 +47,13 @@ Ref ExecutingEntryFor(Ref entry) {
   return local;
 }
 
+// A system variable's meaning: its value, and for ⎕DMX the thread's error record, which the errors
+// unit keeps outside the variable's slot.
+Ref SavedMeaning(uint32_t k) { return k == kQuadDMX ? DmxRecordValue() : ReadSystemVariable(k); }
+Ref ExchangeMeaning(uint32_t k, Ref value) {
+  return k == kQuadDMX ? ExchangeDmxRecord(value) : ExchangeSystemVariable(k, value);
+}
+
 }  // namespace
 
 void LocaliseName(Ref entry, uint32_t newClass, Ref newValue) {
@@ -56,7 +66,7 @@ void LocaliseName(Ref entry, uint32_t newClass, Ref newValue) {
   uint32_t flags = Words(entry)[kEntryFlags];
   bool systemVariable = newClass == kNameSystemVariable || EntryClass(entry) == kNameSystemVariable;
   uint32_t k = EntrySystemVariable(entry);
-  Ref saved = systemVariable ? ReadSystemVariable(k) : EntryValue(entry);
+  Ref saved = systemVariable ? SavedMeaning(k) : EntryValue(entry);
   if (!systemVariable) Retain(saved);
   held[2] = saved;
   AppendLocalRecord(held[1], held[2], StateOf(flags));
@@ -64,7 +74,7 @@ void LocaliseName(Ref entry, uint32_t newClass, Ref newValue) {
   uint32_t& entryFlags = Words(entry)[kEntryFlags];
   entryFlags = (entryFlags & ~kEntryClassMask) | (newClass << kEntryClassShift) | kEntryLocalisedFlag;
   if (systemVariable) {
-    ReleaseRef(ExchangeSystemVariable(k, held.Take(0)));
+    ReleaseRef(ExchangeMeaning(k, held.Take(0)));
   } else {
     Ref old = EntryValue(entry);
     Words(entry)[kEntryValue] = held.Take(0);
@@ -72,22 +82,24 @@ void LocaliseName(Ref entry, uint32_t newClass, Ref newValue) {
   }
 }
 
-void UndoLocalRecord(uint32_t* record) {
-  Ref entry = record[kLocalEntry];
-  uint32_t state = record[kLocalSavedState];
+void UndoLocalRecord(const Ref& frame, uint32_t i) {
+  auto record = [&] { return Words(frame) + kLocalFirstWord + kLocalRecordWords * i; };
+  Ref entry = record()[kLocalEntry];
+  uint32_t state = record()[kLocalSavedState];
   uint32_t& flags = Words(entry)[kEntryFlags];
   uint32_t currentClass = EntryClass(entry);
-  record[kLocalSavedState] = StateOf(flags);
+  record()[kLocalSavedState] = StateOf(flags);
   flags = FlagsWithState(flags, state);
   if (currentClass != kNameSystemVariable && (state & kLocalSavedClassMask) != kNameSystemVariable) {
-    std::swap(record[kLocalSavedValue], Words(entry)[kEntryValue]);
+    std::swap(record()[kLocalSavedValue], Words(entry)[kEntryValue]);
     return;
   }
-  // The record is rewritten before the exchange, which may allocate and move it.
   uint32_t k = EntrySystemVariable(entry);
-  Ref saved = record[kLocalSavedValue];
-  record[kLocalSavedValue] = ReadSystemVariable(k);
-  ReleaseRef(ExchangeSystemVariable(k, saved));
+  Temporaries saved;
+  saved[0] = std::exchange(record()[kLocalSavedValue], 0);
+  Ref current = SavedMeaning(k);
+  record()[kLocalSavedValue] = current;
+  ReleaseRef(ExchangeMeaning(k, saved.Take(0)));
 }
 
 CallResult QuadSHADOW(const Ref&, const Ref& right) {

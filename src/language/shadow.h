@@ -25,9 +25,11 @@ inline constexpr uint32_t kLocalSavedExposed = 1u << 31;
 // belongs to another namespace than the executing one, the entry of the same name there is used.
 void LocaliseName(Ref entry, uint32_t newClass, Ref newValue);
 
-// Exchanges the meaning saved in a record with the entry's current one: class, value (the system
-// variable's for class 15) and flag bits 29 and 30. Applying it twice restores the starting state.
-void UndoLocalRecord(uint32_t* record);
+// Exchanges the meaning saved in record i of a localisation frame (held in a root slot, since the
+// exchange may allocate) with the entry's current one: class, value (the system variable's for
+// class 15; for ⎕DMX the thread's error record) and flag bits 29 and 30. Applying it twice restores
+// the starting state.
+void UndoLocalRecord(const Ref& frame, uint32_t i);
 
 // ⎕SHADOW names: localises each name for the calling function, undefined (a system variable keeps
 // its value).

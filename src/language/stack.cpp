@@ -169,7 +169,7 @@ void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState) {
 // may allocate, so the frame is found again through the temporary for each record.
 static void UndoLocalisation(Temporaries& frame) {
   for (uint32_t i = Words(frame[0])[kLocalCountWord]; i-- > 0;)
-    UndoLocalRecord(Words(frame[0]) + kLocalFirstWord + 3 * i);
+    UndoLocalRecord(frame[0], i);
 }
 
 void CutBackTo(Ref target) {

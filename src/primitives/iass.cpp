@@ -252,8 +252,15 @@ Ref MakeSelection(Ref entry) {
 }
 
 
+namespace {
+CallResult PickThroughItem(FunctionHandler pick, const Ref& path, const Ref& selection);
+CallResult SelectWithin(const Ref& left, const Ref& selection, const ItemSelector& select);
+}
+
 CallResult ApplyToSelection(FunctionHandler handler, const Ref& left, const Ref& right) {
   if (!IsSelection(right)) SIGNAL(kSyntaxError);
+  if (IsPick(handler) && IsArray(left) && RankOf(TypeWord(left)) == 1 && ElementCount(left) > 1)
+    return PickThroughItem(handler, left, right);
   EnsurePositions(right);
   Temporaries record;  // [0] the entry, [1] the value of the record, [2] the new positions
   record[0] = Words(right)[kSelectionEntry];
@@ -356,6 +363,13 @@ CallResult SelectWithinItems(const Ref& left, const Ref& selection, const ItemSe
   if (!IsSelection(selection) || IsSelection(left)) SIGNAL(kSyntaxError);
   // Each applied to items already selected within, or to one whole item, would reach a second level.
   if (TypeWord(selection) & (kSelectionWithinItems | kSelectionWholeItem)) SIGNAL(kNonceError);
+  return SelectWithin(left, selection, select);
+}
+
+namespace {
+
+// The items that `selection` selects, each selected within by `select`.
+CallResult SelectWithin(const Ref& left, const Ref& selection, const ItemSelector& select) {
   EnsurePositions(selection);
   const Ref positions = Words(selection)[kSelectionPositions];
   const std::vector<uint32_t> shape = ShapeVector(positions);
@@ -387,7 +401,28 @@ CallResult SelectWithinItems(const Ref& left, const Ref& selection, const ItemSe
   return {NewSelectionRecord(parts, type)};
 }
 
+}  // namespace
+
 namespace {
+
+// Step k of a pick path as a path of its own (a one-item vector).
+Ref PathStep(const Ref& path, uint64_t k) {
+  Temporaries hold;
+  hold[0] = NewArray(kRefElement, {1});
+  DataOf<Ref>(hold[0])[0] = ElementAsScalar(path, k);
+  return Simplified(hold.Take(0));
+}
+
+// (I J⊃B)←V: the first step of the path selects a whole item of B, the second selects within it.
+// Deeper paths would select within an item of an item, which selections do not describe.
+CallResult PickThroughItem(FunctionHandler pick, const Ref& path, const Ref& selection) {
+  if (ElementCount(path) > 2 || (TypeWord(selection) & kSelectionWithinItems)) SIGNAL(kNonceError);
+  Temporaries hold;
+  hold[0] = PathStep(path, 0);
+  hold[1] = PathStep(path, 1);
+  hold[2] = ApplyToSelection(pick, hold[0], selection).value;
+  return SelectWithin(0, hold[2], [&](const Ref&, const Ref& item) { return ApplyToSelection(pick, hold[1], item).value; });
+}
 
 // The end of a selective assignment through f¨: each item that holds positions is rebuilt with its
 // elements replaced, then the variable's items are replaced by the rebuilt ones.

@@ -1097,6 +1097,8 @@ bool SelectsOneItem(FunctionHandler handler) {
          (handler == MixOrFirst && !firstByRightShoe);
 }
 
+bool IsPick(FunctionHandler handler) { return handler == Pick; }
+
 void InitialiseIndexing() { InstallPrimitives(kIndexRows); }
 
 }  // namespace vantor

@@ -68,6 +68,8 @@ std::vector<int64_t> IntegersOf(Ref array);
 // under the current ⎕ML: first and pick. A selective assignment through one of them replaces that
 // item by the whole value.
 bool SelectsOneItem(FunctionHandler handler);
+// True for dyadic ⊃ (pick).
+bool IsPick(FunctionHandler handler);
 
 // Installs ⍳ ⌷ ⊂ ⊃ ↑ ↓ ∊ (monadic; dyadic ⌷ ⊂ ⊃) and bracket indexing in the dispatch tables.
 void InitialiseIndexing();

@@ -488,27 +488,59 @@ Ref Inverted(uint32_t code, const Ref& left, const Ref& y) {
   SIGNAL(kNonceError);
 }
 
+// f∘B inverted: the X with X f B = Y is Y g B.
+struct RightBoundInverse {
+  uint32_t code;
+  uint32_t g;
+};
+constexpr RightBoundInverse kRightBoundInverses[] = {
+    {kScalarPlus, kScalarMinus}, {kScalarMinus, kScalarPlus}, {kScalarTimes, kScalarDivide}, {kScalarDivide, kScalarTimes}};
+
+// The inverse of f as a primitive and a bound argument: `left` the left argument for A f X (or A∘f),
+// `boundRight` set when it is the B of f∘B and `code` is then g of Y g B. NONCE ERROR when f has
+// no inverse here.
+struct FunctionInverse {
+  uint32_t code = 0;
+  bool boundRight = false;
+};
+static FunctionInverse InverseOf(const Ref& fn, const Ref& left, Ref& bound) {
+  if (uint32_t code = PrimitiveCodeOf(fn)) {
+    bound = Retained(left);
+    return {code, false};
+  }
+  if (left || !IsRef(fn) || KindOf(TypeWord(fn)) != kKindDerived || Words(fn)[kDerivedOperator] != kPrimJot)
+    SIGNAL(kNonceError);
+  const Ref f = Words(fn)[kDerivedLeftOperand], g = Words(fn)[kDerivedRightOperand];
+  if (IsArrayOperand(f)) {
+    if (uint32_t code = PrimitiveCodeOf(g)) {
+      bound = Retained(f);
+      return {code, false};
+    }
+  } else if (IsArrayOperand(g)) {
+    const uint32_t code = PrimitiveCodeOf(f);
+    for (const RightBoundInverse& inverse : kRightBoundInverses)
+      if (inverse.code == code) {
+        bound = Retained(g);
+        return {inverse.g, true};
+      }
+  }
+  SIGNAL(kNonceError);
+}
+
 // f⍣n: f applied n times, each result the next right argument (A stays the left argument); a
 // negative n applies the inverse of f. A∘f is inverted as f with the left argument A.
 Ref PowerCount(const Ref& fn, const Ref& count, const Ref& left, const Ref& right) {
   if (RankOf(TypeWord(count)) != 0) SIGNAL(kRankError);
   const int64_t n = IntegersOf(count)[0];
   Temporaries hold;
-  uint32_t inverse = 0;
-  if (n < 0) {
-    inverse = PrimitiveCodeOf(fn);
-    hold[2] = Retained(left);
-    if (!inverse && IsRef(fn) && KindOf(TypeWord(fn)) == kKindDerived && Words(fn)[kDerivedOperator] == kPrimJot &&
-        IsArrayOperand(Words(fn)[kDerivedLeftOperand]) && !left) {
-      inverse = PrimitiveCodeOf(Words(fn)[kDerivedRightOperand]);
-      hold[2] = Retained(Words(fn)[kDerivedLeftOperand]);
-    }
-    if (!inverse) SIGNAL(kNonceError);
-  }
+  FunctionInverse inverse;
+  if (n < 0) inverse = InverseOf(fn, left, hold[2]);
   hold[0] = Retained(right);
   for (int64_t i = 0; i < (n < 0 ? -n : n); ++i) {
     CheckStrongInterrupt();
-    hold[1] = n < 0 ? Inverted(inverse, hold[2], hold[0]) : ResultOf(fn, left, hold[0]);
+    if (n >= 0) hold[1] = ResultOf(fn, left, hold[0]);
+    else if (inverse.boundRight) hold[1] = CallPrimitive(inverse.code, hold[0], hold[2]).value;
+    else hold[1] = Inverted(inverse.code, hold[2], hold[0]);
     Release(hold[0]);
     hold[0] = hold.Take(1);
   }

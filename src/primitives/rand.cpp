@@ -75,7 +75,7 @@ class Draws {
     if (g_generator == kLehmer) {
       if (n > static_cast<uint64_t>(kLargestSeed)) RangeTooSmall();
       Step();
-      return static_cast<uint64_t>((static_cast<unsigned __int128>(state_) * n) / kLehmerModulus);
+      return static_cast<uint64_t>(state_) * n / kLehmerModulus;  // both below 2^31: the product fits
     }
     const uint64_t mask = n == 1 ? 0 : ~uint64_t{0} >> std::countl_zero(n - 1);
     for (;;) {

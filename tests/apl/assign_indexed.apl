@@ -169,3 +169,38 @@ NONCE ERROR
 |       ∧
       X
  1 2  4 5 
+⍝⍝ a pick path of two steps reaches into an item; deeper paths are not selections here
+      db←(1 2 3)(4 5 6)
+      (2 1⊃db)←99
+      db
+ 1 2 3  99 5 6 
+      (1(2)⊃db)←'ab'
+      db
+ 1  ab  3  99 5 6 
+      m←2 2⍴(1 2)(3 4)(5 6)(7 8)
+      ((2 1)2⊃m)←0
+      m
+ 1 2  3 4 
+ 5 0  7 8 
+      ⎕IO←0
+      (1 0⊃db)←7
+      db
+ 1  ab  3  7 5 6 
+      ⎕IO←1
+      (3 1⊃db)←0
+INDEX ERROR
+|      (3 1⊃db)←0
+|          ∧
+      (2 9⊃db)←0
+INDEX ERROR
+|      (2 9⊃db)←0
+|          ∧
+      (2 1 1⊃db)←0
+NONCE ERROR
+|      (2 1 1⊃db)←0
+|            ∧
+      x←1 2
+      (2 1⊃x)←0
+RANK ERROR
+|      (2 1⊃x)←0
+|          ∧

@@ -158,3 +158,16 @@ RANK ERROR
 DOMAIN ERROR
 |      (+⍤0.5)1 2
 |      ∧
+⍝⍝ f∘B is inverted with B as the right argument
+      (+∘3⍣¯1)10
+7
+      (-∘3⍣¯1)10
+13
+      (×∘2⍣¯1)10
+5
+      (÷∘2⍣¯1)10
+20
+      (⌈∘2⍣¯1)10
+NONCE ERROR
+|      (⌈∘2⍣¯1)10
+|      ∧

@@ -488,12 +488,16 @@ TEST_F(NameLocalisationTest, LocalMeaningsAreUndoneSymmetrically) {
   ASSERT_EQ(FrameClassOf(localisation), kFrameLocalisation);
   uint32_t* record = Words(localisation) + kLocalFirstWord;
   EXPECT_EQ(record[kLocalSavedState], kNameVariable | kLocalSavedExposed);
-  UndoLocalRecord(record);
-  EXPECT_EQ(EntryValue(x), original);
-  EXPECT_FALSE(Words(x)[kEntryFlags] & kEntryLocalisedFlag);
-  UndoLocalRecord(record);  // and back to the local meaning
-  EXPECT_EQ(EntryClass(x), kNameLabel);
-  EXPECT_EQ(EntryValue(x), local);
+  {
+    Temporaries frame;
+    frame[0] = Retained(localisation);
+    UndoLocalRecord(frame[0], 0);
+    EXPECT_EQ(EntryValue(x), original);
+    EXPECT_FALSE(Words(x)[kEntryFlags] & kEntryLocalisedFlag);
+    UndoLocalRecord(frame[0], 0);  // and back to the local meaning
+    EXPECT_EQ(EntryClass(x), kNameLabel);
+    EXPECT_EQ(EntryValue(x), local);
+  }
   CutBackTo(0);
   EXPECT_EQ(EntryClass(x), kNameVariable);
   EXPECT_EQ(EntryValue(x), original);
