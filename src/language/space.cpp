@@ -496,29 +496,37 @@ std::vector<Ref> TakeCandidates() {
 
 // Trial deletion over everything reachable from the candidates: a pocket whose count exceeds the
 // references found inside that graph is held from outside, and so is everything it reaches. The
-// namespaces left over are held only by each other.
+// namespaces left over are held only by each other. The namespaces of the name roots are held from
+// outside whatever they hold, so the walk stops at them: a candidate whose parent is # does not
+// take the whole workspace into the graph (what # reaches keeps the count # gives it, so stays live).
+bool IsRootHeld(Ref r) { return IsNamespaceObject(r) && HeldByNameRoots(r); }
+
 std::vector<Ref> UnreachableNamespaces(const std::vector<Ref>& candidates) {
   std::unordered_map<Ref, int64_t> outside;
   std::vector<Ref> stack;
   auto reach = [&](Ref r) {
     auto [it, fresh] = outside.try_emplace(r, static_cast<int64_t>(RefCount(r)));
-    if (fresh) stack.push_back(r);
+    if (fresh && !IsRootHeld(r)) stack.push_back(r);
     return it;
   };
   for (Ref c : candidates) reach(c);
   while (!stack.empty()) {
     Ref p = stack.back();
     stack.pop_back();
-    ForEachCountedChild(p, [&](Ref child) { --reach(child)->second; });
+    // Simple arrays hold no references, so they can neither be garbage nor keep anything live.
+    ForEachCountedChild(p, [&](Ref child) {
+      if (KindOf(TypeWord(child)) != kKindSimple) --reach(child)->second;
+    });
   }
   std::unordered_set<Ref> live;
   for (const auto& [r, count] : outside)
-    if (count > 0 && live.insert(r).second) stack.push_back(r);
+    if ((count > 0 || IsRootHeld(r)) && live.insert(r).second) stack.push_back(r);
   while (!stack.empty()) {
     Ref p = stack.back();
     stack.pop_back();
+    if (IsRootHeld(p)) continue;
     ForEachCountedChild(p, [&](Ref child) {
-      if (live.insert(child).second) stack.push_back(child);
+      if (KindOf(TypeWord(child)) != kKindSimple && live.insert(child).second) stack.push_back(child);
     });
   }
   std::vector<Ref> garbage;
