@@ -307,6 +307,20 @@ uint64_t DecodeUtf8Into(C* out, uint64_t capacity, const T* in, uint64_t n) {
   return o;
 }
 
+// Bytes that are all ASCII, as characters: one copy, which for 8-bit integers is a plain copy.
+template <typename Data>
+Ref AsciiCharacters(Data data, uint64_t n) {
+  Ref result = AllocArray(kChar8, 1, n);
+  uint8_t* out = DataOf<uint8_t>(result);
+  const auto* in = data();
+  if constexpr (sizeof(*in) == 1) {
+    std::memcpy(out, in, n);
+  } else {
+    for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(in[i]);
+  }
+  return result;
+}
+
 // Decodes the n bytes at data() (which gives the current address: the allocation may move them).
 // A first pass finds the largest byte, whose lead class decides the character type of a valid text:
 // F0 and up need 32 bits, C4 and up 16, below that 8. For the wider types a second pass counts the
@@ -320,6 +334,7 @@ Ref DecodeUtf8(Data data, uint64_t n) {
   Unsigned widest = 0;
   for (uint64_t i = 0; i < n; ++i) widest = std::max(widest, static_cast<Unsigned>(in[i]));
   const ElementType type = widest >= 0xF0 ? kChar32 : widest >= 0xC4 ? kChar16 : kChar8;
+  if (widest < 0x80) return AsciiCharacters(data, n);
   uint64_t capacity = n;
   if (type != kChar8) {
     capacity = 0;
@@ -369,7 +384,33 @@ void EncodeUtf8Into(B* out, Reader r, uint64_t n) {
   }
 }
 
+// 8-bit characters: the characters from 128 up take two bytes each, the others are copied.
+Ref Utf8OfNarrowCharacters(const Ref& right) {
+  const uint64_t n = ElementCount(right);
+  const uint8_t* in = DataOf<uint8_t>(right);
+  uint64_t wide = 0;
+  for (uint64_t i = 0; i < n; ++i) wide += in[i] >> 7;
+  Ref result = AllocArray(wide ? kInt16 : kInt8, 1, n + wide);
+  in = DataOf<uint8_t>(right);
+  if (!wide) {
+    std::memcpy(DataOf<int8_t>(result), in, n);
+    return result;
+  }
+  int16_t* out = DataOf<int16_t>(result);
+  for (uint64_t i = 0; i < n; ++i) {
+    const uint8_t c = in[i];
+    if (c < 0x80) {
+      *out++ = c;
+    } else {
+      *out++ = static_cast<int16_t>(0xC0 | (c >> 6));
+      *out++ = static_cast<int16_t>(0x80 | (c & 0x3F));
+    }
+  }
+  return result;
+}
+
 Ref Utf8OfCharacters(const Ref& right) {
+  if (ElementOf(TypeWord(right)) == kChar8) return Utf8OfNarrowCharacters(right);
   const uint64_t n = ElementCount(right);
   uint64_t bytes = 0;
   char32_t widest = 0;
