@@ -23,7 +23,7 @@ UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-sanitize --output-on-fai
 # operators, namespaces and derived functions and then use them).
 scripts/setup.sh build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVANTOR_FUZZ=ON -DVANTOR_SANITIZE=ON \
   -DVANTOR_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$jobs" --target fuzz_line fuzz_load fuzz_json fuzz_fmt fuzz_cfile fuzz_transfer fuzz_xml
+cmake --build build-fuzz -j "$jobs" --target fuzz_line fuzz_load fuzz_json fuzz_fmt fuzz_cfile fuzz_transfer fuzz_xml fuzz_pcre
 rm -rf build-fuzz/transcripts  # made afresh, so a removed transcript leaves no seed behind
 mkdir -p build-fuzz/corpus build-fuzz/findings build-fuzz/transcripts
 # Every input line of the transcripts is a seed, so the fuzzer starts from the language as tested.
@@ -60,6 +60,12 @@ build-fuzz/fuzz_fmt -max_total_time=30 -timeout=60 -rss_limit_mb=4096 -artifact_
 mkdir -p build-fuzz/xml_corpus
 build-fuzz/fuzz_xml -max_total_time=20 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
   -dict=tests/fuzz/xml.dict build-fuzz/xml_corpus tests/fuzz/xml_seeds
+
+# ⎕R and ⎕S: patterns, transformations and text from one input (options from its first byte), from a
+# few kept inputs (tests/fuzz/pcre_seeds/).
+mkdir -p build-fuzz/pcre_corpus
+build-fuzz/fuzz_pcre -max_total_time=20 -timeout=60 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ \
+  -dict=tests/fuzz/pcre.dict build-fuzz/pcre_corpus tests/fuzz/pcre_seeds
 
 # Component files: any bytes as a component file, tied and read through (components, their
 # information, the access matrix, the history, the check), from a few small files of both spans
