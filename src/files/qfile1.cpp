@@ -802,7 +802,7 @@ int64_t PropertyValue(const ComponentStore& store, char32_t letter) {
     case U'E': return store.swapped();
     case U'J': return k.journal;
     case U'S': return k.span;
-    case U'U': return k.span == 64 && (store.header().architecture & 4) != 0;
+    case U'U': return k.span == 64 && (store.header().architecture & kUnicodeArchitecture) != 0;
     case U'Z': return store.header().propertyFlags & 1;
     default: CF_ERROR(kDomainError, U"Invalid property name");
   }
@@ -852,8 +852,8 @@ ComponentFileKind KindWithSettings(const ComponentStore& store, const std::vecto
       case U'C': if (!flag) CF_ERROR(kDomainError, U"Invalid checksumming level"); kind.checksum = s.value; break;
       case U'J': if (s.value < 0 || s.value > 3) CF_ERROR(kDomainError, U"Invalid journaling level"); kind.journal = static_cast<int>(s.value); break;
       case U'U':
-        if (!flag) CF_ERROR(kDomainError, U"Invalid property value");
-        if (s.value != PropertyValue(store, U'U')) CF_ERROR(kDomainError, U"Invalid property value");
+        // Only the large span records it; a small-span file is never marked.
+        if (!flag || (s.value && kind.span != 64)) CF_ERROR(kDomainError, U"Invalid property value");
         break;
       case U'Z':
         if (!flag) CF_ERROR(kDomainError, U"Invalid property value");
@@ -903,6 +903,10 @@ CallResult QuadFPROPS(const Ref& left, const Ref& right) {
       t.store.RecordEvent(kHistoryProperties, CurrentUser());
     }
     if (flags != t.store.header().propertyFlags) t.store.SetPropertyFlags(flags, CurrentUser());
+    uint8_t architecture = t.store.header().architecture;
+    for (const PropertySetting& s : settings)
+      if (s.letter == U'U') architecture = s.value ? architecture | kUnicodeArchitecture : architecture & ~kUnicodeArchitecture;
+    if (architecture != t.store.header().architecture) t.store.SetArchitecture(architecture, CurrentUser());
   }
   if (IsSimpleVectorOrScalar(left) && RankOf(TypeWord(left)) == 0) return {NumberScalar(static_cast<double>(values[0]))};
   Ref r = NumberVector(std::vector<double>(values.begin(), values.end()));

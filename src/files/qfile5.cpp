@@ -789,6 +789,12 @@ void ComponentStore::SetPropertyFlags(uint32_t flags, uint32_t user) {
   CommitHeader();
 }
 
+void ComponentStore::SetArchitecture(uint8_t architecture, uint32_t user) {
+  header_.architecture = architecture;
+  header_.history[kHistoryProperties] = {user, SixtiethsNow()};
+  CommitHeader();
+}
+
 void ComponentStore::RecordEvent(HistoryEvent event, uint32_t user) {
   header_.history[event] = {user, SixtiethsNow()};
   CommitHeader();

@@ -42,6 +42,7 @@ inline constexpr uint8_t kNascentFileType = 21;
 inline constexpr uint64_t kSmallestSizeLimit = 304;
 inline constexpr int kHistoryEvents = 5;
 inline constexpr uint32_t kCompressionProperty = 1;  // in the property flags word
+inline constexpr uint8_t kUnicodeArchitecture = 4;   // in the architecture flags byte: property U
 
 // The events ⎕FHIST reports, in its row order.
 enum HistoryEvent : int {
@@ -129,6 +130,8 @@ class ComponentStore {
   void SetSizeLimit(uint64_t limit, uint32_t user);
   void SetKind(const ComponentFileKind& kind, uint32_t user);
   void SetPropertyFlags(uint32_t flags, uint32_t user);
+  // The architecture flags byte of the header (bit 2: written by a Unicode interpreter).
+  void SetArchitecture(uint8_t architecture, uint32_t user);
   void RecordEvent(HistoryEvent event, uint32_t user);
 
   // Writes a compacted copy of this file as a file of `kind` (every component and the access

@@ -198,6 +198,16 @@ Model
 11  Duplicated property setting 
       Try '(''B'' 1) ⎕FPROPS s'
 11  Transactioning only supported in 64-bit, journaled and checksummed component files 
+⍝⍝ U marks a file as written by a Unicode interpreter: set and cleared in large-span files, always 0
+⍝⍝ in small-span ones
+      Try '(''U'' 1) ⎕FPROPS s'
+11  Invalid property value 
+      u←'umark' ⎕FCREATE 0 ⋄ _←('U' 0) ⎕FPROPS u ⋄ ⎕FUNTIE u ⋄ u←'umark' ⎕FTIE 0 ⋄ 'U' ⎕FPROPS u
+0
+      ⎕←('U' 1) ⎕FPROPS u ⋄ 'U' ⎕FPROPS u
+0
+1
+      'umark' ⎕FERASE u
       ⎕←(('C' 0)('J' 0)) ⎕FPROPS s
 1 0
       'CJ' ⎕FPROPS s
