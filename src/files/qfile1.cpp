@@ -347,23 +347,47 @@ void FillSlot(ComponentTie& slot, int32_t tie, FileDescriptor fd, const std::u32
   slot.passnumber = passnumber;
 }
 
+struct OpenedFile {
+  FileDescriptor fd;
+  bool readOnly = false;  // opening for writing was refused
+};
+
+// Opens a file for reading and writing (for reading only where writing is refused) and takes the
+// tie lock, shared when `sharedLock(readOnly)` says so (it may also refuse the file). A compaction
+// elsewhere may put a new file in place between the open and the lock, so the lock is taken again
+// until it is on the file that the name stands for.
+template <class SharedLock>
+OpenedFile OpenAndLock(const std::string& path, SharedLock sharedLock) {
+  for (int attempt = 0;; ++attempt) {
+    OpenedFile opened;
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+      opened.readOnly = true;
+      fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) CF_OS_ERROR(kFileNameError, U"Unable to open file", errno);
+    opened.fd = FileDescriptor(fd);
+    struct stat info {}, named {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) CF_ERROR(kFileNameError, U"Not a component file (bad magic number)");
+    LockForTie(fd, sharedLock(opened.readOnly));
+    if (attempt == 10 || (stat(path.c_str(), &named) == 0 && named.st_dev == info.st_dev && named.st_ino == info.st_ino))
+      return opened;
+  }
+}
+
 int32_t TieFile(const std::u32string& name, const TieAndPass& request, bool shared) {
   ComponentTie& slot = FreeSlot();
   int32_t tie = TieNumberToUse(request.tie);
   std::string path = ToUtf8(name);
   struct stat info {};
   if (stat(path.c_str(), &info) == 0) CheckNotTiedHere(info);
-  bool readOnly = false;
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0 && (errno == EACCES || errno == EROFS)) {
-    readOnly = true;
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  }
-  if (fd < 0) CF_OS_ERROR(kFileNameError, U"Unable to open file", errno);
-  FileDescriptor owned(fd);
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) CF_ERROR(kFileNameError, U"Not a component file (bad magic number)");
-  if (!shared && readOnly) CF_ERROR(kFileAccessError, U"Write access required for exclusive tie");
-  LockForTie(fd, shared);
+  OpenedFile opened = OpenAndLock(path, [&](bool readOnly) {
+    if (!shared && readOnly) CF_ERROR(kFileAccessError, U"Write access required for exclusive tie");
+    return shared;
+  });
+  FileDescriptor owned = std::move(opened.fd);
+  const int fd = owned.get();
+  const bool readOnly = opened.readOnly;
   // The header is read only once no other process can be part way through an update.
   ComponentStore probe(fd);
   if (shared) {
@@ -668,20 +692,46 @@ CallResult QuadFRENAME(const Ref& left, const Ref& right) {
 // Replaces the file at `path` (open as `current`, read through `store`) by a compacted copy of
 // it with `kind`: the copy is written beside the file and renamed over it once complete, so a
 // failure at any point leaves one or the other. Gives the copy's descriptor, locked exclusively.
-FileDescriptor CompactFile(const std::string& path, int current, ComponentStore& store, const ComponentFileKind& kind) {
-  std::string temporary = path + ".XXXXXX";
-  int raw = mkstemp(temporary.data());
+// A new file in the directory of `path` that has no name yet (so a kill leaves nothing behind), or
+// where the file system cannot do that, one with a temporary name; `temporary` is then that name.
+FileDescriptor UnnamedFileBeside(const std::string& path, std::string& temporary) {
+  temporary.clear();
+  int raw = open(DirectoryOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (raw >= 0) return FileDescriptor(raw);
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
+  temporary = path + ".XXXXXX";
+  raw = mkstemp(temporary.data());
   if (raw < 0) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
-  FileDescriptor fd(raw);
+  return FileDescriptor(raw);
+}
+
+// Gives an unnamed file a temporary name beside `path`, for the rename that puts it in place.
+std::string NameUnnamedFile(int fd, const std::string& path) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string name = path + ".compact" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return name;
+    if (errno != EEXIST || attempt > 100) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
+  }
+}
+
+// Writes a compacted copy of the file beside it and renames it over the file: a kill before the
+// rename leaves the file as it was and no copy (the copy has no name until just before the rename).
+FileDescriptor CompactFile(const std::string& path, int current, ComponentStore& store, const ComponentFileKind& kind,
+                           bool salvage = false) {
+  std::string temporary;
+  FileDescriptor fd = UnnamedFileBeside(path, temporary);
+  const int raw = fd.get();
   struct stat info {};
   fstat(current, &info);
   fchmod(raw, info.st_mode & 07777);
   try {
     LockForTie(raw, false);
-    store.CopyTo(raw, CurrentUser(), kind);
+    store.CopyTo(raw, CurrentUser(), kind, salvage);
     if (fsync(raw) != 0) CF_OS_ERROR(kFileSystemError, U"Unable to compact file", errno);
+    if (temporary.empty()) temporary = NameUnnamedFile(raw, path);
   } catch (...) {
-    unlink(temporary.c_str());
+    if (!temporary.empty()) unlink(temporary.c_str());
     throw;
   }
   if (rename(temporary.c_str(), path.c_str()) != 0) {
@@ -972,31 +1022,27 @@ CheckOptions CheckOptionsOf(Ref left) {
 
 // (options) ⎕FCHK name: the numbers of the components that cannot be read back intact. The file
 // must not be tied in this process; other processes are kept out while it is checked (with
-// 'concurrent', only writers are). Unless told only to validate, a file without damage is then
-// compacted, giving back the space that no component uses.
+// 'concurrent', only writers are). A file cut short is checked too: what is gone is damage. Unless
+// told only to validate, the file is then rebuilt: the components that read back intact are copied,
+// a damaged one keeps its record as it is (so it stays reported, never read as data) or, when not
+// even its place in the file can be read, an empty index entry; index and free space are new.
 CallResult QuadFCHK(const Ref& left, const Ref& right) {
   CheckOptions options = CheckOptionsOf(left);
   std::u32string name = FileNameOf(right);
   std::string path = ToUtf8(name);
   struct stat info {};
   if (stat(path.c_str(), &info) == 0) CheckNotTiedHere(info);
-  bool readOnly = false;
-  int raw = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (raw < 0 && (errno == EACCES || errno == EROFS)) {
-    readOnly = true;
-    raw = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  }
-  if (raw < 0) CF_OS_ERROR(kFileNameError, U"Unable to open file", errno);
-  FileDescriptor fd(raw);
-  LockForTie(raw, readOnly || options.concurrent);
+  OpenedFile opened = OpenAndLock(path, [&](bool readOnly) { return readOnly || options.concurrent; });
+  const int raw = opened.fd.get();
+  const bool readOnly = opened.readOnly;
   // Beside shared ties, the check sees the file between their updates.
   if (options.concurrent)
     if (int err = SetLock(raw, F_RDLCK, kUpdateLock, true)) CF_OS_ERROR(kFileSystemError, U"Unable to lock file", err);
   ComponentStore store(raw);
-  store.ReadHeader();
+  store.ReadHeader(true);
   if (options.checksums && !store.kind().checksum) CF_ERROR(kFileAccessError, U"File not checksummed");
   std::vector<uint32_t> damaged = store.DamagedComponents();
-  if (!options.validate && !readOnly && damaged.empty()) CompactFile(path, raw, store, store.kind());
+  if (!options.validate && !readOnly) CompactFile(path, raw, store, store.kind(), true);
   return {NumberVector(std::vector<double>(damaged.begin(), damaged.end()))};
 }
 

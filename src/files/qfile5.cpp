@@ -1,7 +1,8 @@
 // The component file on disk. New records and index blocks always go beyond the committed end (the
 // allocation address in the header), so until the header that mentions them is written they are
 // invisible; the header fits in the first sector and is written with one call, which makes it the
-// commit point. Space given up by replaced and dropped components is reclaimed by compaction.
+// commit point. Space given up by replaced and dropped components is reused through the free-space
+// table; compaction gives back the rest.
 #include "files/qfile5.h"
 
 #include <fcntl.h>
@@ -46,6 +47,7 @@ constexpr uint8_t kMaxDepth = 8;  // 16⁸ = 2³² positions
 constexpr uint8_t kChecksumFlag = 1;    // in a component header: a CRC-32 follows the data
 constexpr uint8_t kCompressedFlag = 2;  // in a 64-bit component header: the data is compressed
 constexpr uint32_t kChecksumBytes = 4;
+constexpr uint64_t kFirstRecordRead = 4096;  // bytes of a record read with its header
 
 }  // namespace
 
@@ -139,6 +141,7 @@ void ComponentStore::ReadExactly(void* buffer, uint64_t length, uint64_t at, uin
 }
 
 void ComponentStore::WriteExactly(const void* buffer, uint64_t length, uint64_t at) {
+  ForgetIndexBlocks(at, length);
   const uint8_t* in = static_cast<const uint8_t*>(buffer);
   while (length > 0) {
     ssize_t put = pwrite(fd_, in, length, static_cast<off_t>(at));
@@ -148,6 +151,7 @@ void ComponentStore::WriteExactly(const void* buffer, uint64_t length, uint64_t 
     at += static_cast<uint64_t>(put);
     length -= static_cast<uint64_t>(put);
   }
+  physicalSize_ = std::max(physicalSize_, at);
 }
 
 // The order of the writes of an update is what keeps a file whole when the process dies: that
@@ -223,6 +227,7 @@ void ComponentStore::CommitHeader() {
   EncodeHeader(bytes);
   WriteExactly(bytes.data(), bytes.size(), 0);
   Sync();
+  lastHeader_ = std::move(bytes);
 }
 
 void ComponentStore::CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLimit, uint32_t owner, uint32_t user) {
@@ -240,7 +245,7 @@ void ComponentStore::CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLim
   physicalSize_ = header_.allocation;
 }
 
-void ComponentStore::ReadHeader() {
+void ComponentStore::ReadHeader(bool salvage) {
   struct stat info;
   if (fstat(fd_, &info) != 0) CF_OS_ERROR(U"Unable to read file status", errno);
   physicalSize_ = static_cast<uint64_t>(info.st_size);
@@ -261,6 +266,10 @@ void ComponentStore::ReadHeader() {
   std::vector<uint8_t> bytes(HeaderBytes());
   if (physicalSize_ < bytes.size()) CF_ERROR(kFileDamaged, U"Unable to read file header");
   ReadExactly(bytes.data(), bytes.size(), 0, MessageRow(kCategoryComponentFiles, U"Unable to read file header"));
+  // Another process changes the header with every update, so an unchanged header means the index
+  // blocks cached from the file are still what is there.
+  if (bytes != lastHeader_) indexCache_.clear();
+  lastHeader_ = bytes;
   DecodeHeader(bytes);
   if (kind_.checksum) {
     // The header's own checksum is computed with its field zero.
@@ -269,7 +278,7 @@ void ComponentStore::ReadHeader() {
     if (stored != (crc32_z(0, bytes.data(), bytes.size()) & 0xFFFFFFFFu)) CF_ERROR(kFileDamaged, U"Unable to read file header");
   }
   const ComponentFileHeader& h = header_;
-  bool sound = h.allocation >= HeaderBytes() && h.allocation <= physicalSize_ && h.first <= h.next &&
+  bool sound = h.allocation >= HeaderBytes() && (salvage || h.allocation <= physicalSize_) && h.first <= h.next &&
                h.depth <= kMaxDepth && h.root < h.allocation && h.accessAddress < h.allocation &&
                h.freeTable < h.allocation &&
                (h.first == h.next || h.root >= HeaderBytes()) &&
@@ -288,11 +297,30 @@ void ComponentStore::CheckBlock(uint64_t block) const {
 
 uint64_t ComponentStore::IndexEntry(uint64_t block, uint32_t slot) {
   CheckBlock(block);
-  const Layout& l = layout();
-  uint8_t bytes[8];
-  uint32_t width = l.wide ? 8 : 4;
-  ReadExactly(bytes, width, block + uint64_t{slot} * width, MessageRow(kCategoryComponentFiles, U"Damaged component tree"));
-  return Word(bytes, l.wide);
+  auto cached = indexCache_.find(block);
+  if (cached == indexCache_.end()) {
+    const Layout& l = layout();
+    const uint32_t width = l.wide ? 8 : 4;
+    uint8_t bytes[kIndexEntries * 8];
+    if (physicalSize_ < block + l.indexBlock) {
+      // A block that a file cut short has lost in part: its first entries may still be there.
+      ReadExactly(bytes, width, block + uint64_t{slot} * width, MessageRow(kCategoryComponentFiles, U"Damaged component tree"));
+      return Word(bytes, l.wide);
+    }
+    ReadExactly(bytes, l.indexBlock, block, MessageRow(kCategoryComponentFiles, U"Damaged component tree"));
+    IndexBlock entries;
+    for (uint32_t i = 0; i < kIndexEntries; ++i) entries[i] = Word(bytes + i * width, l.wide);
+    if (indexCache_.size() >= kMostCachedBlocks) indexCache_.clear();
+    cached = indexCache_.emplace(block, entries).first;
+  }
+  return cached->second[slot];
+}
+
+void ComponentStore::ForgetIndexBlocks(uint64_t at, uint64_t length) {
+  if (indexCache_.empty()) return;
+  const uint64_t size = layout().indexBlock;
+  auto it = indexCache_.lower_bound(at >= size ? at - size + 1 : 0);
+  while (it != indexCache_.end() && it->first < at + length) it = indexCache_.erase(it);
 }
 
 void ComponentStore::CheckComponentNumber(uint32_t n) const {
@@ -362,12 +390,13 @@ uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t 
 }
 
 // Reads and checks the header of the record at `address` into `h`.
-ComponentStore::RecordHeader ComponentStore::ReadRecordHeader(uint64_t address, uint8_t* h) {
+ComponentStore::RecordHeader ComponentStore::ReadRecordHeader(uint64_t address, uint8_t* h, bool headerRead) {
   const Layout& l = layout();
   const uint64_t end = header_.allocation;
   if (address < HeaderBytes() || address > end || end - address < l.componentHeader)
     CF_ERROR(kFileDamaged, U"Damaged component tree");
-  ReadExactly(h, l.componentHeader, address, MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
+  if (!headerRead)
+    ReadExactly(h, l.componentHeader, address, MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
   RecordHeader r;
   if (l.wide) {
     r.length = Word(h, false) | (Word(h + 8, false) << 32);
@@ -395,14 +424,20 @@ ComponentStore::RecordHeader ComponentStore::ReadRecordHeader(uint64_t address, 
 
 std::vector<uint8_t> ComponentStore::ReadRecord(uint64_t address, ComponentInfo* info, uint32_t number) {
   const Layout& l = layout();
-  uint8_t h[24];
-  RecordHeader r = ReadRecordHeader(address, h);
+  const uint32_t invalidLength = MessageRow(kCategoryComponentFiles, U"Invalid length in component header");
+  // One read takes the header and, for a small record, the rest of it too (never past the end of
+  // the file, which a file cut short may have before its committed end).
+  std::vector<uint8_t> record(kFirstRecordRead);
+  uint64_t limit = std::min(header_.allocation, physicalSize_);
+  uint64_t first = address < limit ? std::min<uint64_t>(kFirstRecordRead, limit - address) : 0;
+  bool headerRead = first >= l.componentHeader;
+  if (headerRead) ReadExactly(record.data(), first, address, invalidLength);
+  RecordHeader r = ReadRecordHeader(address, record.data(), headerRead);
   if (info) *info = r.info;
-  std::vector<uint8_t> record(r.recordBytes);
-  std::memcpy(record.data(), h, l.componentHeader);
-  if (record.size() > l.componentHeader)
-    ReadExactly(record.data() + l.componentHeader, record.size() - l.componentHeader, address + l.componentHeader,
-                MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
+  if (!headerRead) first = l.componentHeader;
+  record.resize(r.recordBytes);
+  if (record.size() > first)
+    ReadExactly(record.data() + first, record.size() - first, address + first, invalidLength);
   if (r.checksummed) {
     if (Word(record.data() + l.componentHeader + r.length, false) != RecordChecksum(record.data(), l.componentHeader + r.length, number))
       CF_ERROR(kFileComponentDamaged, U"Component checksum mismatch");
@@ -431,7 +466,13 @@ void ComponentStore::LoadFreeSpace() {
   released_.clear();
   freeChanged_ = false;
   if (!HasFreeTable() || header_.freeTable == 0) return;
-  std::vector<uint8_t> bytes = ReadRecord(header_.freeTable, nullptr, kFreeTableNumber);
+  std::vector<uint8_t> bytes;
+  try {
+    QuietScope scope(quiet_, true);
+    bytes = ReadRecord(header_.freeTable, nullptr, kFreeTableNumber);
+  } catch (const DamageFound&) {
+    CF_ERROR(kFileDamaged, U"Damaged free tree");
+  }
   if (bytes.size() % 16 != 0) CF_ERROR(kFileDamaged, U"Damaged free tree");
   for (size_t i = 0; i < bytes.size(); i += 16) {
     Extent e{Word(&bytes[i], true), Word(&bytes[i + 8], true)};
@@ -605,7 +646,7 @@ void ComponentStore::Replace(uint32_t n, const std::vector<uint8_t>& data, uint3
     // can leave that component torn, which its checksum then reports).
     uint64_t old = AddressOf(n);
     uint8_t h[24];
-    if (ReadRecordHeader(old, h).recordBytes == RecordBytes(data.size())) {
+    if (old != 0 && ReadRecordHeader(old, h).recordBytes == RecordBytes(data.size())) {
       WriteRecord(data, user, old, n, compressed);
       header_.history[kHistoryUpdated] = {user, SixtiethsNow()};
       CommitHeader();
@@ -641,12 +682,13 @@ void ComponentStore::ReplaceByCopies(uint32_t n, const std::vector<uint8_t>& dat
   const uint32_t p = n - header_.first;
   LoadFreeSpace();
   uint64_t end = header_.allocation;
+  // A component that a repair could not save has no record (entry 0); its replacement restores it.
   uint64_t old = AddressOf(n);
   uint8_t h[24];
-  uint64_t oldBytes = ReadRecordHeader(old, h).recordBytes;
+  uint64_t oldBytes = old == 0 ? 0 : ReadRecordHeader(old, h).recordBytes;
   uint64_t component = Allocate(RecordBytes(data.size()), end);
   WriteRecord(data, user, component, n, compressed);
-  Release(old, oldBytes);
+  if (old != 0) Release(old, oldBytes);
   std::vector<uint64_t> path;  // from the root down to the leaf block
   uint64_t block = header_.root;
   for (int level = header_.depth - 1; level >= 0; --level) {
@@ -712,7 +754,7 @@ void ComponentStore::Drop(int64_t count, uint32_t user) {
       uint8_t h[24];
       for (uint64_t n = from; n < from + magnitude; ++n) {
         uint64_t address = AddressOf(static_cast<uint32_t>(n));
-        Release(address, ReadRecordHeader(address, h).recordBytes);
+        if (address != 0) Release(address, ReadRecordHeader(address, h).recordBytes);
       }
     }
     if (count < 0) {
@@ -802,7 +844,25 @@ void ComponentStore::RecordEvent(HistoryEvent event, uint32_t user) {
 
 // ---- Copying and checking ------------------------------------------------------------------------
 
-void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& kind) {
+// Copies the record of component n as it is, for a salvaging copy; 0 when even its place or its
+// header cannot be read.
+uint64_t ComponentStore::CopyRecordAsItIs(ComponentStore& copy, uint32_t n, uint64_t& at) {
+  try {
+    uint8_t h[24];
+    uint64_t address = AddressOf(n);
+    std::vector<uint8_t> record(ReadRecordHeader(address, h).recordBytes);
+    ReadExactly(record.data(), record.size(), address, MessageRow(kCategoryComponentFiles, U"Invalid length in component header"));
+    copy.CheckRoom(at + record.size());
+    copy.WriteExactly(record.data(), record.size(), at);
+    uint64_t written = at;
+    at += record.size();
+    return written;
+  } catch (const DamageFound&) {
+    return 0;
+  }
+}
+
+void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& kind, bool salvage) {
   ComponentStore copy(target);
   copy.kind_ = kind;
   copy.swapped_ = false;
@@ -818,8 +878,20 @@ void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& 
   std::vector<uint64_t> addresses;
   for (uint32_t n = header_.first; n < header_.next; ++n) {
     ComponentInfo info;
-    uint64_t address = AddressOf(n);
-    std::vector<uint8_t> data = ReadRecord(address, &info, n);
+    std::vector<uint8_t> data;
+    try {
+      QuietScope scope(quiet_, salvage);
+      uint64_t address = AddressOf(n);
+      if (address == 0) {  // a component that a repair could not save stays empty
+        addresses.push_back(0);
+        continue;
+      }
+      data = ReadRecord(address, &info, n);
+    } catch (const DamageFound&) {
+      QuietScope scope(quiet_, true);
+      addresses.push_back(CopyRecordAsItIs(copy, n, at));
+      continue;
+    }
     addresses.push_back(at);
     at = copy.WriteRecord(data, info.user, at, n, info.compressed);
   }
@@ -836,11 +908,7 @@ void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& 
 
 std::vector<uint32_t> ComponentStore::DamagedComponents() {
   std::vector<uint32_t> damaged;
-  struct QuietScope {
-    bool& quiet;
-    explicit QuietScope(bool& q) : quiet(q) { quiet = true; }
-    ~QuietScope() { quiet = false; }
-  } scope(quiet_);
+  QuietScope scope(quiet_, true);
   for (uint32_t n = header_.first; n < header_.next; ++n) {
     try {
       ReadRecord(AddressOf(n), nullptr, n);

@@ -15,10 +15,12 @@
 // of the milliseconds field). Bit 1 of byte 5 marks compressed data (64-bit span only). The address
 // of the free-space table (a record of address and length pairs, 8 bytes each) is at 112 (4 bytes)
 // or 136 (8 bytes). The committed end (both allocation addresses) is where the next record
-// goes: space that replaced and dropped components leave behind is given back by compaction
-// (⎕FRESIZE, ⎕FCHK), not reused in place.
+// goes unless the free-space table has room for it; compaction (⎕FRESIZE, ⎕FCHK) gives back what
+// the table does not keep.
 #pragma once
+#include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -101,8 +103,9 @@ class ComponentStore {
   // Writes the header of a new, empty file with type `kind` (written as nascent, then completed).
   void CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLimit, uint32_t owner, uint32_t user);
   // Reads and checks the header: "Not a component file" for a file that is not one, FILE DAMAGED for
-  // a header that does not fit the file.
-  void ReadHeader();
+  // a header that does not fit the file. With `salvage` (the check of a damaged file) a file cut
+  // short is still read: what lies beyond its end is then damage found component by component.
+  void ReadHeader(bool salvage = false);
 
   const ComponentFileHeader& header() const { return header_; }
   const ComponentFileKind& kind() const { return kind_; }
@@ -135,8 +138,10 @@ class ComponentStore {
   void RecordEvent(HistoryEvent event, uint32_t user);
 
   // Writes a compacted copy of this file as a file of `kind` (every component and the access
-  // matrix, nothing else) through `target`, a new empty descriptor.
-  void CopyTo(int target, uint32_t user, const ComponentFileKind& kind);
+  // matrix, nothing else) through `target`, a new empty descriptor. With `salvage` a damaged
+  // component does not stop the copy: its record is copied as it is when its header can be read
+  // (so it stays reported as damaged), else its index entry is left empty.
+  void CopyTo(int target, uint32_t user, const ComponentFileKind& kind, bool salvage = false);
   // The numbers of the components whose records cannot be read back intact.
   std::vector<uint32_t> DamagedComponents();
 
@@ -179,6 +184,7 @@ class ComponentStore {
   void WriteFreeTable(uint64_t& end);
   void ReleaseIndexBlocks(uint64_t block, int depth, uint64_t base, uint64_t count);
   void ReplaceByCopies(uint32_t n, const std::vector<uint8_t>& data, uint32_t user, bool compressed);
+  uint64_t CopyRecordAsItIs(ComponentStore& copy, uint32_t n, uint64_t& at);
 
   struct RecordHeader {
     uint64_t length = 0;       // of the data
@@ -186,16 +192,31 @@ class ComponentStore {
     uint64_t recordBytes = 0;  // header, data and checksum
     ComponentInfo info;
   };
-  RecordHeader ReadRecordHeader(uint64_t address, uint8_t* h);
+  // `headerRead`: the header's bytes are in `h` already.
+  RecordHeader ReadRecordHeader(uint64_t address, uint8_t* h, bool headerRead = false);
   std::vector<uint8_t> ReadRecord(uint64_t address, ComponentInfo* info, uint32_t number);
 
   // While the components are checked, damage is reported to the checker instead of signalled.
   struct DamageFound {};
   [[noreturn]] void Fail(uint32_t errorNumber, uint32_t messageRow, int line) const;
   bool quiet_ = false;
+  struct QuietScope {  // sets quiet_ (when asked) for its life
+    bool& quiet;
+    bool before;
+    QuietScope(bool& q, bool on) : quiet(q), before(q) { quiet = quiet || on; }
+    ~QuietScope() { quiet = before; }
+  };
   std::vector<Extent> free_;     // the committed table less what this update has taken
   std::vector<Extent> released_;  // what this update gives up
   bool freeChanged_ = false;
+
+  // Index blocks as read from the file, by address: a write over one forgets it, and so does a
+  // header read that differs from the last one seen (another process updated the file).
+  using IndexBlock = std::array<uint64_t, 16>;
+  static constexpr size_t kMostCachedBlocks = 1 << 16;
+  std::map<uint64_t, IndexBlock> indexCache_;
+  std::vector<uint8_t> lastHeader_;
+  void ForgetIndexBlocks(uint64_t at, uint64_t length);
 
   int fd_;
   ComponentFileHeader header_;

@@ -5,6 +5,7 @@
 #include "files/qnfiles.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -903,6 +904,27 @@ bool IsLikelyCharacter(char32_t c) {
 
 bool AllLikely(const std::u32string& text) { return std::all_of(text.begin(), text.end(), IsLikelyCharacter); }
 
+// Whether bytes whose ASCII bytes are all plain decode as UTF-8 to likely characters. Nothing is
+// kept: a long text is checked without its characters being stored (runs of ASCII go 8 at a time).
+bool DecodesAsLikelyUtf8(std::string_view b) {
+  for (size_t i = 0; i < b.size();) {
+    uint64_t eight;
+    if (i + 8 <= b.size() && (std::memcpy(&eight, b.data() + i, 8), (eight & 0x8080808080808080u) == 0)) {
+      i += 8;
+      continue;
+    }
+    if (static_cast<uint8_t>(b[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t at = i;
+    char32_t c = DecodeUtf8(b, i);
+    if (c == kReplacementCharacter && b.substr(at, 3) != "\xEF\xBF\xBD") return false;
+    if (!IsLikelyCharacter(c)) return false;
+  }
+  return true;
+}
+
 size_t LineCharacterCount(const std::u32string& text) {
   return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char32_t c) {
     return c == U'\n' || c == U'\r' || c == U' ' || c == 0x85;
@@ -921,10 +943,7 @@ TextEncoding GuessEncoding(std::string_view bytes) {
   uint8_t all = kPlain | kInUtf8 | kIn1252;
   for (char b : bytes) all &= kByteClasses[static_cast<uint8_t>(b)];
   if (all & kPlain) return TextEncoding::kUtf8;
-  if (all & kInUtf8) {
-    std::u32string text;
-    if (DecodeUtf8Strict(bytes, text) && AllLikely(text)) return TextEncoding::kUtf8;
-  }
+  if ((all & kInUtf8) && DecodesAsLikelyUtf8(bytes)) return TextEncoding::kUtf8;
   if (all & kIn1252) return TextEncoding::kWindows1252;
   if (bytes.size() % 2 == 0) {
     int64_t le = Candidate(bytes, TextEncoding::kUtf16LE), be = Candidate(bytes, TextEncoding::kUtf16BE);
@@ -981,6 +1000,46 @@ uint32_t FileErrorForErrno(int err) {
 
 void SignalFileSystemError(uint32_t messageRow, int err, const char* unit, int line) {
   SignalError(FileErrorForErrno(err), messageRow, kOsErrorErrno, err, unit, line);
+}
+
+// ---- Streams of other units ----------------------------------------------------------------------
+
+bool ReadRestOfTiedFile(int64_t tie, uint64_t limit, std::string& out, bool& tooLong) {
+  tooLong = false;
+  NativeTie* t = FindTie(tie);
+  if (!t) return false;
+  constexpr uint64_t kChunk = 1u << 20;
+  uint64_t offset = t->position;
+  for (;;) {  // in chunks, as a device has no size to go by
+    const uint64_t at = out.size();
+    if (at >= limit + 1) {
+      tooLong = true;
+      return false;
+    }
+    const uint64_t size = static_cast<uint64_t>(FileSize(*t));
+    const uint64_t want = size > offset ? std::max(kChunk, size - offset) : kChunk;
+    out.resize(at + std::min(want, limit + 1 - at));
+    const uint64_t got = ReadAt(t->fd.get(), offset, reinterpret_cast<uint8_t*>(out.data() + at), out.size() - at);
+    out.resize(at + got);
+    offset += got;
+    if (got == 0) break;
+  }
+  t->position = offset;
+  return true;
+}
+
+bool AppendToTiedFile(int64_t tie, std::string_view mark, std::string_view bytes) {
+  NativeTie* t = FindTie(tie);
+  if (!t) return false;
+  const uint64_t end = static_cast<uint64_t>(FileSize(*t));
+  const uint64_t markLength = end == 0 ? mark.size() : 0;
+  if (!WriteAt(t->fd.get(), end, mark.substr(0, markLength)) || !WriteAt(t->fd.get(), end + markLength, bytes)) {
+    const int err = errno;
+    if (ftruncate(t->fd.get(), static_cast<off_t>(end)) != 0) {}  // best effort: the error below is reported
+    NATIVE_OS_ERROR(U"Unable to write to file", err);
+  }
+  t->position = end + markLength + bytes.size();
+  return true;
 }
 
 // ---- Codec interface -----------------------------------------------------------------------------
@@ -1468,6 +1527,9 @@ CallResult QuadNPUT(const Ref& left, const Ref& right) {
 }  // namespace
 
 void InitialiseNativeFiles() {
+  // A write past the process's file-size limit (ulimit -f) then fails with EFBIG, which becomes
+  // FILE FULL, instead of ending the interpreter.
+  signal(SIGXFSZ, SIG_IGN);
   UntieEverything();
   RegisterWorkspaceForgetter(UntieEverything);
   InstallSystemFunction(U"NTIE", nullptr, QuadNTIE);

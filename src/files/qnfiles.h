@@ -70,6 +70,16 @@ uint32_t FileErrorForErrno(int err);
 #define NATIVE_OS_ERROR(text, err) \
   SignalFileSystemError(MessageRow(kCategoryNativeFiles, text), (err), kUnit, __LINE__)
 
+// Tied files as byte streams for the units that read and write text through a tie number (⎕R and
+// ⎕S). A tie number not in use gives false and leaves the file alone; a failing read or write is the
+// file system's error. Reading takes the bytes from the tie's position to the end of the file (as far
+// as a device yields, at most `limit` bytes: more gives false with `tooLong` set) and leaves the
+// position after them.
+bool ReadRestOfTiedFile(int64_t tie, uint64_t limit, std::string& out, bool& tooLong);
+// Appends bytes to the end of the file, after `mark` when the file is empty (a byte-order mark), and
+// leaves the position after them; a failed write leaves the file as it was.
+bool AppendToTiedFile(int64_t tie, std::string_view mark, std::string_view bytes);
+
 // Registers the native-file system functions and unties every file when the workspace goes.
 void InitialiseNativeFiles();
 

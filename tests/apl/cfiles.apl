@@ -375,6 +375,36 @@ second
       ⎕FUNTIE ⎕FNUMS ⋄ n←'flip.vcf' ⎕NTIE 0 ⋄ (¯100+⎕NSIZE n) ⎕NRESIZE n ⋄ ⎕NUNTIE n
       Try '''flip'' ⎕FTIE 0'
 23  Damaged component tree 
+⍝⍝ ⎕FCHK checks a file cut short and rebuilds it: what lies before the cut reads back, what is gone
+⍝⍝ stays reported (never read as data) until it is replaced or dropped
+      c←'cut' ⎕FCREATE 0 ⋄ _←{_←(⍵⍴⍵) ⎕FAPPEND c ⋄ 0}¨⍳20 ⋄ ⎕FUNTIE c
+      n←'cut.vcf' ⎕NTIE 0 ⋄ (¯300+⎕NSIZE n) ⎕NRESIZE n ⋄ ⎕NUNTIE n
+      Try '''cut'' ⎕FTIE 0'
+23  Damaged component tree 
+      'validate' ⎕FCHK 'cut'
+18 19 20
+      ⎕FCHK 'cut'
+18 19 20
+      c←'cut' ⎕FTIE 0 ⋄ (⎕FREAD c (⍳17))≡{⍵⍴⍵}¨⍳17
+1
+      Try '⎕FREAD c 19'
+23  Damaged component tree 
+      _←'new' ⎕FREPLACE c 19 ⋄ _←⎕FDROP c ¯1 ⋄ ⎕FRESIZE c ⋄ ⎕FREAD c 19
+new
+      ⎕FUNTIE c ⋄ ⎕FCHK 'cut'
+18
+⍝⍝ a damaged free-space table stops updates, not reads; ⎕FCHK rebuilds it
+      f←'free' ⎕FCREATE 0 ⋄ _←{_←(⍵⍴⍵) ⎕FAPPEND f ⋄ 0}¨⍳20 ⋄ _←{_←(⍵⍴'x') ⎕FREPLACE f ⍵ ⋄ 0}¨⍳5 ⋄ ⎕FUNTIE f
+      n←'free.vcf' ⎕NTIE 0 ⋄ a←⊃⎕NREAD n 323 1 136 ⋄ b←⎕NREAD n 83 1 (a+30) ⋄ (-b+1) ⎕NREPLACE n (a+30) 83 ⋄ ⎕NUNTIE n
+      f←'free' ⎕FTIE 0 ⋄ ⎕FREAD f 6
+6 6 6 6 6 6
+      Try '''y'' ⎕FAPPEND f'
+23  Damaged free tree 
+      ⎕FUNTIE f ⋄ ⎕FCHK 'free'
+
+      f←'free' ⎕FTIE 0 ⋄ _←'y' ⎕FAPPEND f ⋄ (⎕FREAD f (⍳21))≡({⍵⍴'x'}¨⍳5),({⍵⍴⍵}¨5+⍳15),'y'
+1
+      ⎕FUNTIE f
 ⍝⍝ a changed header: its own checksum reports it
       n←'damaged.vcf' ⎕NTIE 0 ⋄ (1 0 0 0 0 0 1 0) ⎕NREPLACE n 24 83 ⋄ ⎕NUNTIE n
       Try '''damaged'' ⎕FTIE 0'

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Component files shared between processes. Four interpreters append to one shared file at the same
-# time (two of them under ⎕FHOLD) and every component is there exactly once; an exclusive tie keeps
+# Component files shared between processes. Four interpreters (or as many as asked) append to one
+# shared file at the same time (half of them under ⎕FHOLD) and every component is there exactly once; an exclusive tie keeps
 # other processes out while it lasts; the access matrix and passnumbers decide, per user number
 # (APLNID), what each may do.
-# Usage: fshare.sh BUILD_DIRECTORY [COMPONENTS_PER_WRITER]
+# Usage: fshare.sh BUILD_DIRECTORY [COMPONENTS_PER_WRITER [WRITERS]]
 set -u
-build=$(cd "${1:?usage: fshare.sh BUILD_DIRECTORY [COMPONENTS_PER_WRITER]}" && pwd)
+build=$(cd "${1:?usage: fshare.sh BUILD_DIRECTORY [COMPONENTS_PER_WRITER [WRITERS]]}" && pwd)
 count=${2:-400}
+writers=${3:-4}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -20,20 +21,36 @@ expect() {  # expect NAME EXPECTED ACTUAL
 }
 apl() { "$build/apl" 2>&1; }
 
-# ---- Four writers at once.
+# ---- The writers at once.
 echo "t←'shared' ⎕FCREATE 0" | APL_FCREATE_PROPS_J=0 apl >/dev/null
 pids=()
-for writer in 1 2 3 4; do
-  if ((writer <= 2)); then body="_←⎕FHOLD t ⋄ _←(${writer} ⍵)⎕FAPPEND t ⋄ _←⎕FHOLD ⍬ ⋄ 1"
+start=$(date +%s.%N)
+for ((writer = 1; writer <= writers; ++writer)); do
+  if ((2 * writer <= writers)); then body="_←⎕FHOLD t ⋄ _←(${writer} ⍵)⎕FAPPEND t ⋄ _←⎕FHOLD ⍬ ⋄ 1"
   else body="_←(${writer} ⍵)⎕FAPPEND t ⋄ 1"; fi
   printf "%s\n" "t←'shared' ⎕FSTIE 0" "+/{$body}¨⍳$count" | apl >"writer$writer.out" &
   pids+=($!)
 done
 for pid in "${pids[@]}"; do wait "$pid"; done
-for writer in 1 2 3 4; do expect "writer $writer" "$count" "$(tail -1 "writer$writer.out")" || cat "writer$writer.out"; done
+seconds=$(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }')
+for ((writer = 1; writer <= writers; ++writer)); do expect "writer $writer" "$count" "$(tail -1 "writer$writer.out")" || cat "writer$writer.out"; done
 result=$(printf "%s\n" "v←⎕FREAD t (¯1+(1⊃s)+⍳(2⊃s)-1⊃s)⊣s←⎕FSIZE t←'shared' ⎕FSTIE 0" \
-  "≢v" "≢∪v" "∧/v∊,(⍳4)∘.{⍺ ⍵}⍳$count" | apl | tr '\n' ' ')
-expect "every component once" "$((4 * count)) $((4 * count)) 1 " "$result"
+  "≢v" "≢∪v" "∧/v∊,(⍳$writers)∘.{⍺ ⍵}⍳$count" | apl | tr '\n' ' ')
+expect "every component once" "$((writers * count)) $((writers * count)) 1 " "$result"
+
+# ---- Two processes take turns: each ties the file exclusively (trying again while the other has it),
+# appends, compacts it (a new file renamed over the old) and unties. A tie must lock the file that
+# the name stands for, not the one a compaction has just replaced, or appends are lost.
+echo "⎕FUNTIE 'turns' ⎕FCREATE 0" | apl >/dev/null
+pids=()
+for writer in 1 2; do
+  printf "%s\n" "Tie←{0::∇⍵ ⋄ 'turns' ⎕FTIE 0}" \
+    "+/{t←Tie 0 ⋄ _←($writer ⍵) ⎕FAPPEND t ⋄ _←⎕FRESIZE t ⋄ _←⎕FUNTIE t ⋄ 1}¨⍳200" | apl >"turns$writer.out" &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid"; done
+result=$(printf "%s\n" "t←'turns' ⎕FTIE 0" "v←⎕FREAD¨(⊂t),¨(1⊃s)+¯1+⍳(2⊃s)-1⊃s←⎕FSIZE t" "≢∪v" | apl)
+expect "ties between compactions" "200 200 400" "$(tail -1 turns1.out) $(tail -1 turns2.out) $result"
 
 # ---- An exclusive tie keeps the file from other processes; a shared tie admits shared ones only.
 # The holder makes the file "ready" once it has tied and keeps its tie until "release" appears (the
@@ -76,5 +93,5 @@ expect "user 9" "data|3 3|19  Prohibited by access matrix |" "$result"
 result=$(printf "%s\n" "t←'guarded' ⎕FTIE 0" "'zero' ⎕FAPPEND t" "⎕FREAD t 4" | apl | tail -1)
 expect "user 0" "zero" "$result"
 
-echo "$((4 * count)) components from four writers; $failures failures"
+echo "$((writers * count)) components from $writers writers in $seconds s; $failures failures"
 exit $((failures > 0))
