@@ -12,6 +12,8 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "format/disp.h"
@@ -1178,8 +1180,63 @@ static void FinishFunctionStep() {
   if (PendingFunction() == kPrimAssign) g_level.flags |= kFlagAssign;
 }
 
+// ---- Trains ----------------------------------------------------------------------------------------------
+// Functions side by side with no value between them form a train, read from the right: the function
+// at the right end, a middle function and a left tine (a function or an array) make a fork, which is
+// the right part of what stands further left; a middle function left over makes an atop with it.
+// While a train is read, RightSlot holds its record: the right part so far (word 5) and the middle
+// function waiting for its left tine (word 3; 0 while the pending function is the middle).
+
+static bool BuildingTrain() { return IsDerived(Right()) && Words(Right())[4] == kTrainBuilding; }
+
+// The left tine (the array read, else the pending function), the middle and the right part become a
+// fork, the train's right part from now on.
+static void CloseFork() {
+  Temporaries hold;  // the left tine, the middle
+  uint32_t* train = Words(Right());
+  if (train[3] && Left()) SIGNAL(kSyntaxError);  // an array standing left of a whole fork
+  if (train[3]) {
+    hold[0] = Take(PendingFunction());
+    hold[1] = std::exchange(train[3], 0);
+  } else {
+    hold[0] = Take(Left());
+    hold[1] = Take(PendingFunction());
+  }
+  Ref pair = MakeDerived(hold.Take(1), kTrainForkPair, std::exchange(Words(Right())[5], 0));
+  Words(Right())[5] = MakeDerived(hold.Take(0), kTrainFork, pair);
+}
+
+// A function read with the pending function and no value to its right.
+static void TrainStep(Ref item) {
+  if (!BuildingTrain()) {
+    if (Left()) SIGNAL(kSyntaxError);  // an array between two functions
+    Right() = MakeDerived(0, kTrainBuilding, Take(PendingFunction()));
+  } else if (!Words(Right())[3] && !Left()) {
+    Words(Right())[3] = Take(PendingFunction());
+  } else {
+    CloseFork();
+  }
+  PendingFunction() = item;
+  g_level.functionToken = g_tokenEnd;
+}
+
+// The train read so far is complete (at a boundary or ←) and becomes the pending function: a middle
+// function without a left tine makes an atop.
+static void FinishTrain() {
+  if (!BuildingTrain()) return;
+  if (Words(Right())[3] || Left()) {
+    CloseFork();
+  } else {
+    Ref atop = MakeDerived(Take(PendingFunction()), kTrainAtop, std::exchange(Words(Right())[5], 0));
+    Words(Right())[5] = atop;
+  }
+  PendingFunction() = std::exchange(Words(Right())[5], 0);
+  Release(Right());
+}
+
 // A function has been read (a code or a counted reference).
 static void FunctionStep(Ref item) {
+  if (item == kPrimAssign) FinishTrain();
   if (item == kPrimAssign && PendingFunction() && !Right() && !Left()) {
     // f←+/ : the function standing alone to the right of ← is the value assigned.
     Right() = FunctionAsValue(Take(PendingFunction()));
@@ -1196,6 +1253,7 @@ static void FunctionStep(Ref item) {
       g_level.functionToken = g_tokenEnd;
       return;
     }
+    if (!Right() || BuildingTrain()) return TrainStep(item);
     PendingItem() = item;
     g_level.itemToken = g_tokenEnd;
     SetResume(kResumeFunctionStep);
@@ -1476,6 +1534,7 @@ static void CloseParenthesisStep() {
 // is read again when that level ends.
 static bool CompleteAtBoundary(uint32_t boundaryEnd) {
   SettleSlashOperand();
+  FinishTrain();
   if (OperatorAwaiting()) SIGNAL(kSyntaxError);  // an operator without its left operand
   if (IndexPending()) SIGNAL(kSyntaxError);      // an index list with nothing to index
   if (!PendingFunction()) return true;
@@ -3061,6 +3120,11 @@ static std::u32string FunctionText(Ref fn) {
     return (left ? OperandText(left, false) : U"") + name + (right ? OperandText(right, true) : U"");
   }
   if (op == kPrimDot && left == kPrimJot) return U"∘." + OperandText(right, true);
+  if (op == kTrainAtop) return U"(" + OperandText(left, false) + OperandText(right, false) + U")";
+  if (op == kTrainFork) {
+    const Ref g = Words(right)[3], h = Words(right)[5];
+    return U"(" + OperandText(left, false) + FunctionText(g) + OperandText(h, false) + U")";
+  }
   std::u32string text = left ? OperandText(left, false) : U"";
   text += OperatorText(op);
   if (right) text += OperandText(right, true);
@@ -3069,11 +3133,122 @@ static std::u32string FunctionText(Ref fn) {
 
 std::u32string FunctionValueText(Ref fn) { return FunctionText(fn); }
 
+// ---- Trains drawn as trees --------------------------------------------------------------------------------
+// A function that holds a train is shown as a tree: each node is a block of lines whose first line
+// holds the node's root at column `root`. Operators stand above their operands, trains join their
+// tines with a line of box characters above them.
+
+namespace {
+
+struct TreeBlock {
+  std::vector<std::u32string> lines;
+  size_t root = 0;
+  size_t Width() const {
+    size_t w = 0;
+    for (const std::u32string& line : lines) w = std::max(w, line.size());
+    return w;
+  }
+};
+
+bool HoldsTrain(Ref fn) {
+  if (!IsDerived(fn)) return false;
+  const uint32_t op = Words(fn)[4];
+  if (op == kTrainAtop || op == kTrainFork) return true;
+  CheckFunctionTreeDepth();
+  return HoldsTrain(Words(fn)[3]) || (op != kPrimLeftBracket && HoldsTrain(Words(fn)[5]));
+}
+
+void PutAt(std::u32string& line, size_t column, char32_t c) {
+  if (line.size() <= column) line.resize(column + 1, U' ');
+  line[column] = c;
+}
+
+// The blocks side by side, one blank apart, under a line of box characters that joins their roots
+// (┌ at the first, ┐ at the last, `junction` at `rootColumn`); the joined block's root is there.
+TreeBlock JoinBelow(const std::vector<TreeBlock>& children, std::optional<size_t> middleChild, char32_t junction) {
+  TreeBlock joined;
+  std::vector<size_t> roots;
+  size_t offset = 0;
+  for (const TreeBlock& child : children) {
+    roots.push_back(offset + child.root);
+    for (size_t row = 0; row < child.lines.size(); ++row) {
+      if (joined.lines.size() <= row + 1) joined.lines.resize(row + 2);
+      std::u32string& line = joined.lines[row + 1];
+      line.resize(offset, U' ');
+      line += child.lines[row];
+    }
+    offset += child.Width() + 1;
+  }
+  joined.root = middleChild ? roots[*middleChild] : (roots.front() + roots.back() + 1) / 2;
+  std::u32string& connector = joined.lines[0];
+  for (size_t c = roots.front(); c <= roots.back(); ++c) PutAt(connector, c, U'─');
+  PutAt(connector, roots.front(), U'┌');
+  PutAt(connector, roots.back(), U'┐');
+  PutAt(connector, joined.root, junction);
+  return joined;
+}
+
+TreeBlock Leaf(std::u32string text) {
+  TreeBlock leaf;
+  leaf.root = text.empty() ? 0 : (text.size() - 1) / 2;
+  leaf.lines.push_back(std::move(text));
+  return leaf;
+}
+
+}  // namespace
+
+static TreeBlock TreeOf(Ref fn) {
+  CheckFunctionTreeDepth();
+  if (!IsDerived(fn)) {
+    if (IsFunction(fn)) return Leaf(FunctionText(fn));
+    TreeBlock array;
+    array.lines = DisplayLines(PlainArray(fn), CurrentDisplaySettings());
+    if (array.lines.empty()) array.lines.emplace_back();
+    array.root = array.lines[0].empty() ? 0 : (array.lines[0].size() - 1) / 2;
+    return array;
+  }
+  Temporaries parts;
+  parts[0] = Retained(Words(fn)[3]);
+  parts[1] = Retained(Words(fn)[4]);
+  parts[2] = Retained(Words(fn)[5]);
+  const uint32_t op = parts[1];
+  if (op == 0 || op == kInNamespaceCode) return TreeOf(parts[0]);
+  if (op == kTrainAtop) return JoinBelow({TreeOf(parts[0]), TreeOf(parts[2])}, std::nullopt, U'┴');
+  if (op == kTrainFork) {
+    Ref pair = parts[2];
+    return JoinBelow({TreeOf(parts[0]), TreeOf(Words(pair)[3]), TreeOf(Words(pair)[5])}, 1, U'┼');
+  }
+  const std::u32string symbol = op == kPrimLeftBracket ? U"[" + OperandText(parts[2], true) + U"]"
+                                : IsRef(op) ? FunctionText(op) : OperatorText(op);
+  TreeBlock node;
+  if (parts[2] && op != kPrimLeftBracket) {
+    node = JoinBelow({TreeOf(parts[0]), TreeOf(parts[2])}, std::nullopt, U'┴');
+  } else {
+    TreeBlock below = TreeOf(parts[0]);
+    node.root = below.root + 2;
+    node.lines.push_back(std::u32string(below.root, U' ') + U"┌─┘");
+    for (std::u32string& line : below.lines) node.lines.push_back(std::move(line));
+  }
+  node.lines.insert(node.lines.begin(), std::u32string(node.root, U' ') + symbol);
+  return node;
+}
+
+// The lines that show a function value: a tree when it holds a train, else one line of text.
+static std::vector<std::u32string> FunctionDisplayLines(Ref fn) {
+  if (!HoldsTrain(fn)) return {FunctionText(fn)};
+  std::vector<std::u32string> lines = TreeOf(fn).lines;
+  for (std::u32string& line : lines) line.erase(line.find_last_not_of(U' ') + 1);
+  return lines;
+}
+
 // Shows a statement's value in immediate execution.
 static void DisplayValue(Ref value) {
   if (!ResultsDisplayed()) return;
   value = PlainArray(value);
-  if (IsDerived(value) || IsDfnObject(value)) return WriteSessionLine(FunctionText(value));
+  if (IsDerived(value) || IsDfnObject(value)) {
+    for (const std::u32string& line : FunctionDisplayLines(value)) WriteSessionLine(line);
+    return;
+  }
   if (!IsArgumentValue(value)) return;
   for (const std::u32string& line : DisplayLines(value, CurrentDisplaySettings())) WriteSessionLine(line);
 }

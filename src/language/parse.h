@@ -88,6 +88,13 @@ CallResult CallPrimitive(uint32_t code, const Ref& left, const Ref& right);
 // references to functions or arrays). Operator codes: / 64, ⌿ 65, \ 66, ⍀ 67, ¨ 71, ⍣ 72, & 73,
 // ⍨ 74, ⌶ 75, ⍤ 85, ⌸ 89, ∘ 56, . 68 (outer product when the left operand is ∘, code 56), [ 98 (an
 // axis: word 5 the axis value), ⍠ 252, system operators 240 + their number.
+// Trains use operator codes of their own: an atop (g h) has g and h as its operands; a fork (f g h)
+// has f (a function or an array) as its left operand and, as its right, a pair (g h) that is not a
+// function by itself; a train still being read is the evaluator's own record.
+inline constexpr uint32_t kTrainAtop = 232;
+inline constexpr uint32_t kTrainFork = 233;
+inline constexpr uint32_t kTrainForkPair = 234;
+inline constexpr uint32_t kTrainBuilding = 235;
 inline constexpr uint32_t kDerivedLeftOperand = 3;
 inline constexpr uint32_t kDerivedOperator = 4;
 inline constexpr uint32_t kDerivedRightOperand = 5;

@@ -391,6 +391,33 @@ CallResult ApplyCommute(const Ref& derived, const Ref& left, const Ref& right) {
   return CallFunctionValue(hold[0], right, left ? left : right);
 }
 
+// ---- Trains ------------------------------------------------------------------------------------------
+
+// (g h): g applied to the result of h.
+CallResult ApplyAtop(const Ref& derived, const Ref& left, const Ref& right) {
+  RefuseAxis();
+  Temporaries hold;
+  hold[0] = Retained(Words(derived)[kDerivedLeftOperand]);
+  hold[1] = Retained(Words(derived)[kDerivedRightOperand]);
+  hold[2] = ResultOf(hold[1], left, right);
+  return CallFunctionValue(hold[0], 0, hold[2]);
+}
+
+// (f g h): g applied to the results of f and h, each applied to the arguments (h first); an array f
+// is itself the left result.
+CallResult ApplyFork(const Ref& derived, const Ref& left, const Ref& right) {
+  RefuseAxis();
+  Temporaries tines;  // f, g, h
+  tines[0] = Retained(Words(derived)[kDerivedLeftOperand]);
+  const Ref pair = Words(derived)[kDerivedRightOperand];
+  tines[1] = Retained(Words(pair)[kDerivedLeftOperand]);
+  tines[2] = Retained(Words(pair)[kDerivedRightOperand]);
+  Temporaries results;  // of h, of f
+  results[0] = ResultOf(tines[2], left, right);
+  results[1] = IsArrayOperand(tines[0]) ? Retained(tines[0]) : ResultOf(tines[0], left, right);
+  return CallFunctionValue(tines[1], results[1], results[0]);
+}
+
 // True when a search function bound to an array searches that array: X∘⍳ and X∘∪ with the array on
 // the left, ∊∘X, ∩∘X and ~∘X with it on the right.
 bool SearchesBoundArray(Ref fn, bool arrayOnLeft) {
@@ -633,6 +660,7 @@ constexpr OperatorRow kOperatorRows[] = {
     {kPrimEach, ApplyEach},         {kPrimDot, ApplyProduct},
     {kPrimCommute, ApplyCommute, true}, {kPrimJot, ApplyCompose, true},
     {kPrimPower, ApplyPower},       {kPrimRank, ApplyRank},
+    {kTrainAtop, ApplyAtop, true},  {kTrainFork, ApplyFork, true},
 };
 
 }  // namespace
