@@ -14,6 +14,7 @@
 #include <cwctype>
 #include <locale.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,7 +26,10 @@
 #include "language/parse.h"
 #include "language/space.h"
 #include "language/trap.h"
+#include "files/qnfiles.h"
 #include "primitives/op.h"
+#include "sysfns/qsys.h"
+#include "sysfns/xml.h"
 
 namespace vantor {
 
@@ -43,6 +47,14 @@ constexpr uint32_t kVariantOperator = 252;
 enum class Mode { Line, Document, Multiline };
 enum class ResultForm { Implied, Simple, Nested };
 
+// The encoding of a native-file stream; `implied` takes it from the input (its byte-order mark or
+// what its bytes fit best), and output to a file follows the input's or is UTF-8.
+struct StreamEncoding {
+  bool implied = true;
+  TextEncoding encoding = TextEncoding::kUtf8;
+  bool byteOrderMark = false;
+};
+
 struct Options {
   Mode mode = Mode::Line;
   bool ignoreCase = false;
@@ -55,6 +67,8 @@ struct Options {
   ResultForm resultText = ResultForm::Implied;
   bool resultTextGiven = false;
   bool omGiven = false;
+  StreamEncoding inEnc;
+  StreamEncoding outEnc;
 };
 
 [[noreturn]] void InvalidOptionValue(std::u32string_view name) {
@@ -90,15 +104,30 @@ std::u32string LineEnding(std::u32string_view name, std::u32string_view value) {
   InvalidOptionValue(name);
 }
 
-bool IsEncodingName(std::u32string_view v) {
-  static constexpr std::u32string_view kNames[] = {
-      U"Implied",        U"UTF-8",          U"UTF-8-BOM",     U"UTF-8-NOBOM",    U"UTF-16LE",       U"UTF-16LE-BOM",
-      U"UTF-16LE-NOBOM", U"UTF-16BE",       U"UTF-16BE-BOM",  U"UTF-16BE-NOBOM", U"UTF-16",         U"UTF-16-BOM",
-      U"UTF-16-NOBOM",   U"UTF-32LE",       U"UTF-32LE-BOM",  U"UTF-32LE-NOBOM", U"UTF-32BE",       U"UTF-32BE-BOM",
-      U"UTF-32BE-NOBOM", U"UTF-32",         U"UTF-32-BOM",    U"UTF-32-NOBOM",   U"ASCII",          U"Windows-1252",
-      U"ANSI",           U"UTF8",           U"UTF8-BOM",      U"UTF16LE",        U"UTF16LE-BOM",    U"UTF16BE",
-      U"UTF16BE-BOM"};
-  return std::find(std::begin(kNames), std::end(kNames), v) != std::end(kNames);
+// The encoding a name of InEnc, OutEnc or Enc stands for. A name without suffix writes a byte-order
+// mark for UTF-16 and UTF-32 and none for UTF-8; UTF-16 and UTF-32 alone are little-endian.
+StreamEncoding EncodingOption(std::u32string_view name, std::u32string_view value) {
+  using enum TextEncoding;
+  struct Row {
+    std::u32string_view name;
+    TextEncoding encoding;
+    bool byteOrderMark;
+  };
+  static constexpr Row kRows[] = {
+      {U"UTF-8", kUtf8, false},           {U"UTF-8-BOM", kUtf8, true},          {U"UTF-8-NOBOM", kUtf8, false},
+      {U"UTF-16LE", kUtf16LE, true},      {U"UTF-16LE-BOM", kUtf16LE, true},    {U"UTF-16LE-NOBOM", kUtf16LE, false},
+      {U"UTF-16BE", kUtf16BE, true},      {U"UTF-16BE-BOM", kUtf16BE, true},    {U"UTF-16BE-NOBOM", kUtf16BE, false},
+      {U"UTF-16", kUtf16LE, true},        {U"UTF-16-BOM", kUtf16LE, true},      {U"UTF-16-NOBOM", kUtf16LE, false},
+      {U"UTF-32LE", kUtf32LE, true},      {U"UTF-32LE-BOM", kUtf32LE, true},    {U"UTF-32LE-NOBOM", kUtf32LE, false},
+      {U"UTF-32BE", kUtf32BE, true},      {U"UTF-32BE-BOM", kUtf32BE, true},    {U"UTF-32BE-NOBOM", kUtf32BE, false},
+      {U"UTF-32", kUtf32LE, true},        {U"UTF-32-BOM", kUtf32LE, true},      {U"UTF-32-NOBOM", kUtf32LE, false},
+      {U"ASCII", kAscii, false},          {U"Windows-1252", kWindows1252, false}, {U"ANSI", kWindows1252, false},
+      {U"UTF8", kUtf8, false},            {U"UTF8-BOM", kUtf8, true},           {U"UTF16LE", kUtf16LE, true},
+      {U"UTF16LE-BOM", kUtf16LE, true},   {U"UTF16BE", kUtf16BE, true},         {U"UTF16BE-BOM", kUtf16BE, true}};
+  if (value == U"Implied") return StreamEncoding{};
+  for (const Row& row : kRows)
+    if (row.name == value) return StreamEncoding{false, row.encoding, row.byteOrderMark};
+  InvalidOptionValue(name);
 }
 
 void SetOption(Options& o, std::u32string_view name, Ref value) {
@@ -132,7 +161,9 @@ void SetOption(Options& o, std::u32string_view name, Ref value) {
     o.resultTextGiven = true;
   } else if (name == U"InEnc" || name == U"OutEnc" || name == U"Enc") {
     // The encodings apply to native-file streams only; text arguments need none.
-    if (!IsEncodingName(TextValue(name, value))) InvalidOptionValue(name);
+    const StreamEncoding e = EncodingOption(name, TextValue(name, value));
+    if (name != U"OutEnc") o.inEnc = e;
+    if (name != U"InEnc") o.outEnc = e;
   } else if (name == U"Optimise") {
     const int64_t v = IntegerValue(name, value);
     if (v < 0 || v > 2) InvalidOptionValue(name);
@@ -511,7 +542,14 @@ class RegexRun {
     ReadTransformations(transformations);
   }
 
-  // The result for the input (borrowed).
+  // ⎕R writes its text to this native file (appending) instead of returning it.
+  void WriteTo(int64_t tie) {
+    // Appending nothing checks the tie before any work is done.
+    if (!AppendToTiedFile(tie, "", "")) SIGNAL_MESSAGE(kFileTieError, U"Output stream not tied");
+    outputTie_ = tie;
+  }
+
+  // The result for the input (borrowed); 0 when the text went to a file.
   Ref Apply(Ref input) {
     const bool nestedInput = ReadInput(input);
     const std::vector<Block> blocks = Blocks(nestedInput);
@@ -523,6 +561,10 @@ class RegexRun {
       if (replace_) pieces.push_back(std::move(out) + blocks[b].ending);
     }
     if (!replace_) return SearchResult();
+    if (outputTie_) {
+      WriteStream(pieces, nestedInput);
+      return 0;
+    }
     const bool simple = options_.resultText == ResultForm::Simple ||
                         (options_.resultText == ResultForm::Implied && !nestedInput);
     // The lines of nested input joined into a document are split again as they were.
@@ -574,7 +616,8 @@ class RegexRun {
     return n < 0 ? -1 : n;
   }
 
-  // Reads the input into lines_ (nested input) or document_; true for nested input.
+  // Reads the input into lines_ (nested input) or document_ (text, or a native file's contents);
+  // true for nested input.
   bool ReadInput(Ref input) {
     if (!argcheck::IsArrayValue(input)) SIGNAL_MESSAGE(kDomainError, U"Invalid input source");
     if (IsText(input)) {
@@ -582,9 +625,50 @@ class RegexRun {
       return false;
     }
     std::vector<int64_t> tie;
-    if (ElementCount(input) == 1 && ReadIntegers(input, tie)) SIGNAL(kNonceError);  // native-file streams
+    if (ElementCount(input) == 1 && RankOf(TypeWord(input)) <= 1 && ReadIntegers(input, tie)) {
+      ReadStream(tie[0]);
+      return false;
+    }
     if (!ReadTexts(input, lines_)) SIGNAL_MESSAGE(kDomainError, U"Invalid input source");
     return true;
+  }
+
+  // The rest of a tied file, from its position, decoded by InEnc (a byte-order mark of the
+  // encoding is skipped).
+  void ReadStream(int64_t tie) {
+    std::string bytes;
+    bool tooLong = false;
+    if (!ReadRestOfTiedFile(tie, UINT32_MAX, bytes, tooLong)) {
+      if (tooLong) SIGNAL_MESSAGE(kLimitError, U"Text too long");
+      SIGNAL_MESSAGE(kFileTieError, U"Input stream not tied");
+    }
+    size_t markLength = 0;
+    StreamEncoding& e = inputEncoding_;
+    if (options_.inEnc.implied) {
+      e.encoding = DetectEncoding(bytes, markLength);
+    } else {
+      e.encoding = options_.inEnc.encoding;
+      const std::string_view mark = ByteOrderMark(e.encoding);
+      if (!mark.empty() && bytes.starts_with(mark)) markLength = mark.size();
+    }
+    e.byteOrderMark = markLength > 0;
+    if (!DecodeText(std::string_view(bytes).substr(markLength), e.encoding, document_))
+      SIGNAL_MESSAGE(kDomainError, U"Invalid character in input stream");
+    if (document_.size() > UINT32_MAX) SIGNAL_MESSAGE(kLimitError, U"Text too long");
+    fromStream_ = true;
+  }
+
+  // ⎕R's text appended to the output file, encoded by OutEnc (when implied, as the input file was, or
+  // UTF-8). Lines of nested input each end with the line ending.
+  void WriteStream(const std::vector<std::u32string>& pieces, bool nestedInput) const {
+    std::u32string text;
+    for (const std::u32string& p : pieces) text += p;
+    if (nestedInput) text += options_.eol.empty() ? U"\n" : options_.eol;
+    const StreamEncoding e = options_.outEnc.implied ? inputEncoding_ : options_.outEnc;
+    std::string bytes;
+    if (!EncodeText(text, e.encoding, bytes)) SIGNAL_MESSAGE(kTranslationError, U"Output stream translation error");
+    if (!AppendToTiedFile(*outputTie_, e.byteOrderMark ? ByteOrderMark(e.encoding) : "", bytes))
+      SIGNAL_MESSAGE(kFileTieError, U"Output stream not tied");
   }
 
   bool IsLineEnd(char32_t c) const {
@@ -772,7 +856,7 @@ class RegexRun {
     SetVariable(U"Lengths", Integers(lengths));
     SetVariable(U"Names", MakeNested({static_cast<uint32_t>(names.size())}, [&](uint64_t i) { return MakeText(names[i]); }));
     SetVariable(U"ReplaceMode", IntegerScalar(replace_ ? 1 : 0));
-    SetVariable(U"TextOnly", IntegerScalar(1));
+    SetVariable(U"TextOnly", IntegerScalar(fromStream_ ? 0 : 1));
     return hold.Take(0);
   }
 
@@ -877,6 +961,9 @@ class RegexRun {
   bool scalarCodes_ = false;
   std::u32string document_;
   std::vector<std::u32string> lines_;
+  bool fromStream_ = false;
+  StreamEncoding inputEncoding_{false, TextEncoding::kUtf8, false};  // UTF-8 unless read from a file
+  std::optional<int64_t> outputTie_;
   std::vector<std::u32string> searchTexts_;
   std::vector<size_t> searchNumbers_;
   size_t searchCount_ = 0;
@@ -885,13 +972,18 @@ class RegexRun {
 // Applies the ⎕R or ⎕S derived function `fn` with the options gathered so far.
 CallResult ApplyRegex(const Ref& fn, const Ref& left, const Ref& right, const Options& options) {
   const bool replace = Words(fn)[kDerivedOperator] == kReplaceOperator;
-  if (left) SIGNAL(kNonceError);  // output to a native-file stream
+  std::vector<int64_t> outputTie;
+  if (left && (!replace || !argcheck::IsArrayValue(left) || RankOf(TypeWord(left)) > 1 || ElementCount(left) != 1 ||
+               !ReadIntegers(left, outputTie)))
+    SIGNAL_MESSAGE(kDomainError, U"Invalid output destination");
   if (options.omGiven && replace) SIGNAL_MESSAGE(kDomainError, U"Option '%ls': only allowed with search", U"OM");
   if (options.resultTextGiven && !replace)
     SIGNAL_MESSAGE(kDomainError, U"Option '%ls': only allowed with replace", U"ResultText");
   RegexRun run(replace, options);
   run.ReadOperands(fn);
-  return {run.Apply(right), false};
+  if (!outputTie.empty()) run.WriteTo(outputTie[0]);
+  const Ref result = run.Apply(right);
+  return {result, result == 0};
 }
 
 CallResult QuadR(const Ref& fn, const Ref& left, const Ref& right) { return ApplyRegex(fn, left, right, Options{}); }
@@ -902,19 +994,31 @@ bool IsRegexDerived(Ref fn) {
   return op == kReplaceOperator || op == kSearchOperator;
 }
 
+// ⎕XML as an operand: its system-function code.
+bool IsXmlFunction(Ref fn) {
+  static const uint32_t code = SystemFunctionCode(FindSystemName(U"XML")->code & 0xFF);
+  return fn == code;
+}
+
 bool IsVariantDerived(Ref fn) {
   if (!IsRef(fn) || KindOf(TypeWord(fn)) != kKindDerived) return false;
   const uint32_t op = Words(fn)[kDerivedOperator];
   return op == kVariantOperator || op == kOptOperator;
 }
 
-// f⍠options: the options of nested applications are read innermost first, so outer ones win.
+// f⍠options, for ⎕R, ⎕S and ⎕XML: the options of nested applications are read innermost first, so
+// outer ones win.
 CallResult Variant(const Ref& fn, const Ref& left, const Ref& right) {
   std::vector<Ref> chain;
   Ref inner = fn;
   while (IsVariantDerived(inner)) {
     chain.push_back(inner);
     inner = Words(inner)[kDerivedLeftOperand];
+  }
+  if (IsXmlFunction(inner)) {
+    std::vector<Ref> operands;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) operands.push_back(Words(*it)[kDerivedRightOperand]);
+    return QuadXmlWithVariants(operands, left, right);
   }
   if (!IsRegexDerived(inner)) SIGNAL_MESSAGE(kDomainError, U"Invalid use of variant%ls", U"");
   Options options;

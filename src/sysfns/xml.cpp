@@ -828,9 +828,9 @@ static CallResult QuadXml(const Ref& left, const Ref& right) {
   return ImportOrExport(options, right);
 }
 
-CallResult QuadXmlWithVariants(const Ref& variantOptions, const Ref& left, const Ref& right) {
+CallResult QuadXmlWithVariants(std::span<const Ref> variantOptions, const Ref& left, const Ref& right) {
   Options options;
-  ReadOptions(variantOptions, kVariantWords, options);
+  for (const Ref given : variantOptions) ReadOptions(given, kVariantWords, options);
   ReadOptions(left, kLeftArgumentWords, options);
   return ImportOrExport(options, right);
 }

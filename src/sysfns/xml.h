@@ -18,6 +18,8 @@
 // Every error is DOMAIN ERROR with its message in ⎕DMX and where it was found: the character, line and
 // column of the text for import, the row for export.
 #pragma once
+#include <span>
+
 #include "language/parse.h"
 
 namespace vantor {
@@ -25,9 +27,10 @@ namespace vantor {
 // Registers ⎕XML.
 void InitialiseXml();
 
-// ⎕XML⍠options for the variant operator: `variantOptions` is its right operand, one pair or a vector
-// of pairs spelt Whitespace, Markup, UnknownEntity with the values Strip, Trim, Preserve, Replace;
-// options in `left` (if any) are applied after them.
-CallResult QuadXmlWithVariants(const Ref& variantOptions, const Ref& left, const Ref& right);
+// ⎕XML⍠options for the variant operator: `variantOptions` are the right operands of its applications,
+// innermost first (a later one overrides an earlier one), each one pair or a vector of pairs spelt
+// Whitespace, Markup, UnknownEntity with the values Strip, Trim, Preserve, Replace; options in `left`
+// (if any) are applied after them. The operands are read before anything is allocated.
+CallResult QuadXmlWithVariants(std::span<const Ref> variantOptions, const Ref& left, const Ref& right);
 
 }  // namespace vantor

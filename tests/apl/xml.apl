@@ -351,3 +351,34 @@ DOMAIN ERROR: Invalid right argument
 DOMAIN ERROR: Invalid right argument
 |      ⎕XML 5
 |      ∧
+⍝⍝ Options through the variant operator: the capitalised spellings, a vector of pairs, nested
+⍝⍝ applications (the outer one wins) and the left argument (applied last).
+      ⎕XML⍠'Whitespace' 'Preserve'⊢'<a> x </a>'
+0  a   x     5
+      (⎕XML⍠('Whitespace' 'Trim')('Markup' 'Preserve'))'<a> x  y <!--c--></a>'
+0  a               21
+1          x  y     4
+1  !--c--          16
+      ((⎕XML⍠'Whitespace' 'Preserve')⍠'Whitespace' 'Trim')'<a> x </a>'
+0  a  x    5
+      ('whitespace' 'preserve')(⎕XML⍠'Whitespace' 'Trim')'<a> x </a>'
+0  a   x     5
+      P←⎕XML⍠'UnknownEntity' 'Preserve'
+      ⎕UCS 3⊃,P'<a>&foo;</a>'
+27 102 111 111 59
+      P P'<a>&foo;</a>'
+<a>&foo;</a>
+      ⎕XML⍠'Whitespace' 'Preserve'⊢1 3⍴0 'a' ' x '
+<a> x </a>
+      ⎕XML⍠'whitespace' 'preserve'⊢'<a/>'
+DOMAIN ERROR: Invalid option name
+|      ⎕XML⍠'whitespace' 'preserve'⊢'<a/>'
+|      ∧
+      ⎕XML⍠'Markup' 'Trim'⊢'<a/>'
+DOMAIN ERROR: Invalid option value
+|      ⎕XML⍠'Markup' 'Trim'⊢'<a/>'
+|      ∧
+      ⎕XML⍠1⊢'<a/>'
+DOMAIN ERROR: Invalid left argument
+|      ⎕XML⍠1⊢'<a/>'
+|      ∧
