@@ -8,7 +8,10 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <cctype>
 #include <clocale>
 #include <cstring>
 #include <cwctype>
@@ -209,23 +212,120 @@ bool ReadTexts(Ref operand, std::vector<std::u32string>& out) {
   return true;
 }
 
-// UTF-8 of the interpreter's characters; a code point that is not a Unicode scalar value fails.
-std::string EncodeUtf8(std::u32string_view text) {
-  std::string out;
-  out.reserve(text.size());
+// ---- UTF-8 ---------------------------------------------------------------------------------------
+// The library searches UTF-8, so the input is made UTF-8 once and ⎕R's output is written as UTF-8
+// and turned into characters at the end. The input must be valid UTF-8; the output is this unit's
+// own and may also hold surrogate code points, which a transformation can insert.
+
+// Appends the UTF-8 of the interpreter's characters; a code point that is not a Unicode scalar
+// value fails.
+void AppendCheckedUtf8(std::string& out, std::u32string_view text) {
+  out.reserve(out.size() + text.size());
   for (char32_t c : text) {
     if ((c >= 0xD800 && c < 0xE000) || c > 0x10FFFF) SIGNAL_MESSAGE(kDomainError, U"Unicode to UTF-8 translation error");
     AppendUtf8(out, c);
   }
+}
+
+std::string EncodeUtf8(std::u32string_view text) {
+  std::string out;
+  AppendCheckedUtf8(out, text);
   return out;
 }
 
+// Output characters: surrogates in the three-byte form, anything beyond U+10FFFF as U+FFFD.
+void AppendOwnUtf8(std::string& out, std::u32string_view text) {
+  for (char32_t c : text) {
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      out.push_back(static_cast<char>(0xE0 | c >> 12));
+      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+}
+
+// The character at bytes[i] of UTF-8 written by this unit; `i` moves past it.
+char32_t DecodeOwnUtf8(std::string_view bytes, size_t& i) {
+  const auto lead = static_cast<unsigned char>(bytes[i++]);
+  if (lead < 0x80) return lead;
+  const int extra = lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+  char32_t c = lead & (0x3F >> extra);
+  for (int k = 0; k < extra && i < bytes.size(); ++k) c = c << 6 | (static_cast<unsigned char>(bytes[i++]) & 0x3F);
+  return c;
+}
+
+// Whether no byte has its top bit set; 32 bytes at a time.
+bool IsAscii(std::string_view bytes) {
+  uint64_t any = 0;
+  size_t i = 0;
+  for (; i + 32 <= bytes.size(); i += 32) {
+    uint64_t words[4];
+    std::memcpy(words, bytes.data() + i, sizeof words);
+    any |= words[0] | words[1] | words[2] | words[3];
+  }
+  for (; i < bytes.size(); ++i) any |= static_cast<unsigned char>(bytes[i]);
+  return (any & 0x8080808080808080ull) == 0;
+}
+
+// The first place from `from` where `needle` (two bytes or more) occurs in `text`, or npos. Sixteen
+// places are tested at a time for the needle's first and last bytes; only places where both agree
+// are compared in full.
+size_t FindBytes(std::string_view text, std::string_view needle, size_t from) {
+  const size_t k = needle.size();
+  if (text.size() < k || from > text.size() - k) return std::string_view::npos;
+  const char* base = text.data();
+  const size_t lastStart = text.size() - k;  // the last place a match can start
+  const __m128i first = _mm_set1_epi8(needle[0]);
+  const __m128i last = _mm_set1_epi8(needle[k - 1]);
+  size_t i = from;
+  for (; i + 16 <= lastStart + 1; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + k - 1));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+    for (; mask; mask &= mask - 1) {
+      const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
+      if (std::memcmp(base + at + 1, needle.data() + 1, k - 2) == 0) return at;
+    }
+  }
+  for (; i <= lastStart; ++i)
+    if (base[i] == needle[0] && std::memcmp(base + i + 1, needle.data() + 1, k - 1) == 0) return i;
+  return std::string_view::npos;
+}
+
+size_t CharacterCount(std::string_view bytes) {
+  size_t n = 0;
+  for (char b : bytes) n += (static_cast<unsigned char>(b) & 0xC0) != 0x80;
+  return n;
+}
+
+// The length of the line ending at byte i of UTF-8 text, 0 when none starts there: LF, CR, CR LF,
+// and with NEOL also VT, FF, NEL, LS and PS.
+size_t LineEndAt(std::string_view text, size_t i, bool neol) {
+  const auto b = static_cast<unsigned char>(text[i]);
+  if (b == '\n') return 1;
+  if (b == '\r') return i + 1 < text.size() && text[i + 1] == '\n' ? 2 : 1;
+  if (!neol) return 0;
+  if (b == 0x0B || b == 0x0C) return 1;
+  const std::string_view rest = text.substr(i);
+  if (rest.starts_with("\xC2\x85")) return 2;
+  if (rest.starts_with("\xE2\x80\xA8") || rest.starts_with("\xE2\x80\xA9")) return 3;
+  return 0;
+}
+
+// Whether a line ending may start with byte b (a cheap test before LineEndAt).
+bool MayStartLineEnd(unsigned char b, bool neol) {
+  return b == '\n' || b == '\r' || (neol && (b == 0x0B || b == 0x0C || b == 0xC2 || b == 0xE2));
+}
+
 // Character offsets of byte offsets into one block's UTF-8, counted forward from the last answer
-// (the search asks in rising order, mostly).
+// (the search asks in rising order, mostly); the same numbers for ASCII.
 class CharacterCounter {
  public:
-  explicit CharacterCounter(const std::string& bytes) : bytes_(bytes) {}
+  CharacterCounter(std::string_view bytes, bool ascii) : bytes_(bytes), ascii_(ascii) {}
   size_t At(size_t byte) {
+    if (ascii_) return byte;
     if (byte < byte_) byte_ = chars_ = 0;
     for (; byte_ < byte; ++byte_)
       if ((static_cast<unsigned char>(bytes_[byte_]) & 0xC0) != 0x80) ++chars_;
@@ -233,7 +333,8 @@ class CharacterCounter {
   }
 
  private:
-  const std::string& bytes_;
+  std::string_view bytes_;
+  bool ascii_;
   size_t byte_ = 0;
   size_t chars_ = 0;
 };
@@ -299,7 +400,7 @@ CodePtr CompilePattern(const std::u32string& pattern, size_t index, const Option
   pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(), flags, &error, &offset,
                                    context.get());
   if (!code) {
-    CharacterCounter counter(utf8);
+    CharacterCounter counter(utf8, false);
     SIGNAL_MESSAGE(kDomainError, U"Regular expression %d (indexed from 0), offset %d: %ls", index,
                    counter.At(std::min<size_t>(offset, utf8.size())), LibraryMessage(error));
   }
@@ -327,6 +428,7 @@ struct Piece {
   static constexpr int kBlockPiece = -1;
   static constexpr int kNamedPiece = -2;
   std::u32string literal;
+  std::string literalUtf8;
   int group = 0;
   std::u32string name;
   Case letterCase = Case::Keep;
@@ -476,9 +578,12 @@ char32_t ChangeCase(char32_t c, Case letterCase) {
   return static_cast<char32_t>(letterCase == Case::Upper ? towupper_l(w, utf8) : towlower_l(w, utf8));
 }
 
-void AppendCased(std::u32string& out, std::u32string_view text, Case letterCase) {
-  if (letterCase == Case::Keep) return out.append(text), void();
-  for (char32_t c : text) out.push_back(ChangeCase(c, letterCase));
+// Appends the UTF-8 `bytes` in the case asked for.
+void AppendCased(std::string& out, std::string_view bytes, Case letterCase) {
+  if (letterCase == Case::Keep) return out.append(bytes), void();
+  std::u32string changed;
+  for (size_t i = 0; i < bytes.size();) changed.push_back(ChangeCase(DecodeOwnUtf8(bytes, i), letterCase));
+  AppendOwnUtf8(out, changed);
 }
 
 // ---- The operation ------------------------------------------------------------------------------
@@ -493,6 +598,7 @@ struct Transformations {
 
 struct Pattern {
   CodePtr code;
+  bool jit = false;
   uint32_t captures = 0;
   std::unique_ptr<pcre2_match_data, decltype(&pcre2_match_data_free)> data{nullptr, &pcre2_match_data_free};
   // The pattern's next match in the current block, from an earlier search.
@@ -502,17 +608,34 @@ struct Pattern {
   size_t end = 0;
 };
 
-// A block of the input and what follows it in the document.
-struct Block {
-  std::u32string text;
-  std::u32string ending;
+// A block of the document's UTF-8 and the line ending after it: bytes [begin, end), then the ending
+// up to endingEnd.
+struct Span {
+  size_t begin = 0;
+  size_t end = 0;
+  size_t endingEnd = 0;
 };
 
 struct Match {
   size_t pattern;
-  const size_t* ovector;  // byte offsets, pairs per subpattern
+  const size_t* ovector;  // byte offsets into the block, pairs per subpattern
   uint32_t pairs;
 };
+
+// The characters of UTF-8 that this unit wrote itself, which may hold surrogate code points (a
+// transformation may insert any character); the narrowest character vector that holds them.
+Ref TextOfUtf8(std::string_view bytes) {
+  if (bytes.size() > UINT32_MAX) SIGNAL_MESSAGE(kLimitError, U"Text too long");
+  if (IsAscii(bytes)) {
+    Ref r = AllocVector(kChar8, static_cast<uint32_t>(bytes.size()));
+    if (!bytes.empty()) std::memcpy(DataOf<char>(r), bytes.data(), bytes.size());
+    return r;
+  }
+  std::u32string text;
+  text.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) text.push_back(DecodeOwnUtf8(bytes, i));
+  return MakeText(text);
+}
 
 class RegexRun {
  public:
@@ -521,6 +644,7 @@ class RegexRun {
     if (o.matchLimit > 0) pcre2_set_match_limit(matchContext_.get(), static_cast<uint32_t>(std::min<int64_t>(o.matchLimit, UINT32_MAX)));
     if (o.matchLimit < 0)
       pcre2_set_depth_limit(matchContext_.get(), static_cast<uint32_t>(std::min<int64_t>(-o.matchLimit, UINT32_MAX)));
+    if (!o.eol.empty()) AppendOwnUtf8(eol_, o.eol);
   }
 
   // `derived` is the ⎕R or ⎕S derived function, held where compaction keeps it current.
@@ -535,11 +659,14 @@ class RegexRun {
     for (size_t i = 0; i < texts.size(); ++i) {
       Pattern p;
       p.code = CompilePattern(texts[i], i, options_);
+      size_t jitSize = 0;
+      p.jit = options_.matchLimit >= 0 && pcre2_pattern_info(p.code.get(), PCRE2_INFO_JITSIZE, &jitSize) == 0 && jitSize > 0;
       p.captures = CaptureCount(p.code);
       p.data.reset(pcre2_match_data_create_from_pattern(p.code.get(), nullptr));
       patterns_.push_back(std::move(p));
     }
     ReadTransformations(transformations);
+    FindRequiredBytes();
   }
 
   // ⎕R writes its text to this native file (appending) instead of returning it.
@@ -550,25 +677,22 @@ class RegexRun {
   }
 
   // The result for the input (borrowed); 0 when the text went to a file.
-  Ref Apply(Ref input) {
+  Ref Apply(const Ref& input) {
     const bool nestedInput = ReadInput(input);
-    const std::vector<Block> blocks = Blocks(nestedInput);
-    std::vector<std::u32string> pieces;
-    size_t documentOffset = 0;
-    for (size_t b = 0; b < blocks.size(); ++b) {
-      std::u32string out = SearchBlock(blocks[b].text, b, documentOffset);
-      documentOffset += blocks[b].text.size() + blocks[b].ending.size();
-      if (replace_) pieces.push_back(std::move(out) + blocks[b].ending);
-    }
+    nestedResult_ = replace_ && !outputTie_ &&
+                    (options_.resultText == ResultForm::Nested || (options_.resultText == ResultForm::Implied && nestedInput));
+    if (replace_) out_.reserve(subject_.size() + subject_.size() / 8);
+    if (nestedInput) SearchLines();
+    else if (LiteralSearchApplies()) SearchLiteral();
+    else SearchDocument();
+    subject_ = {};  // it may lie in the workspace, which the results below may move
     if (!replace_) return SearchResult();
     if (outputTie_) {
-      WriteStream(pieces, nestedInput);
+      WriteStream(nestedInput);
       return 0;
     }
-    const bool simple = options_.resultText == ResultForm::Simple ||
-                        (options_.resultText == ResultForm::Implied && !nestedInput);
     // The lines of nested input joined into a document are split again as they were.
-    return simple ? SimpleResult(pieces) : NestedResult(pieces, nestedInput && options_.mode != Mode::Line);
+    return nestedResult_ ? NestedResult(nestedInput && options_.mode != Mode::Line) : TextOfUtf8(out_);
   }
 
  private:
@@ -582,6 +706,8 @@ class RegexRun {
       if (texts.size() != 1 && texts.size() != patterns_.size())
         SIGNAL_MESSAGE(kDomainError, U"Invalid transformation format");
       for (const std::u32string& t : texts) transformations_.strings.push_back(TransformationParser(t).Parse());
+      for (Transformation& t : transformations_.strings)
+        for (Piece& piece : t) AppendOwnUtf8(piece.literalUtf8, piece.literal);
       CheckNames();
       return;
     }
@@ -594,7 +720,6 @@ class RegexRun {
       transformations_.codes.push_back(static_cast<int>(c));
     }
     transformations_.codesGiven = true;
-    scalarCodes_ = RankOf(TypeWord(operand)) == 0;
   }
 
   // A named reference must name a subpattern of some pattern it may apply to.
@@ -616,12 +741,51 @@ class RegexRun {
     return n < 0 ? -1 : n;
   }
 
-  // Reads the input into lines_ (nested input) or document_ (text, or a native file's contents);
-  // true for nested input.
-  bool ReadInput(Ref input) {
+  // The library knows, for most patterns, a byte that every match needs in its subject. When each
+  // pattern has one (an ASCII one: both cases of a letter are taken, as case may be ignored), a line
+  // without any of them cannot match and is passed over without calling the library.
+  void FindRequiredBytes() {
+    for (const Pattern& p : patterns_) {
+      uint32_t type = 0, unit = 0;
+      pcre2_pattern_info(p.code.get(), PCRE2_INFO_LASTCODETYPE, &type);
+      if (type == 1) {
+        pcre2_pattern_info(p.code.get(), PCRE2_INFO_LASTCODEUNIT, &unit);
+      } else {
+        pcre2_pattern_info(p.code.get(), PCRE2_INFO_FIRSTCODETYPE, &type);
+        if (type != 1) return requiredBytes_.clear();
+        pcre2_pattern_info(p.code.get(), PCRE2_INFO_FIRSTCODEUNIT, &unit);
+      }
+      if (unit >= 0x80) return requiredBytes_.clear();
+      for (char c : {static_cast<char>(unit), static_cast<char>(std::tolower(static_cast<int>(unit))),
+                     static_cast<char>(std::toupper(static_cast<int>(unit)))})
+        if (requiredBytes_.find(c) == std::string::npos) requiredBytes_ += c;
+    }
+  }
+
+  // The first byte from `from` that some pattern needs, or the end of the subject. Each byte's next
+  // place is kept until the search passes it, so the subject is read once per byte.
+  size_t NextRequiredByte(size_t from) {
+    nextRequired_.resize(requiredBytes_.size(), 0);
+    size_t first = subject_.size();
+    for (size_t k = 0; k < requiredBytes_.size(); ++k) {
+      size_t& next = nextRequired_[k];
+      if (next < from) {
+        const void* found = std::memchr(subject_.data() + from, requiredBytes_[k], subject_.size() - from);
+        next = found ? static_cast<size_t>(static_cast<const char*>(found) - subject_.data()) : subject_.size();
+      }
+      first = std::min(first, next);
+    }
+    return first;
+  }
+
+  // ---- Input ----
+
+  // Reads the input into the subject (UTF-8); true for nested input, whose lines become the blocks
+  // of lines_ (joined by the line ending).
+  bool ReadInput(const Ref& input) {
     if (!argcheck::IsArrayValue(input)) SIGNAL_MESSAGE(kDomainError, U"Invalid input source");
     if (IsText(input)) {
-      document_ = CharacterText(input);
+      ReadText(input);
       return false;
     }
     std::vector<int64_t> tie;
@@ -629,8 +793,34 @@ class RegexRun {
       ReadStream(tie[0]);
       return false;
     }
-    if (!ReadTexts(input, lines_)) SIGNAL_MESSAGE(kDomainError, U"Invalid input source");
+    std::vector<std::u32string> lines;
+    if (!ReadTexts(input, lines)) SIGNAL_MESSAGE(kDomainError, U"Invalid input source");
+    const std::string eol = eol_.empty() ? std::string("\n") : eol_;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      Span s;
+      s.begin = owned_.size();
+      AppendCheckedUtf8(owned_, lines[i]);
+      s.end = owned_.size();
+      if (i + 1 < lines.size()) owned_ += eol;
+      s.endingEnd = owned_.size();
+      lines_.push_back(s);
+    }
+    SetSubject(owned_);
     return true;
+  }
+
+  // A text argument. One of 8-bit ASCII characters is its own UTF-8 and is searched where it lies,
+  // unless a transformation function may run (and allocate) while the search goes on.
+  void ReadText(const Ref& input) {
+    const uint64_t n = ElementCount(input);
+    if (ElementOf(TypeWord(input)) == kChar8) {
+      const std::string_view bytes(DataOf<char>(input), n);
+      if (IsAscii(bytes) && !transformations_.function) return SetSubject(bytes, true);
+      for (char b : bytes) AppendUtf8(owned_, static_cast<uint8_t>(b));
+    } else {
+      AppendCheckedUtf8(owned_, CharacterText(input));
+    }
+    SetSubject(owned_);
   }
 
   // The rest of a tied file, from its position, decoded by InEnc (a byte-order mark of the
@@ -652,90 +842,198 @@ class RegexRun {
       if (!mark.empty() && bytes.starts_with(mark)) markLength = mark.size();
     }
     e.byteOrderMark = markLength > 0;
-    if (!DecodeText(std::string_view(bytes).substr(markLength), e.encoding, document_))
+    std::u32string text;
+    if (!DecodeText(std::string_view(bytes).substr(markLength), e.encoding, text))
       SIGNAL_MESSAGE(kDomainError, U"Invalid character in input stream");
-    if (document_.size() > UINT32_MAX) SIGNAL_MESSAGE(kLimitError, U"Text too long");
+    if (text.size() > UINT32_MAX) SIGNAL_MESSAGE(kLimitError, U"Text too long");
+    AppendCheckedUtf8(owned_, text);
+    SetSubject(owned_);
     fromStream_ = true;
   }
 
-  // ⎕R's text appended to the output file, encoded by OutEnc (when implied, as the input file was, or
-  // UTF-8). Lines of nested input each end with the line ending.
-  void WriteStream(const std::vector<std::u32string>& pieces, bool nestedInput) const {
-    std::u32string text;
-    for (const std::u32string& p : pieces) text += p;
-    if (nestedInput) text += options_.eol.empty() ? U"\n" : options_.eol;
-    const StreamEncoding e = options_.outEnc.implied ? inputEncoding_ : options_.outEnc;
-    std::string bytes;
-    if (!EncodeText(text, e.encoding, bytes)) SIGNAL_MESSAGE(kTranslationError, U"Output stream translation error");
-    if (!AppendToTiedFile(*outputTie_, e.byteOrderMark ? ByteOrderMark(e.encoding) : "", bytes))
-      SIGNAL_MESSAGE(kFileTieError, U"Output stream not tied");
+  void SetSubject(std::string_view subject, std::optional<bool> ascii = std::nullopt) {
+    subject_ = subject;
+    ascii_ = ascii ? *ascii : IsAscii(subject);
   }
 
-  bool IsLineEnd(char32_t c) const {
-    return c == U'\n' || c == U'\r' || (options_.neol && (c == U'\v' || c == U'\f' || c == 0x85 || c == 0x2028 || c == 0x2029));
-  }
+  // ---- Blocks ----
 
-  // Splits text at its line endings; each line keeps the ending that followed it. A last ending
-  // starts an empty line only when `endingStartsLine`.
-  std::vector<Block> SplitLines(std::u32string_view text, bool endingStartsLine = false) const {
-    std::vector<Block> lines;
-    size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (!IsLineEnd(text[i])) continue;
-      const size_t width = text[i] == U'\r' && i + 1 < text.size() && text[i + 1] == U'\n' ? 2 : 1;
-      lines.push_back({std::u32string(text.substr(start, i - start)), std::u32string(text.substr(i, width))});
-      i += width - 1;
-      start = i + 1;
+  size_t LineEndAt(size_t i) const { return vantor::LineEndAt(subject_, i, options_.neol); }
+  bool MayStartLineEnd(unsigned char b) const { return vantor::MayStartLineEnd(b, options_.neol); }
+
+  // The line of the document that starts at `begin`.
+  Span LineAt(size_t begin) const {
+    const size_t n = subject_.size();
+    for (size_t i = begin; i < n; ++i) {
+      if (!MayStartLineEnd(static_cast<unsigned char>(subject_[i]))) continue;
+      if (const size_t width = LineEndAt(i)) return {begin, i, i + width};
     }
-    if (start < text.size() || lines.empty() || endingStartsLine) lines.push_back({std::u32string(text.substr(start)), U""});
-    return lines;
+    return {begin, n, n};
   }
 
-  std::vector<Block> Blocks(bool nestedInput) {
-    const std::u32string eol = options_.eol.empty() ? U"\n" : options_.eol;
-    std::vector<Block> blocks;
-    if (options_.mode == Mode::Line) {
-      if (nestedInput) {
-        for (std::u32string& line : lines_) blocks.push_back({std::move(line), eol});
-        if (!blocks.empty()) blocks.back().ending.clear();
-      } else {
-        blocks = SplitLines(document_);
-        if (!options_.eol.empty())
-          for (Block& b : blocks)
-            if (!b.ending.empty()) b.ending = eol;
+  // The start of the line that holds byte `at`, looking back no further than `floor` (a line start).
+  size_t LineStartOf(size_t at, size_t floor) const {
+    for (size_t i = at; i > floor; --i) {
+      const auto b = static_cast<unsigned char>(subject_[i - 1]);
+      if (b == '\n' || b == '\r' || (options_.neol && (b == 0x0B || b == 0x0C || b == 0x85 || b == 0xA8 || b == 0xA9))) {
+        // A multi-byte ending is recognised from its first byte.
+        for (size_t back = std::min<size_t>(3, i - floor); back >= 1; --back)
+          if (LineEndAt(i - back) == back) return i;
       }
-      return blocks;
     }
-    if (nestedInput)
-      for (size_t i = 0; i < lines_.size(); ++i) document_ += (i ? eol : U"") + lines_[i];
-    blocks.push_back({std::move(document_), U""});
-    return blocks;
+    return floor;
   }
 
-  // The matches of one block; returns ⎕R's text for it.
-  std::u32string SearchBlock(const std::u32string& text, size_t blockNumber, size_t documentOffset) {
-    const std::string bytes = EncodeUtf8(text);
-    CharacterCounter counter(bytes);
+  // Text input: the lines (Mode L) or the whole document (D, M) as blocks, each followed by its
+  // own line ending (or EOL in its place).
+  void SearchDocument() {
+    if (options_.mode != Mode::Line) {
+      return SearchBlock({0, subject_.size(), subject_.size()}, 0);
+    }
+    const bool skipping = !requiredBytes_.empty() && !nestedResult_;
+    size_t block = 0;
+    size_t pos = 0;
+    do {
+      if (skipping) pos = PassOver(pos, LineStartOf(NextRequiredByte(pos), pos), block);
+      const Span s = LineAt(pos);
+      SearchBlock(s, block++);
+      pos = s.endingEnd;
+    } while (pos < subject_.size());
+  }
+
+  // Lines from `pos` up to `to` (a line start) that no pattern can match: copied by ⎕R, counted.
+  size_t PassOver(size_t pos, size_t to, size_t& block) {
+    if (to == pos) return pos;
+    if (!eol_.empty() && replace_) {  // each ending is replaced, so the lines go one by one
+      while (pos < to) {
+        const Span s = LineAt(pos);
+        out_.append(subject_, s.begin, s.end - s.begin);
+        out_ += eol_;
+        pos = s.endingEnd;
+        ++block;
+      }
+      return to;
+    }
+    if (replace_) out_.append(subject_, pos, to - pos);
+    if (needBlockNumbers()) block += CountLineEnds(pos, to);
+    return to;
+  }
+
+  bool needBlockNumbers() const {
+    return transformations_.function ||
+           std::find(transformations_.codes.begin(), transformations_.codes.end(), 2) != transformations_.codes.end();
+  }
+
+  size_t CountLineEnds(size_t from, size_t to) const {
+    size_t count = 0;
+    for (size_t i = from; i < to; ++i)
+      if (MayStartLineEnd(static_cast<unsigned char>(subject_[i])))
+        if (const size_t width = LineEndAt(i)) {
+          ++count;
+          i += width - 1;
+        }
+    return count;
+  }
+
+  // ---- Plain text ----
+  // A single pattern that is plain text (no character with a meaning in patterns, no line ending),
+  // matched with case, finds exactly the places where its bytes occur: a byte search over the whole
+  // document gives what the search line by line gives, without calling the library.
+
+  bool LiteralSearchApplies() const {
+    if (patternTexts_.size() != 1 || patternTexts_[0].empty() || options_.ignoreCase || nestedResult_ ||
+        transformations_.function)
+      return false;
+    for (char32_t c : patternTexts_[0])
+      if (std::u32string_view(U"\\^$.|?*+()[]{}\n\r\v\f\x85\u2028\u2029").find(c) != std::u32string_view::npos) return false;
+    const bool usesBlock = TransformationUsesBlock();
+    if (options_.mode != Mode::Line) return !usesBlock;
+    return !(replace_ && !eol_.empty());  // each line ending would be replaced
+  }
+
+  bool TransformationUsesBlock() const {
+    for (const Transformation& t : transformations_.strings)
+      for (const Piece& piece : t)
+        if (!piece.isLiteral && piece.group == Piece::kBlockPiece) return true;
+    return false;
+  }
+
+  void SearchLiteral() {
+    const std::string needle = EncodeUtf8(patternTexts_[0]);
+    const bool lines = options_.mode == Mode::Line;
+    const bool usesBlock = TransformationUsesBlock();
+    const bool numbered = lines && needBlockNumbers();
+    size_t pos = 0, copied = 0, linesCounted = 0, lineFloor = 0;
+    for (;;) {
+      const size_t at = needle.size() == 1 ? subject_.find(needle[0], pos) : FindBytes(subject_, needle, pos);
+      if (at == std::string_view::npos) break;
+      if (numbered) {
+        blockNumber_ += CountLineEnds(linesCounted, at);
+        linesCounted = at;
+      }
+      // The block as far as the transformation needs it: its line for %, else the match alone.
+      Span block{at, at + needle.size(), at + needle.size()};
+      if (usesBlock) {
+        lineFloor = LineStartOf(at, lineFloor);
+        block = LineAt(lineFloor);
+      }
+      block_ = subject_.substr(block.begin, block.end - block.begin);
+      blockOffset_ = block.begin;
+      const size_t ovector[2] = {at - block.begin, at - block.begin + needle.size()};
+      const Match m{0, ovector, 1};
+      CharacterCounter counter(block_, ascii_);
+      if (replace_) {
+        out_.append(subject_, copied, at - copied);
+        Transform(out_, m, counter);
+        pos = copied = at + needle.size();
+      } else {
+        Collect(m, counter);
+        pos = options_.overlapping ? NextCharacter(subject_, at) : at + needle.size();
+      }
+    }
+    if (replace_) out_.append(subject_, copied);
+  }
+
+  // Nested input: each line a block (Mode L), or the lines joined by line endings as one block.
+  void SearchLines() {
+    if (options_.mode != Mode::Line) {
+      return SearchBlock({0, subject_.size(), subject_.size()}, 0);
+    }
+    for (size_t b = 0; b < lines_.size(); ++b) SearchBlock(lines_[b], b);
+  }
+
+  // The characters before byte `at` of the subject, counted on from the last answer (blocks come in
+  // order).
+  size_t CharactersBefore(size_t at) {
+    if (ascii_) return at;
+    for (; countedBytes_ < at; ++countedBytes_)
+      if ((static_cast<unsigned char>(subject_[countedBytes_]) & 0xC0) != 0x80) ++countedChars_;
+    return countedChars_;
+  }
+
+  // The matches of one block, and for ⎕R its text with the line ending after it.
+  void SearchBlock(const Span& span, size_t blockNumber) {
+    const std::string_view bytes = subject_.substr(span.begin, span.end - span.begin);
+    CharacterCounter counter(bytes, ascii_);
     blockNumber_ = blockNumber;
+    block_ = bytes;
+    blockOffset_ = span.begin;
     for (Pattern& p : patterns_) p.searched = false;
-    std::u32string out;
-    size_t cursor = 0;          // bytes before it are done
-    size_t copiedChars = 0;     // characters of the block already copied to out
-    bool afterEmpty = false;    // the last match was empty and ended at the cursor
+    size_t cursor = 0;        // bytes before it are done
+    size_t copied = 0;        // bytes of the block already copied to the output
+    bool afterEmpty = false;  // the last match was empty and ended at the cursor
     while (cursor <= bytes.size()) {
       const size_t which = NextMatch(bytes, cursor, afterEmpty);
       if (which == patterns_.size()) break;
       Pattern& p = patterns_[which];
       const size_t* ov = pcre2_get_ovector_pointer(p.data.get());
-      const size_t startChar = counter.At(p.start);
-      const size_t endChar = counter.At(p.end);
       Match m{which, ov, std::min<uint32_t>(pcre2_get_ovector_count(p.data.get()), p.captures + 1)};
       if (replace_) {
-        out.append(text, copiedChars, startChar - copiedChars);
-        Transform(out, m, text, bytes, counter);
-        copiedChars = endChar;
+        out_.append(bytes, copied, p.start - copied);
+        Transform(out_, m, counter);
+        copied = p.end;
       } else {
-        Collect(m, text, bytes, counter, blockNumber, documentOffset, startChar, endChar);
+        Collect(m, counter);
       }
       if (!replace_ && options_.overlapping) {
         cursor = NextCharacter(bytes, p.start);
@@ -748,11 +1046,20 @@ class RegexRun {
       cursor = p.end;
       p.searched = false;
     }
-    if (replace_) out.append(text, copiedChars);
-    return out;
+    if (!replace_) return;
+    out_.append(bytes, copied);
+    if (span.endingEnd == span.end) return EndPiece();
+    if (eol_.empty()) out_.append(subject_, span.end, span.endingEnd - span.end);
+    else out_ += eol_;
+    EndPiece();
   }
 
-  static size_t NextCharacter(const std::string& bytes, size_t at) {
+  // Marks the end of one block's output, which the nested result splits into lines on its own.
+  void EndPiece() {
+    if (nestedResult_) pieceEnds_.push_back(out_.size());
+  }
+
+  static size_t NextCharacter(std::string_view bytes, size_t at) {
     if (at >= bytes.size()) return at + 1;
     ++at;
     while (at < bytes.size() && (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80) ++at;
@@ -762,7 +1069,7 @@ class RegexRun {
   // The pattern whose match comes first from the cursor (patterns_.size() when none matches).
   // A pattern's earlier answer stands while its match lies at or after the cursor: nothing
   // between the earlier start and that match matched then, and nothing does now.
-  size_t NextMatch(const std::string& bytes, size_t cursor, bool afterEmpty) {
+  size_t NextMatch(std::string_view bytes, size_t cursor, bool afterEmpty) {
     size_t best = patterns_.size();
     for (size_t i = 0; i < patterns_.size(); ++i) {
       Pattern& p = patterns_[i];
@@ -774,15 +1081,18 @@ class RegexRun {
     return best;
   }
 
-  void Search(Pattern& p, const std::string& bytes, size_t cursor, bool afterEmpty) {
+  void Search(Pattern& p, std::string_view bytes, size_t cursor, bool afterEmpty) {
     p.searched = true;
     p.found = false;
     if (cursor > bytes.size()) return;
+    const auto subject = reinterpret_cast<PCRE2_SPTR>(bytes.data());
+    const uint32_t notEmpty = afterEmpty ? PCRE2_NOTEMPTY_ATSTART : 0;
     // The compiled (JIT) matcher has no depth limit: a depth limit runs the interpreter.
-    const uint32_t flags = PCRE2_NO_UTF_CHECK | (afterEmpty ? PCRE2_NOTEMPTY_ATSTART : 0) |
-                           (options_.matchLimit < 0 ? PCRE2_NO_JIT : 0);
-    const int rc = pcre2_match(p.code.get(), reinterpret_cast<PCRE2_SPTR>(bytes.data()), bytes.size(), cursor, flags,
-                               p.data.get(), matchContext_.get());
+    const int rc = p.jit ? pcre2_jit_match(p.code.get(), subject, bytes.size(), cursor, notEmpty, p.data.get(),
+                                           matchContext_.get())
+                         : pcre2_match(p.code.get(), subject, bytes.size(), cursor,
+                                       PCRE2_NO_UTF_CHECK | notEmpty | (options_.matchLimit < 0 ? PCRE2_NO_JIT : 0),
+                                       p.data.get(), matchContext_.get());
     if (rc == PCRE2_ERROR_NOMATCH) return;
     if (rc < 0) SIGNAL_MESSAGE(kDomainError, U"Invalid pattern: %ls", LibraryMessage(rc));
     const size_t* ov = pcre2_get_ovector_pointer(p.data.get());
@@ -792,48 +1102,44 @@ class RegexRun {
     if (p.end < p.start) p.end = p.start;  // \K in a lookahead can end a match before its start
   }
 
-  // The characters of subpattern g of a match ("" when it did not take part).
-  std::u32string_view Group(const Match& m, int g, const std::u32string& text, CharacterCounter& counter) const {
+  // The bytes of subpattern g of a match in the current block ("" when it did not take part).
+  std::string_view Group(const Match& m, int g) const {
     if (g < 0 || static_cast<uint32_t>(g) >= m.pairs || m.ovector[2 * g] == PCRE2_UNSET) return {};
-    const size_t s = counter.At(m.ovector[2 * g]);
-    const size_t e = counter.At(std::max(m.ovector[2 * g], m.ovector[2 * g + 1]));
-    return std::u32string_view(text).substr(s, e - s);
+    const size_t s = m.ovector[2 * g];
+    return block_.substr(s, std::max(s, m.ovector[2 * g + 1]) - s);
   }
 
-  void Transform(std::u32string& out, const Match& m, const std::u32string& text, const std::string&,
-                 CharacterCounter& counter) const {
-    if (transformations_.function) return CallTransformation(out, m, text, counter);
-    const Transformation& t =
-        transformations_.strings[transformations_.strings.size() == 1 ? 0 : m.pattern];
+  void Transform(std::string& out, const Match& m, CharacterCounter& counter) const {
+    if (transformations_.function) return CallTransformation(out, m, counter);
+    const Transformation& t = transformations_.strings[transformations_.strings.size() == 1 ? 0 : m.pattern];
     for (const Piece& piece : t) {
       if (piece.isLiteral) {
-        out += piece.literal;
+        out += piece.literalUtf8;
       } else if (piece.group == Piece::kBlockPiece) {
-        AppendCased(out, text, piece.letterCase);
+        AppendCased(out, block_, piece.letterCase);
       } else if (piece.group == Piece::kNamedPiece) {
-        AppendCased(out, Group(m, GroupOfName(m.pattern, piece.name), text, counter), piece.letterCase);
+        AppendCased(out, Group(m, GroupOfName(m.pattern, piece.name)), piece.letterCase);
       } else {
-        AppendCased(out, Group(m, piece.group, text, counter), piece.letterCase);
+        AppendCased(out, Group(m, piece.group), piece.letterCase);
       }
     }
   }
 
   // Calls the transformation function with a namespace that describes the match; its result, a
   // character vector, is what the match becomes.
-  void CallTransformation(std::u32string& out, const Match& m, const std::u32string& text,
-                          CharacterCounter& counter) const {
+  void CallTransformation(std::string& out, const Match& m, CharacterCounter& counter) const {
     Temporaries hold;
-    hold[0] = MatchNamespace(m, text, counter);
+    hold[0] = MatchNamespace(m, counter);
     const Ref function = Words(*derived_)[kDerivedRightOperand];
     hold[1] = CallFunctionValue(function, 0, hold[0]).value;
     if (!hold[1]) SIGNAL_MESSAGE(kValueError, U"Transformation function should return a value");
     const bool empty = argcheck::IsArrayValue(hold[1]) && RankOf(TypeWord(hold[1])) == 1 && ElementCount(hold[1]) == 0;
     if (!IsText(hold[1]) && !empty)
       SIGNAL_MESSAGE(kDomainError, U"Transformation function should return a character vector");
-    if (!empty) out += CharacterText(hold[1]);
+    if (!empty) AppendOwnUtf8(out, CharacterText(hold[1]));
   }
 
-  Ref MatchNamespace(const Match& m, const std::u32string& text, CharacterCounter& counter) const {
+  Ref MatchNamespace(const Match& m, CharacterCounter& counter) const {
     Temporaries hold;
     hold[0] = CreateNamespace(0);
     Words(NamespaceOf(hold[0]))[kNsFlags] |= replace_ ? kNsReplaceMatch : kNsSearchMatch;
@@ -843,15 +1149,15 @@ class RegexRun {
     for (uint32_t g = 0; g < m.pairs; ++g) {
       const bool unset = m.ovector[2 * g] == PCRE2_UNSET;
       offsets.push_back(unset ? -1 : static_cast<int64_t>(counter.At(m.ovector[2 * g])));
-      lengths.push_back(unset ? -1 : static_cast<int64_t>(Group(m, static_cast<int>(g), text, counter).size()));
+      lengths.push_back(unset ? -1 : static_cast<int64_t>(CharacterCount(Group(m, static_cast<int>(g)))));
     }
     NameTable(m.pattern, names);
     SpaceScope scope(hold[0]);
-    SetVariable(U"Block", MakeText(text));
+    SetVariable(U"Block", MakeText(FromUtf8(block_)));
     SetVariable(U"BlockNum", IntegerScalar(blockNumber_));
     SetVariable(U"Pattern", MakeText(patternTexts_[m.pattern]));
     SetVariable(U"PatternNum", IntegerScalar(m.pattern));
-    SetVariable(U"Match", MakeText(Group(m, 0, text, counter)));
+    SetVariable(U"Match", MakeText(FromUtf8(Group(m, 0))));
     SetVariable(U"Offsets", Integers(offsets));
     SetVariable(U"Lengths", Integers(lengths));
     SetVariable(U"Names", MakeNested({static_cast<uint32_t>(names.size())}, [&](uint64_t i) { return MakeText(names[i]); }));
@@ -897,19 +1203,19 @@ class RegexRun {
     return r;
   }
 
-  void Collect(const Match& m, const std::u32string& text, const std::string& bytes, CharacterCounter& counter,
-               size_t blockNumber, size_t documentOffset, size_t startChar, size_t endChar) {
+  void Collect(const Match& m, CharacterCounter& counter) {
     if (!transformations_.codesGiven) {
-      std::u32string item;
-      Transform(item, m, text, bytes, counter);
+      std::string item;
+      Transform(item, m, counter);
       searchTexts_.push_back(std::move(item));
       return;
     }
+    const size_t startChar = counter.At(m.ovector[0]);
     for (int code : transformations_.codes) {
       switch (code) {
-        case 0: searchNumbers_.push_back(documentOffset + startChar); break;
-        case 1: searchNumbers_.push_back(endChar - startChar); break;
-        case 2: searchNumbers_.push_back(blockNumber); break;
+        case 0: searchNumbers_.push_back(CharactersBefore(blockOffset_) + startChar); break;
+        case 1: searchNumbers_.push_back(counter.At(std::max(m.ovector[0], m.ovector[1])) - startChar); break;
+        case 2: searchNumbers_.push_back(blockNumber_); break;
         default: searchNumbers_.push_back(m.pattern); break;
       }
     }
@@ -919,52 +1225,97 @@ class RegexRun {
   Ref SearchResult() const {
     if (!transformations_.codesGiven) {
       return MakeNested({static_cast<uint32_t>(searchTexts_.size())},
-                        [&](uint64_t i) { return MakeText(searchTexts_[i]); });
+                        [&](uint64_t i) { return TextOfUtf8(searchTexts_[i]); });
     }
     const size_t width = transformations_.codes.size();
-    if (width == 1 && scalarCodes_) return NumberVector(0, searchNumbers_.size());
     if (width == 1) return NumberVector(0, searchNumbers_.size());
     return MakeNested({static_cast<uint32_t>(searchCount_)},
                       [&](uint64_t i) { return NumberVector(i * width, width); });
   }
 
   Ref NumberVector(size_t first, size_t count) const {
-    std::vector<uint32_t> values;
-    for (size_t i = 0; i < count; ++i) values.push_back(static_cast<uint32_t>(searchNumbers_[first + i]));
-    return IntegerVector(values);
+    if (count > UINT32_MAX) SIGNAL_MESSAGE(kLimitError, U"Too many blocks");
+    size_t widest = 0;
+    for (size_t i = 0; i < count; ++i) widest = std::max(widest, searchNumbers_[first + i]);
+    if (widest > INT32_MAX) SIGNAL_MESSAGE(kLimitError, U"Text too long");
+    Ref r = AllocVector(kInt32, static_cast<uint32_t>(count));
+    int32_t* data = DataOf<int32_t>(r);
+    for (size_t i = 0; i < count; ++i) data[i] = static_cast<int32_t>(searchNumbers_[first + i]);
+    Narrow(r);
+    return r;
   }
 
-  static Ref SimpleResult(const std::vector<std::u32string>& pieces) {
-    std::u32string all;
-    for (const std::u32string& p : pieces) all += p;
-    return MakeText(all);
-  }
-
-  // Each block's output split into lines at its line endings.
-  Ref NestedResult(const std::vector<std::u32string>& pieces, bool endingStartsLine) const {
-    std::vector<std::u32string> lines;
-    for (const std::u32string& piece : pieces)
-      for (Block& line : SplitLines(piece, endingStartsLine)) lines.push_back(std::move(line.text));
+  // Each block's output split into lines at its line endings. A last ending starts an empty line
+  // only when `endingStartsLine`.
+  Ref NestedResult(bool endingStartsLine) const {
+    std::vector<std::string_view> lines;
+    const std::string_view out(out_);
+    size_t pieceStart = 0;
+    for (const size_t pieceEnd : pieceEnds_) {
+      const std::string_view piece = out.substr(0, pieceEnd);  // a CR at its end ends a line alone
+      size_t start = pieceStart;
+      const size_t before = lines.size();
+      for (size_t i = pieceStart; i < pieceEnd; ++i) {
+        const size_t width = MayStartLineEnd(static_cast<unsigned char>(out[i])) ? vantor::LineEndAt(piece, i, options_.neol) : 0;
+        if (!width) continue;
+        lines.push_back(out.substr(start, i - start));
+        i += width - 1;
+        start = i + 1;
+      }
+      if (start < pieceEnd || lines.size() == before || endingStartsLine) lines.push_back(out.substr(start, pieceEnd - start));
+      pieceStart = pieceEnd;
+    }
     if (lines.size() > UINT32_MAX) SIGNAL_MESSAGE(kLimitError, U"Too many blocks");
-    return MakeNested({static_cast<uint32_t>(lines.size())}, [&](uint64_t i) { return MakeText(lines[i]); });
+    return MakeNested({static_cast<uint32_t>(lines.size())}, [&](uint64_t i) { return TextOfUtf8(lines[i]); });
+  }
+
+  // ⎕R's text appended to the output file, encoded by OutEnc (when implied, as the input file was, or
+  // UTF-8). Lines of nested input each end with the line ending.
+  void WriteStream(bool nestedInput) {
+    if (nestedInput) out_ += eol_.empty() ? std::string("\n") : eol_;
+    const StreamEncoding e = options_.outEnc.implied ? inputEncoding_ : options_.outEnc;
+    std::string bytes;
+    if (e.encoding == TextEncoding::kUtf8 && IsAscii(out_)) {
+      bytes = std::move(out_);
+    } else {
+      std::u32string text;
+      for (size_t i = 0; i < out_.size();) text.push_back(DecodeOwnUtf8(out_, i));
+      if (!EncodeText(text, e.encoding, bytes)) SIGNAL_MESSAGE(kTranslationError, U"Output stream translation error");
+    }
+    if (!AppendToTiedFile(*outputTie_, e.byteOrderMark ? ByteOrderMark(e.encoding) : "", bytes))
+      SIGNAL_MESSAGE(kFileTieError, U"Output stream not tied");
   }
 
   bool replace_;
   Options options_;
+  std::string eol_;  // EOL as UTF-8; empty: keep the input's line endings
   const Ref* derived_ = nullptr;
-  size_t blockNumber_ = 0;
   std::unique_ptr<pcre2_match_context, decltype(&pcre2_match_context_free)> matchContext_{nullptr,
                                                                                           &pcre2_match_context_free};
   std::vector<Pattern> patterns_;
   std::vector<std::u32string> patternTexts_;
   Transformations transformations_;
-  bool scalarCodes_ = false;
-  std::u32string document_;
-  std::vector<std::u32string> lines_;
+  std::string requiredBytes_;  // a line without any of these cannot match
+  std::vector<size_t> nextRequired_;
+  // The document as UTF-8: owned_, or the argument's own bytes.
+  std::string owned_;
+  std::string_view subject_;
+  bool ascii_ = false;
+  std::vector<Span> lines_;  // the blocks of nested input
   bool fromStream_ = false;
   StreamEncoding inputEncoding_{false, TextEncoding::kUtf8, false};  // UTF-8 unless read from a file
   std::optional<int64_t> outputTie_;
-  std::vector<std::u32string> searchTexts_;
+  // The block being searched.
+  std::string_view block_;
+  size_t blockOffset_ = 0;
+  size_t blockNumber_ = 0;
+  size_t countedBytes_ = 0;
+  size_t countedChars_ = 0;
+  // ⎕R's output as UTF-8, with the end of each block's part when the result is nested.
+  std::string out_;
+  bool nestedResult_ = false;
+  std::vector<size_t> pieceEnds_;
+  std::vector<std::string> searchTexts_;
   std::vector<size_t> searchNumbers_;
   size_t searchCount_ = 0;
 };
