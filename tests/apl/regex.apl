@@ -331,3 +331,22 @@ DOMAIN ERROR: Divide by zero
 |             ∧
       'b' ⎕R {'b' ⎕R '[\u&]' ⊢ ⍵.Block} ⊢ 'abc'
 aa[B]cc
+⍝⍝ ---- A plain-text pattern is found by a byte search over the document: the same offsets,
+⍝⍝ lengths, block numbers and overlaps as the search line by line, with CR LF and characters
+⍝⍝ beyond ASCII before the matches (Show marks CR with ↵ and LF with ¶)
+      Show←{('\r' '\n') ⎕R ((,'↵') (,'¶')) ⍠ 'Mode' 'D' ⊢ ⍵}
+      t←'aé€b',(⎕UCS 13 10),'ab',(⎕UCS 13),'xab',(⎕UCS 10),'abab'
+      'ab' ⎕S 0 1 2 3 ⊢ t
+ 6 2 1 0  10 2 2 0  13 2 3 0  15 2 3 0 
+      'aba' ⎕S 0 ⍠ 'OM' 1 ⊢ 'abababa'
+0 2 4
+      Show 'ab' ⎕R '[%]' ⊢ t
+aé€b↵¶[ab]↵x[xab]¶[abab][abab]
+      Show 'ab' ⎕R '<&>' ⍠ 'EOL' 'LF' ⊢ t
+aé€b¶<ab>¶x<ab>¶<ab><ab>
+      Show 'é€' ⎕R '\u&' ⍠ 'Mode' 'D' ⊢ t
+aÉ€b↵¶ab↵xab¶abab
+      '😀' ⎕S 0 1 ⊢ 'a😀b😀'
+ 1 1  3 1 
+      'ab' ⎕R 'x' ⊢ ''
+
