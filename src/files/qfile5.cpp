@@ -283,8 +283,8 @@ void ComponentStore::ReadHeader(bool salvage) {
                h.freeTable < h.allocation &&
                (h.first == h.next || h.root >= HeaderBytes()) &&
                (h.depth == kMaxDepth || uint64_t{h.next} - h.first <= (uint64_t{1} << (4 * h.depth))) &&
-               // every component has a record of its own
-               (uint64_t{h.next} - h.first) * layout().componentHeader <= h.allocation;
+               // every component has a record of its own, within what the file still holds
+               (uint64_t{h.next} - h.first) * layout().componentHeader <= std::min(h.allocation, physicalSize_);
   if (!sound) CF_ERROR(kFileDamaged, U"Damaged component tree");
 }
 
@@ -392,7 +392,8 @@ uint64_t ComponentStore::WriteRecord(const std::vector<uint8_t>& data, uint32_t 
 // Reads and checks the header of the record at `address` into `h`.
 ComponentStore::RecordHeader ComponentStore::ReadRecordHeader(uint64_t address, uint8_t* h, bool headerRead) {
   const Layout& l = layout();
-  const uint64_t end = header_.allocation;
+  // A file cut short (read for a repair) holds less than its header says.
+  const uint64_t end = std::min(header_.allocation, physicalSize_);
   if (address < HeaderBytes() || address > end || end - address < l.componentHeader)
     CF_ERROR(kFileDamaged, U"Damaged component tree");
   if (!headerRead)

@@ -1,7 +1,7 @@
-// Fuzz target: any bytes, written as a component file, then tied and read. Every component, its
-// information, the access matrix, the size and the check must each give a value or an APL error
-// (the file refused or reported damaged); never a crash, a hang or a system error, and the
-// workspace stays sound.
+// Fuzz target: any bytes, written as a component file, then tied, read and updated. Every
+// component, its information, the access matrix, the size, each update and the check (which repairs
+// the file) must each give a value or an APL error (the file refused or reported damaged); never a
+// crash, a hang or a system error, and the workspace stays sound. The repaired file is read again.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -46,8 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Run("r←{⎕FRDCI 1 ⍵}¨(1⊃s)+¯1+⍳64⌊(2⊃s)-1⊃s");
   Run("r←⎕FRDAC 1");
   Run("r←⎕FHIST 1");
+  Run("r←'new' ⎕FAPPEND 1");
+  Run("r←(⍳3) ⎕FREPLACE 1 (1⊃s)");
+  Run("r←⎕FDROP 1 ¯1");
+  Run("r←⎕FDROP 1 1");
   Run("⎕FUNTIE 1");
   Run("r←⎕FCHK '" + path + "'");
+  Run("t←'" + path + "' ⎕FTIE 1");
+  Run("s←⎕FSIZE 1");
+  Run("r←{⎕FREAD 1 ⍵}¨(1⊃s)+¯1+⍳64⌊(2⊃s)-1⊃s");
+  Run("⎕FUNTIE 1");
   if (FindHeapFault(true) != 0) abort();
   return 0;
 }
