@@ -33,6 +33,7 @@
 #include "language/trap.h"
 #include "memory/memory3.h"
 #include "memory/partner.h"
+#include "primitives/cat.h"
 #include "primitives/iass.h"
 #include "primitives/index.h"
 #include "primitives/key.h"
@@ -43,6 +44,8 @@
 namespace vantor {
 
 static constexpr char kUnit[] = "parse";
+
+inline constexpr uint8_t kTokenNamespaceDot = 28;
 
 // ---- Token classes -----------------------------------------------------------------------------
 
@@ -1005,11 +1008,34 @@ static CallResult ModifiedAssignIndexed(Ref fn, const Ref& target, const Ref& va
   return {hold.Take(1), true};
 }
 
+static bool IsPlainArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
+
+// name,←X: the variable's array, taken out of the name so that nothing else holds it, grows where
+// it lies when it can (with headroom, so that a loop of appends takes linear time).
+static CallResult AppendToVariable(Ref entry, const Ref& value) {
+  Temporaries name;
+  name[0] = Retained(entry);
+  const Ref& target = name[0];
+  Temporaries hold;
+  hold[0] = Retained(value);
+  hold[1] = std::exchange(Words(target)[kEntryValue], 0);
+  try {
+    hold[2] = Catenated(hold[1], hold[0]);
+  } catch (const AplError&) {
+    Words(target)[kEntryValue] = hold.Take(1);  // the name keeps its value
+    throw;
+  }
+  Words(target)[kEntryValue] = hold.Take(1);
+  AssignEntry(target, hold[2]);
+  return {hold.Take(2), true};
+}
+
 // A modified assignment (f←, the monadic use of ←): the target's value f the value, assigned back.
 static CallResult ModifiedAssign(Ref fn, const Ref& target, const Ref& value) {
   if (IsRef(target) && TypeWord(target) == kIndexedTargetRecord) return ModifiedAssignIndexed(fn, target, value);
   if (!IsNameEntry(target) || EntryClass(target) != kNameVariable)
     SIGNAL_MESSAGE(kSyntaxError, U"Invalid modified assignment, or an attempt was made to change nameclass on assignment");
+  if (fn == kPrimComma && IsPlainArray(EntryValue(target)) && IsPlainArray(value)) return AppendToVariable(target, value);
   CallResult result = CallFunctionValue(fn, EntryValue(target), value);
   Temporaries hold;
   hold[0] = result.value;
@@ -1095,6 +1121,28 @@ static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right
   SIGNAL(kNonceError);  // traditional functions are called by their own unit
 }
 
+static Ref InnermostDfnFrame();
+
+// name←name,X: when the catenation about to be applied has as its left argument the array of the
+// variable that ← (next to the left) assigns, held by nothing but the name and the left register,
+// the variable's entry: the append can then grow the array where it lies. In a dfn the name must
+// already be local, since the assignment would otherwise make a new local and leave the outer array
+// as it was.
+static Ref AppendTarget() {
+  if (PendingItem() != kPrimAssign || ByteAt(Cursor()) != kPrimAssign) return 0;
+  if (RefCount(Left()) != 2 || !IsPlainArray(Left())) return 0;
+  const uint32_t nameAt = Cursor() - 1;
+  if (nameAt < StreamFirstToken() || ByteAt(nameAt) < 112) return 0;
+  if (nameAt > StreamFirstToken() && ByteAt(nameAt - 1) == kTokenNamespaceDot) return 0;  // ns.name←
+  const uint8_t name = ByteAt(nameAt);
+  Ref entry = BoundEntry(name - 112u);
+  if (EntryClass(entry) != kNameVariable || EntryValue(entry) != Left()) return 0;
+  Ref dfn = InnermostDfnFrame();
+  if (dfn && dfn == CurrentFrameBelowNesting() && !FindLocalRecord(dfn, [&](Ref local) { return local == entry; }))
+    return 0;
+  return entry;
+}
+
 // Applies PendingFunction to RightSlot, and to LeftSlot as left argument when it holds a value. The
 // result goes to NewValue (0 when there is none) and the shy flag. ⍎ and ⎕ input continue in an
 // execution level: Later.
@@ -1129,6 +1177,9 @@ static Applied ApplyPending() {
     if (dyadic) SignalTakesNoLeft();
     Branch(Right());
     result = {};
+  } else if (Ref entry = fn == kPrimComma && dyadic ? AppendTarget() : 0) {
+    Release(Left());  // the name is then the array's only holder
+    result = AppendToVariable(entry, Right());
   } else {
     result = ApplyFunction(PendingFunction(), Left(), Right());
   }

@@ -576,14 +576,22 @@ void NarrowShortPiece(Ref& wide) {
   wide = copy;
 }
 
-// The left argument grows where it lies and gets the right's elements: both of one type (not
-// Boolean, not references), the left already at the result rank, catenated along the first axis,
-// and the left's pocket unshared.
+// The left argument grows where it lies and gets the right's elements: the left of a type that
+// holds the right's (not Boolean, not references), already at the result rank, catenated along the
+// first axis, and its pocket unshared.
 bool CanAppendInPlace(Ref left, Ref right, const Catenation& plan) {
   ElementType type = TypeOf(left);
   return !plan.laminate && plan.axis == 0 && !plan.leftScalar && RankOf(TypeWord(left)) == plan.result.rank &&
-         type == TypeOf(right) && type != kBool && type != kRefElement && RefCount(left) == 1 &&
-         !(TypeWord(left) & kMappedFlag);
+         type != kBool && type != kRefElement && TypeOf(right) != kRefElement &&
+         CombinedType(type, ContributedType(right)) == type && RefCount(left) == 1 && !(TypeWord(left) & kMappedFlag);
+}
+
+// A pocket that must grow for an append grows by half its size again at least, so that a run of
+// appends to one array copies its elements a bounded number of times.
+uint32_t GrowthFor(Ref pocket, uint32_t needed) {
+  const uint32_t old = PocketWords(pocket);
+  const uint64_t headroom = std::max<uint64_t>(needed - old, old / 2);
+  return static_cast<uint32_t>(std::min<uint64_t>(headroom, 0x7FFFFFFFu - old));
 }
 
 Ref AppendInPlace(Ref& left, Ref right, const Catenation& plan) {
@@ -592,9 +600,8 @@ Ref AppendInPlace(Ref& left, Ref right, const Catenation& plan) {
   uint64_t newCount = plan.result.Count();
   uint32_t needed = ArrayWords(type, plan.result.rank, newCount);
   Temporaries hold;
-  hold[0] = right;
-  Retain(right);
-  if (needed > PocketWords(left)) Resize(left, needed - PocketWords(left));
+  hold[0] = TypeOf(right) == type ? Retained(right) : Converted(right, type);
+  if (needed > PocketWords(left)) Resize(left, GrowthFor(left, needed));
   ShapeOf(left)[0] = static_cast<uint32_t>(plan.result.len[0]);
   TypeWord(left) &= ~kNarrowedFlag;
   uint8_t* out = DataOf<uint8_t>(left);
