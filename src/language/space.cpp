@@ -34,6 +34,7 @@ constexpr char16_t kHeaderName = 0xFFFF;
 constexpr int kMaxLinkHops = 64;
 
 uint32_t g_candidateCount = 0;  // namespaces flagged since the last collection
+uint32_t g_notesPaused = 0;     // CycleNotesPaused objects alive
 
 // ---- Names as UTF-16 ---------------------------------------------------------------------------
 
@@ -349,6 +350,7 @@ bool HeldByNameRoots(Ref ns) {
 // A namespace released while still counted may be one that only its own names hold; the collector
 // looks at it later. The ones the name roots hold are released again when the roots let go.
 void NoteCandidate(Ref ns) {
+  if (g_notesPaused) return;
   uint32_t& flags = NsWord(ns, kNsFlags);
   if (flags & (kNsCycleCandidate | kNsBeingCleared) || HeldByNameRoots(ns)) return;
   flags |= kNsCycleCandidate;
@@ -923,6 +925,9 @@ bool ReachesNamespace(Ref value, Ref home, Ref target) {
 }
 
 // ---- Life and death ----------------------------------------------------------------------------
+
+CycleNotesPaused::CycleNotesPaused() { ++g_notesPaused; }
+CycleNotesPaused::~CycleNotesPaused() { --g_notesPaused; }
 
 uint32_t CollectNamespaceCycles() {
   if (g_candidateCount == 0) return 0;

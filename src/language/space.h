@@ -255,6 +255,17 @@ uint64_t OccupiedBytes(Ref value);
 
 // ---- Life and death ----------------------------------------------------------------------------
 
+// While one exists, a namespace released with references left is not noted for the cycle collector.
+// For code that builds trees of new namespaces and runs no APL code meanwhile (JSON import): a tree
+// holds no cycles, and a cycle made later is noted when it is made.
+class CycleNotesPaused {
+ public:
+  CycleNotesPaused();
+  ~CycleNotesPaused();
+  CycleNotesPaused(const CycleNotesPaused&) = delete;
+  CycleNotesPaused& operator=(const CycleNotesPaused&) = delete;
+};
+
 // Frees the namespaces that are referenced only from inside themselves (a name holding its own
 // namespace, children pointing back, ...): the namespaces released since the last collection are
 // examined together with everything reachable from them. Runs when the heap runs short; the
