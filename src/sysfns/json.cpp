@@ -552,9 +552,13 @@ void WriteNumber(std::u32string& out, std::complex<double> v) {
   if (v.imag() != 0) Unsupported();
   WriteNumber(out, v.real());
 }
+// A decimal number as the nearest double, or, beyond the range of doubles (1E400, 1E¯400), its own
+// digits, which JSON can still write.
 void WriteNumber(std::u32string& out, BID_UINT128 v) {
   unsigned int flags = 0;
-  WriteNumber(out, bid128_to_binary64(v, BID_ROUNDING_TO_NEAREST, &flags));
+  const double d = bid128_to_binary64(v, BID_ROUNDING_TO_NEAREST, &flags);
+  if (std::isfinite(d) && (d != 0 || bid128_isZero(v))) return WriteNumber(out, d);
+  for (char32_t c : CanonicalDecimalText(reinterpret_cast<const uint8_t*>(&v))) out += c == U'¯' ? U'-' : c;
 }
 
 // The literal that ⊂'true', ⊂'false' or ⊂'null' stands for, or empty.

@@ -282,6 +282,9 @@ DOMAIN ERROR: Invalid left argument
 -2
       7160⌶123456789 ¯1.5 0
 [123456789,-1.5,0]
+⍝⍝ A decimal beyond the range of doubles is written with its own digits
+      7160⌶1E400
+1E400
       7160⌶1 0 1
 [1,0,1]
       7160⌶⍬
