@@ -5,6 +5,8 @@
 // workspace is allocated until the text is complete.
 #include "sysfns/json.h"
 
+#include <double-conversion/double-conversion.h>
+
 #include <charconv>
 #include <cmath>
 #include <complex>
@@ -543,10 +545,63 @@ void WriteAscii(std::u32string& out, const char* text) {
   for (; *text; ++text) out += static_cast<char32_t>(*text);
 }
 void WriteNumber(std::u32string& out, int64_t v) { WriteAscii(out, std::to_string(v).c_str()); }
+// printf's "%.16g": the double rounded to 16 significant digits (trailing zeros dropped), in fixed
+// point for decimal exponents from ¯4 to 15, else one digit, the others after the point, and e±dd.
+// The 16 digits come from 17 correctly rounded ones; when the 17th is 5 the value may lie exactly
+// half way, where printf rounds to even, so printf itself writes it.
 void WriteNumber(std::u32string& out, double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.16g", v);
-  WriteAscii(out, text);
+  using double_conversion::DoubleToStringConverter;
+  char buffer[24];
+  bool negative = false;
+  int length = 0, exponent = 0;  // value = 0.digits × 10^exponent
+  DoubleToStringConverter::DoubleToAscii(v, DoubleToStringConverter::PRECISION, 17, buffer, sizeof buffer, &negative,
+                                         &length, &exponent);
+  if (length == 17) {
+    if (buffer[16] == '5') {
+      std::snprintf(buffer, sizeof buffer, "%.16g", v);
+      return WriteAscii(out, buffer);
+    }
+    length = 16;
+    if (buffer[16] > '5') {  // round up, the carry running through nines
+      int i = 15;
+      for (; i >= 0 && buffer[i] == '9'; --i) buffer[i] = '0';
+      if (i >= 0) {
+        ++buffer[i];
+      } else {
+        buffer[0] = '1';
+        ++exponent;
+      }
+    }
+  }
+  while (length > 1 && buffer[length - 1] == '0') --length;
+  const std::string_view digits(buffer, static_cast<size_t>(length));
+  const int count = length;
+  if (negative) out += U'-';
+  auto put = [&](std::string_view text) { out.append(text.begin(), text.end()); };
+  if (exponent - 1 >= -4 && exponent - 1 < 16) {
+    if (exponent <= 0) {
+      out += U"0.";
+      out.append(static_cast<size_t>(-exponent), U'0');
+      put(digits);
+    } else if (exponent >= count) {
+      put(digits);
+      out.append(static_cast<size_t>(exponent - count), U'0');
+    } else {
+      put(digits.substr(0, static_cast<size_t>(exponent)));
+      out += U'.';
+      put(digits.substr(static_cast<size_t>(exponent)));
+    }
+    return;
+  }
+  put(digits.substr(0, 1));
+  if (count > 1) {
+    out += U'.';
+    put(digits.substr(1));
+  }
+  const int power = exponent - 1;
+  out += power < 0 ? U"e-" : U"e+";
+  if (std::abs(power) < 10) out += U'0';
+  WriteNumber(out, static_cast<int64_t>(std::abs(power)));
 }
 void WriteNumber(std::u32string& out, std::complex<double> v) {
   if (v.imag() != 0) Unsupported();
