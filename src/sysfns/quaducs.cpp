@@ -247,6 +247,20 @@ bool AllAscii(const T* in) {
   return ((words[0] | words[1]) & kMask) == 0;
 }
 
+// Whether none of the n bytes at `in` has its top bit set; 32 bytes at a time.
+bool BytesAreAscii(const void* in, uint64_t n) {
+  const auto* bytes = static_cast<const uint8_t*>(in);
+  uint64_t any = 0;
+  uint64_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    uint64_t words[4];
+    std::memcpy(words, bytes + i, sizeof words);
+    any |= words[0] | words[1] | words[2] | words[3];
+  }
+  for (; i < n; ++i) any |= bytes[i];
+  return (any & 0x8080808080808080ull) == 0;
+}
+
 constexpr uint64_t kNotUtf8 = ~uint64_t{0};
 
 // Decodes the n bytes at `in` (integers of type T) into `out`, which has room for `capacity`
@@ -331,6 +345,8 @@ template <typename T, typename Data>
 Ref DecodeUtf8(Data data, uint64_t n) {
   using Unsigned = std::make_unsigned_t<T>;
   const T* in = data();
+  if constexpr (sizeof(T) == 1)
+    if (BytesAreAscii(in, n)) return AsciiCharacters(data, n);
   Unsigned widest = 0;
   for (uint64_t i = 0; i < n; ++i) widest = std::max(widest, static_cast<Unsigned>(in[i]));
   const ElementType type = widest >= 0xF0 ? kChar32 : widest >= 0xC4 ? kChar16 : kChar8;
@@ -389,7 +405,8 @@ Ref Utf8OfNarrowCharacters(const Ref& right) {
   const uint64_t n = ElementCount(right);
   const uint8_t* in = DataOf<uint8_t>(right);
   uint64_t wide = 0;
-  for (uint64_t i = 0; i < n; ++i) wide += in[i] >> 7;
+  if (!BytesAreAscii(in, n))
+    for (uint64_t i = 0; i < n; ++i) wide += in[i] >> 7;
   Ref result = AllocArray(wide ? kInt16 : kInt8, 1, n + wide);
   in = DataOf<uint8_t>(right);
   if (!wide) {
