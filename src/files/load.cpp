@@ -477,9 +477,7 @@ bool ExecutingInSession() { return WithinNamespace(ExecutingNamespace(), Session
 // A function that was called from code running in ⎕SE is on the stack.
 bool SessionInStateIndicator() {
   for (Ref frame = CurrentFrame(); IsRef(frame); frame = FrameBelow(frame)) {
-    uint32_t frameClass = FrameClassOf(frame);
-    bool keepsCaller = frameClass == kFrameExecution || (frameClass == kFrameService && FrameSubTypeOf(frame) == kServiceDfn);
-    if (keepsCaller && WithinNamespace(NamespaceOf(Words(frame)[kExecCallerNamespace]), SessionNamespace())) return true;
+    if (KeepsCaller(frame) && WithinNamespace(NamespaceOf(Words(frame)[kExecCallerNamespace]), SessionNamespace())) return true;
   }
   return false;
 }

@@ -37,6 +37,7 @@
 #include "primitives/iass.h"
 #include "primitives/index.h"
 #include "primitives/key.h"
+#include "primitives/op.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadcons.h"
 #include "sysfns/quadvar.h"
@@ -161,6 +162,7 @@ enum ResumeAction : uint32_t {
   kResumeValueStep = 9,     // the result is a value read (⎕ input)
   kResumeBoundary = 10,     // the result is the value so far; the boundary is read again
   kResumeNative = 11,       // the result goes back to C++ code that called the function
+  kResumeEachItem = 12,     // the result is an item of the each whose service frame is current
 };
 
 // A function run for C++ code (an operator's operand) leaves its result here and stops the loop
@@ -1048,6 +1050,8 @@ static CallResult ModifiedAssign(Ref fn, const Ref& target, const Ref& value) {
 enum class Applied { Now, Later };
 
 static void StartExecute();
+static bool RunsEachInFrame(Ref fn);
+static void StartEach();
 static CallResult RunExecuteForNative(const Ref& left, const Ref& right);
 static void Branch(Ref target);
 
@@ -1165,6 +1169,10 @@ static Applied ApplyPending() {
   }
   if (IsDfnCall(fn) || IsTradfnCall(fn)) {
     StartDefinedCall();
+    return Applied::Later;
+  }
+  if (RunsEachInFrame(fn)) {
+    StartEach();
     return Applied::Later;
   }
   if (fn == kCodeOff) {
@@ -1775,6 +1783,8 @@ static void ReinstateCaller(Ref frame) {
   if (caller != ExecutingNamespace()) SetExecutingNamespace(caller);
 }
 
+static void EachItemDone(Ref result);
+
 static void ResumeCaller(Ref frame, Ref result, bool shy) {
   Temporaries hold;
   hold[0] = frame;
@@ -1794,6 +1804,8 @@ static void ResumeCaller(Ref frame, Ref result, bool shy) {
   } else if (resume == kResumeNative) {
     Put(WorkingSlot(kSlotNativeResult), result);
     g_nativeCallDone = true;
+  } else if (resume == kResumeEachItem) {
+    EachItemDone(result);
   } else {
     Left() = result;
     g_level.flags |= kFlagLeftSingle;
@@ -2524,6 +2536,85 @@ static CallResult RunExecuteForNative(const Ref& left, const Ref& right) {
   std::u32string text = ExecutedText(plain[1]);
   Ref space = plain[0] ? NamespaceOfArgument(plain[0]) : 0;
   return RunForNative([&] { EnterExecute(text, space); });
+}
+
+// ---- Each of a defined function -----------------------------------------------------------------------------
+// f¨ with a dfn or defined function f runs from a service frame that keeps the iteration: each call
+// of f returns its result to the frame, which stores it and starts the next call, and the last one
+// gives the results to the code that applied f¨. No C++ recursion is involved, so ∇¨ nests as deep
+// as the workspace holds frames, and interrupts, errors, traps and the state indicator see every call.
+
+// f¨ applied by the evaluator to arrays with items, f a dfn or defined function.
+static bool RunsEachInFrame(Ref fn) {
+  if (!IsDerived(fn) || Words(fn)[4] != kPrimEach) return false;
+  Ref f = Words(fn)[3];
+  if (!IsDfnCall(f) && !IsTradfnCall(f)) return false;
+  if (!IsPlainArray(Right()) || (Left() && !IsPlainArray(Left()))) return false;
+  return ElementCount(Right()) != 0 && (!Left() || ElementCount(Left()) != 0);
+}
+
+// Takes the service frame off the stack and puts its caller back (an error is then shown there).
+static void AbandonEach() {
+  Temporaries hold;
+  hold[0] = PopFrame();
+  ClearRegisters();
+  ReinstateCaller(hold[0]);
+  g_errorToken = g_level.functionToken;
+}
+
+// Starts the call of f for the item at the frame's index; its result comes back to EachItemDone.
+static void CallEachItem() {
+  try {
+    Temporaries hold;  // the left item, the right item, f
+    const uint32_t i = Words(CurrentFrame())[kEachIndex];
+    if (Words(CurrentFrame())[kEachLeft]) hold[0] = ItemAt(Words(CurrentFrame())[kEachLeft], i);
+    hold[1] = ItemAt(Words(CurrentFrame())[kEachRight], i);
+    hold[2] = Retained(Words(CurrentFrame())[kEachFunction]);
+    SetResume(kResumeEachItem);
+    if (IsTradfnCall(hold[2])) EnterTradfn(hold[2], hold.Take(0), hold.Take(1));
+    else EnterDfn(hold[2], hold.Take(0), hold.Take(1));
+  } catch (const AplError&) {
+    if (FrameClassOf(CurrentFrame()) == kFrameService && FrameSubTypeOf(CurrentFrame()) == kServiceEach) AbandonEach();
+    throw;
+  }
+}
+
+// f¨ pending with its arguments in the registers: the service frame takes them over.
+static void StartEach() {
+  const std::vector<uint32_t> shape =
+      Left() ? PairedShape(Left(), Right()) : std::vector<uint32_t>(ShapeOf(Right()), ShapeOf(Right()) + RankOf(TypeWord(Right())));
+  Temporaries hold;  // f, the results, the frame
+  hold[0] = Retained(Words(PendingFunction())[3]);
+  hold[1] = NewArray(kRefElement, shape);
+  hold[2] = NewFrame(kFrameService, kServiceEach);
+  uint32_t* w = Words(hold[2]);
+  w[kEachLeft] = Take(Left());
+  w[kEachRight] = Take(Right());
+  w[kEachFunction] = hold.Take(0);
+  w[kEachResults] = hold.Take(1);
+  w[kEachCount] = static_cast<uint32_t>(ElementCount(w[kEachResults]));
+  Release(PendingFunction());
+  SaveCaller(hold[2]);
+  PushFrame(hold.Take(2));
+  ClearRegisters();
+  g_level = {};
+  CallEachItem();
+}
+
+// The call for the item at the frame's index has given `result` (counted, 0 for none).
+static void EachItemDone(Ref result) {
+  if (!result) {
+    AbandonEach();
+    SIGNAL_MESSAGE(kValueError, U"No result was provided when the context expected one");
+  }
+  uint32_t* w = Words(CurrentFrame());
+  DataOf<Ref>(w[kEachResults])[w[kEachIndex]] = TakePlainArray(result);
+  if (++w[kEachIndex] < w[kEachCount]) return CallEachItem();
+  Temporaries hold;
+  hold[0] = PopFrame();
+  hold[1] = Simplified(std::exchange(Words(hold[0])[kEachResults], 0));
+  ClearRegisters();
+  ResumeCaller(hold[0], hold.Take(1), false);
 }
 
 // ---- Control structures ----------------------------------------------------------------------------------

@@ -26,6 +26,7 @@ static constexpr uint32_t FrameLowBits(uint32_t frameClass, uint32_t subType) {
 
 static uint32_t FrameWords(uint32_t frameClass, uint32_t subType) {
   if (frameClass == kFrameService && subType == kServiceDfn) return kDfnFrameWords;
+  if (frameClass == kFrameService && subType == kServiceEach) return kEachFrameWords;
   switch (frameClass) {
     case kFrameNesting: return kNestingFrameWords;
     case kFrameExecution: return kExecutionFrameWords;
@@ -61,6 +62,15 @@ static void DfnFields(Ref r, FieldRuns& out) {
   out.Add(kExecCallerState - 1, 1);                              // caller pending function
 }
 
+// Each-service frames hold f, its arguments, the results and the caller's references; the index,
+// the count, the cursor and the state words are numbers.
+static void EachFields(Ref, FieldRuns& out) {
+  out.Add(kFrameLinkWord, kExecCallerTokens - kFrameLinkWord + 1);  // link, f, its arguments, caller's stream
+  out.Add(kExecCallerSymbols, 4);  // symbols, results, pending item, namespace
+  out.Add(kExecCallerState - 5, 2);  // caller left and right (words 15 and 16)
+  out.Add(kExecCallerState - 1, 1);  // caller pending function
+}
+
 // The entry and the saved value of each record are references; the saved-state word is not.
 static void LocalisationFields(Ref r, FieldRuns& out) {
   uint32_t records = Words(r)[kLocalCountWord];
@@ -81,8 +91,14 @@ void InitialiseStack() {
     RegisterFrameClass(kFrameExecution, sub, ExecutionFields);
   RegisterFrameClass(kFrameLocalisation, 0, LocalisationFields);
   RegisterFrameClass(kFrameService, kServiceDfn, DfnFields);
+  RegisterFrameClass(kFrameService, kServiceEach, EachFields);
   RegisterFrameClass(kFrameTemporary, 0, LinkOnly);
   if (!IsRef(RootWordAt(kRootCurrentFrame))) RootWordAt(kRootCurrentFrame) = NewFrame(kFrameImmediate, 0);
+}
+
+bool KeepsCaller(Ref frame) {
+  const uint32_t c = FrameClassOf(frame), sub = FrameSubTypeOf(frame);
+  return c == kFrameExecution || (c == kFrameService && (sub == kServiceDfn || sub == kServiceEach));
 }
 
 Ref NewFrame(uint32_t frameClass, uint32_t subType) {
@@ -337,6 +353,7 @@ Ref QuadSTACK() {
     if (IsFunctionFrame(f) || IsDfnFrameOf(f)) rows.push_back({depth, true, U" "});
     else if (c == kFrameExecution && sub == kExecutionEvaluatedInput) rows.push_back({depth, false, U"⎕"});
     else if (c == kFrameExecution && sub == kExecutionExecute) rows.push_back({depth, false, U"⍎"});
+    else if (c == kFrameService && sub == kServiceEach) rows.push_back({depth, false, U"¨"});
     else if (c == kFrameImmediate) rows.push_back({depth, false, U"*"});
   }
   uint32_t count = static_cast<uint32_t>(rows.size());

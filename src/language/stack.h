@@ -33,6 +33,7 @@ enum FrameSubType : uint32_t {
   kExecutionSuspended = 8,
   kExecutionRunning = 9,
   kServiceDfn = 20,
+  kServiceEach = 71,  // ¨, by its token code
 };
 
 inline constexpr uint32_t kFrameLinkWord = 3;
@@ -94,6 +95,18 @@ enum DfnObjectWord : uint32_t {
   kDfnObjectWords = 9,
 };
 
+// Each-service frame: f¨ with a dfn or defined function f, between the calls of f. It keeps what an
+// execution-level frame keeps of its caller in the same words (7 to 24), and the iteration.
+enum EachFrameWord : uint32_t {
+  kEachFunction = 4,  // f
+  kEachLeft = 5,      // the arguments (the left 0 for a monadic call)
+  kEachRight = 6,
+  kEachResults = 10,  // the nested array of results, filled in ravel order
+  kEachIndex = 13,    // the item whose call is running
+  kEachCount = 14,
+  kEachFrameWords = 25,
+};
+
 enum LocalisationWord : uint32_t {
   kLocalCountWord = 4,
   kLocalFirstWord = 5,
@@ -104,6 +117,10 @@ inline Ref CurrentFrame() { return RootWordAt(kRootCurrentFrame); }
 inline uint32_t FrameClassOf(Ref frame) { return (TypeWord(frame) >> 12) & 0xF; }
 inline uint32_t FrameSubTypeOf(Ref frame) { return (TypeWord(frame) >> 4) & 0xFF; }
 inline Ref FrameBelow(Ref frame) { return Words(frame)[kFrameLinkWord]; }
+
+// True for the frames that keep their caller's state in words 7 to 24: execution levels, dfn
+// frames and each-service frames.
+bool KeepsCaller(Ref frame);
 
 // Registers the frame layouts and creates the immediate-execution frame.
 void InitialiseStack();

@@ -90,6 +90,8 @@ Ref EmptyOfPrototype(const Ref& array) {
   return Reshape(hold[1], hold[0]);
 }
 
+}  // namespace
+
 // ---- Collecting -------------------------------------------------------------------------------------------
 
 // The item at ravel position `index` of `array`, or its only item when it has one (single-item
@@ -98,9 +100,6 @@ Ref ItemAt(const Ref& array, uint64_t index) {
   if (!IsArray(array)) return Retained(array);
   return ElementAsScalar(array, ElementCount(array) == 1 ? 0 : index);
 }
-
-// The fill of an array: its prototype, or the array itself when it is not an array (a reference).
-Ref FillOf(const Ref& array) { return IsArray(array) ? Prototype(array) : Retained(RootWordAt(kRootScalarZero)); }
 
 // The shape of the result of pairing the items of `left` and `right`: a single item extends, two
 // single items give the higher rank (the right on a tie); otherwise RANK or LENGTH ERROR.
@@ -113,6 +112,11 @@ std::vector<uint32_t> PairedShape(const Ref& left, const Ref& right) {
   if (!std::equal(ShapeOf(left), ShapeOf(left) + rl, ShapeOf(right))) SIGNAL(kLengthError);
   return ShapeOfArray(left);
 }
+
+namespace {
+
+// The fill of an array: its prototype, or the array itself when it is not an array (a reference).
+Ref FillOf(const Ref& array) { return IsArray(array) ? Prototype(array) : Retained(RootWordAt(kRootScalarZero)); }
 
 bool IsMonadicScalarCode(uint32_t code) { return (code >= 2 && code <= 12) || code == 14 || code == kPrimQuery; }
 

@@ -34,6 +34,15 @@ Ref IntegerVector(const std::vector<uint32_t>& values);
 // scalar.
 Ref FilledWith(const std::vector<uint32_t>& shape, const Ref& item);
 
+// The item at ravel position `index` of `array`, or its only item when it has one (single-item
+// extension), counted; an argument that is not an array is its own item.
+Ref ItemAt(const Ref& array, uint64_t index);
+
+// The shape of the result of pairing the items of `left` and `right` (each, and the like): a single
+// item extends, two single items give the higher rank (the right on a tie); otherwise RANK or
+// LENGTH ERROR.
+std::vector<uint32_t> PairedShape(const Ref& left, const Ref& right);
+
 // Results of applying an operand item by item, gathered into an array of a given shape. Items are
 // stored as they come; the finished array is simple when every item is a simple scalar of one class.
 class ItemCollector {

@@ -57,6 +57,8 @@ DOMAIN ERROR: Divide by zero
       ⎕SI
  F   
       →
+⍝⍝ A defined function that an operator calls is suspended in its own frame, above the operator's;
+⍝⍝ when it is resumed and returns, the operator goes on with the next item
       ⎕FX 'R←H X' 'R←F¨X' 'R←R,0'
 H
       H 1 0
@@ -64,12 +66,14 @@ DOMAIN ERROR: Divide by zero
 F[2]R←L÷X
 |       ∧
       ⎕SI
- H 
+ F  H 
+      ⎕STACK[;2]
+ *     ¨     * 
       ⎕LC
-1
+2 1
       X←1 2
       →⎕LC
-11 6 0
+11  11 6  0
 ⍝⍝ →0 ends the function; a result set before the error is returned
       ⎕FX 'R←K X' 'R←1' 'R←R÷X'
 K

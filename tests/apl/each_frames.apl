@@ -1,0 +1,46 @@
+⍝⍝ each of a dfn or defined function calls it from a frame of its own: depth is bounded by the
+⍝⍝ workspace only, and errors, traps and the state indicator see every call
+      f←{⍵=0:0 ⋄ 1+⊃∇¨⍵-1}
+      f 3000
+3000
+      depth←{0=≢⍵:0 ⋄ 1+⌈/∇¨⍵}
+      depth ⊂⊂⊂⊂⍬
+4
+      {⍵×2}¨1 2 3
+2 4 6
+      1 2{⍺+⍵}¨3 4
+4 6
+      2{⍺ ⍵}¨3 4
+ 2 3  2 4 
+      {⍵}¨'ab'(1 2)
+ ab  1 2 
+      ⍴{⍵}¨2 3⍴⍳6
+2 3
+      +/{⍵}¨⍳10000
+50005000
+      ⎕FX 'r←g x' 'r←x+1'
+g
+      g¨1 2 3
+2 3 4
+      1 2{⍺}¨1 2 3
+LENGTH ERROR
+|      1 2{⍺}¨1 2 3
+|           ∧
+      {}¨1 2
+VALUE ERROR: No result was provided when the context expected one
+|      {}¨1 2
+|       ∧
+      {÷⍵}¨1 0
+DOMAIN ERROR: Divide by zero
+|      {÷⍵}¨1 0
+|       ∧
+      {0::'caught' ⋄ {÷⍵}¨1 0}0
+caught
+      ⎕FX 'r←t x' ':Trap 11' 'r←{÷⍵}¨x' ':Else' 'r←⎕DMX.EN' ':EndTrap'
+t
+      t 1 0
+11
+      ⎕FX 'r←s x' 'r←⎕STACK[;2]'
+s
+      ⊃s¨⊂0
+    ¨  * 
