@@ -258,7 +258,7 @@ class Importer {
     for (;;) {
       const char32_t c = NextNonBlank();
       switch (c) {
-        case U'"': return DeliverText(ReadString());
+        case U'"': return DeliverText(ReadString(string_));
         case U'[':
           ++pos_;
           Open(false);
@@ -286,10 +286,9 @@ class Importer {
 
   void ReadMemberName() {
     if (NextNonBlank() != U'"') JSON_SYNTAX_ERROR(U"Invalid object%ls", pos_);
-    std::u32string name = ReadString();
+    ReadString(frames_.back().name);
     if (NextNonBlank() != U':') JSON_SYNTAX_ERROR(U"Invalid object%ls", pos_);
     ++pos_;
-    frames_.back().name = std::move(name);
   }
 
   // ---- Scalars ----
@@ -322,9 +321,9 @@ class Importer {
     return 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
   }
 
-  // The string whose opening quote is at pos_, escapes decoded.
-  std::u32string ReadString() {
-    std::u32string s;
+  // The string whose opening quote is at pos_, escapes decoded, read into `s`.
+  const std::u32string& ReadString(std::u32string& s) {
+    s.clear();
     ++pos_;
     for (;;) {
       const size_t run = pos_;
@@ -473,7 +472,8 @@ class Importer {
     const Frame& frame = frames_.back();
     {
       SpaceScope scope(values_[frame.first]);
-      Ref entry = LookupName(MangledName(frame.name), LookupMode::Create);
+      const bool plain = IsValidName(frame.name) && frame.name[0] != kNameEscape;
+      Ref entry = LookupName(plain ? frame.name : MangledName(frame.name), LookupMode::Create);
       const Ref member = values_.back();
       SetEntry(entry, IsNamespaceObject(member) ? kNameNamespace : kNameVariable, member);
     }
@@ -504,6 +504,7 @@ class Importer {
   }
 
   std::u32string text_;
+  std::u32string string_;  // the string being read, kept to save an allocation per string
   ImportOptions options_;
   size_t pos_ = 0;
   std::vector<Frame> frames_;
