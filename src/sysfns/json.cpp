@@ -11,6 +11,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -173,9 +174,12 @@ double ScalarNumber(Ref r) {
   }
 }
 
+// The importer reads a copy of the text: 8-bit characters as bytes (a quarter of the memory of code
+// points, which a large document feels), any other as code points.
+template <typename Text>
 class Importer {
  public:
-  Importer(std::u32string text, ImportOptions options) : text_(std::move(text)), options_(options) {}
+  Importer(Text text, ImportOptions options) : text_(std::move(text)), options_(options) {}
 
   Ref Run() {
     ReadValue();
@@ -328,7 +332,7 @@ class Importer {
     for (;;) {
       const size_t run = pos_;
       while (pos_ < text_.size() && text_[pos_] != U'"' && text_[pos_] != U'\\' && text_[pos_] >= 0x20) ++pos_;
-      s.append(text_, run, pos_ - run);
+      s.append(text_.begin() + static_cast<ptrdiff_t>(run), text_.begin() + static_cast<ptrdiff_t>(pos_));
       if (pos_ == text_.size()) JSON_ERROR(kDomainError, U"Unexpected end of input");
       const char32_t c = text_[pos_];
       if (c == U'"') {
@@ -503,7 +507,7 @@ class Importer {
     return hold.Take(0);
   }
 
-  std::u32string text_;
+  Text text_;
   std::u32string string_;  // the string being read, kept to save an allocation per string
   ImportOptions options_;
   size_t pos_ = 0;
@@ -515,9 +519,56 @@ class Importer {
 
 // ---- Export ------------------------------------------------------------------------------------------
 
+// The exported text as it grows: one byte per character while every character is below 256, as in
+// most JSON, and code points from the first wider one.
+class TextOut {
+ public:
+  TextOut& operator+=(char32_t c) {
+    if (!wide_ && c < 256) {
+      narrow_.push_back(static_cast<char>(c));
+    } else {
+      Widen();
+      codePoints_.push_back(c);
+    }
+    return *this;
+  }
+  TextOut& operator+=(std::u32string_view text) {
+    for (char32_t c : text) *this += c;
+    return *this;
+  }
+  void append(size_t count, char32_t c) {
+    for (size_t i = 0; i < count; ++i) *this += c;
+  }
+  void append(std::string_view ascii) {
+    for (char c : ascii) *this += static_cast<char32_t>(c);
+  }
+  size_t size() const { return wide_ ? codePoints_.size() : narrow_.size(); }
+
+  // The text as a character vector (counted).
+  Ref MakeText() const {
+    if (wide_ || narrow_.empty()) return vantor::MakeText(codePoints_);
+    Ref r = AllocVector(kChar8, static_cast<uint32_t>(narrow_.size()));
+    std::memcpy(DataOf<char>(r), narrow_.data(), narrow_.size());
+    return r;
+  }
+
+ private:
+  void Widen() {
+    if (wide_) return;
+    wide_ = true;
+    codePoints_.reserve(narrow_.size() * 2);
+    for (char b : narrow_) codePoints_.push_back(static_cast<unsigned char>(b));
+    std::string().swap(narrow_);
+  }
+
+  bool wide_ = false;
+  std::string narrow_;
+  std::u32string codePoints_;
+};
+
 [[noreturn]] void Unsupported() { JSON_ERROR(kDomainError, U"Array unsupported by JSON"); }
 
-void WriteString(std::u32string& out, std::u32string_view s) {
+void WriteString(TextOut& out, std::u32string_view s) {
   static constexpr char32_t kHex[] = U"0123456789abcdef";
   out += U'"';
   for (char32_t c : s) {
@@ -542,15 +593,15 @@ void WriteString(std::u32string& out, std::u32string_view s) {
   out += U'"';
 }
 
-void WriteAscii(std::u32string& out, const char* text) {
+void WriteAscii(TextOut& out, const char* text) {
   for (; *text; ++text) out += static_cast<char32_t>(*text);
 }
-void WriteNumber(std::u32string& out, int64_t v) { WriteAscii(out, std::to_string(v).c_str()); }
+void WriteNumber(TextOut& out, int64_t v) { WriteAscii(out, std::to_string(v).c_str()); }
 // printf's "%.16g": the double rounded to 16 significant digits (trailing zeros dropped), in fixed
 // point for decimal exponents from ¯4 to 15, else one digit, the others after the point, and e±dd.
 // The 16 digits come from 17 correctly rounded ones; when the 17th is 5 the value may lie exactly
 // half way, where printf rounds to even, so printf itself writes it.
-void WriteNumber(std::u32string& out, double v) {
+void WriteNumber(TextOut& out, double v) {
   using double_conversion::DoubleToStringConverter;
   char buffer[24];
   bool negative = false;
@@ -578,7 +629,7 @@ void WriteNumber(std::u32string& out, double v) {
   const std::string_view digits(buffer, static_cast<size_t>(length));
   const int count = length;
   if (negative) out += U'-';
-  auto put = [&](std::string_view text) { out.append(text.begin(), text.end()); };
+  auto put = [&](std::string_view text) { out.append(text); };
   if (exponent - 1 >= -4 && exponent - 1 < 16) {
     if (exponent <= 0) {
       out += U"0.";
@@ -604,13 +655,13 @@ void WriteNumber(std::u32string& out, double v) {
   if (std::abs(power) < 10) out += U'0';
   WriteNumber(out, static_cast<int64_t>(std::abs(power)));
 }
-void WriteNumber(std::u32string& out, std::complex<double> v) {
+void WriteNumber(TextOut& out, std::complex<double> v) {
   if (v.imag() != 0) Unsupported();
   WriteNumber(out, v.real());
 }
 // A decimal number as the nearest double, or, beyond the range of doubles (1E400, 1E¯400), its own
 // digits, which JSON can still write.
-void WriteNumber(std::u32string& out, BID_UINT128 v) {
+void WriteNumber(TextOut& out, BID_UINT128 v) {
   unsigned int flags = 0;
   const double d = bid128_to_binary64(v, BID_ROUNDING_TO_NEAREST, &flags);
   if (std::isfinite(d) && (d != 0 || bid128_isZero(v))) return WriteNumber(out, d);
@@ -630,7 +681,7 @@ std::u32string_view LiteralOf(Ref item) {
 
 class Exporter {
  public:
-  std::u32string Run(Ref top) {
+  TextOut Run(Ref top) {
     Value(top);
     while (!frames_.empty()) {
       Frame& f = frames_.back();
@@ -724,7 +775,7 @@ class Exporter {
     out_ += U'{';
   }
 
-  std::u32string out_;
+  TextOut out_;
   std::vector<Frame> frames_;
   std::unordered_set<Ref> open_;  // the namespaces being written, to find one inside itself
 };
@@ -735,7 +786,7 @@ class MatrixExporter {
  public:
   explicit MatrixExporter(Ref matrix) : matrix_(matrix) {}
 
-  std::u32string Run() {
+  TextOut Run() {
     if (KindOf(TypeWord(matrix_)) != kKindNested || ShapeOf(matrix_)[1] != 4 || ShapeOf(matrix_)[0] == 0)
       JSON_ERROR(kDomainError, U"Invalid matrix or sub-matrix%ls", U"");
     const uint32_t rows = ShapeOf(matrix_)[0];
@@ -836,7 +887,7 @@ class MatrixExporter {
   uint64_t depth_ = 0;
   std::vector<int32_t> open_;  // the types of the open containers, outermost first
   std::vector<bool> started_;  // whether each has an item yet
-  std::u32string out_;
+  TextOut out_;
 };
 
 }  // namespace
@@ -845,15 +896,20 @@ class MatrixExporter {
 // before it has copied what it needs).
 CallResult JsonImport(const Ref& left, const Ref& right) {
   const ImportOptions options = ReadImportOptions(PlainArray(left));
-  Importer importer(ImportText(PlainArray(right)), options);
+  const Ref text = PlainArray(right);
   // The objects form a tree of new namespaces, which the cycle collector need not look at.
   CycleNotesPaused paused;
-  return {importer.Run()};
+  if (IsRef(text) && KindOf(TypeWord(text)) == kKindSimple && ElementOf(TypeWord(text)) == kChar8 &&
+      RankOf(TypeWord(text)) < 2) {
+    const uint8_t* bytes = DataOf<uint8_t>(text);
+    return {Importer<std::vector<uint8_t>>({bytes, bytes + ElementCount(text)}, options).Run()};
+  }
+  return {Importer<std::u32string>(ImportText(text), options).Run()};
 }
 
 CallResult JsonExport(const Ref& left, const Ref& right) {
   if (left) SIGNAL_MESSAGE_IN(kDomainError, kCategoryGeneral, U"Invalid left argument");
-  std::u32string text;
+  TextOut text;
   try {
     const Ref value = PlainArray(right);
     text = IsArray(value) && RankOf(TypeWord(value)) == 2 ? MatrixExporter(value).Run() : Exporter().Run(value);
@@ -861,7 +917,7 @@ CallResult JsonExport(const Ref& left, const Ref& right) {
     JSON_ERROR(kLimitError, U"Output failure");
   }
   if (text.size() > 0x7FFFFFFF) JSON_ERROR(kLimitError, U"Output failure");
-  return {MakeText(text)};
+  return {text.MakeText()};
 }
 
 }  // namespace vantor
