@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_set>
 #include <vector>
 
@@ -262,7 +263,7 @@ class Importer {
     for (;;) {
       const char32_t c = NextNonBlank();
       switch (c) {
-        case U'"': return DeliverText(ReadString(string_));
+        case U'"': return DeliverString();
         case U'[':
           ++pos_;
           Open(false);
@@ -398,7 +399,22 @@ class Importer {
     Deliver(MakeFloatScalar(v), kTypeNumber);
   }
 
-  void DeliverText(const std::u32string& s) { Deliver(MakeText(s), kTypeString); }
+  // A string without escapes is made straight from the text; one with escapes is decoded first.
+  void DeliverString() {
+    const size_t start = pos_ + 1;
+    size_t end = start;
+    while (end < text_.size() && text_[end] != U'"' && text_[end] != U'\\' && text_[end] >= 0x20) ++end;
+    if (end == text_.size() || text_[end] != U'"') return Deliver(MakeText(ReadString(string_)), kTypeString);
+    pos_ = end + 1;
+    if constexpr (std::is_same_v<Text, std::u32string>) {
+      Deliver(MakeText(std::u32string_view(text_).substr(start, end - start)), kTypeString);
+    } else {
+      if (end == start) return Deliver(MakeText(U""), kTypeString);
+      Ref r = AllocVector(kChar8, static_cast<uint32_t>(end - start));
+      std::memcpy(DataOf<uint8_t>(r), text_.data() + start, end - start);
+      Deliver(r, kTypeString);
+    }
+  }
 
   void DeliverLiteral(std::u32string_view word) {
     for (char32_t expected : word) {
