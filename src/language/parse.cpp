@@ -162,7 +162,7 @@ enum ResumeAction : uint32_t {
   kResumeValueStep = 9,     // the result is a value read (⎕ input)
   kResumeBoundary = 10,     // the result is the value so far; the boundary is read again
   kResumeNative = 11,       // the result goes back to C++ code that called the function
-  kResumeEachItem = 12,     // the result is an item of the each whose service frame is current
+  kResumeService = 12,      // the result goes to the operator whose service frame is current
 };
 
 // A function run for C++ code (an operator's operand) leaves its result here and stops the loop
@@ -1050,8 +1050,11 @@ static CallResult ModifiedAssign(Ref fn, const Ref& target, const Ref& value) {
 enum class Applied { Now, Later };
 
 static void StartExecute();
-static bool RunsEachInFrame(Ref fn);
-static void StartEach();
+namespace {
+struct ServiceOperator;
+}
+static const ServiceOperator* RunsInServiceFrame(Ref fn, const Ref& left, const Ref& right);
+static void StartPendingService(const ServiceOperator& op);
 static CallResult RunExecuteForNative(const Ref& left, const Ref& right);
 static void Branch(Ref target);
 
@@ -1171,8 +1174,8 @@ static Applied ApplyPending() {
     StartDefinedCall();
     return Applied::Later;
   }
-  if (RunsEachInFrame(fn)) {
-    StartEach();
+  if (const ServiceOperator* op = RunsInServiceFrame(fn, Left(), Right())) {
+    StartPendingService(*op);
     return Applied::Later;
   }
   if (fn == kCodeOff) {
@@ -1783,7 +1786,7 @@ static void ReinstateCaller(Ref frame) {
   if (caller != ExecutingNamespace()) SetExecutingNamespace(caller);
 }
 
-static void EachItemDone(Ref result);
+static void ServiceCallDone(Ref result);
 
 static void ResumeCaller(Ref frame, Ref result, bool shy) {
   Temporaries hold;
@@ -1804,8 +1807,8 @@ static void ResumeCaller(Ref frame, Ref result, bool shy) {
   } else if (resume == kResumeNative) {
     Put(WorkingSlot(kSlotNativeResult), result);
     g_nativeCallDone = true;
-  } else if (resume == kResumeEachItem) {
-    EachItemDone(result);
+  } else if (resume == kResumeService) {
+    ServiceCallDone(result);
   } else {
     Left() = result;
     g_level.flags |= kFlagLeftSingle;
@@ -2538,23 +2541,282 @@ static CallResult RunExecuteForNative(const Ref& left, const Ref& right) {
   return RunForNative([&] { EnterExecute(text, space); });
 }
 
-// ---- Each of a defined function -----------------------------------------------------------------------------
-// f¨ with a dfn or defined function f runs from a service frame that keeps the iteration: each call
-// of f returns its result to the frame, which stores it and starts the next call, and the last one
-// gives the results to the code that applied f¨. No C++ recursion is involved, so ∇¨ nests as deep
-// as the workspace holds frames, and interrupts, errors, traps and the state indicator see every call.
+// ---- Operators that call defined functions ------------------------------------------------------------------
+// An operator whose operand is (or holds) a dfn or defined function runs from a service frame that
+// keeps its state: it names the next call it needs, the call returns its result to the frame, and
+// the operator takes it and names the next, until it gives its own result to the code that applied
+// it. No C++ recursion is involved, so ∇¨ and the like nest as deep as the workspace holds frames,
+// and interrupts, errors, traps, suspension and the state indicator see every call. The operators
+// that run so are a table by operator code; the others call their operands from C++.
 
-// f¨ applied by the evaluator to arrays with items, f a dfn or defined function.
-static bool RunsEachInFrame(Ref fn) {
-  if (!IsDerived(fn) || Words(fn)[4] != kPrimEach) return false;
-  Ref f = Words(fn)[3];
-  if (!IsDfnCall(f) && !IsTradfnCall(f)) return false;
-  if (!IsPlainArray(Right()) || (Left() && !IsPlainArray(Left()))) return false;
-  return ElementCount(Right()) != 0 && (!Left() || ElementCount(Left()) != 0);
+static bool CallsDefined(Ref fn) {
+  if (IsDfnCall(fn) || IsTradfnCall(fn)) return true;
+  if (!IsDerived(fn)) return false;
+  CheckFunctionTreeDepth();
+  const uint32_t op = Words(fn)[4];
+  if (op == kTrainFork) return CallsDefined(Words(fn)[3]) || CallsDefined(Words(Words(fn)[5])[3]) ||
+                               CallsDefined(Words(Words(fn)[5])[5]);
+  return CallsDefined(Words(fn)[3]) || (op != kPrimLeftBracket && CallsDefined(Words(fn)[5]));
+}
+
+namespace {
+
+uint32_t* Service() { return Words(CurrentFrame()); }
+Ref ServiceOperand(uint32_t word) { return Words(Service()[kServiceFunction])[word]; }
+bool IsNonEmptyArray(Ref r) { return IsPlainArray(r) && ElementCount(r) != 0; }
+
+// The next call an operator needs: call[0] the function, call[1] ⍺ (0 for none), call[2] ⍵.
+void NameCall(Temporaries& call, Ref fn, Ref alpha, Ref omega) {
+  call[0] = Retained(fn);
+  call[1] = alpha;
+  call[2] = omega;
+}
+
+Ref RequiredResult(Ref result) {
+  if (!result) SIGNAL_MESSAGE(kValueError, U"No result was provided when the context expected one");
+  return TakePlainArray(result);
+}
+
+void KeepState(uint32_t word, Ref value) {
+  Ref old = std::exchange(Service()[word], value);
+  ReleaseRef(old);
+}
+
+// f¨: f applied to the items in ravel order, the results gathered into an array of their shape.
+bool EachRuns(Ref fn, const Ref& left, const Ref& right) {
+  return IsNonEmptyArray(right) && (!left || IsNonEmptyArray(left)) && CallsDefined(Words(fn)[3]);
+}
+void EachStart() {
+  Ref left = Service()[kServiceLeft], right = Service()[kServiceRight];
+  const std::vector<uint32_t> shape =
+      left ? PairedShape(left, right) : std::vector<uint32_t>(ShapeOf(right), ShapeOf(right) + RankOf(TypeWord(right)));
+  Ref results = NewArray(kRefElement, shape);
+  Service()[kServiceState] = results;
+  Service()[kServiceCount] = static_cast<uint32_t>(ElementCount(results));
+}
+bool EachNext(Temporaries& call) {
+  const uint32_t i = Service()[kServiceIndex];
+  if (i == Service()[kServiceCount]) return false;
+  Temporaries items;
+  if (Service()[kServiceLeft]) items[0] = ItemAt(Service()[kServiceLeft], i);
+  items[1] = ItemAt(Service()[kServiceRight], i);
+  NameCall(call, ServiceOperand(3), items.Take(0), items.Take(1));
+  return true;
+}
+void EachAccept(Ref result) {
+  Ref item = RequiredResult(result);
+  DataOf<Ref>(Service()[kServiceState])[Service()[kServiceIndex]++] = item;
+}
+Ref EachFinish() { return Simplified(std::exchange(Service()[kServiceState], 0)); }
+
+// f/ of a vector: the items folded from the right, the result enclosed unless a simple scalar.
+bool ReduceRuns(Ref fn, const Ref& left, const Ref& right) {
+  return !left && IsPlainArray(right) && RankOf(TypeWord(right)) == 1 && ElementCount(right) >= 2 &&
+         CallsDefined(Words(fn)[3]);
+}
+void ReduceStart() {
+  const uint32_t n = static_cast<uint32_t>(ElementCount(Service()[kServiceRight]));
+  Ref last = ItemAt(Service()[kServiceRight], n - 1);
+  Service()[kServiceState] = last;
+  Service()[kServiceIndex] = n - 1;
+}
+bool ReduceNext(Temporaries& call) {
+  const uint32_t i = Service()[kServiceIndex];
+  if (i == 0) return false;
+  Temporaries item;
+  item[0] = ItemAt(Service()[kServiceRight], i - 1);
+  NameCall(call, ServiceOperand(3), item.Take(0), Retained(Service()[kServiceState]));
+  return true;
+}
+void ReduceAccept(Ref result) {
+  KeepState(kServiceState, RequiredResult(result));
+  --Service()[kServiceIndex];
+}
+Ref ReduceFinish() {
+  Temporaries hold;
+  hold[0] = Retained(Service()[kServiceState]);
+  return CallPrimitive(kPrimEnclose, 0, hold[0]).value;
+}
+
+// The operators that make one or two calls in a fixed order keep a phase in the index word and
+// their values in the state and extra words.
+uint32_t Phase() { return Service()[kServiceIndex]; }
+void NextPhase() { ++Service()[kServiceIndex]; }
+constexpr uint32_t kDone = 9;
+Ref StateFinish() { return std::exchange(Service()[kServiceState], 0); }
+
+// f⍨: f with its arguments swapped (⍵ on both sides in a monadic call).
+bool CommuteRuns(Ref fn, const Ref&, const Ref&) { return CallsDefined(Words(fn)[3]); }
+void NoStart() {}
+bool CommuteNext(Temporaries& call) {
+  if (Phase() == kDone) return false;
+  Ref left = Service()[kServiceLeft], right = Service()[kServiceRight];
+  NameCall(call, ServiceOperand(3), Retained(right), Retained(left ? left : right));
+  return true;
+}
+void StoreFinalResult(Ref result) {
+  KeepState(kServiceState, result ? TakePlainArray(result) : 0);
+  Service()[kServiceIndex] = kDone;
+}
+
+// A∘f, f∘B and f∘g: f with a bound argument, or f applied to the result of g.
+bool ComposeRuns(Ref fn, const Ref& left, const Ref&) {
+  const Ref f = Words(fn)[3], g = Words(fn)[5];
+  const bool fArray = IsArrayOperand(f), gArray = IsArrayOperand(g);
+  if (fArray && gArray) return false;
+  if ((fArray || gArray) && left) return false;
+  return CallsDefined(fArray ? g : f) || (!fArray && !gArray && CallsDefined(g));
+}
+bool ComposeNext(Temporaries& call) {
+  const Ref f = ServiceOperand(3), g = ServiceOperand(5);
+  Ref left = Service()[kServiceLeft], right = Service()[kServiceRight];
+  switch (Phase()) {
+    case 0:
+      if (IsArrayOperand(f)) NameCall(call, g, Retained(f), Retained(right));
+      else if (IsArrayOperand(g)) NameCall(call, f, Retained(right), Retained(g));
+      else NameCall(call, g, 0, Retained(right));
+      return true;
+    case 1: NameCall(call, f, Retained(left), Retained(Service()[kServiceExtra])); return true;
+    default: return false;
+  }
+}
+void ComposeAccept(Ref result) {
+  if (Phase() == 0 && !IsArrayOperand(ServiceOperand(3)) && !IsArrayOperand(ServiceOperand(5))) {
+    KeepState(kServiceExtra, RequiredResult(result));
+    return NextPhase();
+  }
+  StoreFinalResult(result);
+}
+
+// f⍣n (a count from 0 up) and f⍣g: f applied again and again, ⍺ staying the left argument.
+bool PowerRuns(Ref fn, const Ref&, const Ref&) {
+  const Ref f = Words(fn)[3], g = Words(fn)[5];
+  if (!IsArrayOperand(g)) return CallsDefined(f) || CallsDefined(g);
+  if (!IsPlainArray(g) || RankOf(TypeWord(g)) != 0) return false;
+  std::vector<int64_t> n;
+  return ReadIntegers(g, n) && n[0] >= 0 && n[0] <= INT32_MAX && CallsDefined(f);
+}
+void PowerStart() {
+  Service()[kServiceState] = Retained(Service()[kServiceRight]);
+  if (IsArrayOperand(ServiceOperand(5))) {
+    std::vector<int64_t> n;
+    ReadIntegers(ServiceOperand(5), n);
+    Service()[kServiceCount] = static_cast<uint32_t>(n[0]);
+  }
+}
+// The count form counts calls in the index word; the until form alternates f (phase 0) and g (1).
+bool PowerNext(Temporaries& call) {
+  Ref left = Service()[kServiceLeft];
+  if (IsArrayOperand(ServiceOperand(5))) {
+    if (Service()[kServiceIndex] == Service()[kServiceCount]) return false;
+    NameCall(call, ServiceOperand(3), Retained(left), Retained(Service()[kServiceState]));
+    return true;
+  }
+  if (Phase() == kDone) return false;
+  if (Phase() == 0) NameCall(call, ServiceOperand(3), Retained(left), Retained(Service()[kServiceState]));
+  else NameCall(call, ServiceOperand(5), Retained(Service()[kServiceExtra]), Retained(Service()[kServiceState]));
+  return true;
+}
+void PowerAccept(Ref result) {
+  Ref value = RequiredResult(result);
+  if (IsArrayOperand(ServiceOperand(5))) {
+    KeepState(kServiceState, value);
+    return NextPhase();
+  }
+  if (Phase() == 0) {
+    KeepState(kServiceExtra, value);
+    return NextPhase();
+  }
+  Temporaries hold;
+  hold[0] = value;
+  if (ElementCount(value) != 1) SIGNAL(kLengthError);
+  std::vector<int64_t> done;
+  if (!ReadIntegers(value, done) || (done[0] != 0 && done[0] != 1)) SIGNAL(kDomainError);
+  KeepState(kServiceState, std::exchange(Service()[kServiceExtra], 0));
+  Service()[kServiceIndex] = done[0] ? kDone : 0;
+}
+
+// (g h): g of the result of h. (f g h): g between the results of f and h (h first; an array f is
+// its own result).
+bool TrainRuns(Ref fn, const Ref&, const Ref&) { return CallsDefined(fn); }
+bool AtopNext(Temporaries& call) {
+  Ref left = Service()[kServiceLeft], right = Service()[kServiceRight];
+  switch (Phase()) {
+    case 0: NameCall(call, ServiceOperand(5), Retained(left), Retained(right)); return true;
+    case 1: NameCall(call, ServiceOperand(3), 0, Retained(Service()[kServiceExtra])); return true;
+    default: return false;
+  }
+}
+void AtopAccept(Ref result) {
+  if (Phase() == 1) return StoreFinalResult(result);
+  KeepState(kServiceExtra, RequiredResult(result));
+  NextPhase();
+}
+bool ForkNext(Temporaries& call) {
+  Ref left = Service()[kServiceLeft], right = Service()[kServiceRight];
+  const Ref f = ServiceOperand(3), pair = ServiceOperand(5);
+  switch (Phase()) {
+    case 0: NameCall(call, Words(pair)[5], Retained(left), Retained(right)); return true;
+    case 1:
+      if (IsArrayOperand(f)) {
+        KeepState(kServiceState, Retained(f));
+        NextPhase();
+        return ForkNext(call);
+      }
+      NameCall(call, f, Retained(left), Retained(right));
+      return true;
+    case 2:
+      NameCall(call, Words(pair)[3], Retained(Service()[kServiceState]), Retained(Service()[kServiceExtra]));
+      return true;
+    default: return false;
+  }
+}
+void ForkAccept(Ref result) {
+  switch (Phase()) {
+    case 0: KeepState(kServiceExtra, RequiredResult(result)); break;
+    case 1: KeepState(kServiceState, RequiredResult(result)); break;
+    default: return StoreFinalResult(result);
+  }
+  NextPhase();
+}
+
+struct ServiceOperator {
+  uint32_t code;
+  bool (*runs)(Ref fn, const Ref& left, const Ref& right);
+  void (*start)();
+  bool (*next)(Temporaries& call);
+  void (*accept)(Ref result);  // counted, 0 for none
+  Ref (*finish)();
+};
+
+constexpr ServiceOperator kServiceOperators[] = {
+    {kPrimEach, EachRuns, EachStart, EachNext, EachAccept, EachFinish},
+    {kPrimSlash, ReduceRuns, ReduceStart, ReduceNext, ReduceAccept, ReduceFinish},
+    {kPrimSlashBar, ReduceRuns, ReduceStart, ReduceNext, ReduceAccept, ReduceFinish},
+    {kPrimCommute, CommuteRuns, NoStart, CommuteNext, StoreFinalResult, StateFinish},
+    {kPrimJot, ComposeRuns, NoStart, ComposeNext, ComposeAccept, StateFinish},
+    {kPrimPower, PowerRuns, PowerStart, PowerNext, PowerAccept, StateFinish},
+    {kTrainAtop, TrainRuns, NoStart, AtopNext, AtopAccept, StateFinish},
+    {kTrainFork, TrainRuns, NoStart, ForkNext, ForkAccept, StateFinish},
+};
+
+const ServiceOperator* ServiceOperatorFor(uint32_t code) {
+  for (const ServiceOperator& op : kServiceOperators)
+    if (op.code == code) return &op;
+  return nullptr;
+}
+
+}  // namespace
+
+// The table row that applies `fn` to these arguments from a service frame, or null when it runs in C++.
+static const ServiceOperator* RunsInServiceFrame(Ref fn, const Ref& left, const Ref& right) {
+  if (!IsDerived(fn)) return nullptr;
+  const ServiceOperator* op = ServiceOperatorFor(Words(fn)[4]);
+  return op && op->runs(fn, left, right) ? op : nullptr;
 }
 
 // Takes the service frame off the stack and puts its caller back (an error is then shown there).
-static void AbandonEach() {
+static void AbandonService() {
   Temporaries hold;
   hold[0] = PopFrame();
   ClearRegisters();
@@ -2562,60 +2824,85 @@ static void AbandonEach() {
   g_errorToken = g_level.functionToken;
 }
 
-// Starts the call of f for the item at the frame's index; its result comes back to EachItemDone.
-static void CallEachItem() {
-  try {
-    Temporaries hold;  // the left item, the right item, f
-    const uint32_t i = Words(CurrentFrame())[kEachIndex];
-    if (Words(CurrentFrame())[kEachLeft]) hold[0] = ItemAt(Words(CurrentFrame())[kEachLeft], i);
-    hold[1] = ItemAt(Words(CurrentFrame())[kEachRight], i);
-    hold[2] = Retained(Words(CurrentFrame())[kEachFunction]);
-    SetResume(kResumeEachItem);
-    if (IsTradfnCall(hold[2])) EnterTradfn(hold[2], hold.Take(0), hold.Take(1));
-    else EnterDfn(hold[2], hold.Take(0), hold.Take(1));
-  } catch (const AplError&) {
-    if (FrameClassOf(CurrentFrame()) == kFrameService && FrameSubTypeOf(CurrentFrame()) == kServiceEach) AbandonEach();
-    throw;
+static void StartService(const ServiceOperator& op, const Ref& fn, Ref left, Ref right);
+
+// Starts the call the operator named: a dfn or defined function, or an operator that runs in a
+// frame of its own, returns its result later through ResumeCaller (false); anything else is applied
+// now and its result is in `result` (true).
+static bool StartOperandCall(Temporaries& call, Ref& result) {
+  if (IsDfnCall(call[0]) || IsTradfnCall(call[0])) {
+    SetResume(kResumeService);
+    if (IsTradfnCall(call[0])) EnterTradfn(call[0], call.Take(1), call.Take(2));
+    else EnterDfn(call[0], call.Take(1), call.Take(2));
+    return false;
   }
+  if (const ServiceOperator* op = RunsInServiceFrame(call[0], call[1], call[2])) {
+    SetResume(kResumeService);
+    StartService(*op, call[0], call.Take(1), call.Take(2));
+    return false;
+  }
+  result = CallFunctionValue(call[0], call[1], call[2]).value;
+  return true;
 }
 
-// f¨ pending with its arguments in the registers: the service frame takes them over.
-static void StartEach() {
-  const std::vector<uint32_t> shape =
-      Left() ? PairedShape(Left(), Right()) : std::vector<uint32_t>(ShapeOf(Right()), ShapeOf(Right()) + RankOf(TypeWord(Right())));
-  Temporaries hold;  // f, the results, the frame
-  hold[0] = Retained(Words(PendingFunction())[3]);
-  hold[1] = NewArray(kRefElement, shape);
-  hold[2] = NewFrame(kFrameService, kServiceEach);
+// Runs the operator of the service frame on top, first taking `result` (counted) when `given`,
+// until it waits for a call of APL code or gives its own result to its caller.
+static void RunService(bool given, Ref result) {
+  const ServiceOperator& op = *ServiceOperatorFor(FrameSubTypeOf(CurrentFrame()));
+  try {
+    for (;;) {
+      if (given) op.accept(result);
+      CheckStrongInterrupt();  // an operator that never ends can be stopped, as its C++ loops can
+      Temporaries call;
+      if (!op.next(call)) break;
+      given = StartOperandCall(call, result);
+      if (!given) return;
+    }
+  } catch (const AplError&) {
+    if (IsOperatorServiceFrame(CurrentFrame())) AbandonService();
+    throw;
+  }
+  Temporaries hold;
+  hold[0] = op.finish();
+  hold[1] = PopFrame();
+  ClearRegisters();
+  ResumeCaller(hold[1], hold.Take(0), false);
+}
+
+// Pushes the service frame of `op` applying `fn` (borrowed, root-held) to `left` and `right` (counted, taken
+// over) and runs it.
+static void StartService(const ServiceOperator& op, const Ref& fn, Ref left, Ref right) {
+  Temporaries hold;
+  hold[0] = left;
+  hold[1] = right;
+  hold[2] = NewFrame(kFrameService, op.code);
   uint32_t* w = Words(hold[2]);
-  w[kEachLeft] = Take(Left());
-  w[kEachRight] = Take(Right());
-  w[kEachFunction] = hold.Take(0);
-  w[kEachResults] = hold.Take(1);
-  w[kEachCount] = static_cast<uint32_t>(ElementCount(w[kEachResults]));
-  Release(PendingFunction());
+  w[kServiceFunction] = Retained(fn);
+  w[kServiceLeft] = hold.Take(0);
+  w[kServiceRight] = hold.Take(1);
   SaveCaller(hold[2]);
   PushFrame(hold.Take(2));
   ClearRegisters();
   g_level = {};
-  CallEachItem();
+  try {
+    op.start();
+  } catch (const AplError&) {
+    AbandonService();
+    throw;
+  }
+  RunService(false, 0);
 }
 
-// The call for the item at the frame's index has given `result` (counted, 0 for none).
-static void EachItemDone(Ref result) {
-  if (!result) {
-    AbandonEach();
-    SIGNAL_MESSAGE(kValueError, U"No result was provided when the context expected one");
-  }
-  uint32_t* w = Words(CurrentFrame());
-  DataOf<Ref>(w[kEachResults])[w[kEachIndex]] = TakePlainArray(result);
-  if (++w[kEachIndex] < w[kEachCount]) return CallEachItem();
+// The pending function runs from a service frame: the frame takes over the registers' arguments.
+static void StartPendingService(const ServiceOperator& op) {
   Temporaries hold;
-  hold[0] = PopFrame();
-  hold[1] = Simplified(std::exchange(Words(hold[0])[kEachResults], 0));
-  ClearRegisters();
-  ResumeCaller(hold[0], hold.Take(1), false);
+  hold[0] = Take(PendingFunction());
+  Ref left = Take(Left());
+  StartService(op, hold[0], left, Take(Right()));
 }
+
+// A call named by the operator of the service frame on top has returned `result` (counted).
+static void ServiceCallDone(Ref result) { RunService(true, result); }
 
 // ---- Control structures ----------------------------------------------------------------------------------
 // A keyword statement of a running defined function is executed when its structure token, at the

@@ -3,6 +3,8 @@
 // cut-back that undoes localisations when frames are discarded.
 #include "language/stack.h"
 
+#include <algorithm>
+
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -26,7 +28,7 @@ static constexpr uint32_t FrameLowBits(uint32_t frameClass, uint32_t subType) {
 
 static uint32_t FrameWords(uint32_t frameClass, uint32_t subType) {
   if (frameClass == kFrameService && subType == kServiceDfn) return kDfnFrameWords;
-  if (frameClass == kFrameService && subType == kServiceEach) return kEachFrameWords;
+  if (frameClass == kFrameService && std::ranges::count(kOperatorServiceTypes, subType)) return kServiceFrameWords;
   switch (frameClass) {
     case kFrameNesting: return kNestingFrameWords;
     case kFrameExecution: return kExecutionFrameWords;
@@ -62,12 +64,12 @@ static void DfnFields(Ref r, FieldRuns& out) {
   out.Add(kExecCallerState - 1, 1);                              // caller pending function
 }
 
-// Each-service frames hold f, its arguments, the results and the caller's references; the index,
-// the count, the cursor and the state words are numbers.
-static void EachFields(Ref, FieldRuns& out) {
-  out.Add(kFrameLinkWord, kExecCallerTokens - kFrameLinkWord + 1);  // link, f, its arguments, caller's stream
-  out.Add(kExecCallerSymbols, 4);  // symbols, results, pending item, namespace
-  out.Add(kExecCallerState - 5, 2);  // caller left and right (words 15 and 16)
+// Operator service frames hold the function, its arguments, the operator's values and the caller's
+// references; the operator's numbers, the cursor and the state words are numbers.
+static void ServiceFields(Ref, FieldRuns& out) {
+  out.Add(kFrameLinkWord, kExecCallerTokens - kFrameLinkWord + 1);  // link, function, arguments, caller's stream
+  out.Add(kExecCallerSymbols, 4);    // symbols, the operator's value, pending item, namespace
+  out.Add(kExecCallerState - 5, 3);  // caller left and right, the operator's second value (15 to 17)
   out.Add(kExecCallerState - 1, 1);  // caller pending function
 }
 
@@ -91,14 +93,19 @@ void InitialiseStack() {
     RegisterFrameClass(kFrameExecution, sub, ExecutionFields);
   RegisterFrameClass(kFrameLocalisation, 0, LocalisationFields);
   RegisterFrameClass(kFrameService, kServiceDfn, DfnFields);
-  RegisterFrameClass(kFrameService, kServiceEach, EachFields);
+  for (uint32_t sub : kOperatorServiceTypes) RegisterFrameClass(kFrameService, sub, ServiceFields);
   RegisterFrameClass(kFrameTemporary, 0, LinkOnly);
   if (!IsRef(RootWordAt(kRootCurrentFrame))) RootWordAt(kRootCurrentFrame) = NewFrame(kFrameImmediate, 0);
 }
 
+bool IsOperatorServiceFrame(Ref frame) {
+  return FrameClassOf(frame) == kFrameService && std::ranges::count(kOperatorServiceTypes, FrameSubTypeOf(frame));
+}
+
 bool KeepsCaller(Ref frame) {
-  const uint32_t c = FrameClassOf(frame), sub = FrameSubTypeOf(frame);
-  return c == kFrameExecution || (c == kFrameService && (sub == kServiceDfn || sub == kServiceEach));
+  const uint32_t c = FrameClassOf(frame);
+  return c == kFrameExecution || (c == kFrameService && FrameSubTypeOf(frame) == kServiceDfn) ||
+         IsOperatorServiceFrame(frame);
 }
 
 Ref NewFrame(uint32_t frameClass, uint32_t subType) {
@@ -337,6 +344,18 @@ Ref QuadRSI() {
   return result;
 }
 
+// The ⎕STACK text of an operator service frame: its operator's symbol, none for ⍣ and trains.
+static std::u32string_view ServiceFrameText(uint32_t subType) {
+  switch (subType) {
+    case 56: return U"∘";
+    case 64: return U"/";
+    case 65: return U"⌿";
+    case 71: return U"¨";
+    case 74: return U"⍨";
+    default: return U"";
+  }
+}
+
 // ⎕STACK: one row per described frame: the frame's function (the shared placeholder, the empty
 // numeric vector, where there is none) and its text.
 Ref QuadSTACK() {
@@ -353,7 +372,8 @@ Ref QuadSTACK() {
     if (IsFunctionFrame(f) || IsDfnFrameOf(f)) rows.push_back({depth, true, U" "});
     else if (c == kFrameExecution && sub == kExecutionEvaluatedInput) rows.push_back({depth, false, U"⎕"});
     else if (c == kFrameExecution && sub == kExecutionExecute) rows.push_back({depth, false, U"⍎"});
-    else if (c == kFrameService && sub == kServiceEach) rows.push_back({depth, false, U"¨"});
+    else if (IsOperatorServiceFrame(f) && !ServiceFrameText(sub).empty())
+      rows.push_back({depth, false, std::u32string(ServiceFrameText(sub))});
     else if (c == kFrameImmediate) rows.push_back({depth, false, U"*"});
   }
   uint32_t count = static_cast<uint32_t>(rows.size());

@@ -33,7 +33,6 @@ enum FrameSubType : uint32_t {
   kExecutionSuspended = 8,
   kExecutionRunning = 9,
   kServiceDfn = 20,
-  kServiceEach = 71,  // ¨, by its token code
 };
 
 inline constexpr uint32_t kFrameLinkWord = 3;
@@ -95,17 +94,22 @@ enum DfnObjectWord : uint32_t {
   kDfnObjectWords = 9,
 };
 
-// Each-service frame: f¨ with a dfn or defined function f, between the calls of f. It keeps what an
-// execution-level frame keeps of its caller in the same words (7 to 24), and the iteration.
-enum EachFrameWord : uint32_t {
-  kEachFunction = 4,  // f
-  kEachLeft = 5,      // the arguments (the left 0 for a monadic call)
-  kEachRight = 6,
-  kEachResults = 10,  // the nested array of results, filled in ravel order
-  kEachIndex = 13,    // the item whose call is running
-  kEachCount = 14,
-  kEachFrameWords = 25,
+// Operator service frame (class 5, sub-type the operator's token code, or a train's code): an
+// operator that calls a dfn or defined function, between those calls. It keeps what an
+// execution-level frame keeps of its caller in the same words (7 to 24), and the operator's state.
+enum ServiceFrameWord : uint32_t {
+  kServiceFunction = 4,  // the derived function being applied
+  kServiceLeft = 5,      // its arguments (the left 0 for a monadic call)
+  kServiceRight = 6,
+  kServiceState = 10,    // a value the operator keeps (the results so far, the value so far)
+  kServiceIndex = 13,    // numbers the operator keeps (the item whose call runs, a phase)
+  kServiceCount = 14,
+  kServiceExtra = 17,    // a second value
+  kServiceFrameWords = 25,
 };
+// The sub-types of operator service frames: ∘ / ⌿ ¨ ⍣ ⍨ and the two kinds of train.
+inline constexpr uint32_t kOperatorServiceTypes[] = {56, 64, 65, 71, 72, 74, 232, 233};
+bool IsOperatorServiceFrame(Ref frame);
 
 enum LocalisationWord : uint32_t {
   kLocalCountWord = 4,
@@ -119,7 +123,7 @@ inline uint32_t FrameSubTypeOf(Ref frame) { return (TypeWord(frame) >> 4) & 0xFF
 inline Ref FrameBelow(Ref frame) { return Words(frame)[kFrameLinkWord]; }
 
 // True for the frames that keep their caller's state in words 7 to 24: execution levels, dfn
-// frames and each-service frames.
+// frames and operator service frames.
 bool KeepsCaller(Ref frame);
 
 // Registers the frame layouts and creates the immediate-execution frame.
