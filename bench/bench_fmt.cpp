@@ -18,12 +18,6 @@ namespace {
 
 constexpr int kRuns = 7;
 
-std::vector<double> OurTimes(const std::u32string& line) {
-  std::vector<double> times;
-  for (int run = 0; run < kRuns; ++run) times.push_back(bench::Milliseconds([&] { ExecuteLine(line); }));
-  return times;
-}
-
 void PrintRatios(const char* name, std::vector<double> ours, std::vector<double> theirs, double goal) {
   std::vector<double> ratios;
   for (size_t i = 0; i < ours.size() && i < theirs.size(); ++i) ratios.push_back(ours[i] / theirs[i]);
@@ -46,9 +40,9 @@ int main() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);  // the interpreter writes to the same stream directly
   bench::StartInterpreter(1ull << 30, kFlagDisplayResults);
   ExecuteLine(U"x←((2000003|7919×⍳1000000)-1000000)÷7");
-  std::vector<double> fmt = OurTimes(U"r←'F12.2' ⎕FMT x");
+  std::vector<double> fmt = bench::LineTimes(U"r←'F12.2' ⎕FMT x", kRuns);
   ExecuteLine(U"⎕←'⎕FMT result ',(⍕⍴r),', first row ',r[1;],', last row ',r[1000000;]");
-  std::vector<double> format = OurTimes(U"r←12 2⍕x");
+  std::vector<double> format = bench::LineTimes(U"r←12 2⍕x", kRuns);
   std::vector<double> python = bench::PythonNumbers(
       "import time\n"
       "x = [((7919 * i) % 2000003 - 1000000) / 7 for i in range(1, 1000001)]\n"

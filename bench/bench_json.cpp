@@ -9,11 +9,7 @@
 #include <vector>
 
 #include "host/aplmain.h"
-#include "host/utf8.h"
-#include "language/dmx.h"
 #include "language/parse.h"
-#include "language/space.h"
-#include "memory/memory1.h"
 #include "reference.h"
 
 using namespace vantor;
@@ -39,35 +35,15 @@ std::string Document() {
   return text + "]\n";
 }
 
-// `line` run kRuns times, with `before` run untimed before each (Python's runs free their previous
-// value untimed too).
-std::vector<double> OurTimes(const std::u32string& line, const std::u32string& before) {
-  std::vector<double> times;
-  for (int run = 0; run < kRuns; ++run) {
-    ExecuteLine(before);
-    times.push_back(bench::Milliseconds([&] { ExecuteLine(line); }));
-  }
-  return times;
-}
-
 }  // namespace
 
 int main() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);  // the interpreter writes to the same stream directly
   bench::StartInterpreter(6ull << 30, kFlagDisplayResults);
   const std::string document = Document();
-  const std::string path = "/tmp/vantor_bench_json_" + std::to_string(getpid()) + ".json";
-  if (FILE* file = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(document.data(), 1, document.size(), file);
-    std::fclose(file);
-  }
-  {
-    Temporaries hold;
-    hold[0] = MakeText(FromUtf8(document));
-    SetEntry(LookupName(U"t", LookupMode::Create), kNameVariable, hold[0]);
-  }
-  const std::vector<double> import = OurTimes(U"r←0(7159⌶)t", U"⎕EX'r'");
-  const std::vector<double> exported = OurTimes(U"x←7160⌶r", U"⎕EX'x'");
+  const std::string path = bench::ShareDocument("json", ".json", document);
+  const std::vector<double> import = bench::LineTimes(U"r←0(7159⌶)t", kRuns, U"⎕EX'r'");
+  const std::vector<double> exported = bench::LineTimes(U"x←7160⌶r", kRuns, U"⎕EX'x'");
   ExecuteLine(U"⎕←(⍕≢t),' characters, ',(⍕≢r),' records, ',(⍕≢x),' characters exported, round trip ',"
               U"⍕x≡7160⌶0(7159⌶)x");
   const std::string runs = std::to_string(kRuns);

@@ -7,11 +7,7 @@
 #include <vector>
 
 #include "host/aplmain.h"
-#include "host/utf8.h"
-#include "language/dmx.h"
 #include "language/parse.h"
-#include "language/space.h"
-#include "memory/memory1.h"
 #include "reference.h"
 
 using namespace vantor;
@@ -34,30 +30,15 @@ std::string Text() {
   return text;
 }
 
-std::vector<double> OurTimes(const std::u32string& line) {
-  std::vector<double> times;
-  for (int run = 0; run < kRuns; ++run) times.push_back(bench::Milliseconds([&] { ExecuteLine(line); }));
-  return times;
-}
-
 }  // namespace
 
 int main() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);  // the interpreter writes to the same stream directly
   bench::StartInterpreter(6ull << 30, kFlagDisplayResults);
   const std::string text = Text();
-  const std::string path = "/tmp/vantor_bench_pcre_" + std::to_string(getpid()) + ".txt";
-  if (FILE* file = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
-  }
-  {
-    Temporaries hold;
-    hold[0] = MakeText(FromUtf8(text));
-    SetEntry(LookupName(U"t", LookupMode::Create), kNameVariable, hold[0]);
-  }
-  const std::vector<double> replace = OurTimes(U"r←'fox' ⎕R 'cat' ⍠ 'Mode' 'L' ⊢ t");
-  const std::vector<double> search = OurTimes(U"s←'fox' ⎕S 0 ⍠ 'Mode' 'L' ⊢ t");
+  const std::string path = bench::ShareDocument("pcre", ".txt", text);
+  const std::vector<double> replace = bench::LineTimes(U"r←'fox' ⎕R 'cat' ⍠ 'Mode' 'L' ⊢ t", kRuns);
+  const std::vector<double> search = bench::LineTimes(U"s←'fox' ⎕S 0 ⍠ 'Mode' 'L' ⊢ t", kRuns);
   ExecuteLine(U"⎕←(⍕≢t),' characters, ',(⍕≢s),' matches, ',(⍕+/'cat'⍷r),' replaced'");
   const std::string runs = std::to_string(kRuns);
   const std::string setup = "import time, re\ns = open('" + path + "').read()\nfor _ in range(" + runs + "):\n";

@@ -25,26 +25,6 @@ struct Text {
   std::u32string pattern;  // repeated up to kBytes of UTF-8
 };
 
-// `line` run kRuns times; the times in ms, run by run.
-std::vector<double> OurTimes(const std::u32string& line) {
-  std::vector<double> times;
-  for (int run = 0; run < kRuns; ++run) times.push_back(bench::Milliseconds([&] { ExecuteLine(line); }));
-  return times;
-}
-
-// The numbers a Python script prints, one per line; empty when Python fails.
-std::vector<double> PythonNumbers(const std::string& script) {
-  std::string quoted = "'";
-  for (char c : script) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  quoted += "'";
-  FILE* pipe = popen(("/usr/bin/python3 -c " + quoted + " 2>/dev/null").c_str(), "r");
-  std::vector<double> numbers;
-  if (!pipe) return numbers;
-  for (double x; std::fscanf(pipe, "%lf", &x) == 1;) numbers.push_back(x);
-  if (pclose(pipe) != 0) numbers.clear();
-  return numbers;
-}
-
 std::string PythonLiteral(const std::u32string& text) {
   std::string s = "'";
   for (char32_t c : text) {
@@ -74,15 +54,15 @@ void Compare(const Text& text) {
   std::u32string pattern;
   for (char32_t c : text.pattern) pattern += U"," + FromUtf8(std::to_string(static_cast<unsigned>(c)));
   ExecuteLine(U"t←" + count + U"⍴⎕UCS " + pattern.substr(1) + U" ⋄ b←'UTF-8' ⎕UCS t");
-  const std::vector<double> encode = OurTimes(U"b←'UTF-8' ⎕UCS t");
-  const std::vector<double> decode = OurTimes(U"c←'UTF-8' ⎕UCS b");
+  const std::vector<double> encode = bench::LineTimes(U"b←'UTF-8' ⎕UCS t", kRuns);
+  const std::vector<double> decode = bench::LineTimes(U"c←'UTF-8' ⎕UCS b", kRuns);
   ExecuteLine(U"⎕←'" + FromUtf8(text.name) + U": ',(⍕≢b),' bytes, ',(⍕≢t),' characters, round trip ',⍕t≡c");
   ExecuteLine(U"⎕EX 'b' 'c' 't'");
 
   const std::string setup = "import time\ns = " + PythonLiteral(text.pattern) + " * " + std::to_string(repeats) +
                             "\nb = s.encode('utf-8')\n";
   auto timed = [&](const std::string& call) {
-    return PythonNumbers(setup + "for _ in range(" + std::to_string(kRuns) +
+    return bench::PythonNumbers(setup + "for _ in range(" + std::to_string(kRuns) +
                          "):\n    t0 = time.perf_counter(); x = " + call +
                          "; print((time.perf_counter() - t0) * 1e3); del x\n");
   };

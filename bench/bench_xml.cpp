@@ -7,11 +7,7 @@
 #include <vector>
 
 #include "host/aplmain.h"
-#include "host/utf8.h"
-#include "language/dmx.h"
 #include "language/parse.h"
-#include "language/space.h"
-#include "memory/memory1.h"
 #include "reference.h"
 
 using namespace vantor;
@@ -34,30 +30,15 @@ std::string Document() {
   return text + "</catalog>\n";
 }
 
-std::vector<double> OurTimes(const std::u32string& line) {
-  std::vector<double> times;
-  for (int run = 0; run < kRuns; ++run) times.push_back(bench::Milliseconds([&] { ExecuteLine(line); }));
-  return times;
-}
-
 }  // namespace
 
 int main() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);  // the interpreter writes to the same stream directly
   bench::StartInterpreter(4ull << 30, kFlagDisplayResults);
   const std::string document = Document();
-  const std::string path = "/tmp/vantor_bench_xml_" + std::to_string(getpid()) + ".xml";
-  if (FILE* file = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(document.data(), 1, document.size(), file);
-    std::fclose(file);
-  }
-  {
-    Temporaries hold;
-    hold[0] = MakeText(FromUtf8(document));
-    SetEntry(LookupName(U"t", LookupMode::Create), kNameVariable, hold[0]);
-  }
-  const std::vector<double> import = OurTimes(U"r←⎕XML t");
-  const std::vector<double> exported = OurTimes(U"x←⎕XML r");
+  const std::string path = bench::ShareDocument("xml", ".xml", document);
+  const std::vector<double> import = bench::LineTimes(U"r←⎕XML t", kRuns);
+  const std::vector<double> exported = bench::LineTimes(U"x←⎕XML r", kRuns);
   ExecuteLine(U"⎕←(⍕≢t),' characters, ',(⍕≢r),' rows, ',(⍕≢x),' characters exported'");
   const std::vector<double> theirs = bench::PythonNumbers(
       "import time, xml.etree.ElementTree as ET\ns = open('" + path + "').read()\nfor _ in range(" +

@@ -16,6 +16,10 @@
 #include <unistd.h>
 
 #include "host/aplmain.h"
+#include "host/utf8.h"
+#include "language/dmx.h"
+#include "language/parse.h"
+#include "language/space.h"
 #include "memory/memory1.h"
 
 namespace vantor::bench {
@@ -65,6 +69,31 @@ double Milliseconds(Work&& work) {
   auto start = std::chrono::steady_clock::now();
   work();
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The times in ms of `runs` executions of `line`, with `before` executed untimed before each (so
+// that, as on the Python side, the previous value is freed outside the timing).
+inline std::vector<double> LineTimes(const std::u32string& line, int runs, const std::u32string& before = U"") {
+  std::vector<double> times;
+  for (int run = 0; run < runs; ++run) {
+    if (!before.empty()) ExecuteLine(before);
+    times.push_back(Milliseconds([&] { ExecuteLine(line); }));
+  }
+  return times;
+}
+
+// The document written to a temporary file for the reference to read (named after `stem`, this
+// process and `extension`), and the same text in the workspace as the character vector t.
+inline std::string ShareDocument(const std::string& stem, const std::string& extension, const std::string& text) {
+  const std::string path = "/tmp/vantor_bench_" + stem + "_" + std::to_string(getpid()) + extension;
+  if (FILE* file = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+  }
+  Temporaries hold;
+  hold[0] = MakeText(FromUtf8(text));
+  SetEntry(LookupName(U"t", LookupMode::Create), kNameVariable, hold[0]);
+  return path;
 }
 
 // Runs `script` with /usr/bin/python3 and returns every number it prints, in order; empty when Python,
