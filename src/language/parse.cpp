@@ -550,17 +550,8 @@ static void GatherStrandLookAhead(StrandParts& parts) {
   }
 }
 
-// Forms the strand of NewValue (on the left) and LeftSlot, with whatever further values the look-ahead
-// gathers, and leaves it in LeftSlot.
-static void StrandIntoLeft(bool newSingle) {
-  StrandParts parts;
-  if (!(g_level.flags & kFlagAssign)) GatherStrandLookAhead(parts);
-  std::reverse(parts.values.begin(), parts.values.end());
-  std::reverse(parts.single.begin(), parts.single.end());
-  parts.values.push_back(TakePlainArray(Take(NewValue())));  // a strand holds arrays, never hashed ones
-  parts.single.push_back(newSingle);
-  parts.values.push_back(TakePlainArray(Take(Left())));
-  parts.single.push_back((g_level.flags & kFlagLeftSingle) != 0);
+// The strand of the parts, in order from the left (counted references, taken over).
+static Ref BuildStrand(StrandParts& parts) {
   Temporaries hold;
   hold.SetBuffer(parts.values.data(), static_cast<uint32_t>(parts.values.size()));
   uint64_t total = 0;
@@ -583,8 +574,38 @@ static void StrandIntoLeft(bool newSingle) {
       }
     }
   }
-  Left() = hold.Take(0);
+  return hold.Take(0);
+}
+
+// Gathers the look-ahead in order from the left, unless names are being read as assignment targets.
+static void GatherLeftParts(StrandParts& parts) {
+  if (!(g_level.flags & kFlagAssign)) GatherStrandLookAhead(parts);
+  std::reverse(parts.values.begin(), parts.values.end());
+  std::reverse(parts.single.begin(), parts.single.end());
+}
+
+// Forms the strand of NewValue (on the left) and LeftSlot, with whatever further values the look-ahead
+// gathers, and leaves it in LeftSlot.
+static void StrandIntoLeft(bool newSingle) {
+  StrandParts parts;
+  GatherLeftParts(parts);
+  parts.values.push_back(TakePlainArray(Take(NewValue())));  // a strand holds arrays, never hashed ones
+  parts.single.push_back(newSingle);
+  parts.values.push_back(TakePlainArray(Take(Left())));
+  parts.single.push_back((g_level.flags & kFlagLeftSingle) != 0);
+  Left() = BuildStrand(parts);
   g_level.flags &= ~kFlagLeftSingle;
+}
+
+// An operator's array operand is a whole strand: the value read (counted, taken over) with the
+// constants that stand to its left ('a' 'b'⎕R'x', 1 2∘+).
+static Ref OperandStrand(Ref value, bool single) {
+  StrandParts parts;
+  GatherLeftParts(parts);
+  if (parts.values.empty()) return value;
+  parts.values.push_back(TakePlainArray(value));
+  parts.single.push_back(single);
+  return BuildStrand(parts);
 }
 
 // ---- Operator chains ---------------------------------------------------------------------------------
@@ -1382,7 +1403,7 @@ static void IndexStep(Ref value) {
 static void ValueStep(Ref value, bool single) {
   if (IndexPending()) return IndexStep(value);
   SettleSlashOperand();
-  if (OperatorAwaiting()) return FillOperand(value);
+  if (OperatorAwaiting()) return FillOperand(OperandStrand(value, single));
   g_level.flags &= ~kFlagShy;
   if (Left()) {
     NewValue() = value;

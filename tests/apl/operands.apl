@@ -32,3 +32,14 @@ DOMAIN ERROR: Divide by zero
 VALUE ERROR: No result was provided when the context expected one
 |      ⍎¨'' '1'
 |      ∧
+⍝⍝ an operator's array operand is the whole strand left of it
+      1 2∘+ 3
+4 5
+      (1 2∘+) 3
+4 5
+      x←3 ⋄ 1 x∘, 5
+1 3 5
+      ('a' 'b' ⎕R ('1' '2')) 'ab'
+12
+      'a' 'b'⎕R('1' '2')⊢'ab'
+12
