@@ -2568,7 +2568,8 @@ static CallResult RunExecuteForNative(const Ref& left, const Ref& right) {
 // the operator takes it and names the next, until it gives its own result to the code that applied
 // it. No C++ recursion is involved, so ∇¨ and the like nest as deep as the workspace holds frames,
 // and interrupts, errors, traps, suspension and the state indicator see every call. The operators
-// that run so are a table by operator code; the others call their operands from C++.
+// that run so are a table by operator code; the others (scan, n-wise and reduction of higher ranks,
+// the products, key) call their operands from C++.
 
 static bool CallsDefined(Ref fn) {
   if (IsDfnCall(fn) || IsTradfnCall(fn)) return true;
@@ -2629,6 +2630,21 @@ void EachAccept(Ref result) {
   DataOf<Ref>(Service()[kServiceState])[Service()[kServiceIndex]++] = item;
 }
 Ref EachFinish() { return Simplified(std::exchange(Service()[kServiceState], 0)); }
+
+// f⍤k: f applied to the cells as each applies it to items, the results mixed into one array.
+bool RankRuns(Ref fn, const Ref& left, const Ref& right) { return EachRuns(fn, left, right); }
+void RankStart() {
+  Temporaries cells;
+  RankCells(Service()[kServiceFunction], Service()[kServiceLeft], Service()[kServiceRight], cells[0], cells[1]);
+  KeepState(kServiceLeft, cells.Take(0));
+  KeepState(kServiceRight, cells.Take(1));
+  EachStart();
+}
+Ref RankFinish() {
+  Temporaries hold;
+  hold[0] = EachFinish();
+  return MixItems(hold[0], 0);
+}
 
 // f/ of a vector: the items folded from the right, the result enclosed unless a simple scalar.
 bool ReduceRuns(Ref fn, const Ref& left, const Ref& right) {
@@ -2817,6 +2833,7 @@ constexpr ServiceOperator kServiceOperators[] = {
     {kPrimCommute, CommuteRuns, NoStart, CommuteNext, StoreFinalResult, StateFinish},
     {kPrimJot, ComposeRuns, NoStart, ComposeNext, ComposeAccept, StateFinish},
     {kPrimPower, PowerRuns, PowerStart, PowerNext, PowerAccept, StateFinish},
+    {kPrimRank, RankRuns, RankStart, EachNext, EachAccept, RankFinish},
     {kTrainAtop, TrainRuns, NoStart, AtopNext, AtopAccept, StateFinish},
     {kTrainFork, TrainRuns, NoStart, ForkNext, ForkAccept, StateFinish},
 };

@@ -352,6 +352,7 @@ static std::u32string_view ServiceFrameText(uint32_t subType) {
     case 65: return U"⌿";
     case 71: return U"¨";
     case 74: return U"⍨";
+    case 85: return U"⍤";
     default: return U"";
   }
 }

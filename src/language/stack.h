@@ -107,8 +107,8 @@ enum ServiceFrameWord : uint32_t {
   kServiceExtra = 17,    // a second value
   kServiceFrameWords = 25,
 };
-// The sub-types of operator service frames: ∘ / ⌿ ¨ ⍣ ⍨ and the two kinds of train.
-inline constexpr uint32_t kOperatorServiceTypes[] = {56, 64, 65, 71, 72, 74, 232, 233};
+// The sub-types of operator service frames: ∘ / ⌿ ¨ ⍣ ⍨ ⍤ and the two kinds of train.
+inline constexpr uint32_t kOperatorServiceTypes[] = {56, 64, 65, 71, 72, 74, 85, 232, 233};
 bool IsOperatorServiceFrame(Ref frame);
 
 enum LocalisationWord : uint32_t {

@@ -639,18 +639,9 @@ Ref CellsOf(const Ref& array, uint32_t cellRank) {
 }
 
 CallResult ApplyRank(const Ref& derived, const Ref& left, const Ref& right) {
-  RefuseAxis();
-  RequireArrays(left, right);
   Temporaries hold;
   hold[0] = FunctionOperand(derived, kDerivedLeftOperand);
-  Ref k = PlainArray(Words(derived)[kDerivedRightOperand]);
-  if (!IsArrayOperand(k)) SIGNAL(kSyntaxError);
-  if (RankOf(TypeWord(k)) > 1) SIGNAL(kRankError);
-  const std::vector<int64_t> ranks = IntegersOf(k);
-  if (ranks.empty() || ranks.size() > 3) SIGNAL(kLengthError);
-  const int64_t rightRank = left ? ranks.back() : (ranks.size() == 3 ? ranks[0] : ranks.back());
-  hold[2] = CellsOf(right, CellRank(rightRank, RankOf(TypeWord(right))));
-  if (left) hold[1] = CellsOf(left, CellRank(ranks[ranks.size() == 3 ? 1 : 0], RankOf(TypeWord(left))));
+  RankCells(derived, left, right, hold[1], hold[2]);
   Ref results = EachItem(hold[0], hold[1], hold[2]);
   Release(hold[1]);
   Release(hold[2]);
@@ -670,6 +661,19 @@ constexpr OperatorRow kOperatorRows[] = {
 }  // namespace
 
 // ---- Shared helpers ----------------------------------------------------------------------------------
+
+void RankCells(const Ref& derived, const Ref& left, const Ref& right, Ref& leftCells, Ref& rightCells) {
+  RefuseAxis();
+  RequireArrays(left, right);
+  Ref k = PlainArray(Words(derived)[kDerivedRightOperand]);
+  if (!IsArrayOperand(k)) SIGNAL(kSyntaxError);
+  if (RankOf(TypeWord(k)) > 1) SIGNAL(kRankError);
+  const std::vector<int64_t> ranks = IntegersOf(k);
+  if (ranks.empty() || ranks.size() > 3) SIGNAL(kLengthError);
+  const int64_t rightRank = left ? ranks.back() : (ranks.size() == 3 ? ranks[0] : ranks.back());
+  rightCells = CellsOf(right, CellRank(rightRank, RankOf(TypeWord(right))));
+  if (left) leftCells = CellsOf(left, CellRank(ranks[ranks.size() == 3 ? 1 : 0], RankOf(TypeWord(left))));
+}
 
 uint32_t PrimitiveCodeOf(Ref fn) {
   while (IsRef(fn) && KindOf(TypeWord(fn)) == kKindDerived && Words(fn)[kDerivedOperator] == 0)

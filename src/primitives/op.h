@@ -43,6 +43,11 @@ Ref ItemAt(const Ref& array, uint64_t index);
 // LENGTH ERROR.
 std::vector<uint32_t> PairedShape(const Ref& left, const Ref& right);
 
+// f⍤k: the cells of each argument that the rank operand selects, as nested arrays of the frames'
+// shapes, into the slots `leftCells` (left unset for a monadic call) and `rightCells` (root slots).
+// The errors of a bad rank operand or argument are signalled here.
+void RankCells(const Ref& derived, const Ref& left, const Ref& right, Ref& leftCells, Ref& rightCells);
+
 // Results of applying an operand item by item, gathered into an array of a given shape. Items are
 // stored as they come; the finished array is simple when every item is a simple scalar of one class.
 class ItemCollector {

@@ -105,3 +105,20 @@ VALUE ERROR: No result was provided when the context expected one
 DOMAIN ERROR
 |      {⍺+⍵}/⍬
 |          ∧
+⍝⍝ rank with a dfn operand applies it to the cells from a frame as well
+      {⌽⍵}⍤1⊢2 3⍴⍳6
+3 2 1
+6 5 4
+      1 2{⍺+⍵}⍤0 1⊢2 3⍴⍳6
+2 3 4
+6 7 8
+      {⍵ ⍵}⍤0⊢1 2
+1 1
+2 2
+      r←{⍵=0:0 ⋄ 1+∇⍤0⊢⍵-1}
+      r 3000
+3000
+      1 2 3{⍺}⍤0⊢1 2
+LENGTH ERROR
+|      1 2 3{⍺}⍤0⊢1 2
+|             ∧
