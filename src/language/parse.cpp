@@ -46,8 +46,6 @@ namespace vantor {
 
 static constexpr char kUnit[] = "parse";
 
-inline constexpr uint8_t kTokenNamespaceDot = 28;
-
 // ---- Token classes -----------------------------------------------------------------------------
 
 enum TokenClass : uint8_t {
@@ -398,6 +396,18 @@ static bool IsFunction(Ref r) {
   uint32_t kind = KindOf(TypeWord(r));
   return kind == kKindDerived || kind == kKindDefinedFunction || kind == kKindExternal ||
          (kind == kKindObject && (TypeWord(r) & 0xFFFF) == kDfnObjectClass);
+}
+
+static void CheckFunctionTreeDepth();
+
+// True when `test` holds for the function value or for a function or array it is built from: the
+// operands of derived functions (an axis is not a part), the tines of trains.
+template <typename Test>
+static bool SomePartIs(Ref fn, Test test) {
+  if (test(fn)) return true;
+  if (!IsDerived(fn)) return false;
+  CheckFunctionTreeDepth();
+  return SomePartIs(Words(fn)[3], test) || (Words(fn)[4] != kPrimLeftBracket && SomePartIs(Words(fn)[5], test));
 }
 
 // A value that may be an argument: an array (also a hashed one) or a namespace reference.
@@ -1031,7 +1041,7 @@ static CallResult ModifiedAssignIndexed(Ref fn, const Ref& target, const Ref& va
   return {hold.Take(1), true};
 }
 
-static bool IsPlainArray(Ref r) { return IsRef(r) && IsArrayKind(KindOf(TypeWord(r))); }
+using argcheck::IsArrayValue;
 
 // name,←X: the variable's array, taken out of the name so that nothing else holds it, grows where
 // it lies when it can (with headroom, so that a loop of appends takes linear time).
@@ -1058,7 +1068,7 @@ static CallResult ModifiedAssign(Ref fn, const Ref& target, const Ref& value) {
   if (IsRef(target) && TypeWord(target) == kIndexedTargetRecord) return ModifiedAssignIndexed(fn, target, value);
   if (!IsNameEntry(target) || EntryClass(target) != kNameVariable)
     SIGNAL_MESSAGE(kSyntaxError, U"Invalid modified assignment, or an attempt was made to change nameclass on assignment");
-  if (fn == kPrimComma && IsPlainArray(EntryValue(target)) && IsPlainArray(value)) return AppendToVariable(target, value);
+  if (fn == kPrimComma && IsArrayValue(EntryValue(target)) && IsArrayValue(value)) return AppendToVariable(target, value);
   CallResult result = CallFunctionValue(fn, EntryValue(target), value);
   Temporaries hold;
   hold[0] = result.value;
@@ -1158,12 +1168,11 @@ static Ref InnermostDfnFrame();
 // as it was.
 static Ref AppendTarget() {
   if (PendingItem() != kPrimAssign || ByteAt(Cursor()) != kPrimAssign) return 0;
-  if (RefCount(Left()) != 2 || !IsPlainArray(Left())) return 0;
+  if (RefCount(Left()) != 2 || !IsArrayValue(Left())) return 0;
   const uint32_t nameAt = Cursor() - 1;
-  if (nameAt < StreamFirstToken() || ByteAt(nameAt) < 112) return 0;
-  if (nameAt > StreamFirstToken() && ByteAt(nameAt - 1) == kTokenNamespaceDot) return 0;  // ns.name←
-  const uint8_t name = ByteAt(nameAt);
-  Ref entry = BoundEntry(name - 112u);
+  if (nameAt < StreamFirstToken() || ByteAt(nameAt) < kTokFirstName) return 0;
+  if (nameAt > StreamFirstToken() && ByteAt(nameAt - 1) == kTokNamespaceDot) return 0;  // ns.name←
+  Ref entry = BoundEntry(ByteAt(nameAt) - kTokFirstName);
   if (EntryClass(entry) != kNameVariable || EntryValue(entry) != Left()) return 0;
   Ref dfn = InnermostDfnFrame();
   if (dfn && dfn == CurrentFrameBelowNesting() && !FindLocalRecord(dfn, [&](Ref local) { return local == entry; }))
@@ -1807,7 +1816,7 @@ static void ReinstateCaller(Ref frame) {
   if (caller != ExecutingNamespace()) SetExecutingNamespace(caller);
 }
 
-static void ServiceCallDone(Ref result);
+static void RunService(bool given, Ref result);
 
 static void ResumeCaller(Ref frame, Ref result, bool shy) {
   Temporaries hold;
@@ -1829,7 +1838,7 @@ static void ResumeCaller(Ref frame, Ref result, bool shy) {
     Put(WorkingSlot(kSlotNativeResult), result);
     g_nativeCallDone = true;
   } else if (resume == kResumeService) {
-    ServiceCallDone(result);
+    RunService(true, result);
   } else {
     Left() = result;
     g_level.flags |= kFlagLeftSingle;
@@ -2553,10 +2562,8 @@ static CallResult RunDefinedForNative(const Ref& fn, const Ref& left, const Ref&
 
 static CallResult RunExecuteForNative(const Ref& left, const Ref& right) {
   Temporaries plain;
-  plain[0] = Retained(left);
-  plain[0] = TakePlainArray(plain[0]);
-  plain[1] = Retained(right);
-  plain[1] = TakePlainArray(plain[1]);
+  plain[0] = TakePlainArray(Retained(left));
+  plain[1] = TakePlainArray(Retained(right));
   std::u32string text = ExecutedText(plain[1]);
   Ref space = plain[0] ? NamespaceOfArgument(plain[0]) : 0;
   return RunForNative([&] { EnterExecute(text, space); });
@@ -2572,20 +2579,14 @@ static CallResult RunExecuteForNative(const Ref& left, const Ref& right) {
 // the products, key) call their operands from C++.
 
 static bool CallsDefined(Ref fn) {
-  if (IsDfnCall(fn) || IsTradfnCall(fn)) return true;
-  if (!IsDerived(fn)) return false;
-  CheckFunctionTreeDepth();
-  const uint32_t op = Words(fn)[4];
-  if (op == kTrainFork) return CallsDefined(Words(fn)[3]) || CallsDefined(Words(Words(fn)[5])[3]) ||
-                               CallsDefined(Words(Words(fn)[5])[5]);
-  return CallsDefined(Words(fn)[3]) || (op != kPrimLeftBracket && CallsDefined(Words(fn)[5]));
+  return SomePartIs(fn, [](Ref part) { return IsDfnCall(part) || IsTradfnCall(part); });
 }
 
 namespace {
 
 uint32_t* Service() { return Words(CurrentFrame()); }
 Ref ServiceOperand(uint32_t word) { return Words(Service()[kServiceFunction])[word]; }
-bool IsNonEmptyArray(Ref r) { return IsPlainArray(r) && ElementCount(r) != 0; }
+bool IsNonEmptyArray(Ref r) { return IsArrayValue(r) && ElementCount(r) != 0; }
 
 // The next call an operator needs: call[0] the function, call[1] ⍺ (0 for none), call[2] ⍵.
 void NameCall(Temporaries& call, Ref fn, Ref alpha, Ref omega) {
@@ -2609,10 +2610,7 @@ bool EachRuns(Ref fn, const Ref& left, const Ref& right) {
   return IsNonEmptyArray(right) && (!left || IsNonEmptyArray(left)) && CallsDefined(Words(fn)[3]);
 }
 void EachStart() {
-  Ref left = Service()[kServiceLeft], right = Service()[kServiceRight];
-  const std::vector<uint32_t> shape =
-      left ? PairedShape(left, right) : std::vector<uint32_t>(ShapeOf(right), ShapeOf(right) + RankOf(TypeWord(right)));
-  Ref results = NewArray(kRefElement, shape);
+  Ref results = NewArray(kRefElement, ItemsShape(Service()[kServiceLeft], Service()[kServiceRight]));
   Service()[kServiceState] = results;
   Service()[kServiceCount] = static_cast<uint32_t>(ElementCount(results));
 }
@@ -2648,7 +2646,7 @@ Ref RankFinish() {
 
 // f/ of a vector: the items folded from the right, the result enclosed unless a simple scalar.
 bool ReduceRuns(Ref fn, const Ref& left, const Ref& right) {
-  return !left && IsPlainArray(right) && RankOf(TypeWord(right)) == 1 && ElementCount(right) >= 2 &&
+  return !left && IsArrayValue(right) && RankOf(TypeWord(right)) == 1 && ElementCount(right) >= 2 &&
          CallsDefined(Words(fn)[3]);
 }
 void ReduceStart() {
@@ -2729,7 +2727,7 @@ void ComposeAccept(Ref result) {
 bool PowerRuns(Ref fn, const Ref&, const Ref&) {
   const Ref f = Words(fn)[3], g = Words(fn)[5];
   if (!IsArrayOperand(g)) return CallsDefined(f) || CallsDefined(g);
-  if (!IsPlainArray(g) || RankOf(TypeWord(g)) != 0) return false;
+  if (!IsArrayValue(g) || RankOf(TypeWord(g)) != 0) return false;
   std::vector<int64_t> n;
   return ReadIntegers(g, n) && n[0] >= 0 && n[0] <= INT32_MAX && CallsDefined(f);
 }
@@ -2766,11 +2764,9 @@ void PowerAccept(Ref result) {
   }
   Temporaries hold;
   hold[0] = value;
-  if (ElementCount(value) != 1) SIGNAL(kLengthError);
-  std::vector<int64_t> done;
-  if (!ReadIntegers(value, done) || (done[0] != 0 && done[0] != 1)) SIGNAL(kDomainError);
+  const bool done = PowerTestPasses(hold[0]);
   KeepState(kServiceState, std::exchange(Service()[kServiceExtra], 0));
-  Service()[kServiceIndex] = done[0] ? kDone : 0;
+  Service()[kServiceIndex] = done ? kDone : 0;
 }
 
 // (g h): g of the result of h. (f g h): g between the results of f and h (h first; an array f is
@@ -2938,9 +2934,6 @@ static void StartPendingService(const ServiceOperator& op) {
   Ref left = Take(Left());
   StartService(op, hold[0], left, Take(Right()));
 }
-
-// A call named by the operator of the service frame on top has returned `result` (counted).
-static void ServiceCallDone(Ref result) { RunService(true, result); }
 
 // ---- Control structures ----------------------------------------------------------------------------------
 // A keyword statement of a running defined function is executed when its structure token, at the
@@ -3618,11 +3611,9 @@ struct TreeBlock {
 };
 
 bool HoldsTrain(Ref fn) {
-  if (!IsDerived(fn)) return false;
-  const uint32_t op = Words(fn)[4];
-  if (op == kTrainAtop || op == kTrainFork) return true;
-  CheckFunctionTreeDepth();
-  return HoldsTrain(Words(fn)[3]) || (op != kPrimLeftBracket && HoldsTrain(Words(fn)[5]));
+  return SomePartIs(fn, [](Ref part) {
+    return IsDerived(part) && (Words(part)[4] == kTrainAtop || Words(part)[4] == kTrainFork);
+  });
 }
 
 void PutAt(std::u32string& line, size_t column, char32_t c) {
@@ -3630,8 +3621,9 @@ void PutAt(std::u32string& line, size_t column, char32_t c) {
   line[column] = c;
 }
 
-// The blocks side by side, one blank apart, under a line of box characters that joins their roots
-// (┌ at the first, ┐ at the last, `junction` at `rootColumn`); the joined block's root is there.
+// The blocks side by side, one blank apart, under a line of box characters that joins their roots:
+// ┌ at the first, ┐ at the last, and `junction` at the joined block's root, which is the root of
+// `middleChild` when given, else midway.
 TreeBlock JoinBelow(const std::vector<TreeBlock>& children, std::optional<size_t> middleChild, char32_t junction) {
   TreeBlock joined;
   std::vector<size_t> roots;
@@ -3655,10 +3647,12 @@ TreeBlock JoinBelow(const std::vector<TreeBlock>& children, std::optional<size_t
   return joined;
 }
 
-TreeBlock Leaf(std::u32string text) {
+// A function's text or an array's display as a leaf, its root in the middle of its first line.
+TreeBlock Leaf(std::vector<std::u32string> lines) {
   TreeBlock leaf;
-  leaf.root = text.empty() ? 0 : (text.size() - 1) / 2;
-  leaf.lines.push_back(std::move(text));
+  leaf.lines = std::move(lines);
+  if (leaf.lines.empty()) leaf.lines.emplace_back();
+  leaf.root = leaf.lines[0].empty() ? 0 : (leaf.lines[0].size() - 1) / 2;
   return leaf;
 }
 
@@ -3666,14 +3660,8 @@ TreeBlock Leaf(std::u32string text) {
 
 static TreeBlock TreeOf(Ref fn) {
   CheckFunctionTreeDepth();
-  if (!IsDerived(fn)) {
-    if (IsFunction(fn)) return Leaf(FunctionText(fn));
-    TreeBlock array;
-    array.lines = DisplayLines(PlainArray(fn), CurrentDisplaySettings());
-    if (array.lines.empty()) array.lines.emplace_back();
-    array.root = array.lines[0].empty() ? 0 : (array.lines[0].size() - 1) / 2;
-    return array;
-  }
+  if (!IsDerived(fn))
+    return Leaf(IsFunction(fn) ? std::vector{FunctionText(fn)} : DisplayLines(PlainArray(fn), CurrentDisplaySettings()));
   Temporaries parts;
   parts[0] = Retained(Words(fn)[3]);
   parts[1] = Retained(Words(fn)[4]);

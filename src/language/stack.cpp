@@ -13,6 +13,7 @@
 
 #include "language/dmx.h"
 #include "language/fixapfns.h"
+#include "language/scan.h"
 #include "language/shadow.h"
 #include "language/space.h"
 #include "language/trap.h"
@@ -344,17 +345,10 @@ Ref QuadRSI() {
   return result;
 }
 
-// The ⎕STACK text of an operator service frame: its operator's symbol, none for ⍣ and trains.
-static std::u32string_view ServiceFrameText(uint32_t subType) {
-  switch (subType) {
-    case 56: return U"∘";
-    case 64: return U"/";
-    case 65: return U"⌿";
-    case 71: return U"¨";
-    case 74: return U"⍨";
-    case 85: return U"⍤";
-    default: return U"";
-  }
+// The ⎕STACK text of an operator service frame: its operator's symbol; ⍣ and trains have none.
+static std::u32string ServiceFrameText(uint32_t subType) {
+  const char32_t symbol = subType == kPrimPower ? 0 : PrimitiveCharacter(static_cast<uint8_t>(subType));
+  return symbol ? std::u32string(1, symbol) : std::u32string();
 }
 
 // ⎕STACK: one row per described frame: the frame's function (the shared placeholder, the empty
@@ -374,7 +368,7 @@ Ref QuadSTACK() {
     else if (c == kFrameExecution && sub == kExecutionEvaluatedInput) rows.push_back({depth, false, U"⎕"});
     else if (c == kFrameExecution && sub == kExecutionExecute) rows.push_back({depth, false, U"⍎"});
     else if (IsOperatorServiceFrame(f) && !ServiceFrameText(sub).empty())
-      rows.push_back({depth, false, std::u32string(ServiceFrameText(sub))});
+      rows.push_back({depth, false, ServiceFrameText(sub)});
     else if (c == kFrameImmediate) rows.push_back({depth, false, U"*"});
   }
   uint32_t count = static_cast<uint32_t>(rows.size());

@@ -90,6 +90,18 @@ Ref EmptyOfPrototype(const Ref& array) {
   return Reshape(hold[1], hold[0]);
 }
 
+// The shape of the result of pairing the items of `left` and `right`: a single item extends, two
+// single items give the higher rank (the right on a tie); otherwise RANK or LENGTH ERROR.
+std::vector<uint32_t> PairedShape(const Ref& left, const Ref& right) {
+  const uint64_t nl = ElementCount(left), nr = ElementCount(right);
+  const uint32_t rl = RankOf(TypeWord(left)), rr = RankOf(TypeWord(right));
+  if (nl == 1 && !(nr == 1 && rr < rl)) return ShapeOfArray(right);
+  if (nl == 1 || nr == 1) return ShapeOfArray(left);
+  if (rl != rr) SIGNAL(kRankError);
+  if (!std::equal(ShapeOf(left), ShapeOf(left) + rl, ShapeOf(right))) SIGNAL(kLengthError);
+  return ShapeOfArray(left);
+}
+
 }  // namespace
 
 // ---- Collecting -------------------------------------------------------------------------------------------
@@ -101,16 +113,8 @@ Ref ItemAt(const Ref& array, uint64_t index) {
   return ElementAsScalar(array, ElementCount(array) == 1 ? 0 : index);
 }
 
-// The shape of the result of pairing the items of `left` and `right`: a single item extends, two
-// single items give the higher rank (the right on a tie); otherwise RANK or LENGTH ERROR.
-std::vector<uint32_t> PairedShape(const Ref& left, const Ref& right) {
-  const uint64_t nl = ElementCount(left), nr = ElementCount(right);
-  const uint32_t rl = RankOf(TypeWord(left)), rr = RankOf(TypeWord(right));
-  if (nl == 1 && !(nr == 1 && rr < rl)) return ShapeOfArray(right);
-  if (nl == 1 || nr == 1) return ShapeOfArray(left);
-  if (rl != rr) SIGNAL(kRankError);
-  if (!std::equal(ShapeOf(left), ShapeOf(left) + rl, ShapeOf(right))) SIGNAL(kLengthError);
-  return ShapeOfArray(left);
+std::vector<uint32_t> ItemsShape(const Ref& left, const Ref& right) {
+  return left ? PairedShape(left, right) : ShapeOfArray(right);
 }
 
 namespace {
@@ -126,7 +130,7 @@ Ref EachItem(const Ref& fn, const Ref& left, const Ref& right) {
   // A scalar function already applies item by item.
   if (left ? IsDyadicScalarCode(code) : IsMonadicScalarCode(code)) return ResultOf(fn, left, right);
   if (!IsArray(right) || (left && !IsArray(left))) return ResultOf(fn, left, right);
-  ItemCollector result(left ? PairedShape(left, right) : ShapeOfArray(right));
+  ItemCollector result(ItemsShape(left, right));
   Temporaries hold;
   for (uint64_t i = 0; i < result.Count(); ++i) {
     if (left) hold[0] = ItemAt(left, i);
@@ -586,9 +590,7 @@ Ref PowerUntil(const Ref& fn, const Ref& test, const Ref& left, const Ref& right
     CheckStrongInterrupt();
     hold[1] = ResultOf(fn, left, hold[0]);
     hold[2] = ResultOf(test, hold[1], hold[0]);
-    if (!IsArray(hold[2]) || ElementCount(hold[2]) != 1) SIGNAL(kLengthError);
-    const int64_t done = IntegersOf(hold[2])[0];
-    if (done != 0 && done != 1) SIGNAL(kDomainError);
+    const bool done = PowerTestPasses(hold[2]);
     Release(hold[2]);
     Release(hold[0]);
     hold[0] = hold.Take(1);
@@ -661,6 +663,13 @@ constexpr OperatorRow kOperatorRows[] = {
 }  // namespace
 
 // ---- Shared helpers ----------------------------------------------------------------------------------
+
+bool PowerTestPasses(const Ref& result) {
+  if (!IsArray(result) || ElementCount(result) != 1) SIGNAL(kLengthError);
+  const int64_t done = IntegersOf(result)[0];
+  if (done != 0 && done != 1) SIGNAL(kDomainError);
+  return done == 1;
+}
 
 void RankCells(const Ref& derived, const Ref& left, const Ref& right, Ref& leftCells, Ref& rightCells) {
   RefuseAxis();

@@ -38,10 +38,13 @@ Ref FilledWith(const std::vector<uint32_t>& shape, const Ref& item);
 // extension), counted; an argument that is not an array is its own item.
 Ref ItemAt(const Ref& array, uint64_t index);
 
-// The shape of the result of pairing the items of `left` and `right` (each, and the like): a single
-// item extends, two single items give the higher rank (the right on a tie); otherwise RANK or
-// LENGTH ERROR.
-std::vector<uint32_t> PairedShape(const Ref& left, const Ref& right);
+// The shape of the result of f¨ (and the like) on `left` and `right`: the right argument's shape
+// for a monadic call (`left` 0); else a single item extends, two single items give the higher rank
+// (the right on a tie), and otherwise the shapes must agree (RANK or LENGTH ERROR).
+std::vector<uint32_t> ItemsShape(const Ref& left, const Ref& right);
+
+// f⍣g: whether g's result (borrowed) says to stop: 1 or 0, else LENGTH or DOMAIN ERROR.
+bool PowerTestPasses(const Ref& result);
 
 // f⍤k: the cells of each argument that the rank operand selects, as nested arrays of the frames'
 // shapes, into the slots `leftCells` (left unset for a monadic call) and `rightCells` (root slots).
