@@ -5,7 +5,7 @@
 
 #include "host/aplmain.h"
 #include "memory/memory1.h"
-#include "primitives/scan.h"
+#include "primitives/reduce.h"
 #include "reference.h"
 
 using namespace vantor;

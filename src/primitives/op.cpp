@@ -18,7 +18,7 @@
 #include "primitives/index.h"
 #include "primitives/key.h"
 #include "primitives/same.h"
-#include "primitives/scan.h"
+#include "primitives/reduce.h"
 #include "sysfns/quadvar.h"
 
 namespace vantor {

@@ -20,7 +20,7 @@
 #include "primitives/arith.h"
 #include "primitives/arith_su.h"
 #include "primitives/grade.h"
-#include "primitives/scan.h"
+#include "primitives/reduce.h"
 
 namespace vantor::test {
 namespace {

@@ -2,7 +2,7 @@
 // a scalar primitive operand on simple numeric data runs one kernel of the scalar engine over runs of
 // `inner` elements at a time (a whole row of cells per call), so that the per-call cost is paid once
 // per cell, not per element. Other operands are applied item by item through the evaluator.
-#include "primitives/scan.h"
+#include "primitives/reduce.h"
 
 #include <algorithm>
 #include <bit>
@@ -23,7 +23,7 @@
 
 namespace vantor {
 
-static constexpr char kUnit[] = "scan";
+static constexpr char kUnit[] = "reduce";
 
 namespace {
 
