@@ -29,11 +29,6 @@ namespace {
 
 // ---- Element types as the engine sees them -----------------------------------------------------------
 
-// Promotion rank per element type: Boolean < 8 < 16 < 32 < 64-bit integer < internal < binary64 =
-// decimal128 < complex < ⎕AV < 8 < 16 < 32-bit characters < references.
-constexpr uint8_t kPromotionRank[kElementTypeCount] = {8, 0, 1, 2, 3, 6, 12, 9, 10, 11, 7, 5, 6, 4};
-
-constexpr bool IsCharacterType(ElementType t) { return kElementInfo[t].classes & kClassCharacter; }
 constexpr bool IsConvertible(ElementType t) { return t != kRefElement && t != kInternal8 && t != kInt64; }
 
 // ---- Argument conversion -------------------------------------------------------------------------------
@@ -60,12 +55,6 @@ double RealFromComplex(Complex z) {
   double im = std::fabs(z.imag());
   if (!(im <= kConversionBand || im <= kConversionBand * std::fabs(z.real()))) SIGNAL(kDomainError);
   return z.real();
-}
-
-template <ElementType S>
-ElementCType<S> ReadElement(const uint8_t* data, uint64_t i) {
-  if constexpr (S == kBool) return GetBit(data, i);
-  else return reinterpret_cast<const ElementCType<S>*>(data)[i];
 }
 
 template <ElementType S, ElementType T>
@@ -111,13 +100,12 @@ void StepNothing(ArgumentDescriptor&) {}
 
 template <ElementType S, ElementType T>
 void StepElement(ArgumentDescriptor& d) {
-  d.As<ElementCType<T>>() = Convert<S, T>(ReadElement<S>(d.data, d.index++));
+  d.As<ElementCType<T>>() = Convert<S, T>(LoadElement<S>(d.data, d.index++));
 }
 
 template <ElementType T>
-void StoreElement(ArgumentDescriptor& d) {
-  if constexpr (T == kBool) SetBit(d.data, d.index++, d.As<bool>());
-  else reinterpret_cast<ElementCType<T>*>(d.data)[d.index++] = d.As<ElementCType<T>>();
+void StoreResultElement(ArgumentDescriptor& d) {
+  StoreElement<T>(d.data, d.index++, d.As<ElementCType<T>>());
 }
 
 // Whole-array conversion for the vector kernels (Booleans packed).
@@ -129,72 +117,28 @@ void ConvertRun(const uint8_t* source, uint64_t count, uint8_t* target) {
   if constexpr (T == kBool) {
     std::memset(target, 0, (count + 7) / 8);
     for (uint64_t i = 0; i < count; ++i)
-      if (Convert<S, T>(ReadElement<S>(source, i))) SetBit(target, i, true);
+      if (Convert<S, T>(LoadElement<S>(source, i))) SetBit(target, i, true);
   } else {
     auto* out = reinterpret_cast<ElementCType<T>*>(target);
-    for (uint64_t i = 0; i < count; ++i) out[i] = Convert<S, T>(ReadElement<S>(source, i));
+    for (uint64_t i = 0; i < count; ++i) out[i] = Convert<S, T>(LoadElement<S>(source, i));
   }
 }
 
-template <size_t S, size_t T>
-constexpr Stepper StepperFor() {
-  constexpr ElementType s = static_cast<ElementType>(S), t = static_cast<ElementType>(T);
+// [source type][target type] and [result type].
+constexpr auto kSteppers = PerTypePairTable([](auto s, auto t) -> Stepper {
   if constexpr (IsConvertible(s) && IsConvertible(t)) return StepElement<s, t>;
   else return StepNonce;
-}
-template <size_t S, size_t T>
-constexpr ConvertRunFn ConverterFor() {
-  constexpr ElementType s = static_cast<ElementType>(S), t = static_cast<ElementType>(T);
+});
+constexpr auto kConverters = PerTypePairTable([](auto s, auto t) -> ConvertRunFn {
   if constexpr (IsConvertible(s) && IsConvertible(t)) return ConvertRun<s, t>;
   else return ConvertNonce;
-}
-template <size_t T>
-constexpr Stepper StorerFor() {
-  constexpr ElementType t = static_cast<ElementType>(T);
-  if constexpr (IsConvertible(t)) return StoreElement<t>;
+});
+constexpr auto kStorers = PerTypeTable([](auto t) -> Stepper {
+  if constexpr (IsConvertible(t)) return StoreResultElement<t>;
   else return StepNonce;
-}
-
-template <size_t S, size_t... T>
-constexpr std::array<Stepper, kElementTypeCount> StepperRow(std::index_sequence<T...>) {
-  return {StepperFor<S, T>()...};
-}
-template <size_t... S>
-constexpr std::array<std::array<Stepper, kElementTypeCount>, kElementTypeCount> StepperTable(std::index_sequence<S...>) {
-  return {StepperRow<S>(std::make_index_sequence<kElementTypeCount>())...};
-}
-template <size_t S, size_t... T>
-constexpr std::array<ConvertRunFn, kElementTypeCount> ConverterRow(std::index_sequence<T...>) {
-  return {ConverterFor<S, T>()...};
-}
-template <size_t... S>
-constexpr std::array<std::array<ConvertRunFn, kElementTypeCount>, kElementTypeCount> ConverterTable(
-    std::index_sequence<S...>) {
-  return {ConverterRow<S>(std::make_index_sequence<kElementTypeCount>())...};
-}
-template <size_t... T>
-constexpr std::array<Stepper, kElementTypeCount> StorerTable(std::index_sequence<T...>) {
-  return {StorerFor<T>()...};
-}
-
-// [source type][target type] and [result type].
-constexpr auto kSteppers = StepperTable(std::make_index_sequence<kElementTypeCount>());
-constexpr auto kConverters = ConverterTable(std::make_index_sequence<kElementTypeCount>());
-constexpr auto kStorers = StorerTable(std::make_index_sequence<kElementTypeCount>());
+});
 
 // ---- Kernel records ----------------------------------------------------------------------------------
-
-template <class T> constexpr ElementType kTypeOf = kRefElement;
-template <> constexpr ElementType kTypeOf<bool> = kBool;
-template <> constexpr ElementType kTypeOf<int8_t> = kInt8;
-template <> constexpr ElementType kTypeOf<int16_t> = kInt16;
-template <> constexpr ElementType kTypeOf<int32_t> = kInt32;
-template <> constexpr ElementType kTypeOf<double> = kFloat64;
-template <> constexpr ElementType kTypeOf<Complex> = kComplex;
-template <> constexpr ElementType kTypeOf<Decimal> = kDecimal128;
-template <> constexpr ElementType kTypeOf<uint8_t> = kChar8;
-template <> constexpr ElementType kTypeOf<char16_t> = kChar16;
-template <> constexpr ElementType kTypeOf<char32_t> = kChar32;
 
 struct KernelOptions {
   bool first = false;  // the group's first kernel
@@ -212,11 +156,11 @@ constexpr ScalarKernel MakeKernel(StreamKernel stream, VectorKernel vector, Elem
 }
 template <class Op>
 constexpr ScalarKernel Dyadic(KernelOptions o = {}) {
-  return MakeKernel(DyadicStream<Op>, DyadicVector<Op>, kTypeOf<typename Op::In>, kTypeOf<typename Op::Out>, o);
+  return MakeKernel(DyadicStream<Op>, DyadicVector<Op>, kElementTypeOf<typename Op::In>, kElementTypeOf<typename Op::Out>, o);
 }
 template <class Op>
 constexpr ScalarKernel Monadic(KernelOptions o = {}) {
-  return MakeKernel(MonadicStream<Op>, MonadicVector<Op>, kTypeOf<typename Op::In>, kTypeOf<typename Op::Out>, o);
+  return MakeKernel(MonadicStream<Op>, MonadicVector<Op>, kElementTypeOf<typename Op::In>, kElementTypeOf<typename Op::Out>, o);
 }
 template <class Words>
 constexpr ScalarKernel Boolean(KernelOptions o = {}) {
@@ -871,7 +815,7 @@ Ref CompareReferences(uint32_t code, Ref left, Ref right) {
 }
 
 uint32_t GoverningType(ElementType left, ElementType right) {
-  ElementType t = kPromotionRank[left] > kPromotionRank[right] ? left : right;
+  ElementType t = HigherPromotion(left, right);
   return t == kCharAv ? kChar32 : t;  // ⎕AV positions may stand for any code point
 }
 

@@ -12,6 +12,7 @@
 
 #include "language/parse.h"
 #include "language/stack.h"
+#include "memory/eltype.h"
 #include "memory/pockutil.h"
 #include "primitives/darith.h"
 
@@ -53,25 +54,6 @@ inline constexpr uint32_t kDyadicScalarCodes = 25;
 inline constexpr uint32_t kMonadicScalarCodes = 16;
 
 // ---- Kernel shape ----------------------------------------------------------------------------------
-
-using Complex = std::complex<double>;
-
-// The C++ type of one element of an element type, as kernels see it (Booleans one per bool; arrays
-// store them packed).
-template <ElementType T> struct ElementTraits;
-template <> struct ElementTraits<kBool> { using Type = bool; };
-template <> struct ElementTraits<kInt8> { using Type = int8_t; };
-template <> struct ElementTraits<kInt16> { using Type = int16_t; };
-template <> struct ElementTraits<kInt32> { using Type = int32_t; };
-template <> struct ElementTraits<kInt64> { using Type = int64_t; };
-template <> struct ElementTraits<kFloat64> { using Type = double; };
-template <> struct ElementTraits<kComplex> { using Type = Complex; };
-template <> struct ElementTraits<kDecimal128> { using Type = Decimal; };
-template <> struct ElementTraits<kCharAv> { using Type = uint8_t; };
-template <> struct ElementTraits<kChar8> { using Type = uint8_t; };
-template <> struct ElementTraits<kChar16> { using Type = char16_t; };
-template <> struct ElementTraits<kChar32> { using Type = char32_t; };
-template <ElementType T> using ElementCType = typename ElementTraits<T>::Type;
 
 // One argument (or the result) of a kernel run element by element. The stepper converts the next
 // element into `buffer` as the kernel's input type and advances (for the result: stores `buffer`

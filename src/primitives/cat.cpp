@@ -17,6 +17,7 @@
 #include "language/parse.h"
 #include "language/stack.h"
 #include "language/trap.h"
+#include "memory/eltype.h"
 #include "memory/memory1.h"
 #include "primitives/same.h"
 #include "sysfns/quadvar.h"
@@ -486,20 +487,6 @@ Catenation PlanCatenation(Ref left, Ref right, Ref axisArgument, bool firstAxis)
   return plan;
 }
 
-// Storage of the numeric and character element types, for conversions.
-template <ElementType T>
-struct Storage;
-template <> struct Storage<kInt8> { using Type = int8_t; };
-template <> struct Storage<kInt16> { using Type = int16_t; };
-template <> struct Storage<kInt32> { using Type = int32_t; };
-template <> struct Storage<kInt64> { using Type = int64_t; };
-template <> struct Storage<kFloat64> { using Type = double; };
-template <> struct Storage<kComplex> { using Type = std::complex<double>; };
-template <> struct Storage<kDecimal128> { using Type = BID_UINT128; };
-template <> struct Storage<kChar8> { using Type = uint8_t; };
-template <> struct Storage<kChar16> { using Type = char16_t; };
-template <> struct Storage<kChar32> { using Type = char32_t; };
-
 // A value read by a reader (int64_t, double, complex, decimal or code point) as type D of a wider
 // or equal element type.
 template <typename D, typename V>
@@ -521,7 +508,7 @@ constexpr bool kWidens = !std::is_same_v<V, std::complex<double>> || std::is_sam
 
 template <ElementType T>
 void ConvertElements(Ref target, Ref source, uint64_t count) {
-  using D = typename Storage<T>::Type;
+  using D = ElementCType<T>;
   D* out = DataOf<D>(target);
   WithReader(source, [&](auto read) {
     using V = decltype(read(0));

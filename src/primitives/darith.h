@@ -6,10 +6,9 @@
 #include <cstdint>
 
 #include "memory/decimal.h"
+#include "memory/eltype.h"
 
 namespace vantor {
-
-using Decimal = BID_UINT128;
 
 // ---- Status --------------------------------------------------------------------------------------
 // Every operation below that can round, overflow or fail records it in the calling thread's status

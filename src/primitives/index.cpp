@@ -12,6 +12,7 @@
 #include "language/scan.h"
 #include "language/stack.h"
 #include "language/trap.h"
+#include "memory/eltype.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"
 #include "primitives/arith.h"
@@ -90,25 +91,6 @@ void AppendReals(const double* d, uint64_t n, uint32_t step, std::vector<int64_t
 template <ElementType T>
 using C = ElementCType<T>;
 
-constexpr bool IsCharacterType(ElementType t) { return t == kCharAv || t == kChar8 || t == kChar16 || t == kChar32; }
-
-template <ElementType T>
-C<T> LoadElement(const uint8_t* d, uint64_t i) {
-  if constexpr (T == kBool) {
-    return GetBit(d, i);
-  } else {
-    C<T> v;
-    std::memcpy(&v, d + i * sizeof(C<T>), sizeof v);
-    return v;
-  }
-}
-
-template <ElementType T>
-void StoreElement(uint8_t* d, uint64_t i, C<T> v) {
-  if constexpr (T == kBool) SetBit(d, i, v);
-  else std::memcpy(d + i * sizeof(C<T>), &v, sizeof v);
-}
-
 // One element of type S as type D (D holds S: a wider number, a wider character).
 template <ElementType D, ElementType S>
 C<D> ConvertValue(C<S> v) {
@@ -147,47 +129,19 @@ void ConvertRun(const uint8_t* source, uint64_t from, uint8_t* target, uint64_t 
   }
 }
 
-template <ElementType S>
-ConvertFn ConverterFrom(ElementType d) {
-  switch (d) {
-    case kCharAv: return ConvertRun<S, kCharAv>;
-    case kBool: return ConvertRun<S, kBool>;
-    case kInt8: return ConvertRun<S, kInt8>;
-    case kInt16: return ConvertRun<S, kInt16>;
-    case kInt32: return ConvertRun<S, kInt32>;
-    case kFloat64: return ConvertRun<S, kFloat64>;
-    case kChar8: return ConvertRun<S, kChar8>;
-    case kChar16: return ConvertRun<S, kChar16>;
-    case kChar32: return ConvertRun<S, kChar32>;
-    case kComplex: return ConvertRun<S, kComplex>;
-    case kDecimal128: return ConvertRun<S, kDecimal128>;
-    case kInt64: return ConvertRun<S, kInt64>;
-    default: SystemError(139);
-  }
-}
+[[noreturn]] void ConvertUnsupported(const uint8_t*, uint64_t, uint8_t*, uint64_t, uint64_t) { SystemError(139); }
 
-// The loop that copies runs of elements of simple type `s` into an array of simple type `d`.
-ConvertFn Converter(ElementType s, ElementType d) {
-  switch (s) {
-    case kCharAv: return ConverterFrom<kCharAv>(d);
-    case kBool: return ConverterFrom<kBool>(d);
-    case kInt8: return ConverterFrom<kInt8>(d);
-    case kInt16: return ConverterFrom<kInt16>(d);
-    case kInt32: return ConverterFrom<kInt32>(d);
-    case kFloat64: return ConverterFrom<kFloat64>(d);
-    case kChar8: return ConverterFrom<kChar8>(d);
-    case kChar16: return ConverterFrom<kChar16>(d);
-    case kChar32: return ConverterFrom<kChar32>(d);
-    case kComplex: return ConverterFrom<kComplex>(d);
-    case kDecimal128: return ConverterFrom<kDecimal128>(d);
-    case kInt64: return ConverterFrom<kInt64>(d);
-    default: SystemError(139);
-  }
-}
+constexpr bool IsCopyable(ElementType t) { return t != kRefElement && t != kInternal8; }
+
+// [source type][target type]: the loop that copies runs of elements of one simple type into another.
+constexpr auto kConverters = PerTypePairTable([](auto s, auto d) -> ConvertFn {
+  if constexpr (IsCopyable(s) && IsCopyable(d)) return ConvertRun<s, d>;
+  else return ConvertUnsupported;
+});
 
 // Copies `n` elements of simple array `source` from `from` into simple array `target` at `to`.
 void CopyConverted(Ref target, uint64_t to, Ref source, uint64_t from, uint64_t n) {
-  Converter(TypeOf(source), TypeOf(target))(DataOf<uint8_t>(source), from, DataOf<uint8_t>(target), to, n);
+  kConverters[TypeOf(source)][TypeOf(target)](DataOf<uint8_t>(source), from, DataOf<uint8_t>(target), to, n);
 }
 
 // ---- Gathering --------------------------------------------------------------------------------------

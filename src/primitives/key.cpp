@@ -23,6 +23,7 @@
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/trap.h"
+#include "memory/eltype.h"
 #include "primitives/arith_su.h"
 #include "primitives/cat.h"
 #include "primitives/darith.h"
@@ -45,8 +46,6 @@ constexpr uint32_t kToleranceMarker = 148;
 
 ElementType TypeOf(Ref r) { return ElementOf(TypeWord(r)); }
 uint32_t ArrayRank(Ref r) { return RankOf(TypeWord(r)); }
-bool IsCharacter(ElementType t) { return kElementInfo[t].classes & kClassCharacter; }
-bool IsSmallInteger(ElementType t) { return t == kBool || t == kInt8 || t == kInt16 || t == kInt32; }
 
 uint64_t Product(const uint32_t* lengths, uint32_t count) {
   uint64_t p = 1;
@@ -65,7 +64,7 @@ struct SearchTypes {
 
 SearchTypes CommonSearchType(ElementType a, ElementType b) {
   if (a == kRefElement || b == kRefElement) return {kRefElement, false};
-  if (IsCharacter(a) != IsCharacter(b)) return {a, true};
+  if (IsCharacterType(a) != IsCharacterType(b)) return {a, true};
   ElementType combined = CombinedType(a, b);
   // ⎕AV positions compare by the characters they stand for.
   if (a == kCharAv || b == kCharAv) return {std::max(combined, kChar16), false};
@@ -328,7 +327,7 @@ uint32_t ItemHash(uint32_t h, Ref item) {
     Ref sub = DataOf<Ref>(item)[k];
     bool simpleScalar = IsArray(sub) && KindOf(TypeWord(sub)) == kKindSimple && RankOf(TypeWord(sub)) == 0;
     if (!simpleScalar) h = ShapeHash<H>(H::Mix(h, 0xFFFFFFFFu, k), sub);
-    else if (IsCharacter(TypeOf(sub))) WithReader(sub, [&](auto read) {
+    else if (IsCharacterType(TypeOf(sub))) WithReader(sub, [&](auto read) {
         if constexpr (decltype(read)::kCharacter) h = H::Mix(h, read(0), k);
         return true;
       });
@@ -597,7 +596,7 @@ SearchTable::SearchTable(const Ref& searched, uint32_t cells, uint64_t cellEleme
   const uint64_t cellBytes = cellElements * kElementInfo[type_].bytes;
   if (common.neverEqual) method_ = SearchMethod::kNeverEqual;
   else if (cellElements == 0) method_ = SearchMethod::kEmptyCells;
-  else if (searchedType_ == kBool && cellElements == 1 && IsSmallInteger(soughtType)) method_ = SearchMethod::kBits;
+  else if (searchedType_ == kBool && cellElements == 1 && IsSmallIntegerType(soughtType)) method_ = SearchMethod::kBits;
   else if (soughtCells <= kLinearLimit || type_ == kComplex || type_ == kDecimal128) method_ = SearchMethod::kLinear;
   else if (type_ == kRefElement) method_ = SearchMethod::kNested;
   else if (type_ == kFloat64) method_ = tolerance_ == 0 && cellElements == 1 ? SearchMethod::kWord64 : SearchMethod::kTolerant;
@@ -623,7 +622,7 @@ SearchTable::SearchTable(const Ref& searched, uint32_t cells, uint64_t cellEleme
 bool SearchTable::Accepts(ElementType soughtType) {
   // A kept table may outlive a compaction that narrowed the searched array it reads directly.
   if (Searched() && TypeOf(Searched()) != (method_ == SearchMethod::kBits ? searchedType_ : type_)) return false;
-  if (method_ == SearchMethod::kBits) return IsSmallInteger(soughtType);
+  if (method_ == SearchMethod::kBits) return IsSmallIntegerType(soughtType);
   SearchTypes built = CommonSearchType(searchedType_, soughtType_);
   SearchTypes asked = CommonSearchType(searchedType_, soughtType);
   bool sameTolerance = type_ != kFloat64 || tolerance_ == ComparisonTolerance();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "language/parse.h"
+#include "memory/eltype.h"
 #include "memory/memory1.h"
 #include "primitives/arith_su.h"
 #include "primitives/darith.h"
@@ -21,23 +22,14 @@ namespace vantor {
 
 // ---- Element types ---------------------------------------------------------------------------------
 
-// Promotion rank of the numeric types (-1: not a number that promotes).
-static constexpr int8_t kNumericRank[kElementTypeCount] = {
-    -1, 0, 1, 2, 3, 6, -1, -1, -1, -1, 7, -1, 6, 4,
-};
-
-static bool IsCharacterType(ElementType t) { return kElementInfo[t].classes & kClassCharacter; }
-
 ElementType CombinedType(ElementType a, ElementType b) {
   if (a == b) return a;
   if (IsCharacterType(a) && IsCharacterType(b)) {
     if (a == kCharAv || b == kCharAv) return std::max(a == kCharAv ? b : a, kChar16);
     return std::max(a, b);  // 8 < 16 < 32 bits in code order
   }
-  int ra = kNumericRank[a];
-  int rb = kNumericRank[b];
-  if (ra < 0 || rb < 0) return kRefElement;
-  if (ra != rb) return ra > rb ? a : b;
+  if (!IsNumberType(a) || !IsNumberType(b)) return kRefElement;
+  if (kPromotionRank[a] != kPromotionRank[b]) return HigherPromotion(a, b);
   return CurrentFloatRepresentation() == 1287 ? kDecimal128 : kFloat64;
 }
 

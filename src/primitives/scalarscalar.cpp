@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "language/trap.h"
+#include "memory/eltype.h"
 #include "memory/memory1.h"
 #include "primitives/arith.h"
 #include "primitives/arith_su.h"
@@ -27,8 +28,9 @@ bool IsSimpleScalar(Ref r) {
 
 template <ElementType T>
 auto Read(Ref r) {
-  if constexpr (T == kBool) return static_cast<int64_t>(GetBit(DataOf<uint8_t>(r), 0));
-  else return *DataOf<ElementCType<T>>(r);
+  auto v = LoadElement<T>(DataOf<uint8_t>(r), 0);
+  if constexpr (T == kBool) return static_cast<int64_t>(v);
+  else return v;
 }
 
 Ref SharedBoolean(bool value) { return Retained(RootWordAt(value ? kRootScalarOne : kRootScalarZero)); }
@@ -141,48 +143,33 @@ Ref CharacterAndNumber(uint32_t code, const Ref&, const Ref&) {
   return SharedBoolean(code == kScalarNotEqual);
 }
 
-constexpr bool IsIntegerClass(ElementType t) { return t == kBool || t == kInt8 || t == kInt16 || t == kInt32; }
-constexpr bool IsRealClass(ElementType t) { return IsIntegerClass(t) || t == kFloat64; }
-constexpr bool IsCharacterClass(ElementType t) { return t == kCharAv || t == kChar8 || t == kChar16 || t == kChar32; }
-constexpr bool IsNumberClass(ElementType t) { return IsRealClass(t) || t == kComplex || t == kDecimal128; }
-
-template <size_t L, size_t R>
-constexpr PairRoutine PairFor() {
-  constexpr ElementType l = static_cast<ElementType>(L), r = static_cast<ElementType>(R);
-  if constexpr (L >= kElementTypeCount || R >= kElementTypeCount) return nullptr;
-  else if constexpr (IsIntegerClass(l) && IsIntegerClass(r)) return Integers<l, r>;
-  else if constexpr (IsRealClass(l) && IsRealClass(r)) return Reals<l, r>;
-  else if constexpr (IsCharacterClass(l) && IsCharacterClass(r)) return Characters<l, r>;
-  else if constexpr ((IsCharacterClass(l) && IsNumberClass(r)) || (IsNumberClass(l) && IsCharacterClass(r)))
-    return CharacterAndNumber;
-  else return nullptr;
-}
-
-constexpr size_t kPairTypes = 16;
-template <size_t L, size_t... R>
-constexpr std::array<PairRoutine, kPairTypes> PairRow(std::index_sequence<R...>) {
-  return {PairFor<L, R>()...};
-}
-template <size_t... L>
-constexpr std::array<std::array<PairRoutine, kPairTypes>, kPairTypes> PairTable(std::index_sequence<L...>) {
-  return {PairRow<L>(std::make_index_sequence<kPairTypes>())...};
-}
+// Numbers that meet a character: never equal to it (the 64-bit and internal types never reach here).
+constexpr bool IsNumberClass(ElementType t) { return IsRealType(t) || t == kComplex || t == kDecimal128; }
 
 // [left element type][right element type]; nullptr: the driver.
-constexpr auto kPairs = PairTable(std::make_index_sequence<kPairTypes>());
+constexpr auto kPairs = PerTypePairTable([](auto l, auto r) -> PairRoutine {
+  if constexpr (IsSmallIntegerType(l) && IsSmallIntegerType(r)) return Integers<l, r>;
+  else if constexpr (IsRealType(l) && IsRealType(r)) return Reals<l, r>;
+  else if constexpr (IsCharacterType(l) && IsCharacterType(r)) return Characters<l, r>;
+  else if constexpr ((IsCharacterType(l) && IsNumberClass(r)) || (IsNumberClass(l) && IsCharacterType(r)))
+    return CharacterAndNumber;
+  else return nullptr;
+});
 
 }  // namespace
 
 Ref ScalarWithScalar(uint32_t code, const Ref& left, const Ref& right) {
   if (!IsSimpleScalar(left) || !IsSimpleScalar(right)) return 0;
-  PairRoutine routine = kPairs[ElementOf(TypeWord(left))][ElementOf(TypeWord(right))];
+  ElementType l = ElementOf(TypeWord(left)), r = ElementOf(TypeWord(right));
+  if (l >= kElementTypeCount || r >= kElementTypeCount) return 0;
+  PairRoutine routine = kPairs[l][r];
   return routine ? routine(code, left, right) : 0;
 }
 
 Ref ScalarFloorCeiling(uint32_t code, const Ref& right) {
   if (!IsSimpleScalar(right)) return 0;
   ElementType type = ElementOf(TypeWord(right));
-  if (IsIntegerClass(type)) return Retained(right);
+  if (IsSmallIntegerType(type)) return Retained(right);
   if (type != kFloat64 || CurrentFloatRepresentation() == 1287) return 0;
   double x = *DataOf<double>(right), t = ComparisonTolerance();
   double r = code == kScalarFloor ? TolerantFloor(x, t) : TolerantCeiling(x, t);
