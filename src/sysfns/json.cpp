@@ -7,6 +7,7 @@
 
 #include <double-conversion/double-conversion.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <complex>
@@ -175,12 +176,62 @@ double ScalarNumber(Ref r) {
   }
 }
 
-// The importer reads a copy of the text: 8-bit characters as bytes (a quarter of the memory of code
-// points, which a large document feels), any other as code points.
+// The text of 8-bit characters read where it lies in the workspace, which saves copying (and first
+// touching the memory of) a copy as large as the document. The array is held while the import runs;
+// an allocation may move it, so the importer calls Refresh after each one.
+class WorkspaceBytes {
+ public:
+  explicit WorkspaceBytes(Ref text) : size_(ElementCount(text)) {
+    hold_[0] = Retained(text);
+    Refresh();
+  }
+  void Refresh() { data_ = DataOf<uint8_t>(hold_[0]); }
+  size_t size() const { return size_; }
+  char32_t operator[](size_t i) const { return data_[i]; }
+  const uint8_t* data() const { return data_; }
+  // The characters [from, to), which are ASCII.
+  std::string_view Ascii(size_t from, size_t to, std::string&) const {
+    return {reinterpret_cast<const char*>(data_) + from, to - from};
+  }
+
+ private:
+  Temporaries hold_;
+  const uint8_t* data_ = nullptr;
+  size_t size_;
+};
+
+// Any other text, as a copy in code points.
+class CodePointText {
+ public:
+  explicit CodePointText(std::u32string text) : text_(std::move(text)) {}
+  void Refresh() {}
+  size_t size() const { return text_.size(); }
+  char32_t operator[](size_t i) const { return text_[i]; }
+  const char32_t* data() const { return text_.data(); }
+  std::string_view Ascii(size_t from, size_t to, std::string& scratch) const {
+    scratch.assign(text_.begin() + static_cast<ptrdiff_t>(from), text_.begin() + static_cast<ptrdiff_t>(to));
+    return scratch;
+  }
+
+ private:
+  std::u32string text_;
+};
+
+// Bytes and characters that end a run of plain string characters: the quote, the backslash and the
+// control characters.
+constexpr std::array<bool, 256> kEndsStringRun = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 0x20; ++c) t[c] = true;
+  t['"'] = t['\\'] = true;
+  return t;
+}();
+inline bool EndsStringRun(char32_t c) { return c < 256 && kEndsStringRun[c]; }
+
 template <typename Text>
 class Importer {
  public:
-  Importer(Text text, ImportOptions options) : text_(std::move(text)), options_(options) {}
+  template <typename Source>
+  Importer(Source&& source, ImportOptions options) : text_(std::forward<Source>(source)), options_(options) {}
 
   Ref Run() {
     ReadValue();
@@ -223,7 +274,6 @@ class Importer {
   struct Frame {
     bool object;
     size_t first;
-    std::u32string name;  // the member being read
   };
   struct Row {
     uint32_t depth;
@@ -241,9 +291,12 @@ class Importer {
     return text_[pos_];
   }
 
+  // Every new value passes through here, which is where the text is found again after the
+  // allocations that made the value.
   void Push(Ref counted) {
     values_.push_back(counted);
     hold_.SetBuffer(values_.data(), static_cast<uint32_t>(values_.size()));
+    text_.Refresh();
   }
   // Takes values_[i] out of the stack's ownership.
   Ref Take(size_t i) {
@@ -289,9 +342,13 @@ class Importer {
     }
   }
 
+  // The member being read in the innermost open object. The names are kept by depth and reused, so
+  // that their buffers are allocated once.
+  std::u32string& MemberBeingRead() { return names_[frames_.size() - 1]; }
+
   void ReadMemberName() {
     if (NextNonBlank() != U'"') JSON_SYNTAX_ERROR(U"Invalid object%ls", pos_);
-    ReadString(frames_.back().name);
+    ReadString(MemberBeingRead());
     if (NextNonBlank() != U':') JSON_SYNTAX_ERROR(U"Invalid object%ls", pos_);
     ++pos_;
   }
@@ -332,8 +389,10 @@ class Importer {
     ++pos_;
     for (;;) {
       const size_t run = pos_;
-      while (pos_ < text_.size() && text_[pos_] != U'"' && text_[pos_] != U'\\' && text_[pos_] >= 0x20) ++pos_;
-      s.append(text_.begin() + static_cast<ptrdiff_t>(run), text_.begin() + static_cast<ptrdiff_t>(pos_));
+      pos_ = PlainRunEnd(pos_);
+      const size_t had = s.size();
+      s.resize(had + (pos_ - run));  // an element at a time: append from a byte range would copy twice
+      std::copy(text_.data() + run, text_.data() + pos_, s.begin() + static_cast<ptrdiff_t>(had));
       if (pos_ == text_.size()) JSON_ERROR(kDomainError, U"Unexpected end of input");
       const char32_t c = text_[pos_];
       if (c == U'"') {
@@ -354,6 +413,13 @@ class Importer {
         default: JSON_SYNTAX_ERROR(U"Invalid string%ls", pos_ - 1);
       }
     }
+  }
+
+  // The end of the run of characters from `from` that stand for themselves in a string.
+  size_t PlainRunEnd(size_t from) const {
+    const size_t size = text_.size();
+    while (from < size && !EndsStringRun(text_[from])) ++from;
+    return from;
   }
 
   size_t Digits() {
@@ -389,7 +455,7 @@ class Importer {
       RequiredDigits();
       whole = false;
     }
-    std::string ascii(text_.begin() + static_cast<ptrdiff_t>(start), text_.begin() + static_cast<ptrdiff_t>(pos_));
+    const std::string_view ascii = text_.Ascii(start, pos_, number_);
     int64_t integer = 0;
     if (whole && std::from_chars(ascii.data(), ascii.data() + ascii.size(), integer).ec == std::errc() &&
         integer >= INT32_MIN && integer <= INT32_MAX)
@@ -402,15 +468,15 @@ class Importer {
   // A string without escapes is made straight from the text; one with escapes is decoded first.
   void DeliverString() {
     const size_t start = pos_ + 1;
-    size_t end = start;
-    while (end < text_.size() && text_[end] != U'"' && text_[end] != U'\\' && text_[end] >= 0x20) ++end;
+    const size_t end = PlainRunEnd(start);
     if (end == text_.size() || text_[end] != U'"') return Deliver(MakeText(ReadString(string_)), kTypeString);
     pos_ = end + 1;
-    if constexpr (std::is_same_v<Text, std::u32string>) {
-      Deliver(MakeText(std::u32string_view(text_).substr(start, end - start)), kTypeString);
+    if constexpr (std::is_same_v<Text, CodePointText>) {
+      Deliver(MakeText(std::u32string_view(text_.data() + start, end - start)), kTypeString);
     } else {
       if (end == start) return Deliver(MakeText(U""), kTypeString);
       Ref r = AllocVector(kChar8, static_cast<uint32_t>(end - start));
+      text_.Refresh();
       std::memcpy(DataOf<uint8_t>(r), text_.data() + start, end - start);
       Deliver(r, kTypeString);
     }
@@ -436,7 +502,8 @@ class Importer {
       Push(CreateNamespace(0));
       Words(values_.back())[kNsFlags] |= kNsJsonObject;
     }
-    frames_.push_back({object, values_.size() - (object && options_.form != Form::Matrix ? 1 : 0), U""});
+    frames_.push_back({object, values_.size() - (object && options_.form != Form::Matrix ? 1 : 0)});
+    if (names_.size() < frames_.size()) names_.resize(frames_.size());
   }
 
   void CloseObject() {
@@ -489,15 +556,16 @@ class Importer {
     if (options_.form == Form::Matrix) return AddRow(value, type);
     Push(value);
     if (frames_.empty() || !frames_.back().object) return;
-    const Frame& frame = frames_.back();
     {
-      SpaceScope scope(values_[frame.first]);
-      const bool plain = IsValidName(frame.name) && frame.name[0] != kNameEscape;
-      Ref entry = LookupName(plain ? frame.name : MangledName(frame.name), LookupMode::Create);
+      SpaceScope scope(values_[frames_.back().first]);
+      const std::u32string& name = MemberBeingRead();
+      Ref entry = IsValidName(name) && name[0] != kNameEscape ? LookupName(name, LookupMode::Create)
+                                                              : LookupName(MangledName(name), LookupMode::Create);
       const Ref member = values_.back();
       SetEntry(entry, IsNamespaceObject(member) ? kNameNamespace : kNameVariable, member);
     }
     DropFrom(values_.size() - 1);
+    text_.Refresh();
   }
 
   // ---- The matrix form ----
@@ -505,7 +573,7 @@ class Importer {
   void AddRow(Ref value, int32_t type) {
     Push(value);
     const bool member = !frames_.empty() && frames_.back().object;
-    rows_.push_back({static_cast<uint32_t>(frames_.size()), member ? frames_.back().name : U"", type});
+    rows_.push_back({static_cast<uint32_t>(frames_.size()), member ? MemberBeingRead() : U"", type});
   }
 
   Ref MatrixResult() {
@@ -525,9 +593,11 @@ class Importer {
 
   Text text_;
   std::u32string string_;  // the string being read, kept to save an allocation per string
+  std::string number_;     // a number's text when the text is not bytes
   ImportOptions options_;
   size_t pos_ = 0;
   std::vector<Frame> frames_;
+  std::vector<std::u32string> names_;  // by depth: the member being read in each open object
   std::vector<Row> rows_;
   std::vector<Ref> values_;
   Temporaries hold_;  // values_ as its buffer
@@ -917,10 +987,9 @@ CallResult JsonImport(const Ref& left, const Ref& right) {
   CycleNotesPaused paused;
   if (IsRef(text) && KindOf(TypeWord(text)) == kKindSimple && ElementOf(TypeWord(text)) == kChar8 &&
       RankOf(TypeWord(text)) < 2) {
-    const uint8_t* bytes = DataOf<uint8_t>(text);
-    return {Importer<std::vector<uint8_t>>({bytes, bytes + ElementCount(text)}, options).Run()};
+    return {Importer<WorkspaceBytes>(text, options).Run()};
   }
-  return {Importer<std::u32string>(ImportText(text), options).Run()};
+  return {Importer<CodePointText>(ImportText(text), options).Run()};
 }
 
 CallResult JsonExport(const Ref& left, const Ref& right) {
