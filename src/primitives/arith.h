@@ -7,6 +7,7 @@
 #pragma once
 #include <bit>
 #include <complex>
+#include <concepts>
 #include <cstdint>
 #include <cstring>
 
@@ -255,10 +256,26 @@ bool DyadicVector(const VectorOperands& v) {
   });
 }
 
+// An operation with a `Run(in, out, n)` form computes whole runs (false: it gives up).
+template <class Op>
+concept RunsWhole = requires(const typename Op::In* in, typename Op::Out* out, uint64_t n) {
+  { Op::Run(in, out, n) } -> std::same_as<bool>;
+};
+
 template <class Op>
 bool MonadicVector(const VectorOperands& v) {
   using In = typename Op::In;
   using Out = typename Op::Out;
+  if constexpr (RunsWhole<Op>) {
+    const In* in = static_cast<const In*>(v.right);
+    Out* out = static_cast<Out*>(v.result);
+    for (uint64_t start = 0; start < v.count; start += kernel_detail::kBlock) {
+      uint64_t n = v.count - start < kernel_detail::kBlock ? v.count - start : kernel_detail::kBlock;
+      if (!Op::Run(in + start, out + start, n)) return false;
+      CheckStrongInterrupt();
+    }
+    return true;
+  }
   bool giveUp = false;
   const KernelEnvironment& env = *v.env;
   return StoreBlocks<Out>(v.result, v.count, giveUp, [&](uint64_t i) {

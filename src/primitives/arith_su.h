@@ -11,6 +11,7 @@
 #include <numbers>
 
 #include "primitives/arith.h"
+#include "primitives/vecmath.h"
 
 namespace vantor {
 
@@ -580,10 +581,20 @@ struct RoundComplex {
   static Complex Compute(Complex b, const KernelEnvironment& env, bool&) { return ComplexFloor(b + 0.5, env.tolerance); }
 };
 
+// * and ⍟ of reals go through the vector library, single elements too, so that an element's result
+// does not depend on the length of the array it is in.
 struct ExpFloat {
   using In = double;
   using Out = double;
-  static double Compute(double b, const KernelEnvironment&, bool&) { return std::exp(b); }
+  static double Compute(double b, const KernelEnvironment&, bool&) {
+    double r;
+    ExpRun(&b, &r, 1);
+    return r;
+  }
+  static bool Run(const double* in, double* out, uint64_t n) {
+    ExpRun(in, out, n);
+    return true;
+  }
 };
 struct ExpComplex {
   using In = Complex;
@@ -601,9 +612,11 @@ struct LogFloat {
   using In = double;
   using Out = double;
   static double Compute(double b, const KernelEnvironment&, bool& giveUp) {
-    giveUp |= b < 0;
-    return std::log(b);
+    double r = 0;
+    giveUp |= !LogRun(&b, &r, 1);
+    return r;
   }
+  static bool Run(const double* in, double* out, uint64_t n) { return LogRun(in, out, n); }
 };
 struct LogComplex {
   using In = Complex;
