@@ -106,13 +106,24 @@ struct ComponentTie {
 std::array<ComponentTie, kTieSlots> g_ties;
 uint64_t g_tieOrder = 0;
 
+// What a tie holds back reaches the file when the tie ends, also where no error can be reported
+// (⎕FUNTIE writes it first and reports a failure).
 void Untie(ComponentTie& t) {
+  if (t.tie != 0) t.store.TryFlush();
   t = ComponentTie();
 }
 
 void UntieEverything() {
   for (ComponentTie& t : g_ties) Untie(t);
 }
+
+// The end of the interpreter unties everything, so held appends are not lost to a normal exit.
+struct UntieAtExit {
+  ~UntieAtExit() { UntieEverything(); }
+} g_untieAtExit;
+
+// Only an exclusive tie keeps the file to itself, so only it may hold appends back.
+void StartStore(ComponentTie& t) { t.store.HoldAppends(!t.shared && !t.readOnly); }
 
 ComponentTie* FindTie(int64_t tie) {
   for (ComponentTie& t : g_ties)
@@ -400,6 +411,7 @@ int32_t TieFile(const std::u32string& name, const TieAndPass& request, bool shar
   ComponentTie candidate;
   FillSlot(candidate, tie, std::move(owned), name, shared, readOnly, request.passnumber);
   candidate.store = probe;
+  StartStore(candidate);
   CheckAccess(candidate, shared ? kAnyPermission : kMayTie, request.passnumber);
   slot = std::move(candidate);
   return tie;
@@ -473,6 +485,7 @@ CallResult QuadFCREATE(const Ref& left, const Ref& right) {
   }
   FillSlot(candidate, tie, std::move(fd), request.name, false, false, 0);
   candidate.store = store;
+  StartStore(candidate);
   slot = std::move(candidate);
   return Shy(MakeIntScalar(tie));
 }
@@ -494,11 +507,15 @@ CallResult QuadFUNTIE(const Ref&, const Ref& right) {
   if (!IsSimpleVectorOrScalar(right) || !ReadIntegers(right, ties)) CF_ERROR(kDomainError, U"Invalid tie number");
   if (ties.empty())
     for (ComponentTie& t : g_ties)
-      if (t.tie != 0) fsync(t.fd.get());
+      if (t.tie != 0) {
+        t.store.Flush();
+        fsync(t.fd.get());
+      }
   std::vector<double> untied;
   for (int64_t n : ties) {
     if (n <= 0) continue;
     if (ComponentTie* t = FindTie(n)) {
+      t->store.Flush();
       Untie(*t);
       untied.push_back(static_cast<double>(n));
     }
@@ -751,6 +768,7 @@ void CompactTiedFile(ComponentTie& t, const ComponentFileKind& kind) {
   t.inode = info.st_ino;
   t.store = ComponentStore(t.fd.get());
   t.store.ReadHeader();
+  StartStore(t);
   t.maskKnown = false;
 }
 
@@ -797,6 +815,7 @@ CallResult QuadFCOPY(const Ref& left, const Ref& right) {
   }
   FillSlot(candidate, tie, std::move(fd), name, false, false, 0);
   candidate.store.ReadHeader();
+  StartStore(candidate);
   slot = std::move(candidate);
   return {MakeIntScalar(tie)};
 }

@@ -6,6 +6,7 @@
 #include "files/qfile5.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -48,6 +49,8 @@ constexpr uint8_t kChecksumFlag = 1;    // in a component header: a CRC-32 follo
 constexpr uint8_t kCompressedFlag = 2;  // in a 64-bit component header: the data is compressed
 constexpr uint32_t kChecksumBytes = 4;
 constexpr uint64_t kFirstRecordRead = 4096;  // bytes of a record read with its header
+constexpr uint64_t kWindowBytes = 65536;      // read ahead for small reads of an exclusive tie
+constexpr uint64_t kMostHeldBytes = 1 << 20;  // held appends are written once they reach this
 
 }  // namespace
 
@@ -127,8 +130,33 @@ void ComponentStore::PutWord(uint8_t* at, uint64_t value, bool wide) const {
   }
 }
 
+// Reads `length` bytes at `at`: what the held tail covers comes from it, small reads of an
+// exclusively tied file from the window read ahead, the rest from the file.
 void ComponentStore::ReadExactly(void* buffer, uint64_t length, uint64_t at, uint32_t damagedRow) {
   uint8_t* out = static_cast<uint8_t*>(buffer);
+  const uint64_t tailEnd = tailStart_ + tail_.size();
+  if (!tail_.empty() && at + length > tailStart_) {
+    uint64_t from = std::max(at, tailStart_);
+    if (at + length > tailEnd) Fail(kFileDamaged, damagedRow, __LINE__);
+    std::memcpy(out + (from - at), tail_.data() + (from - tailStart_), at + length - from);
+    length = from - at;
+  }
+  if (length == 0) return;
+  if (holdWrites_ && length <= kWindowBytes / 2) {
+    if (at < windowStart_ || at + length > windowStart_ + window_.size()) {
+      window_.resize(kWindowBytes);
+      ssize_t got;
+      do got = pread(fd_, window_.data(), window_.size(), static_cast<off_t>(at));
+      while (got < 0 && errno == EINTR);
+      if (got < 0) CF_OS_ERROR(U"Unable to read expected data", errno);
+      window_.resize(static_cast<size_t>(got));
+      windowStart_ = at;
+    }
+    if (at >= windowStart_ && at + length <= windowStart_ + window_.size()) {
+      std::memcpy(out, window_.data() + (at - windowStart_), length);
+      return;
+    }
+  }
   while (length > 0) {
     ssize_t got = pread(fd_, out, length, static_cast<off_t>(at));
     if (got < 0 && errno == EINTR) continue;
@@ -140,25 +168,110 @@ void ComponentStore::ReadExactly(void* buffer, uint64_t length, uint64_t at, uin
   }
 }
 
-void ComponentStore::WriteExactly(const void* buffer, uint64_t length, uint64_t at) {
-  ForgetIndexBlocks(at, length);
-  const uint8_t* in = static_cast<const uint8_t*>(buffer);
+// Writes everything of `length` bytes at `at`; 0 or the error number.
+int ComponentStore::WriteToFile(const uint8_t* in, uint64_t length, uint64_t at) noexcept {
   while (length > 0) {
     ssize_t put = pwrite(fd_, in, length, static_cast<off_t>(at));
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) CF_OS_ERROR(U"Unable to write component data", put < 0 ? errno : ENOSPC);
+    if (put <= 0) return put < 0 ? errno : ENOSPC;
     in += put;
     at += static_cast<uint64_t>(put);
     length -= static_cast<uint64_t>(put);
   }
-  physicalSize_ = std::max(physicalSize_, at);
+  return 0;
+}
+
+void ComponentStore::WriteExactly(const void* buffer, uint64_t length, uint64_t at) {
+  ForgetIndexBlocks(at, length);
+  if (at < windowStart_ + window_.size() && at + length > windowStart_) window_.clear();
+  const uint8_t* in = static_cast<const uint8_t*>(buffer);
+  const uint64_t fileEnd = physicalSize_;  // the tail's end when there is one
+  physicalSize_ = std::max(physicalSize_, at + length);
+  if (holding_) {
+    if (tail_.empty()) tailStart_ = fileEnd;
+    if (at >= tailStart_) {
+      // At or past the end of the file: into the tail (a gap, which only a failed update leaves,
+      // is zeros).
+      if (at + length > tailStart_ + tail_.size()) tail_.resize(at + length - tailStart_);
+      std::memcpy(tail_.data() + (at - tailStart_), in, length);
+      return;
+    }
+  }
+  if (!tail_.empty() && at + length > tailStart_) WriteTail();
+  if (int err = WriteToFile(in, length, at)) CF_OS_ERROR(U"Unable to write component data", err);
+}
+
+int ComponentStore::TryWriteTail() noexcept {
+  if (tail_.empty()) return 0;
+  int err = WriteToFile(tail_.data(), tail_.size(), tailStart_);
+  if (err != 0) return err;
+  tail_.clear();
+  // Space reserved beyond the end is given back (where the file system keeps it past the end).
+  if (reservedEnd_ > physicalSize_ && ftruncate(fd_, static_cast<off_t>(physicalSize_)) == 0) reservedEnd_ = 0;
+  return 0;
+}
+
+// Held records must be sure to reach the file: the disk space under the tail is reserved first,
+// within the process's file size limit. False where it cannot be (the tail is then written).
+bool ComponentStore::ReserveTail() {
+  const uint64_t end = tailStart_ + tail_.size();
+  if (end <= reservedEnd_) return true;
+  const uint64_t from = std::max(reservedEnd_, tailStart_), to = end + kMostHeldBytes;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && to > limit.rlim_cur) return false;
+  if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from), static_cast<off_t>(to - from)) != 0) return false;
+  reservedEnd_ = to;
+  return true;
+}
+
+// After an update: what it left in the tail beyond the committed end is dropped (a failed update
+// leaves nothing that a later write could carry into the file).
+void ComponentStore::DropUncommittedTail() noexcept {
+  holding_ = false;
+  if (tail_.empty()) return;
+  const uint64_t keep = header_.allocation > tailStart_ ? std::min<uint64_t>(tail_.size(), header_.allocation - tailStart_) : 0;
+  tail_.resize(keep);
+  physicalSize_ = tailStart_ + keep;
+}
+
+void ComponentStore::WriteTail() {
+  if (int err = TryWriteTail()) CF_OS_ERROR(U"Unable to write component data", err);
+}
+
+int ComponentStore::TryFlush() noexcept {
+  if (int err = TryWriteTail()) return err;
+  if (!headerPending_) return 0;
+  int err = WriteToFile(lastHeader_.data(), lastHeader_.size(), 0);
+  if (err == 0) headerPending_ = false;
+  return err;
+}
+
+void ComponentStore::Flush() {
+  if (int err = TryFlush()) CF_OS_ERROR(U"Unable to write component data", err);
+}
+
+void ComponentStore::HoldAppends(bool on) {
+  if (!on) Flush();
+  holdWrites_ = on;
+  window_.clear();
 }
 
 // The order of the writes of an update is what keeps a file whole when the process dies: that
-// holds from journaling level 1 up. From level 2 each step also reaches the disk before the next
-// one starts, so that a failure of the whole system leaves the state before or after the update.
+// holds from journaling level 1 up. From level 2 what an update writes reaches the disk before the
+// header that commits it, so that a failure of the whole system leaves a state the file had: at
+// level 2 the last updates may be lost (a commit reaches the disk with the next update's flush),
+// at level 3 an update is on the disk when it returns.
 void ComponentStore::Sync() {
-  if (kind_.journal >= 2 && fdatasync(fd_) != 0) CF_OS_ERROR(U"Unable to write journal", errno);
+  if (kind_.journal < 2) return;
+  WriteTail();
+  if (fdatasync(fd_) != 0) CF_OS_ERROR(U"Unable to write journal", errno);
+  commitUnsynced_ = unsyncedCommitFreed_ = false;
+}
+
+// At level 2 an update must not reuse space that a commit not yet on the disk gave up: after a
+// system failure the state before that commit, which still uses the space, may be what is found.
+void ComponentStore::SyncCommitBeforeReuse() {
+  if (commitUnsynced_ && unsyncedCommitFreed_) Sync();
 }
 
 // ---- The header ----------------------------------------------------------------------------------
@@ -222,12 +335,24 @@ void ComponentStore::DecodeHeader(const std::vector<uint8_t>& b) {
 }
 
 // The commit point of every update: the whole header in one write.
+// While appends are held the header waits in memory behind the tail; the tail is written first, so
+// the header on disk never names what is not there.
 void ComponentStore::CommitHeader() {
   std::vector<uint8_t> bytes;
   EncodeHeader(bytes);
-  WriteExactly(bytes.data(), bytes.size(), 0);
-  Sync();
   lastHeader_ = std::move(bytes);
+  if (holding_ && DefersCommit()) {
+    headerPending_ = true;
+    return;
+  }
+  WriteTail();
+  WriteExactly(lastHeader_.data(), lastHeader_.size(), 0);
+  headerPending_ = false;
+  if (kind_.journal >= 3) return Sync();
+  if (kind_.journal == 2) {
+    commitUnsynced_ = true;
+    unsyncedCommitFreed_ = unsyncedCommitFreed_ || updateFreed_;
+  }
 }
 
 void ComponentStore::CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLimit, uint32_t owner, uint32_t user) {
@@ -246,6 +371,7 @@ void ComponentStore::CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLim
 }
 
 void ComponentStore::ReadHeader(bool salvage) {
+  Flush();
   struct stat info;
   if (fstat(fd_, &info) != 0) CF_OS_ERROR(U"Unable to read file status", errno);
   physicalSize_ = static_cast<uint64_t>(info.st_size);
@@ -463,9 +589,10 @@ bool ComponentStore::HasFreeTable() const { return HeaderBytes() == layout().ful
 
 // Every update starts from the table on disk, so what a failed update took is free again.
 void ComponentStore::LoadFreeSpace() {
+  SyncCommitBeforeReuse();
   free_.clear();
   released_.clear();
-  freeChanged_ = false;
+  freeChanged_ = updateFreed_ = false;
   if (!HasFreeTable() || header_.freeTable == 0) return;
   std::vector<uint8_t> bytes;
   try {
@@ -504,7 +631,7 @@ uint64_t ComponentStore::Allocate(uint64_t length, uint64_t& end) {
 void ComponentStore::Release(uint64_t address, uint64_t length) {
   if (!HasFreeTable() || length == 0) return;
   released_.push_back({address, length});
-  freeChanged_ = true;
+  freeChanged_ = updateFreed_ = true;
 }
 
 // Releases the index blocks under `block`, a block of a tree `depth` levels deep over positions from
@@ -566,6 +693,8 @@ uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user,
   const Layout& l = layout();
   const uint32_t width = l.wide ? 8 : 4;
   const uint32_t p = header_.next - header_.first;
+  if (tail_.size() >= kMostHeldBytes) Flush();
+  HoldingScope holding(*this);
   LoadFreeSpace();
   uint64_t at = header_.allocation;
   const uint64_t component = Allocate(RecordBytes(data.size()), at);
@@ -630,6 +759,9 @@ uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user,
     PutWord(word, patchValue, l.wide);
     WriteExactly(word, width, patchAddress);
   }
+  // The new records are in the file, or held where the disk has room for them, before the header
+  // changes: an append that fails leaves the header as it was.
+  if (!DefersCommit() || !ReserveTail()) WriteTail();
   updated.allocation = at;
   ++updated.next;
   updated.history[kHistoryUpdated] = {user, SixtiethsNow()};
@@ -877,6 +1009,7 @@ void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& 
   copy.CommitHeader();
   uint64_t at = copy.header_.allocation;
   std::vector<uint64_t> addresses;
+  copy.holding_ = true;  // the copy has no name yet: its records are written in large pieces
   for (uint32_t n = header_.first; n < header_.next; ++n) {
     ComponentInfo info;
     std::vector<uint8_t> data;
@@ -902,6 +1035,8 @@ void ComponentStore::CopyTo(int target, uint32_t user, const ComponentFileKind& 
   }
   copy.RebuildIndex(addresses, at);
   copy.header_.allocation = at;
+  copy.holding_ = false;
+  copy.WriteTail();
   copy.Sync();
   copy.header_.type = FileTypeOfKind(kind);
   copy.CommitHeader();

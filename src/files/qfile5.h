@@ -3,7 +3,10 @@
 // the history of events. Every update first writes what is new beyond the committed end of the file
 // and then commits it with one write of the header (and, for a replacement, one aligned write of an
 // index entry afterwards), so the file read after a kill at any instant is the state before or after
-// the update; from journaling level 2 the steps are also flushed to disk one by one. Everything read
+// the update (an unjournaled file tied exclusively may hold its appends back: then it is a state
+// before them). Journaling level 2 also flushes an update's new data to the disk before the header
+// that commits it, so a failure of the whole system leaves a state the file had, perhaps without
+// its last updates; level 3 flushes the commit too, so an update that returned survives it. Everything read
 // from the file is checked before it is trusted: a damaged file gives FILE DAMAGED, never a wild read.
 //
 // The area after the fixed header (files with checksums or journaling) holds the five ⎕FHIST events
@@ -102,6 +105,14 @@ class ComponentStore {
 
   // Writes the header of a new, empty file with type `kind` (written as nascent, then completed).
   void CreateEmpty(const ComponentFileKind& kind, uint64_t sizeLimit, uint32_t owner, uint32_t user);
+  // For a file that no other process can use while it is tied (an exclusive tie): small reads are
+  // served from a window read ahead, and unjournaled appends keep their records and the header in
+  // memory and reach the file in large writes, the records before the header, so a kill can lose
+  // appends not yet written but never leaves a header that names what is not in the file. Flush
+  // writes what is held; TryFlush does it where no error can be signalled (0 or the error number).
+  void HoldAppends(bool on);
+  void Flush();
+  int TryFlush() noexcept;
   // Reads and checks the header: "Not a component file" for a file that is not one, FILE DAMAGED for
   // a header that does not fit the file. With `salvage` (the check of a damaged file) a file cut
   // short is still read: what lies beyond its end is then damage found component by component.
@@ -156,8 +167,12 @@ class ComponentStore {
   void DecodeHeader(const std::vector<uint8_t>& bytes);
   void CommitHeader();
   void Sync();
+  void SyncCommitBeforeReuse();
   void ReadExactly(void* buffer, uint64_t length, uint64_t at, uint32_t damagedRow);
   void WriteExactly(const void* buffer, uint64_t length, uint64_t at);
+  int WriteToFile(const uint8_t* in, uint64_t length, uint64_t at) noexcept;
+  void WriteTail();
+  int TryWriteTail() noexcept;
   uint64_t IndexEntry(uint64_t block, uint32_t slot);
   void CheckBlock(uint64_t block) const;
   uint64_t AddressOf(uint32_t n);
@@ -209,6 +224,7 @@ class ComponentStore {
   std::vector<Extent> free_;     // the committed table less what this update has taken
   std::vector<Extent> released_;  // what this update gives up
   bool freeChanged_ = false;
+  bool updateFreed_ = false;  // this update gives space up
 
   // Index blocks as read from the file, by address: a write over one forgets it, and so does a
   // header read that differs from the last one seen (another process updated the file).
@@ -217,6 +233,31 @@ class ComponentStore {
   std::map<uint64_t, IndexBlock> indexCache_;
   std::vector<uint8_t> lastHeader_;
   void ForgetIndexBlocks(uint64_t at, uint64_t length);
+
+  // Held appends: the bytes from tailStart_ on that are not in the file yet, and whether the header
+  // (lastHeader_) waits behind them.
+  bool holdWrites_ = false;  // the tie allows holding
+  bool holding_ = false;     // an update is collecting its writes past the end of the file
+  bool DefersCommit() const { return holdWrites_ && kind_.journal == 0; }
+  // An update's writes past the end of the file are collected and go out with one write before its
+  // header (or, deferred, later).
+  struct HoldingScope {
+    ComponentStore& store;
+    explicit HoldingScope(ComponentStore& s) : store(s) { store.holding_ = true; }
+    ~HoldingScope() { store.DropUncommittedTail(); }
+  };
+  void DropUncommittedTail() noexcept;
+  bool ReserveTail();
+  uint64_t reservedEnd_ = 0;  // disk space is reserved up to here
+  // Journaling level 2: a header written but not yet flushed, and whether it gave space up.
+  bool commitUnsynced_ = false;
+  bool unsyncedCommitFreed_ = false;
+  uint64_t tailStart_ = 0;
+  std::vector<uint8_t> tail_;
+  bool headerPending_ = false;
+  // The bytes read ahead at windowStart_ (exclusive ties only).
+  uint64_t windowStart_ = 0;
+  std::vector<uint8_t> window_;
 
   int fd_;
   ComponentFileHeader header_;
