@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstring>
 #include <string_view>
 #include <type_traits>
 #include <vector>
+
+#include <immintrin.h>
 
 #include "format/disp2.h"
 #include "language/parse.h"
@@ -321,6 +324,81 @@ uint64_t DecodeUtf8Into(C* out, uint64_t capacity, const T* in, uint64_t n) {
   return o;
 }
 
+// ---- Latin-1 text sixteen bytes at a time ----
+// Text whose lead bytes are all below C4 decodes to 8-bit characters, each either an ASCII byte or
+// a lead C2 or C3 with one continuation byte. With AVX2 the bytes (held as 16-bit integers) go
+// sixteen at a time: every lead must be followed by a continuation byte and every continuation byte
+// preceded by a lead (C0 and C1 are always overlong), each lead combines with the byte after it, and
+// the continuation bytes are squeezed out with a byte shuffle chosen by their mask.
+
+// For each mask of eight bytes to keep, the shuffle that moves the kept bytes to the front.
+constexpr std::array<uint64_t, 256> kKeepShuffles = [] {
+  std::array<uint64_t, 256> t{};
+  for (unsigned mask = 0; mask < 256; ++mask) {
+    uint64_t shuffle = 0x8080808080808080ull;  // bytes past the kept ones are zero
+    unsigned to = 0;
+    for (unsigned from = 0; from < 8; ++from) {
+      if (!(mask >> from & 1)) continue;
+      shuffle &= ~(0xFFull << (8 * to));
+      shuffle |= static_cast<uint64_t>(from) << (8 * to);
+      ++to;
+    }
+    t[mask] = shuffle;
+  }
+  return t;
+}();
+
+struct Latin1Progress {
+  uint64_t read = 0;     // input elements decoded
+  uint64_t written = 0;  // characters written
+  bool valid = true;
+};
+
+// Decodes whole blocks of sixteen while seventeen elements remain (the block and the byte after it)
+// into `out`, which has room for one character per input element. A block ending with a lead leaves
+// its continuation byte, already combined, to be skipped: `read` is past it.
+[[gnu::target("avx2")]] Latin1Progress DecodeLatin1Blocks(uint8_t* out, const uint16_t* in, uint64_t n) {
+  Latin1Progress p;
+  if (n == 0) return p;
+  const __m256i kTopBits = _mm256_set1_epi16(0xC0), kContinuation = _mm256_set1_epi16(0x80);
+  const __m256i kOverlong = _mm256_set1_epi16(0xFE), kLowBits = _mm256_set1_epi16(0x3F);
+  const __m256i kLeadBits = _mm256_set1_epi16(3), kLastNonLead = _mm256_set1_epi16(0xBF);
+  __m256i wrong = _mm256_setzero_si256();
+  uint64_t i = 0, o = 0;
+  p.valid = (in[0] & 0xC0) != 0x80;  // a continuation byte with nothing before it
+  for (; i + 17 <= n; i += 16) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 1));
+    const __m256i continuation = _mm256_cmpeq_epi16(_mm256_and_si256(v, kTopBits), kContinuation);
+    const __m256i continued = _mm256_cmpeq_epi16(_mm256_and_si256(next, kTopBits), kContinuation);
+    const __m256i lead = _mm256_cmpgt_epi16(v, kLastNonLead);
+    wrong = _mm256_or_si256(wrong, _mm256_xor_si256(lead, continued));
+    wrong = _mm256_or_si256(wrong, _mm256_cmpeq_epi16(_mm256_and_si256(v, kOverlong), _mm256_set1_epi16(0xC0)));
+    const __m256i combined = _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(v, kLeadBits), 6),
+                                             _mm256_and_si256(next, kLowBits));
+    const __m256i chars = _mm256_blendv_epi8(v, combined, lead);
+    const __m256i bytes = _mm256_packus_epi16(chars, chars);  // each half: its eight characters, twice
+    const uint32_t keep = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(continuation, continuation)));
+    const unsigned keepLow = keep & 0xFF, keepHigh = keep >> 16 & 0xFF;
+    const __m128i low = _mm_shuffle_epi8(_mm256_castsi256_si128(bytes), _mm_cvtsi64_si128(static_cast<int64_t>(kKeepShuffles[keepLow])));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), low);
+    o += static_cast<uint64_t>(std::popcount(keepLow));
+    const __m128i high = _mm_shuffle_epi8(_mm256_extracti128_si256(bytes, 1), _mm_cvtsi64_si128(static_cast<int64_t>(kKeepShuffles[keepHigh])));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), high);
+    o += static_cast<uint64_t>(std::popcount(keepHigh));
+  }
+  if (i > 0 && (in[i] & 0xC0) == 0x80) ++i;  // the continuation of the last block's last lead
+  p.valid = p.valid && _mm256_testz_si256(wrong, wrong);
+  p.read = i;
+  p.written = o;
+  return p;
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
 // Bytes that are all ASCII, as characters: one copy, which for 8-bit integers is a plain copy.
 template <typename Data>
 Ref AsciiCharacters(Data data, uint64_t n) {
@@ -359,7 +437,18 @@ Ref DecodeUtf8(Data data, uint64_t n) {
   Temporaries hold;
   hold[0] = AllocArray(type, 1, capacity);
   uint64_t count = kNotUtf8;
-  WithCharacterData(hold[0], [&](auto* out) { count = DecodeUtf8Into(out, capacity, data(), n); });
+  if constexpr (sizeof(T) == 2) {
+    if (type == kChar8 && HasAvx2()) {
+      uint8_t* out = DataOf<uint8_t>(hold[0]);
+      const auto* in = reinterpret_cast<const uint16_t*>(data());
+      const Latin1Progress done = DecodeLatin1Blocks(out, in, n);
+      if (!done.valid) InvalidUtf8();
+      count = DecodeUtf8Into(out + done.written, capacity - done.written, data() + done.read, n - done.read);
+      if (count != kNotUtf8) count += done.written;
+    }
+  }
+  if (count == kNotUtf8)
+    WithCharacterData(hold[0], [&](auto* out) { count = DecodeUtf8Into(out, capacity, data(), n); });
   if (count == kNotUtf8) InvalidUtf8();
   if (count != capacity) {
     ShapeOf(hold[0])[0] = static_cast<uint32_t>(count);
@@ -386,17 +475,42 @@ Ref CharactersOfUtf8(const Ref& right) {
   }
 }
 
+// The five- and six-byte forms of the original scheme.
+template <typename B>
+B* EncodeLong(B* out, char32_t c) {
+  const int extra = EncodedLength(c) - 1;
+  *out++ = static_cast<B>(kLeadMark[extra] | (c >> (6 * extra)));
+  for (int k = extra - 1; k >= 0; --k) *out++ = static_cast<B>(0x80 | ((c >> (6 * k)) & 0x3F));
+  return out;
+}
+
+// Each length up to four bytes has its own straight-line path: a loop over the continuation bytes
+// would add a branch whose count changes from character to character.
 template <typename B, typename Reader>
 void EncodeUtf8Into(B* out, Reader r, uint64_t n) {
+  auto continuation = [](char32_t c, int shift) { return static_cast<B>(0x80 | (c >> shift & 0x3F)); };
   for (uint64_t i = 0; i < n; ++i) {
     const char32_t c = r(i);
     if (c < 0x80) {
       *out++ = static_cast<B>(c);
-      continue;
+    } else if (c < 0x800) {
+      out[0] = static_cast<B>(0xC0 | c >> 6);
+      out[1] = continuation(c, 0);
+      out += 2;
+    } else if (c < 0x10000) {
+      out[0] = static_cast<B>(0xE0 | c >> 12);
+      out[1] = continuation(c, 6);
+      out[2] = continuation(c, 0);
+      out += 3;
+    } else if (c < 0x200000) {
+      out[0] = static_cast<B>(0xF0 | c >> 18);
+      out[1] = continuation(c, 12);
+      out[2] = continuation(c, 6);
+      out[3] = continuation(c, 0);
+      out += 4;
+    } else {
+      out = EncodeLong(out, c);
     }
-    const int extra = EncodedLength(c) - 1;
-    *out++ = static_cast<B>(kLeadMark[extra] | (c >> (6 * extra)));
-    for (int k = extra - 1; k >= 0; --k) *out++ = static_cast<B>(0x80 | ((c >> (6 * k)) & 0x3F));
   }
 }
 
