@@ -424,3 +424,17 @@ abc
       Try '⎕FRESIZE s'
 19  File must be exclusively tied 
       ⎕FUNTIE s
+⍝⍝ ---- Unjournaled appends on an exclusive tie are held in memory: everything that reads the file
+⍝⍝ sees them, and a copy, a compaction and a replacement carry them
+      h←'held' ⎕FCREATE 0 32 ⋄ ⎕←('J' 0)('C' 0) ⎕FPROPS h
+1 1
+      _←{(⍵⍴⍵) ⎕FAPPEND h}¨⍳40 ⋄ (⍳40)≡≢¨⎕FREAD h (⍳40)
+1
+      (2↑⎕FSIZE h),(⎕FREAD h 17)≡17⍴17
+1 41 1
+      _←(⊂'new') ⎕FREPLACE h 40 ⋄ _←⎕FDROP h ¯1 ⋄ _←{(⍵⍴⍵) ⎕FAPPEND h}¨40+⍳5 ⋄ ⎕FRESIZE h ⋄ c←'heldcopy' ⎕FCOPY h
+      ((⍳39),40+⍳5)≡≢¨⎕FREAD c (⍳44)
+1
+      ⎕FUNTIE h c ⋄ h←'held' ⎕FTIE 0 ⋄ ((⍳39),40+⍳5)≡≢¨⎕FREAD h (⍳44)
+1
+      'heldcopy' ⎕FERASE 'heldcopy' ⎕FTIE 0 ⋄ 'held' ⎕FERASE h
