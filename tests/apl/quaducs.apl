@@ -185,6 +185,16 @@ DOMAIN ERROR: Invalid UTF-8 sequence
       a←∊(⍳40)⍴¨⊂'abcdefghij€'
       a≡'UTF-8' ⎕UCS 'UTF-8' ⎕UCS a
 1
+⍝⍝ Latin-1 text (bytes as 16-bit integers, leads C2 and C3) decodes sixteen bytes at a time: every
+⍝⍝ character below 256 at every offset round-trips, and a fault at any offset within or between
+⍝⍝ blocks is found (a lone continuation byte, a lead before a lead or ASCII, an overlong C0, a lead
+⍝⍝ at the end).
+      l←⎕UCS 256|(⍳700)*2
+      l≡'UTF-8' ⎕UCS 'UTF-8' ⎕UCS l
+1
+      b←'UTF-8' ⎕UCS 40⍴'aé' ⋄ bad←{0::1 ⋄ 0⊣'UTF-8' ⎕UCS ⍵} ⋄ at←¯1+⍳60
+      +/¨(bad¨{(⍵↑b),169,⍵↓b}¨at)(bad¨{(⍵↑b),195,⍵↓b}¨at)(bad¨{(⍵↑b),192 128,⍵↓b}¨at)(bad¨{(⍵↑b),195}¨at)
+60 60 60 60
 ⍝⍝ UTF-16.
       'UTF-16' ⎕UCS ⎕UCS 128512
 55357 56832
