@@ -309,6 +309,14 @@ uint64_t DecodeUtf8Into(C* out, uint64_t capacity, const T* in, uint64_t n) {
       i += 3;
       continue;
     }
+    if (lead >= 0xF0 && lead < 0xF8 && i + 3 < n) {  // four bytes: not overlong, at most 1,114,111
+      const uint64_t c1 = continuation(i + 1), c2 = continuation(i + 2), c3 = continuation(i + 3);
+      const uint64_t code = (lead & 0x07) << 18 | c1 << 12 | c2 << 6 | c3;
+      if ((c1 | c2 | c3) > 0x3F || code < 0x10000 || code > kLastCodePoint) return kNotUtf8;
+      out[o++] = static_cast<C>(code);
+      i += 4;
+      continue;
+    }
     const int extra = lead < 256 ? kContinuations[lead] : -1;
     if (extra < 0 || n - i - 1 < static_cast<uint64_t>(extra)) return kNotUtf8;
     int64_t code = static_cast<int64_t>(lead & (0x3Fu >> extra));
@@ -414,11 +422,11 @@ Ref AsciiCharacters(Data data, uint64_t n) {
 }
 
 // Decodes the n bytes at data() (which gives the current address: the allocation may move them).
-// A first pass finds the largest byte, whose lead class decides the character type of a valid text:
-// F0 and up need 32 bits, C4 and up 16, below that 8. For the wider types a second pass counts the
-// characters (the bytes that are not continuation bytes), so that the result is made at its length;
-// 8-bit characters are made one per byte and cut to length after decoding. The last pass validates
-// as it writes.
+// A first pass finds the largest byte, whose lead class decides the character type of a valid text
+// (F0 and up need 32 bits, C4 and up 16, below that 8), and counts the characters (the bytes that
+// are not continuation bytes), so that wider results are made at their length; 8-bit characters are
+// made one per byte, which leaves the block decoder room to write whole blocks, and cut to length
+// after decoding. The last pass validates as it writes.
 template <typename T, typename Data>
 Ref DecodeUtf8(Data data, uint64_t n) {
   using Unsigned = std::make_unsigned_t<T>;
@@ -426,14 +434,15 @@ Ref DecodeUtf8(Data data, uint64_t n) {
   if constexpr (sizeof(T) == 1)
     if (BytesAreAscii(in, n)) return AsciiCharacters(data, n);
   Unsigned widest = 0;
-  for (uint64_t i = 0; i < n; ++i) widest = std::max(widest, static_cast<Unsigned>(in[i]));
+  uint64_t leads = 0;  // the bytes that are not continuation bytes
+  for (uint64_t i = 0; i < n; ++i) {
+    const Unsigned b = static_cast<Unsigned>(in[i]);
+    widest = std::max(widest, b);
+    leads += static_cast<Unsigned>(b - 0x80) >= 0x40;
+  }
   const ElementType type = widest >= 0xF0 ? kChar32 : widest >= 0xC4 ? kChar16 : kChar8;
   if (widest < 0x80) return AsciiCharacters(data, n);
-  uint64_t capacity = n;
-  if (type != kChar8) {
-    capacity = 0;
-    for (uint64_t i = 0; i < n; ++i) capacity += static_cast<Unsigned>(static_cast<Unsigned>(in[i]) - 0x80) >= 0x40;
-  }
+  const uint64_t capacity = type == kChar8 ? n : leads;
   Temporaries hold;
   hold[0] = AllocArray(type, 1, capacity);
   uint64_t count = kNotUtf8;
