@@ -18,6 +18,7 @@
 #include "memory/memory1.h"
 #include "memory/memory3.h"
 #include "primitives/arith_su.h"
+#include "primitives/parallel.h"
 #include "primitives/scalarscalar.h"
 #include "sysfns/quadvar.h"
 
@@ -150,17 +151,22 @@ struct KernelOptions {
 };
 
 constexpr ScalarKernel MakeKernel(StreamKernel stream, VectorKernel vector, ElementType input, ElementType result,
-                                  KernelOptions o) {
+                                  KernelOptions o, bool neverSignals = false) {
+  // Binary64 and complex elements are costly enough to share out; integers, Booleans and characters
+  // are not.
+  bool slices = neverSignals && (input == kFloat64 || input == kComplex);
   return {stream, vector, o.check, input, result, o.reduction, o.mapping, o.tolerant, o.restart,
-          static_cast<uint8_t>(o.first ? 0 : 1)};
+          static_cast<uint8_t>(o.first ? 0 : 1), slices};
 }
 template <class Op>
 constexpr ScalarKernel Dyadic(KernelOptions o = {}) {
-  return MakeKernel(DyadicStream<Op>, DyadicVector<Op>, kElementTypeOf<typename Op::In>, kElementTypeOf<typename Op::Out>, o);
+  return MakeKernel(DyadicStream<Op>, DyadicVector<Op>, kElementTypeOf<typename Op::In>, kElementTypeOf<typename Op::Out>, o,
+                    NeverSignals<Op>);
 }
 template <class Op>
 constexpr ScalarKernel Monadic(KernelOptions o = {}) {
-  return MakeKernel(MonadicStream<Op>, MonadicVector<Op>, kElementTypeOf<typename Op::In>, kElementTypeOf<typename Op::Out>, o);
+  return MakeKernel(MonadicStream<Op>, MonadicVector<Op>, kElementTypeOf<typename Op::In>, kElementTypeOf<typename Op::Out>, o,
+                    NeverSignals<Op>);
 }
 template <class Words>
 constexpr ScalarKernel Boolean(KernelOptions o = {}) {
@@ -741,6 +747,42 @@ bool NeedsCopy(const ArgumentDescriptor& d, ElementType input) {
   return input != kRefElement && d.count != 1 && d.type != input;
 }
 
+// ---- Parallel slices of a vector kernel ---------------------------------------------------------------
+
+struct SlicedRun {
+  const ScalarKernel* kernel;
+  const VectorOperands* whole;
+};
+
+uint32_t ElementBits(ElementType t) { return 1u << kElementInfo[t].log2Bits; }
+
+// A buffer's elements from `begin` on (a multiple of 8 for packed Booleans).
+const void* FromElement(const void* data, uint64_t begin, ElementType t) {
+  uint32_t bits = ElementBits(t);
+  return static_cast<const uint8_t*>(data) + (bits < 8 ? begin / 8 : begin * (bits / 8));
+}
+
+bool RunSlice(const void* context, uint64_t begin, uint64_t count) {
+  const SlicedRun& run = *static_cast<const SlicedRun*>(context);
+  VectorOperands v = *run.whole;
+  const ElementType input = run.kernel->input, result = run.kernel->result;
+  if (v.left) v.left = FromElement(v.left, begin, input);
+  v.right = FromElement(v.right, begin, input);
+  v.result = const_cast<void*>(FromElement(v.result, begin, result));
+  v.count = count;
+  v.inSlice = true;
+  return run.kernel->vector(v);
+}
+
+// A kernel that may share its work, on two full arguments of a long run, runs in parallel slices.
+bool RunVectorKernel(const ScalarKernel& kernel, const VectorOperands& v) {
+  if (!kernel.slices || v.leftSingle || v.rightSingle || !WorthSlicing(v.count)) return kernel.vector(v);
+  SlicedRun run{&kernel, &v};
+  bool done = RunInSlices(v.count, std::min(ElementBits(kernel.input), ElementBits(kernel.result)), RunSlice, &run);
+  CheckStrongInterrupt();
+  return done;
+}
+
 // Runs one kernel; returns the counted result, or 0 when the kernel gave up. `left` is nullptr for a
 // monadic call.
 Ref RunKernel(const ScalarKernel& kernel, KernelCall& call, const Ref* left, const Ref& right) {
@@ -785,7 +827,7 @@ Ref RunKernel(const ScalarKernel& kernel, KernelCall& call, const Ref* left, con
   v.rightSingle = call.right.count == 1;
   v.env = &call.env;
   ClearStatus(kernel);
-  bool done = kernel.vector(v);
+  bool done = RunVectorKernel(kernel, v);
   if (copies) ShrinkBlock(held[0], ArrayWords(kernel.result, shape.rank, n));
   if (!done || !PassesPostCheck(kernel, held[0])) return 0;
   return held.Take(0);

@@ -99,6 +99,7 @@ struct VectorOperands {
   bool leftSingle;    // the one element extends against every result element
   bool rightSingle;
   const KernelEnvironment* env;
+  bool inSlice;       // one slice of a parallel run, on any thread: no interrupt checks
 };
 using VectorKernel = bool (*)(const VectorOperands& operands);
 
@@ -130,6 +131,7 @@ struct ScalarKernel {
   bool restart;             // may give up; the next kernel of the group runs
   uint8_t continuation;     // nonzero on every kernel of a group but its first; the primitive's code
                             // once the set is initialised
+  bool slices;              // the vector kernel may run in parallel slices (it never signals)
 };
 
 // Before kernel selection a primitive may look at the arguments itself: 0 select by type, 1 the
@@ -193,9 +195,10 @@ bool MonadicStream(KernelCall& call, uint64_t count) {
 }
 
 // Runs `element(i)` for i in [0, count), storing into `result` of type Out (packed when Boolean), in
-// blocks after each of which a give-up ends the run and a strong interrupt signals INTERRUPT.
+// blocks after each of which a give-up ends the run and, unless `inSlice`, a strong interrupt
+// signals INTERRUPT.
 template <class Out, class Element>
-bool StoreBlocks(void* result, uint64_t count, bool& giveUp, Element element) {
+bool StoreBlocks(void* result, uint64_t count, bool inSlice, bool& giveUp, Element element) {
   using namespace kernel_detail;
   for (uint64_t start = 0; start < count; start += kBlock) {
     uint64_t end = start + kBlock < count ? start + kBlock : count;
@@ -229,7 +232,7 @@ bool StoreBlocks(void* result, uint64_t count, bool& giveUp, Element element) {
       for (uint64_t i = start; i < end; ++i) out[i] = element(i);
     }
     if (giveUp) return false;
-    CheckStrongInterrupt();
+    if (!inSlice) CheckStrongInterrupt();
   }
   return true;
 }
@@ -243,18 +246,23 @@ bool DyadicVector(const VectorOperands& v) {
   const KernelEnvironment& env = *v.env;
   if (v.leftSingle) {
     In a = Load<In>(v.left, 0);
-    return StoreBlocks<Out>(v.result, v.count, giveUp,
+    return StoreBlocks<Out>(v.result, v.count, v.inSlice, giveUp,
                             [&](uint64_t i) { return Op::Compute(a, Load<In>(v.right, i), env, giveUp); });
   }
   if (v.rightSingle) {
     In b = Load<In>(v.right, 0);
-    return StoreBlocks<Out>(v.result, v.count, giveUp,
+    return StoreBlocks<Out>(v.result, v.count, v.inSlice, giveUp,
                             [&](uint64_t i) { return Op::Compute(Load<In>(v.left, i), b, env, giveUp); });
   }
-  return StoreBlocks<Out>(v.result, v.count, giveUp, [&](uint64_t i) {
+  return StoreBlocks<Out>(v.result, v.count, v.inSlice, giveUp, [&](uint64_t i) {
     return Op::Compute(Load<In>(v.left, i), Load<In>(v.right, i), env, giveUp);
   });
 }
+
+// An operation that declares `kNeverSignals` raises no APL error, so its vector kernel may run on
+// worker threads (parallel.h).
+template <class Op>
+concept NeverSignals = requires { requires Op::kNeverSignals; };
 
 // An operation with a `Run(in, out, n)` form computes whole runs (false: it gives up).
 template <class Op>
@@ -272,13 +280,13 @@ bool MonadicVector(const VectorOperands& v) {
     for (uint64_t start = 0; start < v.count; start += kernel_detail::kBlock) {
       uint64_t n = v.count - start < kernel_detail::kBlock ? v.count - start : kernel_detail::kBlock;
       if (!Op::Run(in + start, out + start, n)) return false;
-      CheckStrongInterrupt();
+      if (!v.inSlice) CheckStrongInterrupt();
     }
     return true;
   }
   bool giveUp = false;
   const KernelEnvironment& env = *v.env;
-  return StoreBlocks<Out>(v.result, v.count, giveUp, [&](uint64_t i) {
+  return StoreBlocks<Out>(v.result, v.count, v.inSlice, giveUp, [&](uint64_t i) {
     return Op::Compute(kernel_detail::Load<In>(v.right, i), env, giveUp);
   });
 }

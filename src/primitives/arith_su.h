@@ -92,18 +92,21 @@ template <class A, class R = A>
 struct Plus {
   using In = A;
   using Out = R;
+  static constexpr bool kNeverSignals = true;
   static R Compute(A a, A b, const KernelEnvironment&, bool&) { return static_cast<R>(R(a) + R(b)); }
 };
 template <class A, class R = A>
 struct Minus {
   using In = A;
   using Out = R;
+  static constexpr bool kNeverSignals = true;
   static R Compute(A a, A b, const KernelEnvironment&, bool&) { return static_cast<R>(R(a) - R(b)); }
 };
 template <class A, class R = A>
 struct Times {
   using In = A;
   using Out = R;
+  static constexpr bool kNeverSignals = true;
   static R Compute(A a, A b, const KernelEnvironment&, bool&) { return static_cast<R>(R(a) * R(b)); }
 };
 
@@ -154,6 +157,7 @@ struct DivideInt32 {
 struct DivideFloat {
   using In = double;
   using Out = double;
+  static constexpr bool kNeverSignals = true;
   static double Compute(double a, double b, const KernelEnvironment&, bool&) { return a / b; }
 };
 // The careful one: zero divisors by the ⎕DIV rule.
@@ -176,12 +180,14 @@ template <class A>
 struct Maximum {
   using In = A;
   using Out = A;
+  static constexpr bool kNeverSignals = true;
   static A Compute(A a, A b, const KernelEnvironment&, bool&) { return a > b ? a : b; }
 };
 template <class A>
 struct Minimum {
   using In = A;
   using Out = A;
+  static constexpr bool kNeverSignals = true;
   static A Compute(A a, A b, const KernelEnvironment&, bool&) { return a < b ? a : b; }
 };
 
@@ -189,6 +195,7 @@ struct Minimum {
 struct PowerIntegerExponent {
   using In = double;
   using Out = double;
+  static constexpr bool kNeverSignals = true;
   static double Compute(double a, double b, const KernelEnvironment&, bool& giveUp) {
     double r = IntegerPower(a, static_cast<int64_t>(b));
     giveUp |= !std::isfinite(r);
@@ -212,6 +219,7 @@ struct PowerComplex {
 struct LogBaseFloat {
   using In = double;
   using Out = double;
+  static constexpr bool kNeverSignals = true;
   static double Compute(double a, double b, const KernelEnvironment&, bool& giveUp) {
     giveUp |= a < 0 || b < 0;
     return a == b ? 1.0 : std::log(b) / std::log(a);
@@ -323,84 +331,98 @@ template <class A>
 struct Less {
   using In = A;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(A a, A b, const KernelEnvironment&, bool&) { return a < b; }
 };
 template <class A>
 struct LessEqual {
   using In = A;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(A a, A b, const KernelEnvironment&, bool&) { return a <= b; }
 };
 template <class A>
 struct Equal {
   using In = A;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(A a, A b, const KernelEnvironment&, bool&) { return a == b; }
 };
 template <class A>
 struct GreaterEqual {
   using In = A;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(A a, A b, const KernelEnvironment&, bool&) { return a >= b; }
 };
 template <class A>
 struct Greater {
   using In = A;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(A a, A b, const KernelEnvironment&, bool&) { return a > b; }
 };
 template <class A>
 struct NotEqual {
   using In = A;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(A a, A b, const KernelEnvironment&, bool&) { return a != b; }
 };
 template <>
 struct Less<double> {
   using In = double;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(double a, double b, const KernelEnvironment& env, bool&) { return !TolerantLessEqual(b, a, env.tolerance); }
 };
 template <>
 struct LessEqual<double> {
   using In = double;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(double a, double b, const KernelEnvironment& env, bool&) { return TolerantLessEqual(a, b, env.tolerance); }
 };
 template <>
 struct Equal<double> {
   using In = double;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(double a, double b, const KernelEnvironment& env, bool&) { return TolerantEqual(a, b, env.tolerance); }
 };
 template <>
 struct GreaterEqual<double> {
   using In = double;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(double a, double b, const KernelEnvironment& env, bool&) { return TolerantLessEqual(b, a, env.tolerance); }
 };
 template <>
 struct Greater<double> {
   using In = double;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(double a, double b, const KernelEnvironment& env, bool&) { return !TolerantLessEqual(a, b, env.tolerance); }
 };
 template <>
 struct NotEqual<double> {
   using In = double;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(double a, double b, const KernelEnvironment& env, bool&) { return !TolerantEqual(a, b, env.tolerance); }
 };
 template <>
 struct Equal<Complex> {
   using In = Complex;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(Complex a, Complex b, const KernelEnvironment& env, bool&) { return ComplexTolerantEqual(a, b, env.tolerance); }
 };
 template <>
 struct NotEqual<Complex> {
   using In = Complex;
   using Out = bool;
+  static constexpr bool kNeverSignals = true;
   static bool Compute(Complex a, Complex b, const KernelEnvironment& env, bool&) { return !ComplexTolerantEqual(a, b, env.tolerance); }
 };
 
@@ -459,6 +481,7 @@ template <class A, class R = A>
 struct Negate {
   using In = A;
   using Out = R;
+  static constexpr bool kNeverSignals = true;
   static R Compute(A b, const KernelEnvironment&, bool&) { return static_cast<R>(-b); }
 };
 // Negation and magnitude of an integer give up on the most negative value.
@@ -485,6 +508,7 @@ struct MagnitudeInteger {
 struct MagnitudeFloat {
   using In = double;
   using Out = double;
+  static constexpr bool kNeverSignals = true;
   static double Compute(double b, const KernelEnvironment&, bool&) { return std::fabs(b); }
 };
 struct MagnitudeComplex {
@@ -586,6 +610,7 @@ struct RoundComplex {
 struct ExpFloat {
   using In = double;
   using Out = double;
+  static constexpr bool kNeverSignals = true;
   static double Compute(double b, const KernelEnvironment&, bool&) {
     double r;
     ExpRun(&b, &r, 1);
@@ -611,6 +636,7 @@ struct ExpPiTimesComplex {
 struct LogFloat {
   using In = double;
   using Out = double;
+  static constexpr bool kNeverSignals = true;
   static double Compute(double b, const KernelEnvironment&, bool& giveUp) {
     double r = 0;
     giveUp |= !LogRun(&b, &r, 1);
@@ -636,6 +662,7 @@ struct FactorialComplex {
 struct PiTimesFloat {
   using In = double;
   using Out = double;
+  static constexpr bool kNeverSignals = true;
   static double Compute(double b, const KernelEnvironment&, bool&) { return std::numbers::pi * b; }
 };
 struct PiTimesComplex {
