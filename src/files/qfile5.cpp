@@ -205,6 +205,7 @@ int ComponentStore::TryWriteTail() noexcept {
   if (tail_.empty()) return 0;
   int err = WriteToFile(tail_.data(), tail_.size(), tailStart_);
   if (err != 0) return err;
+  if (tailStart_ < windowStart_ + window_.size()) window_.clear();  // it may hold what lay there before
   tail_.clear();
   // Space reserved beyond the end is given back (where the file system keeps it past the end).
   if (reservedEnd_ > physicalSize_ && ftruncate(fd_, static_cast<off_t>(physicalSize_)) == 0) reservedEnd_ = 0;
