@@ -122,6 +122,12 @@ struct UntieAtExit {
   ~UntieAtExit() { UntieEverything(); }
 } g_untieAtExit;
 
+// At journaling level 3 a new or renamed file's name reaches the disk before the function returns,
+// as its updates do.
+void SyncNameAtLevel3(const ComponentStore& store, const std::string& path) {
+  if (store.kind().journal >= 3) SyncDirectory(DirectoryOf(path));
+}
+
 // Only an exclusive tie keeps the file to itself, so only it may hold appends back.
 void StartStore(ComponentTie& t) { t.store.HoldAppends(!t.shared && !t.readOnly); }
 
@@ -483,6 +489,7 @@ CallResult QuadFCREATE(const Ref& left, const Ref& right) {
     unlink(path.c_str());
     throw;
   }
+  SyncNameAtLevel3(store, path);
   FillSlot(candidate, tie, std::move(fd), request.name, false, false, 0);
   candidate.store = store;
   StartStore(candidate);
@@ -703,6 +710,7 @@ CallResult QuadFRENAME(const Ref& left, const Ref& right) {
     t.path = path;
   }
   t.store.RecordEvent(kHistoryRenamed, CurrentUser());
+  SyncNameAtLevel3(t.store, path);
   return Shy(MakeIntScalar(t.tie));
 }
 

@@ -2,7 +2,7 @@
 # What appends leave on disk. An unjournaled file tied exclusively holds its appends in memory and
 # writes them in large pieces: an interpreter that ends without ⎕FUNTIE still leaves every component
 # in the file, and one killed leaves a sound file with at least what ⎕FUNTIE ⍬ wrote and no torn
-# component. Journaling level 3 puts every update on the disk before it returns, level 2 lets a
+# component. Journaling level 3 puts every update, and a new file's name, on the disk before it returns, level 2 lets a
 # commit reach the disk with the next update (counted with strace where it is installed).
 # Usage: fappend.sh BUILD_DIRECTORY
 set -u
@@ -50,15 +50,17 @@ read -r ok count damaged <<<"$(printf "%s\nCheck 'killed'\n" "$check" | "$build/
 expect "killed: every component intact, nothing damaged" "1 0" "$ok $damaged"
 ((count >= 2000 && count <= 2500)) || expect "killed: components kept" "2000 to 2500" "$count"
 
-# Flushes to the disk per 40 appends at levels 2 and 3.
+# Flushes to the disk per 40 appends at levels 2 and 3, and of the directory that holds the new file.
 if command -v strace >/dev/null; then
   syncs() {
     printf "t←'level%s' ⎕FCREATE 0\n_←{(⍳⍵) ⎕FAPPEND t}¨⍳40\n" "$1" |
-      APL_FCREATE_PROPS_J=$1 APL_FCREATE_PROPS_C=1 strace -f -e trace=fdatasync -o trace "$build/apl" >/dev/null 2>&1
-    grep -c fdatasync trace
+      APL_FCREATE_PROPS_J=$1 APL_FCREATE_PROPS_C=1 strace -f -e trace=fdatasync,fsync -o trace "$build/apl" >/dev/null 2>&1
+    echo "$(grep -c fdatasync trace) $(grep -c 'fsync(' trace)"
   }
-  level2=$(syncs 2) level3=$(syncs 3)
+  read -r level2 directory2 <<<"$(syncs 2)"
+  read -r level3 directory3 <<<"$(syncs 3)"
   ((level3 >= 80 && level2 >= 40 && level2 < 60)) || expect "flushes at levels 2 and 3" "40-59 and 80+" "$level2 and $level3"
+  ((directory2 == 0 && directory3 >= 1)) || expect "directory flushes at levels 2 and 3" "0 and 1+" "$directory2 and $directory3"
 else
   echo "strace is not installed: the flush counts are not checked"
 fi
