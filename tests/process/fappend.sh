@@ -2,8 +2,9 @@
 # What appends leave on disk. An unjournaled file tied exclusively holds its appends in memory and
 # writes them in large pieces: an interpreter that ends without ⎕FUNTIE still leaves every component
 # in the file, and one killed leaves a sound file with at least what ⎕FUNTIE ⍬ wrote and no torn
-# component. Journaling level 3 puts every update, and a new file's name, on the disk before it returns, level 2 lets a
-# commit reach the disk with the next update (counted with strace where it is installed).
+# component. Journaling level 3 puts every update, and a new file's name, on the disk before it
+# returns; level 2 lets a commit reach the disk with the next update (counted with strace where it
+# is installed).
 # Usage: fappend.sh BUILD_DIRECTORY
 set -u
 build=$(cd "${1:?usage: fappend.sh BUILD_DIRECTORY}" && pwd)
