@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/parse.h"
 #include "reference.h"
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "memory/memory1.h"
 #include "primitives/index.h"
 #include "reference.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/parse.h"
 #include "memory/memory1.h"
 #include "reference.h"

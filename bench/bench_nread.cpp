@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/utf8.h"
+#include "base/utf8.h"
 #include "language/parse.h"
 #include "language/space.h"
 #include "reference.h"

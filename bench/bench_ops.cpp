@@ -3,7 +3,7 @@
 // from Debian's python3-numpy, run through /usr/bin/python3).
 #include <benchmark/benchmark.h>
 
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "memory/memory1.h"
 #include "primitives/reduce.h"
 #include "reference.h"

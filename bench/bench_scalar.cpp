@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "host/aplmain.h"
-#include "language/parse.h"
+#include "base/startup.h"
+#include "primitives/dispatch.h"
 #include "memory/memory1.h"
 #include "primitives/arith.h"
 #include "reference.h"

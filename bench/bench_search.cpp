@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/parse.h"
 #include "language/space.h"
 #include "memory/memory1.h"

@@ -5,8 +5,8 @@
 //     same append to a shared vector (copies both arguments).
 #include <benchmark/benchmark.h>
 
-#include "host/aplmain.h"
-#include "language/parse.h"
+#include "base/startup.h"
+#include "primitives/dispatch.h"
 #include "memory/memory1.h"
 #include "primitives/cat.h"
 #include "reference.h"

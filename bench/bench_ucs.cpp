@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/aplmain.h"
-#include "host/utf8.h"
+#include "base/startup.h"
+#include "base/utf8.h"
 #include "language/parse.h"
 #include "reference.h"
 

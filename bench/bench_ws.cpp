@@ -23,7 +23,7 @@
 
 #include "files/load.h"
 #include "host/aplmain.h"
-#include "host/utf8.h"
+#include "base/utf8.h"
 #include "language/parse.h"
 #include "language/space.h"
 #include "memory/memory1.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/parse.h"
 #include "reference.h"
 

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "host/aplmain.h"
-#include "host/utf8.h"
+#include "base/utf8.h"
 #include "language/dmx.h"
 #include "language/parse.h"
 #include "language/space.h"

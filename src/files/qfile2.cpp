@@ -13,13 +13,13 @@
 
 #include "files/qfile1.h"
 #include "files/qfile5.h"
-#include "host/platform/regularfile.h"
-#include "host/utf8.h"
+#include "base/platform/regularfile.h"
+#include "base/utf8.h"
 #include "language/dmx.h"
-#include "language/parse.h"
-#include "language/qem.h"
+#include "primitives/dispatch.h"
+#include "base/messages.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/pockutil.h"
 
 namespace vantor {

@@ -17,8 +17,8 @@
 #include <cstring>
 
 #include "files/qnfiles.h"
-#include "language/qem.h"
-#include "language/trap.h"
+#include "base/messages.h"
+#include "base/errors.h"
 
 namespace vantor {
 

@@ -20,14 +20,14 @@
 #include <thread>
 #include <vector>
 
-#include "host/platform/regularfile.h"
-#include "host/utf8.h"
+#include "base/platform/regularfile.h"
+#include "base/utf8.h"
 #include "language/dmx.h"
-#include "language/parse.h"
-#include "language/qem.h"
+#include "primitives/dispatch.h"
+#include "base/messages.h"
 #include "language/space.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "primitives/op.h"
 #include "primitives/same.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "language/dmx.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "memory/partner.h"
 

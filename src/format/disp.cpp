@@ -9,7 +9,7 @@
 
 #include "format/disp1.h"
 #include "format/disp2.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "sysfns/quadvar.h"
 
 namespace vantor {

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "language/trap.h"
+#include "base/errors.h"
 
 namespace vantor {
 

@@ -8,7 +8,7 @@
 #include <array>
 #include <unordered_map>
 
-#include "language/trap.h"
+#include "base/errors.h"
 #include "sysfns/quadvar.h"
 
 namespace vantor {

@@ -16,7 +16,7 @@
 
 #include "format/disp1.h"
 #include "format/disp2.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 
 namespace vantor {

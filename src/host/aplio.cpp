@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "host/aplmain.h"
-#include "host/host.h"
+#include "base/startup.h"
+#include "base/config.h"
 #include "host/iosys.h"
 #include "language/space.h"
 

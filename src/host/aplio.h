@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/utf8.h"  // FromUtf8 and ToUtf8, for the units that read and write UTF-8
+#include "base/utf8.h"  // FromUtf8 and ToUtf8, for the units that read and write UTF-8
 
 namespace vantor {
 

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "host/aplio.h"
-#include "host/host.h"
+#include "base/config.h"
 #include "language/fixapfns.h"
 #include "language/parse.h"
 #include "language/trap.h"
@@ -39,11 +39,11 @@
 #include "files/qfile1.h"
 #include "files/qfile2.h"
 #include "files/qnfiles.h"
-#include "host/utf8.h"
-#include "host/platform/eventlog.h"
-#include "host/platform/msgbox.h"
-#include "host/platform/resources.h"
-#include "host/platform/service.h"
+#include "base/utf8.h"
+#include "base/platform/eventlog.h"
+#include "base/platform/msgbox.h"
+#include "base/platform/resources.h"
+#include "base/platform/service.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"
 #include "primitives/arith.h"
@@ -112,8 +112,6 @@ constexpr ServiceParameter kServiceParameters[] = {
     {"APL_ServiceRun", ServiceAction::Run},
 };
 
-std::vector<void (*)()> g_cleanups;
-bool g_exiting = false;
 bool g_started = false;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -499,40 +497,6 @@ void StartInterpreter(std::string_view commandLine) {
 }
 
 }  // namespace
-
-StartupState& Startup() {
-  static StartupState state;
-  return state;
-}
-
-bool IsInteractive() {
-  return isatty(STDIN_FILENO) && !(Startup().startupFlags & kFlagNonInteractive);
-}
-
-void RegisterCleanup(void (*cleanup)()) { g_cleanups.push_back(cleanup); }
-
-void ExitApl(int code) {
-  const int exitCode = code >= 256 ? 127 : code;
-  if (!g_exiting) {  // a clean-up that ends the process itself skips the rest
-    g_exiting = true;
-    while (!g_cleanups.empty()) {
-      void (*cleanup)() = g_cleanups.back();
-      g_cleanups.pop_back();
-      cleanup();
-    }
-    if (Startup().exitFn != nullptr) Startup().exitFn(exitCode);
-  }
-  std::fflush(nullptr);
-  std::exit(exitCode);
-}
-
-void FailStartup(int exitCode, std::string message) { throw StartupFailure{exitCode, std::move(message)}; }
-
-std::string CouldNotInitialiseMessage(std::string_view reason) {
-  std::string message = "Vantor APL could not initialise";
-  if (!reason.empty()) message += " because " + std::string(reason);
-  return message + ".";
-}
 
 std::string StartupErrorReason(uint32_t errorSet, std::string_view runtimeText) {
   std::vector<std::string> messages;

@@ -21,7 +21,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "host/utf8.h"
+#include "base/utf8.h"
 #include "memory/memory1.h"
 
 namespace vantor {

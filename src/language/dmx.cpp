@@ -8,10 +8,10 @@
 #include <cstring>
 #include <new>
 
-#include "host/host.h"
+#include "base/config.h"
 #include "language/qem.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 
 namespace vantor {
@@ -133,7 +133,10 @@ static ThreadErrorState g_firstThreadErrors;
 static ThreadErrorState* g_threadErrors = &g_firstThreadErrors;
 
 ThreadErrorState& ErrorState() { return *g_threadErrors; }
-void SetErrorState(ThreadErrorState* state) { g_threadErrors = state ? state : &g_firstThreadErrors; }
+void SetErrorState(ThreadErrorState* state) {
+  g_threadErrors = state ? state : &g_firstThreadErrors;
+  SetErrorRecorder(RecordDmx);
+}
 
 std::u32string DisplayMessage(const ErrorRecord& record) {
   return record.signalledMessage ? *record.signalledMessage : ErrorMessage(record.signalledEn);

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/pockutil.h"
 
 namespace vantor {
@@ -58,7 +58,7 @@ struct ThreadErrorState {
 };
 
 // The running thread's error state. The thread scheduler installs each thread's own state when it
-// switches; nullptr selects the state of the first thread.
+// switches; nullptr selects the state of the first thread. Signalled errors are recorded in it from then on.
 ThreadErrorState& ErrorState();
 void SetErrorState(ThreadErrorState* state);
 

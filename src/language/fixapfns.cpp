@@ -7,11 +7,11 @@
 #include <algorithm>
 
 #include "language/dmx.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/tokenise.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "memory/partner.h"
 #include "sysfns/qsys.h"

@@ -18,7 +18,7 @@
 
 #include "format/disp.h"
 #include "host/aplio.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/ctrl.h"
 #include "language/dmx.h"
 #include "language/fixapfns.h"
@@ -30,7 +30,7 @@
 #include "language/space.h"
 #include "language/stack.h"
 #include "language/tokenise.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory3.h"
 #include "memory/partner.h"
 #include "primitives/cat.h"

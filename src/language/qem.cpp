@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "language/dmx.h"
-#include "language/trap.h"
+#include "base/errors.h"
 
 namespace vantor {
 

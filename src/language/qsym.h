@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "sysfns/qsys.h"
 
 namespace vantor {

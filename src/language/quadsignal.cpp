@@ -9,7 +9,7 @@
 
 #include "language/dmx.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 
 namespace vantor {
 

@@ -1,7 +1,7 @@
 // ⎕SIGNAL: raises an error chosen by APL code, given as a number (with an optional message that
 // replaces the standard one) or as a ⎕DMX specification, a list of property names and values.
 #pragma once
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 
 namespace vantor {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "language/ctrl.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/space.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/decimal.h"
 #include "memory/memory3.h"
 #include "memory/partner.h"

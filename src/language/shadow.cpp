@@ -10,7 +10,7 @@
 #include "language/qsym.h"
 #include "language/space.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "sysfns/quadvar.h"
 
 namespace vantor {

@@ -13,7 +13,7 @@
 
 #include "format/disp2.h"
 #include "language/scan.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory2.h"
 #include "memory/partner.h"
 #include "sysfns/qsys.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/shadow.h"
 #include "memory/memory1.h"
 

@@ -16,7 +16,7 @@
 #include "language/scan.h"
 #include "language/shadow.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory3.h"
 
 namespace vantor {

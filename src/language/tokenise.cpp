@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "language/ctrl.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/scan.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/decimal.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadvar.h"

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "host/aplmain.h"
-#include "language/trap.h"
+#include "base/startup.h"
+#include "base/errors.h"
 #include "memory/memory2.h"
 #include "memory/memory3.h"
 

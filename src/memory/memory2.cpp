@@ -12,8 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "host/aplmain.h"
-#include "language/trap.h"
+#include "base/startup.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"
 

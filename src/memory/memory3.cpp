@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "host/aplmain.h"
-#include "host/host.h"
-#include "host/platform/msgbox.h"
-#include "language/trap.h"
+#include "base/startup.h"
+#include "base/config.h"
+#include "base/platform/msgbox.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 
 namespace vantor {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <utility>
 
-#include "language/trap.h"
+#include "base/errors.h"
 
 namespace vantor {
 

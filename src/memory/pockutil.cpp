@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"
 

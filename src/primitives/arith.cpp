@@ -14,7 +14,7 @@
 #include <xmmintrin.h>
 #endif
 
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"
 #include "primitives/arith_su.h"

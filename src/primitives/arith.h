@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/stack.h"
 #include "memory/eltype.h"
 #include "memory/pockutil.h"

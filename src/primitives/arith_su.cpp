@@ -7,8 +7,8 @@
 #include <string_view>
 #include <utility>
 
-#include "host/host.h"
-#include "language/trap.h"
+#include "base/config.h"
+#include "base/errors.h"
 
 namespace vantor {
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "language/dmx.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/eltype.h"
 #include "memory/memory1.h"
 #include "primitives/same.h"

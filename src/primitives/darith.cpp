@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "format/disp1.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "primitives/arith.h"
 #include "sysfns/quadvar.h"
 

@@ -10,9 +10,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "primitives/arith_su.h"
 #include "primitives/darith.h"

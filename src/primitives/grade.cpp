@@ -16,10 +16,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/scan.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "primitives/darith.h"
 #include "primitives/index.h"

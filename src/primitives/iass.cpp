@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "primitives/index.h"
 #include "primitives/key.h"

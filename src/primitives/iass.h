@@ -8,7 +8,7 @@
 #pragma once
 #include <functional>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "memory/pockutil.h"
 
 namespace vantor {

@@ -11,7 +11,7 @@
 
 #include "language/scan.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/eltype.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"

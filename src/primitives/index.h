@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "memory/pockutil.h"
 
 namespace vantor {

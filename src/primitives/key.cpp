@@ -19,10 +19,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/scan.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/eltype.h"
 #include "primitives/arith_su.h"
 #include "primitives/cat.h"

@@ -11,7 +11,7 @@
 
 #include "language/scan.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "primitives/arith.h"
 #include "primitives/cat.h"
 #include "primitives/iass.h"

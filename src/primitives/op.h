@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "memory/memory1.h"
 
 namespace vantor {

@@ -14,7 +14,7 @@
 
 #include "language/dmx.h"
 #include "language/scan.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "sysfns/quadvar.h"
 

@@ -11,7 +11,7 @@
 //             the result is the previous one
 #pragma once
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 
 namespace vantor {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "primitives/arith.h"
 #include "primitives/cat.h"

@@ -11,7 +11,7 @@
 #include <complex>
 #include <vector>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "memory/eltype.h"
 #include "memory/memory1.h"
 #include "primitives/arith_su.h"

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <utility>
 
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/eltype.h"
 #include "memory/memory1.h"
 #include "primitives/arith.h"

@@ -8,9 +8,9 @@
 
 #include "files/zip.h"
 #include "language/dmx.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/scan.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "primitives/key.h"
 #include "primitives/op.h"
 #include "primitives/rand.h"

@@ -26,7 +26,7 @@
 #include "language/dmx.h"
 #include "language/scan.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/decimal.h"
 #include "primitives/key.h"
 #include "primitives/same.h"

@@ -18,7 +18,7 @@
 // a character vector or scalar a string, a number a number ("%.16g" for non-integers), ⎕NULL and
 // ⊂'null' null, ⊂'true' and ⊂'false' the literals; a matrix is read as the matrix form.
 #pragma once
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 
 namespace vantor {
 

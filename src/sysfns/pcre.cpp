@@ -24,11 +24,11 @@
 #include <variant>
 #include <vector>
 
-#include "host/utf8.h"
+#include "base/utf8.h"
 #include "language/dmx.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "files/qnfiles.h"
 #include "primitives/op.h"
 #include "sysfns/qsys.h"

@@ -13,9 +13,9 @@
 #include <utility>
 
 #include "host/aplio.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/dmx.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "memory/memory2.h"
 #include "sysfns/quadvar.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "language/dmx.h"
-#include "language/parse.h"
-#include "language/trap.h"
+#include "primitives/dispatch.h"
+#include "base/errors.h"
 #include "memory/pockutil.h"
 
 namespace vantor {

@@ -7,10 +7,10 @@
 #include "format/disp.h"
 #include "format/disp2.h"
 #include "format/fmt.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/scan.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 
 namespace vantor {
 

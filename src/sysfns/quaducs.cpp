@@ -19,9 +19,9 @@
 #include <immintrin.h>
 
 #include "format/disp2.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/decimal.h"
 #include "primitives/same.h"
 

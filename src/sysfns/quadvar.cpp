@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "host/aplio.h"
-#include "host/host.h"
+#include "base/config.h"
 #include "language/dmx.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/decimal.h"
 #include "memory/memory2.h"
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "format/disp2.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/scan.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/decimal.h"
 #include "sysfns/quadvar.h"
 

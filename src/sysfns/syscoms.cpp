@@ -17,7 +17,7 @@
 #include "files/load.h"
 #include "memory/memory3.h"
 #include "host/aplio.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/dmx.h"
 #include "language/parse.h"
 #include "language/qsym.h"

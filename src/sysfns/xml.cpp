@@ -15,9 +15,9 @@
 #include "format/disp1.h"
 #include "format/disp2.h"
 #include "language/dmx.h"
-#include "language/qem.h"
+#include "base/messages.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "primitives/key.h"
 #include "sysfns/quadvar.h"
 

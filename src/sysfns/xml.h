@@ -20,7 +20,7 @@
 #pragma once
 #include <span>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 
 namespace vantor {
 

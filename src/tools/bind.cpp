@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "host/platform/regularfile.h"
-#include "host/platform/resources.h"
+#include "base/platform/regularfile.h"
+#include "base/platform/resources.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 
 #include "files/load.h"
 #include "fresh.h"
-#include "host/aplmain.h"
-#include "host/utf8.h"
+#include "base/startup.h"
+#include "base/utf8.h"
 #include "language/parse.h"
 #include "memory/memory1.h"
 #include "memory/memory2.h"

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "fresh.h"
-#include "host/aplmain.h"
-#include "host/utf8.h"
+#include "base/startup.h"
+#include "base/utf8.h"
 #include "language/dmx.h"
 #include "language/parse.h"
 #include "language/space.h"

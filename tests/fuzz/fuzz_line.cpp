@@ -18,14 +18,14 @@
 
 #include "host/aplio.h"
 #include "fresh.h"
-#include "host/aplmain.h"
-#include "host/host.h"
+#include "base/startup.h"
+#include "base/config.h"
 #include "language/parse.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/stack.h"
 #include "memory/memory1.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "sysfns/quadvar.h"
 
 using namespace vantor;

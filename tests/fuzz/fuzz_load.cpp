@@ -10,7 +10,7 @@
 
 #include "files/load.h"
 #include "fresh.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "memory/memory1.h"
 #include "memory/memory2.h"
 #include "memory/memory3.h"

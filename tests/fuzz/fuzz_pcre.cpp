@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fresh.h"
-#include "host/utf8.h"
+#include "base/utf8.h"
 #include "language/parse.h"
 #include "language/dmx.h"
 #include "language/space.h"

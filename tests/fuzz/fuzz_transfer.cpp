@@ -11,10 +11,10 @@
 #include <string>
 
 #include "fresh.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/parse.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "memory/memory2.h"
 #include "memory/partner.h"

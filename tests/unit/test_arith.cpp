@@ -10,12 +10,12 @@
 #include <utility>
 
 #include "heap_fixture.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/parse.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory1.h"
 #include "primitives/arith.h"
 #include "primitives/arith_su.h"

@@ -14,9 +14,9 @@
 
 #include "host/aplmain.h"
 #include "host/exports.h"
-#include "host/host.h"
-#include "host/platform/resources.h"
-#include "host/utf8.h"
+#include "base/config.h"
+#include "base/platform/resources.h"
+#include "base/utf8.h"
 
 namespace vantor {
 namespace {

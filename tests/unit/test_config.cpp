@@ -11,8 +11,8 @@
 #include <string>
 
 #include "host/aplmain.h"
-#include "host/host.h"
-#include "host/platform/registry.h"
+#include "base/config.h"
+#include "base/platform/registry.h"
 #include "memory/memory1.h"
 
 namespace vantor {

@@ -9,7 +9,7 @@
 
 #include "heap_fixture.h"
 #include "language/dmx.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "primitives/darith.h"
 
 namespace vantor::test {

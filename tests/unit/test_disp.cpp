@@ -11,7 +11,7 @@
 #include "format/disp1.h"
 #include "format/disp2.h"
 #include "heap_fixture.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/decimal.h"
 #include "sysfns/quadvar.h"
 

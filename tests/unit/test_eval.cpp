@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "heap_fixture.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/dmx.h"
 #include "language/parse.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/stack.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "sysfns/quadvar.h"
 
 namespace vantor::test {

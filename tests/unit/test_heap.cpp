@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "heap_fixture.h"
-#include "language/trap.h"
+#include "base/errors.h"
 
 namespace vantor::test {
 namespace {

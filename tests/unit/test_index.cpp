@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "heap_fixture.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/parse.h"
 #include "language/space.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "primitives/iass.h"
 #include "primitives/index.h"
 #include "primitives/same.h"

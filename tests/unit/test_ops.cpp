@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "heap_fixture.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/parse.h"
 #include "language/space.h"
 #include "language/stack.h"

@@ -7,7 +7,7 @@
 
 #include "heap_fixture.h"
 #include "language/parse.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/memory2.h"
 #include "memory/partner.h"
 

@@ -9,11 +9,11 @@
 
 #include "heap_fixture.h"
 #include "language/ctrl.h"
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/tokenise.h"
-#include "language/trap.h"
+#include "base/errors.h"
 #include "memory/decimal.h"
 #include "sysfns/quadvar.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "heap_fixture.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "language/parse.h"
 #include "memory/memory2.h"
 #include "primitives/key.h"

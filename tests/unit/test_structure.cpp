@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "heap_fixture.h"
-#include "host/aplmain.h"
+#include "base/startup.h"
 #include "primitives/cat.h"
 #include "primitives/same.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "heap_fixture.h"
-#include "host/host.h"
-#include "language/trap.h"
+#include "base/config.h"
+#include "base/errors.h"
 #include "memory/decimal.h"
 #include "sysfns/qsys.h"
 #include "sysfns/quadcons.h"

@@ -2,7 +2,7 @@
 // else from the environment, else from the registry stand-in (the INI file named by INIFILE), else
 // from the built-in defaults. The numeric readers built on it serve limits, start-up-validated
 // values and sizes.
-#include "host/host.h"
+#include "base/config.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -10,8 +10,8 @@
 #include <limits>
 #include <optional>
 
-#include "host/aplmain.h"
-#include "host/platform/registry.h"
+#include "base/startup.h"
+#include "base/platform/registry.h"
 
 namespace vantor {
 

@@ -1,6 +1,6 @@
 // The event log on this platform: syslog entries under the identity "vantor". When no system log
 // daemon listens, the entries are dropped silently, as the event log's callers expect.
-#include "host/platform/eventlog.h"
+#include "base/platform/eventlog.h"
 
 #include <syslog.h>
 

@@ -1,6 +1,6 @@
 // Service mode on this platform: there is no service control manager to talk to, so a request is
 // answered with the failure report the service code uses everywhere ("Service %s %s failed: ...").
-#include "host/platform/service.h"
+#include "base/platform/service.h"
 
 namespace vantor {
 

@@ -1,13 +1,13 @@
 // Message boxes on a terminal. An interactive process prints the caption and text on standard error
 // and reads a question's answer from standard input; otherwise the text goes to standard error as
 // one line and a question takes its default answer, so that unattended runs never wait.
-#include "host/platform/msgbox.h"
+#include "base/platform/msgbox.h"
 
 #include <cstdio>
 #include <string>
 
-#include "host/aplmain.h"
-#include "host/host.h"
+#include "base/startup.h"
+#include "base/config.h"
 
 namespace vantor {
 namespace {

@@ -3,15 +3,15 @@
 //   index    per resource: id (4 bytes), offset from the first data byte (8), length (8)
 //   footer   resource count (4 bytes), then the 8-byte magic "VNTRRSRC" at the very end
 // All numbers are little-endian. A file that does not end with the magic has no resources.
-#include "host/platform/resources.h"
+#include "base/platform/resources.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
-#include "host/platform/regularfile.h"
-#include "host/utf8.h"
+#include "base/platform/regularfile.h"
+#include "base/utf8.h"
 
 namespace vantor {
 namespace {

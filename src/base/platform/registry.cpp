@@ -1,9 +1,9 @@
 // The registry stand-in: an INI-style file parsed into a table of "section\name" → value. Lines are
 // `[section]`, `name=value`, blank, or comments starting with ';' or '#'. Blanks around names and
 // values are dropped; a value in double quotes keeps the text between them as written.
-#include "host/platform/registry.h"
+#include "base/platform/registry.h"
 
-#include "host/platform/regularfile.h"
+#include "base/platform/regularfile.h"
 
 namespace vantor {
 namespace {
