@@ -13,7 +13,7 @@
 #include <vector>
 #include <xmmintrin.h>
 
-#include "host/host.h"
+#include "base/config.h"
 #include "language/dmx.h"
 #include "language/trap.h"
 
