@@ -231,7 +231,9 @@ template <typename Text>
 class Importer {
  public:
   template <typename Source>
-  Importer(Source&& source, ImportOptions options) : text_(std::forward<Source>(source)), options_(options) {}
+  Importer(Source&& source, ImportOptions options) : text_(std::forward<Source>(source)), options_(options) {
+    smallHold_.SetBuffer(smallIntegers_.data(), static_cast<uint32_t>(smallIntegers_.size()));
+  }
 
   Ref Run() {
     ReadValue();
@@ -274,6 +276,7 @@ class Importer {
   struct Frame {
     bool object;
     size_t first;
+    uint64_t serial;  // tells the open containers apart for the scope of EnterObject
   };
   struct Row {
     uint32_t depth;
@@ -459,10 +462,19 @@ class Importer {
     int64_t integer = 0;
     if (whole && std::from_chars(ascii.data(), ascii.data() + ascii.size(), integer).ec == std::errc() &&
         integer >= INT32_MIN && integer <= INT32_MAX)
-      return Deliver(MakeIntScalar(static_cast<int32_t>(integer)), kTypeNumber);
+      return Deliver(IntegerScalar(integer), kTypeNumber);
     const double v = AsciiToDouble(ascii);
     if (!std::isfinite(v)) JSON_SYNTAX_ERROR(U"Number out of range%ls", start);
     Deliver(MakeFloatScalar(v), kTypeNumber);
+  }
+
+  // An integer scalar (counted). The small ones, which a document repeats (counts, flags, true and
+  // false), are made once and shared.
+  Ref IntegerScalar(int64_t v) {
+    if (v < 0 || v >= static_cast<int64_t>(smallIntegers_.size())) return MakeIntScalar(static_cast<int32_t>(v));
+    Ref& shared = smallIntegers_[static_cast<size_t>(v)];
+    if (!shared) shared = MakeIntScalar(static_cast<int32_t>(v));
+    return Retained(shared);
   }
 
   // A string without escapes is made straight from the text; one with escapes is decoded first.
@@ -490,7 +502,7 @@ class Importer {
     }
     if (options_.form == Form::NamespacesKeepingLiterals) return Deliver(EnclosedText(word), kTypeLiteral);
     if (word == U"null") return Deliver(NullItem(), kTypeLiteral);
-    Deliver(MakeIntScalar(word == U"true" ? options_.trueValue : options_.falseValue), kTypeLiteral);
+    Deliver(IntegerScalar(word == U"true" ? options_.trueValue : options_.falseValue), kTypeLiteral);
   }
 
   // ---- Containers ----
@@ -502,7 +514,7 @@ class Importer {
       Push(CreateNamespace(0));
       Words(values_.back())[kNsFlags] |= kNsJsonObject;
     }
-    frames_.push_back({object, values_.size() - (object && options_.form != Form::Matrix ? 1 : 0)});
+    frames_.push_back({object, values_.size() - (object && options_.form != Form::Matrix ? 1 : 0), ++serials_});
     if (names_.size() < frames_.size()) names_.resize(frames_.size());
   }
 
@@ -556,16 +568,40 @@ class Importer {
     if (options_.form == Form::Matrix) return AddRow(value, type);
     Push(value);
     if (frames_.empty() || !frames_.back().object) return;
-    {
-      SpaceScope scope(values_[frames_.back().first]);
-      const std::u32string& name = MemberBeingRead();
-      Ref entry = IsValidName(name) && name[0] != kNameEscape ? LookupName(name, LookupMode::Create)
-                                                              : LookupName(MangledName(name), LookupMode::Create);
-      const Ref member = values_.back();
-      SetEntry(entry, IsNamespaceObject(member) ? kNameNamespace : kNameVariable, member);
-    }
+    EnterObject(frames_.back());
+    const std::u32string& name = MemberBeingRead();
+    Ref entry = IsPlainName(name) ? LookupName(name, LookupMode::Create)
+                                  : LookupName(MangledName(name), LookupMode::Create);
+    const Ref member = values_.back();
+    SetEntry(entry, IsNamespaceObject(member) ? kNameNamespace : kNameVariable, member);
     DropFrom(values_.size() - 1);
     text_.Refresh();
+  }
+
+  // Makes the object's namespace the one names are created in. The scope stays open while members
+  // of the same object follow one another, and moves when another object's member comes.
+  void EnterObject(const Frame& object) {
+    if (scopeSerial_ == object.serial) return;
+    scope_.reset();
+    scope_.emplace(values_[object.first]);
+    scopeSerial_ = object.serial;
+  }
+
+  // Whether a member name is an APL name that needs no escape; ASCII names by a table.
+  static bool IsPlainName(const std::u32string& name) {
+    static const std::array<uint8_t, 128> kAsciiName = [] {
+      std::array<uint8_t, 128> t{};  // bit 0: may start a name, bit 1: may stand in one
+      for (char32_t c = 0; c < 128; ++c) t[c] = (IsNameStart(c) ? 1 : 0) | (IsNameCharacter(c) ? 2 : 0);
+      return t;
+    }();
+    if (name.empty() || name[0] == kNameEscape) return false;
+    uint8_t need = 1;
+    for (char32_t c : name) {
+      if (c >= 128) return IsValidName(name);
+      if (!(kAsciiName[c] & need)) return false;
+      need = 2;
+    }
+    return true;
   }
 
   // ---- The matrix form ----
@@ -601,6 +637,11 @@ class Importer {
   std::vector<Row> rows_;
   std::vector<Ref> values_;
   Temporaries hold_;  // values_ as its buffer
+  std::array<Ref, 1024> smallIntegers_{};
+  Temporaries smallHold_;  // smallIntegers_ as its buffer
+  uint64_t serials_ = 0;
+  uint64_t scopeSerial_ = 0;  // the object whose namespace scope_ has entered, 0 for none
+  std::optional<SpaceScope> scope_;
 };
 
 // ---- Export ------------------------------------------------------------------------------------------
