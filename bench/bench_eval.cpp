@@ -12,7 +12,7 @@
 
 #include "host/aplio.h"
 #include "host/aplmain.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/stack.h"

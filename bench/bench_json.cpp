@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/startup.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "reference.h"
 
 using namespace vantor;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/startup.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "memory/memory1.h"
 #include "reference.h"
 

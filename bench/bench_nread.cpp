@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/utf8.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/space.h"
 #include "reference.h"
 

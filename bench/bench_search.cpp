@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "base/startup.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/space.h"
 #include "memory/memory1.h"
 #include "reference.h"

@@ -10,7 +10,7 @@
 
 #include "base/startup.h"
 #include "base/utf8.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "reference.h"
 
 using namespace vantor;

@@ -24,7 +24,7 @@
 #include "files/load.h"
 #include "host/aplmain.h"
 #include "base/utf8.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/space.h"
 #include "memory/memory1.h"
 #include "memory/memory3.h"

@@ -18,7 +18,7 @@
 #include "host/aplmain.h"
 #include "base/utf8.h"
 #include "language/dmx.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/space.h"
 #include "memory/memory1.h"
 

@@ -20,7 +20,7 @@
 #include "base/config.h"
 #include "base/utf8.h"
 #include "language/dmx.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "base/messages.h"
 #include "language/space.h"
 #include "language/stack.h"

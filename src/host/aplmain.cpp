@@ -20,6 +20,7 @@
 #include "base/config.h"
 #include "language/fixapfns.h"
 #include "language/parse.h"
+#include "language/session.h"
 #include "language/trap.h"
 #include "language/scan.h"
 #include "language/space.h"

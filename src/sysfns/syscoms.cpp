@@ -19,7 +19,7 @@
 #include "host/aplio.h"
 #include "base/startup.h"
 #include "language/dmx.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/qsym.h"
 #include "language/space.h"
 #include "language/stack.h"

@@ -14,7 +14,7 @@
 #include "fresh.h"
 #include "base/startup.h"
 #include "base/utf8.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "memory/memory1.h"
 #include "memory/memory2.h"
 #include "memory/memory3.h"

@@ -20,7 +20,7 @@
 #include "fresh.h"
 #include "base/startup.h"
 #include "base/config.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/stack.h"

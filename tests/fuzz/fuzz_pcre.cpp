@@ -13,7 +13,7 @@
 
 #include "fresh.h"
 #include "base/utf8.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/dmx.h"
 #include "language/space.h"
 #include "memory/memory1.h"

@@ -12,7 +12,7 @@
 
 #include "fresh.h"
 #include "base/startup.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/space.h"
 #include "base/errors.h"
 #include "memory/memory1.h"

@@ -14,7 +14,7 @@
 #include "base/startup.h"
 #include "base/utf8.h"
 #include "language/dmx.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/space.h"
 #include "memory/memory1.h"
 #include "memory/memory2.h"

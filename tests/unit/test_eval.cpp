@@ -5,7 +5,7 @@
 #include "heap_fixture.h"
 #include "base/startup.h"
 #include "language/dmx.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/scan.h"
 #include "language/space.h"
 #include "language/stack.h"

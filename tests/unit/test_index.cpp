@@ -5,7 +5,7 @@
 
 #include "heap_fixture.h"
 #include "base/startup.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/space.h"
 #include "base/errors.h"
 #include "primitives/iass.h"

@@ -10,7 +10,7 @@
 
 #include "files/load.h"
 #include "heap_fixture.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "memory/memory2.h"
 #include "memory/memory3.h"
 #include "sysfns/quadvar.h"

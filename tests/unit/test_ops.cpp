@@ -8,7 +8,7 @@
 
 #include "heap_fixture.h"
 #include "base/startup.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "language/space.h"
 #include "language/stack.h"
 #include "memory/memory1.h"

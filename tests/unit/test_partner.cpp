@@ -6,7 +6,7 @@
 #include <random>
 
 #include "heap_fixture.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "base/errors.h"
 #include "memory/memory2.h"
 #include "memory/partner.h"

@@ -9,7 +9,7 @@
 
 #include "heap_fixture.h"
 #include "base/startup.h"
-#include "language/parse.h"
+#include "language/session.h"
 #include "memory/memory2.h"
 #include "primitives/key.h"
 #include "sysfns/quadvar.h"
