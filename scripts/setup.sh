@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libdouble-conversion-dev libintelrdfpmath-dev clang libclang-rt-14-dev libedit-dev zlib1g-dev liblz4-dev libpcre2-dev libsleef-dev)
+packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libdouble-conversion-dev libintelrdfpmath-dev clang libclang-rt-14-dev libedit-dev zlib1g-dev liblz4-dev libpcre2-dev libsleef-dev libopenblas-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

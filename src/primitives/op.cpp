@@ -13,10 +13,12 @@
 #include "language/stack.h"
 #include "base/errors.h"
 #include "primitives/arith.h"
+#include "primitives/blas.h"
 #include "primitives/cat.h"
 #include "primitives/iass.h"
 #include "primitives/index.h"
 #include "primitives/key.h"
+#include "primitives/parallel.h"
 #include "primitives/same.h"
 #include "primitives/reduce.h"
 #include "sysfns/quadvar.h"
@@ -268,6 +270,33 @@ Ref PlusTimes(const Ref& left, const Ref& right, uint64_t rows, uint64_t inner, 
   return hold.Take(0);
 }
 
+// A+.×B with a binary64 result through the matrix library, when neither argument's inner axis
+// extends; 0 when it does not apply or the library is missing. Rows go in blocks of about 2²⁸
+// multiplications, with an interrupt check after each.
+Ref LibraryPlusTimes(const Ref& left, const Ref& right, uint64_t rows, uint64_t inner, uint64_t columns,
+                     const std::vector<uint32_t>& shape) {
+  const uint64_t a = RankOf(TypeWord(left)) ? ShapeOf(left)[RankOf(TypeWord(left)) - 1] : 1;
+  const uint64_t b = RankOf(TypeWord(right)) ? ShapeOf(right)[0] : 1;
+  if (a != inner || b != inner) return 0;
+  const bool leftDouble = ElementOf(TypeWord(left)) == kFloat64, rightDouble = ElementOf(TypeWord(right)) == kFloat64;
+  std::vector<double> x, y;  // the arguments that are not binary64, converted
+  if (!leftDouble) x = ElementsAs<double>(left);
+  if (!rightDouble) y = ElementsAs<double>(right);
+  Temporaries hold;
+  hold[0] = NewArray(kFloat64, shape);
+  const double* px = leftDouble ? DataOf<double>(left) : x.data();
+  const double* py = rightDouble ? DataOf<double>(right) : y.data();
+  double* out = DataOf<double>(hold[0]);
+  const uint64_t block = std::max<uint64_t>(1, (uint64_t{1} << 28) / std::max<uint64_t>(inner * columns, 1));
+  for (uint64_t start = 0; start < rows; start += block) {
+    const uint64_t m = std::min(block, rows - start);
+    if (!MultiplyMatrices(m, inner, columns, px + start * inner, py, out + start * columns, ParallelThreadCount()))
+      return 0;
+    CheckStrongInterrupt();
+  }
+  return hold.Take(0);
+}
+
 // +.× on numeric arrays of more than one item each, neither Boolean, complex nor decimal (⎕FR 645):
 // a 32-bit accumulator when an 8-bit argument bounds every sum, else binary64. 0 when it does not
 // apply.
@@ -282,7 +311,8 @@ Ref NumericPlusTimes(const Ref& left, const Ref& right, uint64_t rows, uint64_t 
                       static_cast<double>(inner) * MagnitudeBound(tl) * MagnitudeBound(tr) <= 2147483647.0;
   if (narrow) return PlusTimes<int32_t>(left, right, rows, inner, columns, shape);
   if (CurrentFloatRepresentation() == 1287) return 0;
-  Ref r = PlusTimes<double>(left, right, rows, inner, columns, shape);
+  Ref r = LibraryPlusTimes(left, right, rows, inner, columns, shape);
+  if (!r) r = PlusTimes<double>(left, right, rows, inner, columns, shape);
   if (IsIntegerType(tl) && IsIntegerType(tr)) Narrow(r);
   return r;
 }

@@ -118,13 +118,15 @@ void RaiseOverflow() {
 
 }  // namespace
 
+uint32_t ParallelThreadCount() { return std::min(CurrentSettings().threads, kMaxSlices); }
+
 bool WorthSlicing(uint64_t count) {
   const Settings& s = CurrentSettings();
   return s.threads > 1 && count >= s.threshold;
 }
 
 bool RunInSlices(uint64_t count, uint32_t narrowestBits, SliceRoutine routine, const void* context) {
-  const uint32_t threads = std::min(CurrentSettings().threads, kMaxSlices);
+  const uint32_t threads = ParallelThreadCount();
   if (threads <= 1) return routine(context, 0, count);
   StartWorkers(threads);
   Pool& pool = ThePool();

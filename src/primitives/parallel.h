@@ -19,6 +19,9 @@ namespace vantor {
 // Processes elements [begin, begin+count) of the run described by `context`; false when it gives up.
 using SliceRoutine = bool (*)(const void* context, uint64_t begin, uint64_t count);
 
+// The number of threads that share a run (1 to 64), for libraries that run their own threads.
+uint32_t ParallelThreadCount();
+
 // Whether a run of `count` elements is long enough to split and more than one thread may share it.
 bool WorthSlicing(uint64_t count);
 
