@@ -43,89 +43,6 @@
 
 namespace vantor {
 
-// ---- Token classes -----------------------------------------------------------------------------
-
-enum TokenClass : uint8_t {
-  kTcReject,          // codes the scanner never writes: SYNTAX ERROR
-  kTcNonce,           // codes of facilities this interpreter does not have
-  kTcSystemError,     // code 70
-  kTcConstant01,      // the shared 0 and 1
-  kTcFunction,        // primitive functions
-  kTcSkip0,
-  kTcSkip1,           // one operand byte
-  kTcSkip2,           // two operand bytes
-  kTcIdiom,           // [o][k][27]
-  kTcNamespaceDot,    // [h][l][28]
-  kTcSegment,         // [h][l][29]
-  kTcJot,
-  kTcBranch,
-  kTcAssign,
-  kTcQuadInput,       // ⎕
-  kTcQuoteInput,      // ⍞
-  kTcSystemName,      // [k][61/62/63/69]
-  kTcDyadicOperator,
-  kTcMonadicOperator,
-  kTcDfnName,         // [n][76]
-  kTcRootSpace,
-  kTcParentSpace,
-  kTcUnknown,         // [h][l][81]
-  kTcConstant,        // [i][86/87]
-  kTcExtension,       // [.. h l 95]
-  kTcOpenParen,
-  kTcCloseParen,
-  kTcOpenBracket,
-  kTcCloseBracket,
-  kTcSemicolon,
-  kTcStatementEnd,    // ⋄ [l][h][102], label mark [i][106]
-  kTcLineStart,       // 103
-  kTcZilde,
-  kTcStructure,       // [0][h][l][c][111]
-};
-
-inline constexpr std::array<TokenClass, 112> MakeTokenClasses() {
-  std::array<TokenClass, 112> t{};
-  for (auto& c : t) c = kTcReject;
-  t[0] = t[1] = kTcConstant01;
-  for (int c = 2; c <= 12; ++c) t[c] = kTcFunction;
-  for (int c = 14; c <= 24; ++c) t[c] = kTcFunction;
-  for (int c = 30; c <= 55; ++c) t[c] = kTcFunction;
-  for (int c = 64; c <= 67; ++c) t[c] = kTcFunction;
-  t[82] = t[83] = kTcFunction;
-  t[13] = t[26] = kTcSkip2;
-  t[25] = t[101] = t[94] = kTcSkip1;
-  t[104] = kTcSkip0;
-  t[27] = kTcIdiom;
-  t[28] = kTcNamespaceDot;
-  t[29] = kTcSegment;
-  t[56] = kTcJot;
-  t[57] = kTcBranch;
-  t[58] = kTcAssign;
-  t[59] = kTcQuadInput;
-  t[60] = kTcQuoteInput;
-  t[61] = t[62] = t[63] = t[69] = kTcSystemName;
-  t[68] = t[72] = t[85] = t[84] = kTcDyadicOperator;
-  t[71] = t[73] = t[74] = t[75] = t[89] = kTcMonadicOperator;
-  t[76] = kTcDfnName;
-  t[77] = kTcRootSpace;
-  t[78] = kTcParentSpace;
-  t[81] = kTcUnknown;
-  t[86] = t[87] = kTcConstant;
-  t[95] = kTcExtension;
-  t[96] = kTcOpenParen;
-  t[97] = kTcCloseParen;
-  t[98] = kTcOpenBracket;
-  t[99] = kTcCloseBracket;
-  t[100] = kTcSemicolon;
-  t[102] = t[106] = kTcStatementEnd;
-  t[103] = kTcLineStart;
-  t[107] = kTcZilde;
-  t[111] = kTcStructure;
-  t[70] = kTcSystemError;
-  for (int c : {80, 88, 90, 91, 92, 93}) t[c] = kTcNonce;
-  return t;
-}
-inline constexpr std::array<TokenClass, 112> kTokenClass = MakeTokenClasses();
-
 // Operator codes of derived functions that are not token codes.
 enum EvaluatorCode : uint32_t {
   kVariantOperatorCode = 252,
@@ -293,24 +210,7 @@ inline void ClearRegisters() {
 // ---- Token layout ----------------------------------------------------------------------------------
 
 // The offset of the start of the token that ends just before `end`.
-inline uint32_t TokenStartBefore(uint32_t end) {
-  uint8_t code = ByteAt(end - 1);
-  if (code >= 112) return end - 1;
-  switch (code) {
-    case 95: {
-      uint8_t inner = ByteAt(end - 4);
-      return (inner == 86 || inner == 87 || inner == 94) ? end - 5 : end - 4;
-    }
-    case 86: case 87: case 94: case 106: case 76: case 61: case 62: case 63: case 69: case 25: case 101:
-      return end - 2;
-    case 28: case 29: case 81: case 13: case 26: case 102: case 27:
-      return end - 3;
-    case 111:
-      return end - 5;
-    default:
-      return end - 1;
-  }
-}
+inline uint32_t TokenStartBefore(uint32_t end) { return end - TokenLengthBefore(g_heapBase, end); }
 
 // The right end of the statement that starts at `from`: the start of the next ⋄ token, or the end
 // of the stream.

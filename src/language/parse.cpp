@@ -1245,7 +1245,7 @@ static bool ParenthesesSelect() {
     }
     if (depth > 0) continue;
     if (code >= 112 || (code == kTokExtension && ByteAt(start) == 112)) return true;
-    if (kTokenClass[code] == kTcConstant || kTokenClass[code] == kTcZilde) return false;
+    if (kTokenFormat[code].cls == kTcConstant || kTokenFormat[code].cls == kTcZilde) return false;
   }
   return false;
 }
@@ -1819,12 +1819,10 @@ void RunLine() {
       NameStep(code - 112);
       continue;
     }
-    switch (kTokenClass[code]) {
+    switch (kTokenFormat[code].cls) {
       case kTcConstant01: ValueStep(MakeIntScalar(code), true); break;
       case kTcFunction: FunctionItem(code); break;
-      case kTcSkip0: break;
-      case kTcSkip1: ReadByte(); break;
-      case kTcSkip2: Cursor() -= 2; break;
+      case kTcSkip: Cursor() -= kTokenFormat[code].length - 1; break;
       case kTcIdiom: Cursor() -= 2; break;  // the idiom's tokens run as they stand
       case kTcSegment: Cursor() -= 2; break;
       case kTcNamespaceDot: SIGNAL(kNonceError);  // a dot after something other than a name

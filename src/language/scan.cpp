@@ -51,25 +51,6 @@ enum CharClass : uint8_t {
   kClassRightBracket,
 };
 
-struct CodeCharacter {
-  uint8_t code;
-  char32_t character;
-};
-
-// The single-byte code table; where two characters share a code the first is the one written back.
-constexpr CodeCharacter kCodeCharacters[] = {
-    {2, U'+'},  {3, U'-'},  {4, U'×'},  {5, U'÷'},  {6, U'⌈'},  {7, U'⌊'},  {8, U'*'},  {9, U'⍟'},
-    {10, U'|'}, {10, U'∣'}, {11, U'!'}, {12, U'○'}, {14, U'~'}, {15, U'∨'}, {16, U'∧'}, {16, U'^'},
-    {17, U'⍱'}, {18, U'⍲'}, {19, U'<'}, {20, U'≤'}, {21, U'='}, {22, U'≥'}, {23, U'>'}, {24, U'≠'},
-    {30, U'≡'}, {31, U'≢'}, {32, U'⍴'}, {33, U','}, {34, U'⍪'}, {35, U'⍳'}, {36, U'↑'}, {37, U'↓'},
-    {38, U'?'}, {39, U'⍒'}, {40, U'⍋'}, {41, U'⍉'}, {42, U'⌽'}, {43, U'⊖'}, {44, U'∊'}, {45, U'⊥'},
-    {46, U'⊤'}, {47, U'⍎'}, {48, U'⍕'}, {49, U'⌹'}, {50, U'⊂'}, {51, U'⊃'}, {52, U'∪'}, {53, U'∩'},
-    {54, U'⍷'}, {55, U'⌷'}, {56, U'∘'}, {57, U'→'}, {58, U'←'}, {59, U'⎕'}, {60, U'⍞'}, {64, U'/'},
-    {65, U'⌿'}, {66, U'\\'}, {67, U'⍀'}, {68, U'.'}, {71, U'¨'}, {72, U'⍣'}, {73, U'&'}, {74, U'⍨'},
-    {75, U'⌶'}, {77, U'#'}, {82, U'⊣'}, {83, U'⊢'}, {84, U'⍠'}, {85, U'⍤'}, {89, U'⌸'}, {96, U'('},
-    {97, U')'}, {98, U'['}, {99, U']'}, {100, U';'}, {107, U'⍬'},
-};
-
 // Characters whose handler replaces their plain code, and the other handled characters.
 constexpr CodeCharacter kHandledCharacters[] = {
     {kClassQuote, U'\''},       {kClassQuad, U'⎕'},         {kClassColon, U':'},
@@ -130,14 +111,6 @@ constexpr std::array<CodeCharacter, kHighCount> HighClasses() {
 }
 constexpr std::array<CodeCharacter, kHighCount> kHighClasses = HighClasses();
 
-constexpr std::array<char32_t, kTokFirstName> DisplayCharacters() {
-  std::array<char32_t, kTokFirstName> chars{};
-  for (const CodeCharacter& e : kCodeCharacters)
-    if (chars[e.code] == 0) chars[e.code] = e.character;
-  return chars;
-}
-constexpr std::array<char32_t, kTokFirstName> kDisplayCharacters = DisplayCharacters();
-
 uint8_t Classify(char32_t c) {
   if (c < 256) return kLowClasses[c];
   if (IsCircledLetter(c)) return kClassName;
@@ -146,8 +119,6 @@ uint8_t Classify(char32_t c) {
   if (it == kHighClasses.end() || it->character != c) return kClassUnknown;
   return it->code;
 }
-
-char32_t PrimitiveCharacter(uint8_t code) { return code < kTokFirstName ? kDisplayCharacters[code] : 0; }
 
 bool IsNameStart(char32_t c) { return Classify(c) == kClassName; }
 bool IsNameCharacter(char32_t c) { return IsNameStart(c) || IsDigit(c); }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -157,6 +158,134 @@ enum DfnUse : uint32_t {
   kDfnUsesOmegaOmega = 256,
 };
 
+// ---- The token format ---------------------------------------------------------------------------
+// One table says, for every code below kTokFirstName, the character it is written as, how many bytes
+// its token takes, and how the evaluator treats it. The scanner writes tokens by it, the decoder reads
+// them back to text by it, and the evaluator reads them by it.
+
+// The characters of single-byte codes; where two characters share a code the first is written back.
+struct CodeCharacter {
+  uint8_t code;
+  char32_t character;
+};
+inline constexpr CodeCharacter kCodeCharacters[] = {
+    {2, U'+'},  {3, U'-'},  {4, U'×'},  {5, U'÷'},  {6, U'⌈'},  {7, U'⌊'},  {8, U'*'},  {9, U'⍟'},
+    {10, U'|'}, {10, U'∣'}, {11, U'!'}, {12, U'○'}, {14, U'~'}, {15, U'∨'}, {16, U'∧'}, {16, U'^'},
+    {17, U'⍱'}, {18, U'⍲'}, {19, U'<'}, {20, U'≤'}, {21, U'='}, {22, U'≥'}, {23, U'>'}, {24, U'≠'},
+    {30, U'≡'}, {31, U'≢'}, {32, U'⍴'}, {33, U','}, {34, U'⍪'}, {35, U'⍳'}, {36, U'↑'}, {37, U'↓'},
+    {38, U'?'}, {39, U'⍒'}, {40, U'⍋'}, {41, U'⍉'}, {42, U'⌽'}, {43, U'⊖'}, {44, U'∊'}, {45, U'⊥'},
+    {46, U'⊤'}, {47, U'⍎'}, {48, U'⍕'}, {49, U'⌹'}, {50, U'⊂'}, {51, U'⊃'}, {52, U'∪'}, {53, U'∩'},
+    {54, U'⍷'}, {55, U'⌷'}, {56, U'∘'}, {57, U'→'}, {58, U'←'}, {59, U'⎕'}, {60, U'⍞'}, {64, U'/'},
+    {65, U'⌿'}, {66, U'\\'}, {67, U'⍀'}, {68, U'.'}, {71, U'¨'}, {72, U'⍣'}, {73, U'&'}, {74, U'⍨'},
+    {75, U'⌶'}, {77, U'#'}, {82, U'⊣'}, {83, U'⊢'}, {84, U'⍠'}, {85, U'⍤'}, {89, U'⌸'}, {96, U'('},
+    {97, U')'}, {98, U'['}, {99, U']'}, {100, U';'}, {107, U'⍬'},
+};
+
+// How the evaluator treats a token.
+enum TokenClass : uint8_t {
+  kTcReject,          // codes the scanner never writes: SYNTAX ERROR
+  kTcNonce,           // codes of facilities this interpreter does not have
+  kTcSystemError,     // code 70
+  kTcConstant01,      // the shared 0 and 1
+  kTcFunction,        // primitive functions
+  kTcSkip,            // read past: comments, declaration text, blanks
+  kTcIdiom,           // [o][k][27]
+  kTcNamespaceDot,    // [h][l][28]
+  kTcSegment,         // [h][l][29]
+  kTcJot,
+  kTcBranch,
+  kTcAssign,
+  kTcQuadInput,       // ⎕
+  kTcQuoteInput,      // ⍞
+  kTcSystemName,      // [k][61/62/63/69]
+  kTcDyadicOperator,
+  kTcMonadicOperator,
+  kTcDfnName,         // [n][76]
+  kTcRootSpace,
+  kTcParentSpace,
+  kTcUnknown,         // [h][l][81]
+  kTcConstant,        // [i][86/87]
+  kTcExtension,       // [.. h l 95]
+  kTcOpenParen,
+  kTcCloseParen,
+  kTcOpenBracket,
+  kTcCloseBracket,
+  kTcSemicolon,
+  kTcStatementEnd,    // ⋄ [l][h][102], label mark [i][106]
+  kTcLineStart,       // 103
+  kTcZilde,
+  kTcStructure,       // [0][h][l][c][111]
+};
+
+struct TokenFormat {
+  char32_t character = 0;  // what the code is written as (0: none)
+  uint8_t length = 1;      // bytes of the token, its code included (see TokenLengthBefore for 95 and 111)
+  TokenClass cls = kTcReject;
+};
+
+constexpr std::array<TokenFormat, kTokFirstName> MakeTokenFormat() {
+  std::array<TokenFormat, kTokFirstName> t{};
+  auto set = [&t](std::initializer_list<int> codes, uint8_t length, TokenClass cls) {
+    for (int c : codes) t[c].length = length, t[c].cls = cls;
+  };
+  auto range = [&t](int first, int last, TokenClass cls) {
+    for (int c = first; c <= last; ++c) t[c].cls = cls;
+  };
+  set({0, 1}, 1, kTcConstant01);
+  range(2, 12, kTcFunction);
+  range(14, 24, kTcFunction);
+  range(30, 55, kTcFunction);
+  range(64, 67, kTcFunction);
+  set({82, 83}, 1, kTcFunction);
+  set({kTokComment, kTokDeclarationText}, 3, kTcSkip);
+  set({kTokBlanks}, 2, kTcSkip);
+  set({104}, 1, kTcSkip);
+  set({kTokIdiom}, 3, kTcIdiom);
+  set({kTokNamespaceDot}, 3, kTcNamespaceDot);
+  set({kTokSegmentStart}, 3, kTcSegment);
+  set({56}, 1, kTcJot);
+  set({57}, 1, kTcBranch);
+  set({58}, 1, kTcAssign);
+  set({59}, 1, kTcQuadInput);
+  set({60}, 1, kTcQuoteInput);
+  set({kTokSystemFunction, kTokSystemVariable, kTokSystemNiladic, kTokSystemOperator}, 2, kTcSystemName);
+  set({68, 72, 85, 84}, 1, kTcDyadicOperator);
+  set({71, 73, 74, 75, 89}, 1, kTcMonadicOperator);
+  set({kTokSpecialName}, 2, kTcDfnName);
+  set({77}, 1, kTcRootSpace);
+  set({78}, 1, kTcParentSpace);
+  set({kTokUnknown}, 3, kTcUnknown);
+  set({kTokStrand, kTokConstant}, 2, kTcConstant);
+  set({kTokExtension}, 4, kTcExtension);
+  set({96}, 1, kTcOpenParen);
+  set({97}, 1, kTcCloseParen);
+  set({98}, 1, kTcOpenBracket);
+  set({99}, 1, kTcCloseBracket);
+  set({100}, 1, kTcSemicolon);
+  set({kTokDiamond}, 3, kTcStatementEnd);
+  set({kTokLabel}, 2, kTcStatementEnd);
+  set({kTokLineStart}, 1, kTcLineStart);
+  set({107}, 1, kTcZilde);
+  set({kTokStructure}, 5, kTcStructure);
+  set({70}, 1, kTcSystemError);
+  set({80, 88, 90, 91, 92, 93}, 1, kTcNonce);
+  for (const CodeCharacter& e : kCodeCharacters)
+    if (t[e.code].character == 0) t[e.code].character = e.character;
+  return t;
+}
+inline constexpr std::array<TokenFormat, kTokFirstName> kTokenFormat = MakeTokenFormat();
+
+// The length of the token whose last byte is bytes[end - 1]. An extension (95) is five bytes unless
+// it extends a name; a structure token that continues a dfn on the next line carries two zero bytes
+// before it.
+inline uint32_t TokenLengthBefore(const uint8_t* bytes, uint32_t end) {
+  uint8_t code = bytes[end - 1];
+  if (code >= kTokFirstName) return 1;
+  if (code == kTokExtension) return bytes[end - 4] == kTokFirstName ? 4 : 5;
+  if (code == kTokStructure && bytes[end - 2] == kStructDfnContinues) return 7;
+  return kTokenFormat[code].length;
+}
+
 // ---- The token stream ---------------------------------------------------------------------------
 // A simple array of 8-bit characters, rank 1, whose shape word holds 16 + n: a 16-byte header and
 // n token bytes.
@@ -243,7 +372,7 @@ enum ScanRootWord : uint32_t {
 
 // The character a single-byte code stands for (0 when the code has none), for writing tokens back as
 // text. ## (78) is the only code of two characters and is written by the caller.
-char32_t PrimitiveCharacter(uint8_t code);
+inline char32_t PrimitiveCharacter(uint8_t code) { return code < kTokFirstName ? kTokenFormat[code].character : 0; }
 
 // ---- Numbers as text ----------------------------------------------------------------------------
 // The one reader of numbers written the APL way: [¯]digits[.digits][E[¯]digits] (or a leading point),

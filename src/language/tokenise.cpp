@@ -131,7 +131,6 @@ std::vector<Token> Decode(std::span<const uint8_t> tokens) {
   std::vector<uint8_t> b(tokens.begin(), tokens.end());
   std::vector<Token> out;
   size_t i = b.size();
-  auto need = [&](size_t n) { return i >= n; };
   while (i > 0) {
     uint8_t code = b[i - 1];
     if (code >= kTokFirstName) {
@@ -139,53 +138,25 @@ std::vector<Token> Decode(std::span<const uint8_t> tokens) {
       i -= 1;
       continue;
     }
+    // The bytes a token needs are checked before any of them is read.
+    size_t least = code == kTokStructure ? 5 : kTokenFormat[code].length;
+    if (i < least) return {};
+    size_t length = TokenLengthBefore(b.data(), static_cast<uint32_t>(i));
+    if (i < length) return {};
     switch (code) {
       case kTokExtension: {
-        if (!need(4)) return {};
-        uint32_t value = Pair(b, i - 3);
         uint8_t inner = b[i - 4];
-        size_t size = inner == kTokFirstName ? 4 : 5;
-        if (!need(size) || (inner != kTokFirstName && inner != kTokStrand && inner != kTokConstant && inner != kTokBlanks))
-          return {};
-        out.push_back({inner, value});
-        i -= size;
+        if (inner != kTokFirstName && inner != kTokStrand && inner != kTokConstant && inner != kTokBlanks) return {};
+        out.push_back({inner, Pair(b, i - 3)});
         break;
       }
-      case kTokStrand:
-      case kTokConstant:
-      case kTokSystemFunction:
-      case kTokSystemVariable:
-      case kTokSystemNiladic:
-      case kTokSystemOperator:
-      case kTokSpecialName:
-      case kTokBlanks:
-      case kTokLabel:
-        if (!need(2)) return {};
-        out.push_back({code, b[i - 2]});
-        i -= 2;
-        break;
-      case kTokUnknown:
-      case kTokComment:
-      case kTokDeclarationText:
-      case kTokNamespaceDot:
-      case kTokSegmentStart:
-      case kTokIdiom:
-      case kTokDiamond:
-        if (!need(3)) return {};
-        out.push_back({code, Pair(b, i - 3)});
-        i -= 3;
-        break;
-      case kTokStructure: {
-        if (!need(5)) return {};
-        uint8_t structure = b[i - 2];
-        out.push_back({code, structure});
-        i -= structure == kStructDfnContinues && need(7) ? 7 : 5;
-        break;
-      }
+      case kTokStructure: out.push_back({code, b[i - 2]}); break;
       default:
-        out.push_back({code, code});
-        i -= 1;
+        if (length == 1) out.push_back({code, code});
+        else if (length == 2) out.push_back({code, b[i - 2]});
+        else out.push_back({code, Pair(b, i - 3)});
     }
+    i -= length;
   }
   return {out.rbegin(), out.rend()};
 }

@@ -688,5 +688,40 @@ TEST_F(ScanTest, TokeniseTextLeavesTheEvaluatorsSlotsAlone) {
   EXPECT_EQ(Utf8(LineText(Stream(), List())), "keep 7");
 }
 
+
+// The token table is what the evaluator and the decoder walk streams by: walking back from the end of
+// any stream the scanner writes, token by token, must land on the line-start byte and meet only codes
+// the table knows.
+TEST_F(ScanTest, EveryStreamWalksBackWholeByTheTokenTable) {
+  DfnFlagTable flags{};
+  ScanState state;
+  state.dfnFlags = &flags;
+  const std::u32string lines[] = {
+      U"x←1 2 3 ⋄ y←'ab' ⍝ comment",
+      U"L:→L⋄⎕IO←0 ⋄ ⎕←⍳3",
+      U"r←+/[1]2 3⍴⍳6 ⋄ ns.v←#.a ##.b",
+      U"f←{⍺←0 ⋄ ⍵=0:⍺ ⋄ ⍺⍺ ∇∇ ⍵⍵ :: 1}",
+      U"g←{⍵",  // continues on the next line
+      U"⍵+1}",
+      U":If x ⋄ :EndIf",
+      U"1E400 'x' ⍬ ⎕NULL (1 2)[1]      ⍝ blanks",
+      ManyNames(200) + U"1 2 3",
+  };
+  for (const std::u32string& line : lines) {
+    Bytes written = TokensOf(line, &state);
+    std::vector<uint8_t> tokens(written.begin(), written.end());
+    uint32_t end = static_cast<uint32_t>(tokens.size());
+    while (end > 1) {
+      uint8_t code = tokens[end - 1];
+      ASSERT_TRUE(code >= kTokFirstName || kTokenFormat[code].cls != kTcReject) << Utf8(line) << " at " << end;
+      uint32_t length = TokenLengthBefore(tokens.data(), end);
+      ASSERT_LE(length, end) << Utf8(line);
+      end -= length;
+    }
+    EXPECT_EQ(end, 1u) << Utf8(line);
+    EXPECT_EQ(tokens[0], kTokLineStart) << Utf8(line);
+  }
+}
+
 }  // namespace
 }  // namespace vantor::test
