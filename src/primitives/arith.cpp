@@ -9,6 +9,7 @@
 #include <array>
 #include <cfenv>
 #include <limits>
+#include <memory>
 #include <utility>
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -783,6 +784,63 @@ bool RunVectorKernel(const ScalarKernel& kernel, const VectorOperands& v) {
   return done;
 }
 
+// ---- Arguments converted a block at a time -----------------------------------------------------------
+
+// Elements per block: a multiple of 64, so packed Boolean sources start on whole bytes, and long
+// enough for a block to run in parallel slices.
+constexpr uint64_t kConversionBlock = uint64_t{1} << 17;
+
+// Conversions into binary64 or complex from a narrower number type are exact and cannot fail, so
+// they may happen block by block while the kernel runs, instead of in a whole copy first.
+bool WidensExactly(ElementType from, ElementType to) {
+  return (to == kFloat64 || to == kComplex) && IsRealType(from) && kPromotionRank[from] < kPromotionRank[to];
+}
+
+bool ConvertsInBlocks(const KernelCall& call, bool dyadic, ElementType input) {
+  bool leftCopy = dyadic && NeedsCopy(call.left, input), rightCopy = NeedsCopy(call.right, input);
+  return (leftCopy || rightCopy) && (!leftCopy || WidensExactly(call.left.type, input)) &&
+         (!rightCopy || WidensExactly(call.right.type, input));
+}
+
+// An argument's elements for the block [start, start+count): its own data, its single element, or
+// the block converted into `buffer`.
+const void* BlockOf(ArgumentDescriptor& d, const void* prepared, ElementType input, uint64_t start, uint64_t count,
+                    uint8_t* buffer) {
+  if (d.count == 1) return prepared;
+  if (d.type == input) return FromElement(prepared, start, input);
+  kConverters[d.type][input](static_cast<const uint8_t*>(FromElement(d.data, start, d.type)), count, buffer);
+  return buffer;
+}
+
+Ref RunConvertingBlocks(const ScalarKernel& kernel, KernelCall& call, const Ref* left, const Ref& right) {
+  const ElementType input = kernel.input;
+  const uint64_t n = call.result.count, block = std::min(n, kConversionBlock);
+  const uint64_t bytes = block * kElementInfo[input].bytes;
+  std::unique_ptr<uint8_t[]> leftBuffer(left ? new uint8_t[bytes] : nullptr), rightBuffer(new uint8_t[bytes]);
+  Temporaries held;
+  held[0] = AllocShaped(kernel.result, call.result);
+  uint8_t* scratch = nullptr;  // not used: arguments that need a copy are converted per block
+  const void* rightData = NeedsCopy(call.right, input) ? nullptr : PrepareVector(call.right, right, input, scratch, n);
+  const void* leftData = !left || NeedsCopy(call.left, input) ? nullptr : PrepareVector(call.left, *left, input, scratch, n);
+  call.right.data = DataOf<uint8_t>(right);
+  if (left) call.left.data = DataOf<uint8_t>(*left);
+  VectorOperands v{};
+  v.leftSingle = left && call.left.count == 1;
+  v.rightSingle = call.right.count == 1;
+  v.env = &call.env;
+  uint8_t* result = DataOf<uint8_t>(held[0]);
+  ClearStatus(kernel);
+  for (uint64_t start = 0; start < n; start += block) {
+    v.count = std::min(block, n - start);
+    v.right = BlockOf(call.right, rightData, input, start, v.count, rightBuffer.get());
+    v.left = left ? BlockOf(call.left, leftData, input, start, v.count, leftBuffer.get()) : nullptr;
+    v.result = const_cast<void*>(FromElement(result, start, kernel.result));
+    if (!RunVectorKernel(kernel, v)) return 0;
+  }
+  if (!PassesPostCheck(kernel, held[0])) return 0;
+  return held.Take(0);
+}
+
 // Runs one kernel; returns the counted result, or 0 when the kernel gave up. `left` is nullptr for a
 // monadic call.
 Ref RunKernel(const ScalarKernel& kernel, KernelCall& call, const Ref* left, const Ref& right) {
@@ -810,6 +868,7 @@ Ref RunKernel(const ScalarKernel& kernel, KernelCall& call, const Ref* left, con
     if (!kernel.stream(call, n) || !PassesPostCheck(kernel, held[0])) return 0;
     return held.Take(0);
   }
+  if (ConvertsInBlocks(call, left != nullptr, kernel.input)) return RunConvertingBlocks(kernel, call, left, right);
   // Converted copies of the arguments go behind the result's data, in room given back afterwards.
   uint32_t copies = (left && NeedsCopy(call.left, kernel.input)) + NeedsCopy(call.right, kernel.input);
   uint64_t resultWords = DataWords(kernel.result, n);
