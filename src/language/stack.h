@@ -150,18 +150,6 @@ void AppendLocalRecord(Ref entry, uint32_t savedValue, uint32_t savedState);
 // while the first is still pending is a strong interrupt, acted on at the next allocation or
 // immediate-execution step with INTERRUPT. Safe to call from a signal handler.
 void RequestInterrupt();
-// Loops of cheap steps make the test once per this many steps.
-inline constexpr uint64_t kInterruptStride = 65536;
-// Runs step(i) for i from 0 to n−1, making the test before every kInterruptStride steps; the steps
-// themselves stay a plain loop that the compiler can vectorise.
-template <class Step>
-void ForEachInterruptibly(uint64_t n, Step&& step) {
-  for (uint64_t start = 0; start < n; start += kInterruptStride) {
-    CheckStrongInterrupt();
-    const uint64_t end = n - start < kInterruptStride ? n : start + kInterruptStride;
-    for (uint64_t i = start; i < end; ++i) step(i);
-  }
-}
 // Drops any interrupt requested and not yet acted on.
 void ClearInterrupts();
 // At the start of a line of a defined function or of a dfn statement, while interrupts are enabled:

@@ -87,6 +87,18 @@ extern bool g_interruptOnAllocation;
 inline void CheckStrongInterrupt() {
   if (g_interruptPending.load(std::memory_order_relaxed)) SignalStrongInterrupt();
 }
+// Loops of cheap steps make the strong-interrupt test once per this many steps.
+inline constexpr uint64_t kInterruptStride = 65536;
+// Runs step(i) for i from 0 to n−1, making the test before every kInterruptStride steps; the steps
+// themselves stay a plain loop that the compiler can vectorise.
+template <class Step>
+void ForEachInterruptibly(uint64_t n, Step&& step) {
+  for (uint64_t start = 0; start < n; start += kInterruptStride) {
+    CheckStrongInterrupt();
+    const uint64_t end = n - start < kInterruptStride ? n : start + kInterruptStride;
+    for (uint64_t i = start; i < end; ++i) step(i);
+  }
+}
 // A test mode (diagnostic bit 8): every allocation compacts the heap first, so that any pocket
 // address that C++ code keeps across an allocation without registering it goes stale at once.
 extern bool g_compactOnAllocation;

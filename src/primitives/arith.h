@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "primitives/dispatch.h"
-#include "language/stack.h"
+#include "memory/memory1.h"
 #include "memory/eltype.h"
 #include "memory/pockutil.h"
 #include "primitives/darith.h"

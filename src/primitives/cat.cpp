@@ -15,7 +15,6 @@
 
 #include "language/dmx.h"
 #include "primitives/dispatch.h"
-#include "language/stack.h"
 #include "base/errors.h"
 #include "memory/eltype.h"
 #include "memory/memory1.h"

@@ -26,6 +26,87 @@ enum EvaluatorSlot : uint32_t {
   kSlotScratch = 9,       // first slot free for other units' short-lived use
 };
 
+// The codes of single-byte primitives and symbols: the token codes the scanner writes for them and
+// the indexes of the dispatch tables.
+enum PrimitiveCode : uint8_t {
+  kPrimPlus = 2,         // +
+  kPrimMinus = 3,        // -
+  kPrimTimes = 4,        // ×
+  kPrimDivide = 5,       // ÷
+  kPrimCeiling = 6,      // ⌈
+  kPrimFloor = 7,        // ⌊
+  kPrimStar = 8,         // *
+  kPrimLog = 9,          // ⍟
+  kPrimStile = 10,       // | and ∣
+  kPrimShriek = 11,      // !
+  kPrimCircle = 12,      // ○
+  kPrimTilde = 14,       // ~
+  kPrimOr = 15,          // ∨
+  kPrimAnd = 16,         // ∧ and ^
+  kPrimNor = 17,         // ⍱
+  kPrimNand = 18,        // ⍲
+  kPrimLess = 19,        // <
+  kPrimLessEqual = 20,   // ≤
+  kPrimEqual = 21,       // =
+  kPrimGreaterEqual = 22,  // ≥
+  kPrimGreater = 23,     // >
+  kPrimNotEqual = 24,    // ≠
+  kPrimMatch = 30,       // ≡
+  kPrimNotMatch = 31,    // ≢
+  kPrimRho = 32,         // ⍴
+  kPrimComma = 33,       // ,
+  kPrimCommaBar = 34,    // ⍪
+  kPrimIota = 35,        // ⍳
+  kPrimUpArrow = 36,     // ↑
+  kPrimDownArrow = 37,   // ↓
+  kPrimQuery = 38,       // ?
+  kPrimGradeDown = 39,   // ⍒
+  kPrimGradeUp = 40,     // ⍋
+  kPrimTranspose = 41,   // ⍉
+  kPrimRotate = 42,      // ⌽
+  kPrimRotateFirst = 43,  // ⊖
+  kPrimEpsilon = 44,     // ∊
+  kPrimDecode = 45,      // ⊥
+  kPrimEncode = 46,      // ⊤
+  kPrimExecute = 47,     // ⍎
+  kPrimFormat = 48,      // ⍕
+  kPrimDomino = 49,      // ⌹
+  kPrimEnclose = 50,     // ⊂
+  kPrimDisclose = 51,    // ⊃
+  kPrimUnion = 52,       // ∪
+  kPrimIntersection = 53,  // ∩
+  kPrimFind = 54,        // ⍷
+  kPrimSquad = 55,       // ⌷
+  kPrimJot = 56,         // ∘
+  kPrimBranch = 57,      // →
+  kPrimAssign = 58,      // ←
+  kPrimQuad = 59,        // ⎕ alone
+  kPrimQuoteQuad = 60,   // ⍞
+  kPrimSlash = 64,       // /
+  kPrimSlashBar = 65,    // ⌿
+  kPrimBackslash = 66,   // \ (U+005C)
+  kPrimBackslashBar = 67,  // ⍀
+  kPrimDot = 68,         // . as the product dot
+  kPrimEach = 71,        // ¨
+  kPrimPower = 72,       // ⍣
+  kPrimSpawn = 73,       // &
+  kPrimCommute = 74,     // ⍨
+  kPrimIBeam = 75,       // ⌶
+  kPrimRoot = 77,        // #
+  kPrimParent = 78,      // ##
+  kPrimLeft = 82,        // ⊣
+  kPrimRight = 83,       // ⊢
+  kPrimVariant = 84,     // ⍠
+  kPrimRank = 85,        // ⍤
+  kPrimKey = 89,         // ⌸
+  kPrimLeftParen = 96,   // (
+  kPrimRightParen = 97,  // )
+  kPrimLeftBracket = 98,   // [
+  kPrimRightBracket = 99,  // ]
+  kPrimSemicolon = 100,  // ;
+  kPrimZilde = 107,      // ⍬
+};
+
 // What a function handler returns: a counted result (0 when the function has no result) and
 // whether the result is shy (not displayed).
 struct CallResult {

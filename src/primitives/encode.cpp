@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "primitives/dispatch.h"
-#include "language/stack.h"
 #include "base/errors.h"
 #include "memory/memory1.h"
 #include "primitives/arith_su.h"

@@ -17,8 +17,6 @@
 #include <vector>
 
 #include "primitives/dispatch.h"
-#include "language/scan.h"
-#include "language/stack.h"
 #include "base/errors.h"
 #include "memory/memory1.h"
 #include "primitives/darith.h"

@@ -9,8 +9,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "language/scan.h"
-#include "language/stack.h"
+#include "primitives/dispatch.h"
 #include "base/errors.h"
 #include "memory/eltype.h"
 #include "memory/memory1.h"

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "primitives/dispatch.h"
-#include "language/scan.h"
 #include "language/space.h"
 #include "base/errors.h"
 #include "memory/eltype.h"

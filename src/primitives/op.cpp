@@ -9,8 +9,8 @@
 #include <complex>
 #include <type_traits>
 
-#include "language/scan.h"
-#include "language/stack.h"
+#include "primitives/dispatch.h"
+#include "memory/memory1.h"
 #include "base/errors.h"
 #include "primitives/arith.h"
 #include "primitives/blas.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "language/dmx.h"
-#include "language/scan.h"
+#include "primitives/dispatch.h"
 #include "base/errors.h"
 #include "memory/memory1.h"
 #include "sysfns/quadvar.h"

@@ -11,7 +11,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "language/stack.h"
 #include "base/errors.h"
 #include "memory/memory1.h"
 #include "primitives/arith.h"
