@@ -66,7 +66,7 @@ bool IsFunction(Ref r) {
 
 // A value that may be an argument: an array (also a hashed one) or a namespace reference.
 bool IsArgumentValue(Ref r) {
-  return IsRef(r) && (IsArrayKind(KindOf(TypeWord(r))) || IsNamespaceObject(r) || IsHashedArray(r));
+  return IsRef(r) && (IsArrayKind(KindOf(TypeWord(r))) || IsNamespaceObject(r) || IsNullItem(r) || IsHashedArray(r));
 }
 
 // A new derived function: left operand, operator, right operand (codes or counted references).

@@ -434,3 +434,17 @@ DOMAIN ERROR: Value does not match the specified type in row 2 at depth 1
 DOMAIN ERROR: Value does not match the specified type in row 5 at depth 1
 |      7160⌶q
 |      ∧
+⍝⍝ JSON null is the workspace's null item, which is a value of its own: it can be named, shown and compared
+      ⎕NULL
+[Null]
+      x←⎕NULL ⋄ x
+[Null]
+      ⎕NC'x'
+2
+      j←0(7159⌶)'{"a":null,"b":[1,null]}'
+      j.a≡⎕NULL
+1
+      {⍵≡⎕NULL}¨j.b
+0 1
+      (≡⎕NULL),⍴⍴⎕NULL
+0 0
