@@ -15,7 +15,7 @@
 
 #include "base/config.h"
 #include "language/dmx.h"
-#include "language/trap.h"
+#include "base/errors.h"
 
 namespace vantor {
 

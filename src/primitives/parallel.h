@@ -12,7 +12,7 @@
 #pragma once
 #include <cstdint>
 
-#include "language/parse.h"
+#include "primitives/dispatch.h"
 
 namespace vantor {
 
