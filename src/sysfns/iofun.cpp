@@ -8,6 +8,7 @@
 
 #include "files/zip.h"
 #include "language/dmx.h"
+#include "primitives/parallel.h"
 #include "primitives/dispatch.h"
 #include "language/scan.h"
 #include "base/errors.h"
@@ -57,6 +58,8 @@ struct IBeamRow {
 // Sorted by number.
 constexpr IBeamRow kIBeams[] = {
     {219, CompressionPairService},
+    {1111, ParallelThreadsService},
+    {1112, ParallelThresholdService},
     {1500, HashedArrayService},
     {2194, CompressionVectorService},
     {7159, JsonImport},

@@ -13,3 +13,19 @@
 1
       (a×0J1)≡a×¨0J1
 1
+⍝⍝ 1111⌶ sets the number of threads and gives the previous number (⍬ asks for the processor count);
+⍝⍝ 1112⌶ sets the length from which a run is shared between threads
+      old←1111⌶2 ⋄ 1111⌶old
+2
+      (1111⌶⍬)≥1
+1
+      1111⌶0
+DOMAIN ERROR
+|      1111⌶0
+|      ∧
+      t←1112⌶5000 ⋄ 1112⌶t
+5000
+      1112⌶0.5
+DOMAIN ERROR
+|      1112⌶0.5
+|      ∧
