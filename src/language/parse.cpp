@@ -1967,16 +1967,47 @@ static void FunctionFoundIn(Ref fn, const Ref& home) {
   FunctionItem(hold.Take(0));
 }
 
+// refs.name over an array of namespace references: the array of each one's variable `name`.
+static void MemberOfEachStep(const Ref& refs, const std::u32string& name) {
+  if (!IsArrayValue(refs) || !argcheck::IsNestedArray(refs)) SIGNAL(kSyntaxError);
+  const uint64_t count = ElementCount(refs);
+  for (uint64_t i = 0; i < count; ++i)
+    if (!IsNamespaceObject(argcheck::ItemOf(refs, i))) SIGNAL(kSyntaxError);
+  std::vector<uint32_t> shape(ShapeOf(refs), ShapeOf(refs) + argcheck::ArrayRank(refs));
+  Ref values = MakeNested(shape, [&](uint64_t i) {
+    Ref entry;
+    {
+      SpaceScope scope(argcheck::ItemOf(refs, i));
+      entry = LookupName(name, LookupMode::Find);
+    }
+    if (!entry || EntryClass(entry) == kNameUndefined) SIGNAL(kValueError);
+    if (EntryClass(entry) != kNameVariable && EntryClass(entry) != kNameNamespace) SIGNAL(kSyntaxError);
+    Ref value = EntryValue(entry);
+    Retain(value);
+    return value;
+  });
+  ValueStep(Simplified(values), true);
+}
+
 void FinishMember() {
   if (!CompleteAtBoundary(Cursor())) return;
   Temporaries hold;
   hold[0] = Take(Left());
   uint32_t memberIndex = Words(CurrentFrame())[kNestMemberName];
   PopNesting(kNestingOther);
-  if (!IsNamespaceObject(hold[0])) SIGNAL(kSyntaxError);
+  bool assigning = (g_evaluator.level.flags & kFlagAssign) != 0;
+  if (IsArrayValue(hold[0]) && argcheck::ArrayRank(hold[0]) == 0 && argcheck::IsNestedArray(hold[0]) &&
+      IsNamespaceObject(argcheck::ItemOf(hold[0], 0))) {  // a reference picked out of an array: refs[2].name
+    Ref ns = argcheck::ItemOf(hold[0], 0);
+    Retain(ns);
+    Put(hold[0], ns);
+  }
+  if (!IsNamespaceObject(hold[0])) {
+    if (assigning || (memberIndex & kSystemMemberFlag)) SIGNAL(kSyntaxError);
+    return MemberOfEachStep(hold[0], EntryName(SymbolSlot(memberIndex)));
+  }
   if (memberIndex & kSystemMemberFlag) return SystemMemberStep(hold[0], memberIndex);
   std::u32string name = EntryName(SymbolSlot(memberIndex));
-  bool assigning = (g_evaluator.level.flags & kFlagAssign) != 0;
   Ref entry;
   {
     SpaceScope scope(hold[0]);

@@ -448,3 +448,17 @@ DOMAIN ERROR: Value does not match the specified type in row 5 at depth 1
 0 1
       (≡⎕NULL),⍴⍴⎕NULL
 0 0
+⍝⍝ A name after an array of namespace references gives each one's value; one picked out is itself a reference
+      j←0(7159⌶)'{"items":[{"name":"apple","n":3},{"name":"pear","n":5}]}'
+      j.items.name
+ apple  pear 
+      +/j.items.n
+8
+      j.items[2].name
+pear
+      j.items[1].n←7 ⋄ j.items.n
+7 5
+      j.items.zz
+VALUE ERROR
+|      j.items.zz
+|      ∧
