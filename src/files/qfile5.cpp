@@ -700,6 +700,7 @@ uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user,
   uint64_t at = header_.allocation;
   const uint64_t component = Allocate(RecordBytes(data.size()), at);
   WriteRecord(data, user, component, header_.next, compressed);
+  const uint64_t freshFrom = at;  // blocks this update writes lie in [freshFrom, at)
   ComponentFileHeader updated = header_;
   // A fresh block holding `entry` at `slot`, written beyond the committed end.
   auto freshBlock = [&](uint32_t slot, uint64_t entry) {
@@ -737,7 +738,9 @@ uint32_t ComponentStore::Append(const std::vector<uint8_t>& data, uint32_t user,
         block = IndexEntry(block, slot);
         continue;
       }
-      bool blockIsFresh = block >= header_.allocation;
+      bool blockIsFresh = block >= freshFrom && block < at;
+      // Any other block beyond the committed end comes from a damaged entry or header.
+      if (!blockIsFresh && block + l.indexBlock > header_.allocation) CF_ERROR(kFileDamaged, U"Damaged component tree");
       uint64_t subtree = freshPath(level);
       if (blockIsFresh) {
         // Only a new root is fresh here, and freshBlock wrote it already: put the entry in it.
