@@ -36,7 +36,6 @@ Ref SessionLevel() {
   return f;
 }
 
-
 static void LocaliseHeaderName(Ref fn, uint32_t item, uint32_t nameClass, Ref value) {
   uint32_t index = TradfnHeaderValue(fn, item);
   if (index == kNoHeaderName) return;
@@ -86,7 +85,6 @@ static void LocaliseFunctionNames(const Ref& alpha, const Ref& omega) {
   for (uint32_t i = 0; i < results; ++i)
     LocaliseName(BoundEntry(TradfnListName(RunningFunction(), kHeaderResultCount, i)), kNameUndefined, 0);
 }
-
 
 // Runs line n of the function in the frame on top; past the last line the function returns.
 void StartTradfnLine(uint32_t n) {
@@ -222,14 +220,12 @@ void CallNiladic(Ref fn) {
   EnterTradfn(hold[0], 0, 0);
 }
 
-
 // ---- Dfns ---------------------------------------------------------------------------------------------
 // Braces make a dfn object that refers to the token stream they stand in. Calling it pushes a dfn
 // frame that saves the caller like an execution level, holds ⍺ ⍵ ⍺⍺ ⍵⍵ and ∇, and runs the dfn's
 // statements left to right, each right to left from the boundary (⋄, guard, closing brace) that
 // ends it. The structure tokens of a line are chained backwards, so the boundaries of a dfn are
 // found by walking that chain from its closing brace, counting nested braces.
-
 
 uint32_t TokenBase() { return StreamFirstToken(); }
 // A structure token [0][h][l][c][111] is known by the offset r of its last byte in the token bytes.
@@ -461,7 +457,6 @@ static bool IsTailCall(Ref fn) {
   return w[kDfnMode] == kDfnGuardResult || (w[kDfnMode] == kDfnPlain && w[kDfnStatementEnd] == w[kDfnClose]);
 }
 
-
 static void EnterTradfn(const Ref& fn, Ref alpha, Ref omega);
 
 // The pending function is a dfn or a defined function: it runs in its own frame with the registers'
@@ -650,7 +645,6 @@ void LocaliseInDfn(Ref entry) {
   if (FindLocalRecord(frame, [&](Ref local) { return local == entry; })) return;
   LocaliseName(entry, kNameUndefined, 0);
 }
-
 
 // A function that traps errors has ⎕DMX of its own: the caller's record comes back when it ends.
 void LocaliseDmx() {
@@ -947,7 +941,6 @@ void ForkAccept(Ref result) {
   }
   NextPhase();
 }
-
 
 constexpr ServiceOperator kServiceOperators[] = {
     {kPrimEach, EachRuns, EachStart, EachNext, EachAccept, EachFinish},

@@ -131,8 +131,6 @@ const KeywordEntry* KeywordByCode(uint32_t code) {
 // matched by nesting depth to find where execution goes next. Active :For and :Select records live
 // in the frame's control-state word as a stack.
 
-
-
 static bool IsBlockKeyword(uint8_t c) {
   return c <= kKeyEndRepeat || (c >= kKeyFor && c <= kKeyEnd && c != kKeyIn && c != kKeyClauseVariant) ||
          (c >= kKeyGoTo && c <= kKeyLeave) || (c >= kKeyTrap && c <= kKeyEndWith) || c == kKeyDisposable ||

@@ -306,7 +306,6 @@ CallResult CallPrimitive(uint32_t code, const Ref& left, const Ref& right);
 CallResult CallFunctionValue(Ref fn, const Ref& left, const Ref& right);
 void InstallOperators(std::span<const OperatorRow> rows);
 void FunctionItem(Ref item);
-void ValueStep(Ref value, bool single);
 bool CompleteAtBoundary(uint32_t boundaryEnd);
 void SaveCaller(Ref frame);
 void EnterExecutionLevel(uint32_t subType, const std::u32string& text);
@@ -317,7 +316,6 @@ void ResumeCaller(Ref frame, Ref result, bool shy);
 void Branch(Ref target);
 void DisplayValue(Ref value);
 bool StatementEndStep(uint32_t boundaryEnd);
-Ref NamespaceOfArgument(Ref argument);
 void RunLine();
 CallResult ApplyInNamespace(const Ref& derived, const Ref& left, const Ref& right);
 
@@ -377,8 +375,6 @@ void PopFramesAbove(Ref target);
 void RunTrapping(const Ref& stop);
 
 // session.cpp
-void ScanImmediateText(const std::u32string& text);
-
 
 // ---- Templates shared between the units ---------------------------------------------------------
 

@@ -62,8 +62,6 @@ bool IsFunction(Ref r) {
          (kind == kKindObject && (TypeWord(r) & 0xFFFF) == kDfnObjectClass);
 }
 
-
-
 // A value that may be an argument: an array (also a hashed one) or a namespace reference.
 bool IsArgumentValue(Ref r) {
   return IsRef(r) && (IsArrayKind(KindOf(TypeWord(r))) || IsNamespaceObject(r) || IsNullItem(r) || IsHashedArray(r));
@@ -689,8 +687,6 @@ static CallResult ModifiedAssignIndexed(Ref fn, const Ref& target, const Ref& va
   return {hold.Take(1), true};
 }
 
-using argcheck::IsArrayValue;
-
 // name,←X: the variable's array, taken out of the name so that nothing else holds it, grows where
 // it lies when it can (with headroom, so that a loop of appends takes linear time).
 static CallResult AppendToVariable(Ref entry, const Ref& value) {
@@ -800,7 +796,6 @@ static CallResult ApplyFunction(const Ref& fn, const Ref& left, const Ref& right
   SIGNAL(kNonceError);  // traditional functions are called by their own unit
 }
 
-
 // name←name,X: when the catenation about to be applied has as its left argument the array of the
 // variable that ← (next to the left) assigns, held by nothing but the name and the left register,
 // the variable's entry: the append can then grow the array where it lies. In a dfn the name must
@@ -874,7 +869,6 @@ static Applied ApplyPending() {
 }
 
 // ---- Steps ---------------------------------------------------------------------------------------------
-
 
 static bool IsAxisDerived(Ref fn) { return IsDerived(fn) && Words(fn)[4] == kPrimLeftBracket; }
 
@@ -1019,7 +1013,6 @@ void FunctionItem(Ref item) {
   FunctionStep(item);
 }
 
-
 // A[I]← : the name entry (counted, taken over) and the pending index list as an assignment target.
 static Ref IndexedTarget(Ref entry) {
   Temporaries hold;
@@ -1123,7 +1116,6 @@ static void NameStep(uint32_t index) {
       SIGNAL(kNonceError);  // object members are built by their own units
   }
 }
-
 
 [[noreturn]] void QuadOff(Ref argument) {
   if (!IsRef(argument)) ExitApl(0);
@@ -1376,7 +1368,6 @@ void SaveCaller(Ref frame) {
   SaveState(w + kExecCallerState);
 }
 
-
 void EnterExecutionLevel(uint32_t subType, const std::u32string& text) {
   Ref frame = NewFrame(kFrameExecution, subType);
   SaveCaller(frame);
@@ -1452,7 +1443,6 @@ void ReinstateCaller(Ref frame) {
   if (caller != ExecutingNamespace()) SetExecutingNamespace(caller);
 }
 
-
 void ResumeCaller(Ref frame, Ref result, bool shy) {
   Temporaries hold;
   hold[0] = frame;
@@ -1482,10 +1472,7 @@ void ResumeCaller(Ref frame, Ref result, bool shy) {
   }
 }
 
-
-
 // ---- Branch --------------------------------------------------------------------------------------------
-
 
 void Branch(Ref target) {
   if (!IsArrayKind(KindOf(TypeWord(target)))) SIGNAL(kDomainError);
@@ -1526,7 +1513,6 @@ void Escape() {
 // The text of a function built from primitives, system functions and operators, as it would be
 // written: +/  +.×  ∘.=  ⌽[1]  2∘+.
 static std::u32string FunctionText(Ref fn);
-
 
 // A dfn's text: the tokens from its opening to its closing brace.
 static std::u32string DfnText(Ref dfn) {
@@ -1920,7 +1906,6 @@ bool AtMemberExpressionStart() {
   return g_evaluator.level.memberStop && FrameClassOf(CurrentFrame()) == kFrameNesting &&
          FrameSubTypeOf(CurrentFrame()) == kNestingOther && CursorOffset() == g_evaluator.level.memberStop;
 }
-
 
 // ns.⎕F is ⎕F run with ns as the executing namespace; ns.⎕V and ns.⎕N read ⎕V and ⎕N there.
 static void SystemMemberStep(const Ref& ns, uint32_t member) {

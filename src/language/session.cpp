@@ -19,7 +19,6 @@ static uint32_t StatementStart(uint32_t end) {
   return StreamFirstToken() + 1;
 }
 
-
 // Shows an error that nothing trapped: its display names the statement that failed, with the caret
 // under the token it happened at; `unscanned` is the line when it failed before it
 // became a token stream (nothing more is known of the place then, so the caret is at its start).
@@ -55,7 +54,6 @@ static void ShowUntrappedError(std::u32string_view unscanned = {}) {
   for (const std::u32string& line : display.lines) WriteSessionLine(line);
   if (!display.sessionText.empty()) WriteSessionLine(display.sessionText);
 }
-
 
 // Ends the line that ran at the session level: its registers, token stream and symbol list go.
 static void EndSessionLine() {
@@ -152,7 +150,6 @@ void ExecuteLine(std::u32string_view line) {
   }
 }
 
-
 void SetSystemCommandHandler(SystemCommandHandler handler) { g_evaluator.systemCommandHandler = handler; }
 
 void ClearStateIndicator() { PopFramesAbove(0); }
@@ -169,7 +166,6 @@ static void SystemCommand(std::u32string_view line) {
   }
   g_evaluator.trappingSuppressed = false;
 }
-
 
 void SetPendingLatentExpression(std::u32string text) { g_evaluator.pendingLatentExpression = std::move(text); }
 

@@ -118,7 +118,6 @@ void InitialiseErrors() {
 // A ⎕TRAP specification that takes an error is carried out after the C++ stack has unwound: the
 // search only records the action and the expression.
 
-
 // Does one specification's number list take error `en`?
 static bool TrapNumbersMatch(Ref numbers, uint32_t en) {
   std::vector<int64_t> list;
@@ -207,7 +206,6 @@ bool SearchTraps(const AplError& error) {
   }
   return false;
 }
-
 
 // ---- Trapping in running code ---------------------------------------------------------------------------
 // When an error reaches the statement loop, the state indicator is searched from the top for a frame
